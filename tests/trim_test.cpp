@@ -301,8 +301,11 @@ void sweep_unit_trims(T c, T other) {
                 const int32_t keep = mid;  // the middle starts and ends with `other`
                 const std::string what = "runs " + std::to_string(left) + "/" + std::to_string(mid) + "/" +
                                          std::to_string(right);
-                for (size_t offset : {0u, 1u, 2u, 3u}) {
-                    const T* sp = text.put(s, offset == 0, offset);
+                // Flush with the trailing guard, flush with the leading one,
+                // then one and three units in.
+                for (int where : {-1, 0, 1, 3}) {
+                    const T* sp = text.put(s, where < 0, where < 0 ? 0 : static_cast<size_t>(where));
+                    const int offset = where;
                     std::vector<T> dst(s.size() + 4, kSentinel<T>);
                     int32_t dst_len = -1;
                     ASSERT_EQ(F::trim_c(sp, len, c, dst.data(), &dst_len), qelOk) << what;
