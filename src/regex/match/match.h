@@ -1,0 +1,41 @@
+// The matcher's working record and the entry points shared by the search
+// driver, replacement and pattern sets.
+#ifndef QELCH_REGEX_MATCH_MATCH_H
+#define QELCH_REGEX_MATCH_MATCH_H
+
+#include <cstdint>
+
+#include "regex/regexp_state.h"
+
+namespace qel::re {
+
+// Built by the driver on its stack for one search.
+struct RegExpMatchState {
+    int32_t currentNode;   // index of the node to match next
+    int32_t endNode;       // the pattern counts as matched on reaching it
+    uint32_t options;      // option bits in force
+    uint32_t rejectEmpty;  // when set, a match of length 0 is not accepted
+    int32_t captureCount;  // capture records in use, record 0 included
+    int32_t budget;        // remaining nesting depth of match steps
+    int32_t format;        // 1 UTF-8 subject, 0 bytes
+    const uint8_t* subjectStart;
+    const RegExpNode* nodes;
+    CaptureRecord* captures;
+    RegExpGroupSlot* groups;
+};
+
+// Matches from ms.currentNode at `pos` with `remaining` bytes left in the
+// window. 0 = the whole rest of the pattern matched (the capture table holds
+// the result), 1 = failure. Takes one unit of the budget and gives it back.
+int RegExpMatchAt(const uint8_t* pos, int32_t remaining, RegExpMatchState& ms);
+
+// The search driver behind qelsRegExpFind_8u and qelsRegExpReplace_8u.
+QelStatus ownRegExpSearch(const Qel8u* subject, int32_t subjectLen, QelRegExpState* state, QelRegExpFind* results,
+                          int32_t* resultCount, int keepWholeMatch);
+
+// The scan over start positions: 0 when a match was found (record 0 holds it).
+int ownRegExpScan(const uint8_t* pos, int32_t remaining, RegExpMatchState& ms, int anchorMode, int32_t altSearchStart);
+
+}  // namespace qel::re
+
+#endif
