@@ -5,42 +5,21 @@
 // negative length in entry k is reported after entries 0..k-1 have been
 // written (for the split, with their slot lengths updated but the piece count
 // not written), which callers can see and may rely on.
-#include <immintrin.h>
-
 #include <cstdint>
 
 #include "frame/frame.h"
-#include "string/lanes.h"
+#include "string/find.h"
 
 namespace qel {
 namespace {
 
-using namespace lanes;
-
 inline QelStatus copy_units(const Qel8u* s, Qel8u* d, int32_t n) { return copy_8u(s, d, n); }
 inline QelStatus copy_units(const Qel16u* s, Qel16u* d, int32_t n) { return copy_16u(s, d, n); }
 
-// Index of the first unit equal to c in p[0..n), or n. The last vector ends
-// at the last unit; the units it shares with the previous one are known not
-// to match, so its first match is the first match.
-template <class T>
-size_t find_unit(const T* p, size_t n, T c) {
-    constexpr size_t kWide = 32 / sizeof(T);
-    if (n >= kWide) {
-        const __m256i needle = Ops<T>::template set1<X32>(c);
-        auto first_in = [&](size_t at) -> size_t {
-            uint32_t m = byte_mask(Ops<T>::eq(X32::load(p + at), needle));
-            return m ? at + static_cast<size_t>(__builtin_ctz(m)) / sizeof(T) : n;
-        };
-        size_t i = 0;
-        for (; i + kWide <= n; i += kWide)
-            if (size_t k = first_in(i); k != n) return k;
-        return i < n ? first_in(n - kWide) : n;
-    }
-    for (size_t i = 0; i < n; ++i)
-        if (p[i] == c) return i;
-    return n;
-}
+// The separator search is the single-unit search of the find family; -1
+// means the piece runs to the end of what remains.
+inline int32_t find_separator(const Qel8u* p, int32_t n, Qel8u c) { return find_byte(p, n, c); }
+inline int32_t find_separator(const Qel16u* p, int32_t n, Qel16u c) { return find_unit16(p, n, c); }
 
 template <class T, bool WithSeparator>
 QelStatus concat_list(const T* const* srcs, const int32_t* lens, int32_t count, T separator, T* dst) {
@@ -70,7 +49,8 @@ QelStatus split(const T* src, int32_t len, T separator, T** slots, int32_t* slot
     while (remaining >= 1 && k < slot_count) {
         if (slots[k] == nullptr) return qelErrNullPtr;
         if (slot_lens[k] < 0) return qelErrLength;
-        auto piece = static_cast<int32_t>(find_unit(at, static_cast<size_t>(remaining), separator));
+        int32_t found = find_separator(at, remaining, separator);
+        int32_t piece = found < 0 ? remaining : found;
         if (piece <= slot_lens[k]) {
             slot_lens[k] = piece;
         } else {
