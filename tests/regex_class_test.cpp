@@ -11,6 +11,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -407,6 +408,60 @@ TEST(RegExpClass, AppendsAfterExistingNodes) {
     ASSERT_EQ(ownRegExpParseClass(pattern, cursor, nodes, count), qelOk);
     EXPECT_EQ(cursor, pattern + 9);
     EXPECT_EQ(dump(nodes, count), "c78 c79 c61 [2] c62 c63");
+}
+
+}  // namespace
+
+namespace {
+
+// Random classes over the bytes that matter to the parser: whatever the
+// input, the parser stays inside the pattern and the node capacity, reports
+// an offset inside the pattern, and leaves a well-formed class behind.
+TEST(RegExpClass, RandomPatternsStayInBounds) {
+    static const char kAlphabet[] = "[]^-:.=\\QEpPx{}dDwb0178cLuG&Ina\xC3\xA9\xE2\x82\xAC\xF0\x90\xFF";
+    std::mt19937 rng(20260509);
+    std::uniform_int_distribution<size_t> pick(0, sizeof kAlphabet - 2);
+    std::uniform_int_distribution<int> length(0, 14);
+    for (int iteration = 0; iteration < 20000; ++iteration) {
+        std::string pattern = "[";
+        for (int n = length(rng); n > 0; --n) pattern += kAlphabet[pick(rng)];
+        SCOPED_TRACE("pattern \"" + pattern + "\"");
+        std::vector<char> text(pattern.begin(), pattern.end());
+        text.push_back('\0');
+        qeltest::Guarded<char> guarded(text, true);
+        const size_t capacity = pattern.size() + 1;
+        qeltest::GuardedRegion nodeRegion(capacity * sizeof(RegExpNode));
+        RegExpNode* nodes = nodeRegion.tail<RegExpNode>(capacity);
+        const char* base = guarded.data();
+        const char* cursor = base;
+        int32_t count = 0;
+        const QelStatus st = ownRegExpParseClass(base, cursor, nodes, count);
+        const int32_t offset = int32_t(cursor - base);
+        ASSERT_GE(offset, 0);
+        ASSERT_LE(offset, int32_t(pattern.size()));
+        if (st != qelOk) {
+            ASSERT_TRUE(st == qelErrRegExpCharClass || st == qelErrRegExpGroup || st == qelErrRegExpEscape) << st;
+            continue;
+        }
+        ASSERT_EQ(base[offset - 1], ']');
+        ASSERT_GE(count, 1);
+        ASSERT_LE(count, offset);
+        if (nodes[0].w0 != RE_CLASS) {
+            ASSERT_EQ(count, 1);
+            ASSERT_TRUE(nodes[0].w0 == RE_CHAR || nodes[0].w0 == RE_PREDEF);
+            continue;
+        }
+        ASSERT_EQ(nodes[0].w2, count - 1);
+        for (int32_t i = 1; i < count; ++i) {
+            const RegExpNode& m = nodes[i];
+            ASSERT_TRUE(m.w0 == RE_CHAR || m.w0 == RE_UCHAR || m.w0 == RE_RANGE || m.w0 == RE_PREDEF ||
+                        m.w0 == RE_UPROP || m.w0 == RE_URANGE || m.w0 == RE_URANGES)
+                << "member " << i;
+            if (m.w0 == RE_RANGE) {
+                ASSERT_LE(m.w1, m.w2) << "member " << i;
+            }
+        }
+    }
 }
 
 }  // namespace
