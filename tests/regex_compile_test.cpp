@@ -610,8 +610,49 @@ TEST(RegexCompileMemory, ExactSizeBlocksAtGuardPage) {
     EXPECT_EQ(used, 48056 + 24 * 2);  // ".*" fills its block to the last byte
 }
 
+// The index rules the matcher walks by: a group's closing node at
+// open + w2 + 1 with the same link value, bars linked to their group, class
+// members counted by the header, repeats with sane bounds after an item.
+std::string structure_fault(const RegExpNode* n, int32_t count) {
+    std::vector<int32_t> open;
+    for (int32_t i = 0; i < count; ++i) {
+        uint32_t k = n[i].w0;
+        if (!is_valid_kind(k)) return "invalid kind at " + std::to_string(i);
+        if (is_group_open(k)) {
+            int32_t c = i + n[i].w2 + 1;
+            if (n[i].w2 < 0 || c >= count || n[c].w0 != RE_CLOSE || n[c].w1 != n[i].w1)
+                return "group at " + std::to_string(i) + " has no matching close";
+            bool negative = is_lookaround(k) || k == RE_ATOMIC;
+            if ((n[i].w1 < 0) != negative || n[i].w1 == 0 || n[i].w1 < -kMaxGroups || n[i].w1 > kMaxGroups)
+                return "bad link value at " + std::to_string(i);
+            if (k == RE_COND && !(n[i].w2 > 0 && (n[i + 1].w0 == RE_BACKREF || is_lookaround(n[i + 1].w0))))
+                return "conditional without condition at " + std::to_string(i);
+            if (k == RE_CAPTURE && (n[i].w3 < 1 || n[i].w3 > kMaxGroups)) return "bad capture number";
+            open.push_back(i);
+        } else if (k == RE_CLOSE) {
+            if (open.empty() || open.back() + n[open.back()].w2 + 1 != i) return "stray close at " + std::to_string(i);
+            open.pop_back();
+        } else if (k == RE_ALT_END) {
+            if (n[i].w1 != (open.empty() ? 0 : n[open.back()].w1)) return "bar at " + std::to_string(i) + " misnamed";
+        } else if (k == RE_CLASS) {
+            if (n[i].w2 < 1 || i + n[i].w2 >= count) return "class overruns";
+            i += n[i].w2;
+        } else if (is_repeat(k)) {
+            if (i == 0 || n[i].w1 < 0 || n[i].w1 > n[i].w2 || n[i].w2 > RE_UNBOUNDED) return "bad repeat at " + std::to_string(i);
+            if (is_repeat(n[i - 1].w0) || is_group_open(n[i - 1].w0) || n[i - 1].w0 == RE_ALT_END)
+                return "repeat without operand at " + std::to_string(i);
+        } else if (k == RE_RANGE) {
+            return "range outside a class at " + std::to_string(i);
+        } else if (k == RE_STRING && n[i].w2 < 2) {
+            return "short string at " + std::to_string(i);
+        }
+    }
+    return open.empty() ? "" : "unclosed group";
+}
+
 // Random patterns over the syntax bytes: whatever they compile to, the
-// compiler stays inside the pattern and inside a block of the reported size.
+// compiler stays inside the pattern and inside a block of the reported size,
+// and the nodes keep the index rules.
 TEST(RegexCompileMemory, RandomPatternsStayInsideTheirBlock) {
     static const char alphabet[] = "ab()[]|*+?{},.\\^$-:=!<>#xisQEdpP019c ";
     std::mt19937 rng(20261210);
@@ -623,9 +664,13 @@ TEST(RegexCompileMemory, RandomPatternsStayInsideTheirBlock) {
         std::string p;
         int n = len(rng);
         for (int i = 0; i < n; ++i) p += alphabet[pick(rng)];
-        if (compile_guarded(p, optionSets[iter % 4]) == qelOk) ++compiled;
+        if (compile_guarded(p, optionSets[iter % 4]) != qelOk) continue;
+        ++compiled;
+        auto r = compile_pattern(p, optionSets[iter % 4]);
+        ASSERT_EQ(r.status, qelOk) << p;
+        EXPECT_EQ(structure_fault(node_array(r.state()), r.header().nodeCount), "") << p << "\n" << r.dump();
     }
-    EXPECT_GT(compiled, 0);
+    EXPECT_GT(compiled, 1000);  // the loop must exercise successful compiles, not only errors
 }
 
 }  // namespace
