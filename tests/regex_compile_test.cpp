@@ -202,6 +202,26 @@ TEST(RegexCompileForms, DissolvedGroupRestoresOptions) {
     });
 }
 
+// Widths the plain walk would get wrong: option groups and conditionals are
+// measured like other groups, a quantified "\Q" run or assertion counts
+// what it really spans, "\C" is one unit.
+TEST(RegexCompileForms, LookBehindWidthOfEveryGroupKind) {
+    check_forms({
+        {"(?<=(?i:ab){2})", nullptr,
+         "LOOKBEHIND -1 len=4 width=4 | GROUP_OPTS 2 len=1 o=0x4 | STRING 'ab' | CLOSE 2 | GREEDY 2,2 | CLOSE -1"},
+        {"(?<=\\Qab\\E{2})", nullptr, "LOOKBEHIND -1 len=2 width=4 | STRING 'ab' | GREEDY 2,2 | CLOSE -1"},
+        {"(?<=a\\b{2})", nullptr, "LOOKBEHIND -1 len=3 width=1 | CHAR 'a' | ANCHOR b | GREEDY 2,2 | CLOSE -1"},
+        {"(?<=\\C)", nullptr, "LOOKBEHIND -1 len=1 width=1 | BYTE | CLOSE -1"},
+        {"(?<=(?(?=a)bc|de))", nullptr,
+         "LOOKBEHIND -1 len=8 width=2 | COND 2 len=6 | LOOKAHEAD -3 len=1 | CHAR 'a' | CLOSE -3 | STRING 'bc' | "
+         "ALT 2 | STRING 'de' | CLOSE 2 | CLOSE -1"},
+    });
+    auto x = compile_pattern("(?<=x(?i:a|bc))");
+    EXPECT_EQ(x.dump(), "ERR -186 @14");
+    EXPECT_EQ(compile_pattern("(?<=(?(?=a)bc))").dump(), "ERR -186 @14");
+    EXPECT_EQ(compile_pattern("(?<=(?(?=a)b|cd))").dump(), "ERR -186 @16");
+}
+
 struct ErrorCase {
     const char* pattern;
     const char* options;

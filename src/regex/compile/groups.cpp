@@ -29,11 +29,15 @@ int64_t width_of(const RegExpNode* nodes, int32_t from, int32_t to) {
     while (i < to) {
         const RegExpNode& n = nodes[i];
         uint32_t k = n.w0;
-        if (is_single_item(k)) {
+        if (is_single_item(k) || k == RE_BYTE) {
             w += 1;
             last = 1;
         } else if (k == RE_STRING) {
+            // Only a "\Q...\E" run can be quantified as a whole.
             w += n.w2;
+            last = n.w2;
+        } else if (k == RE_ANCHOR) {
+            last = 0;  // a repeated assertion is still zero-width
         } else if (k == RE_CLASS) {
             w += 1;
             last = 1;
@@ -51,9 +55,20 @@ int64_t width_of(const RegExpNode* nodes, int32_t from, int32_t to) {
         } else if (is_repeat(k)) {
             int64_t times = n.w1 > 1 ? n.w1 : 1;
             w += (times - 1) * last;
-        } else if (k == RE_CAPTURE || k == RE_GROUP || k == RE_ATOMIC) {
+        } else if (k == RE_CAPTURE || k == RE_GROUP || k == RE_ATOMIC || k == RE_GROUP_OPTS) {
             last = width_of(nodes, i + 1, i + 1 + n.w2);
             if (last < 0) return -1;
+            w += last;
+            i += n.w2 + 1;
+        } else if (k == RE_COND) {
+            // Both branches must have the same width; a missing no-branch is empty.
+            int32_t end = i + 1 + n.w2, j = i + 1;
+            if (j < end && is_lookaround(nodes[j].w0)) j += nodes[j].w2 + 2;
+            else if (j < end) ++j;
+            bool noBranch = false;
+            for (int32_t b = j; b < end; ++b) noBranch |= nodes[b].w0 == RE_ALT_END && nodes[b].w1 == n.w1;
+            last = width_of(nodes, j, end);
+            if (last < 0 || (!noBranch && last != 0)) return -1;
             w += last;
             i += n.w2 + 1;
         } else if (is_lookaround(k)) {
