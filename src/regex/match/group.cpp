@@ -305,7 +305,7 @@ int32_t atomic_pass(const uint8_t* p, int32_t r, RegExpMatchState& ms, const Ato
 
 // Pass lengths kept per frame of the greedy atomic loop; a longer chain of
 // passes continues in a nested frame (checked against the stack guard).
-constexpr int32_t kAtomicChunk = 256;
+constexpr int32_t kAtomicChunk = 64;
 
 // Greedy: as many passes as match, then the continuation from the last pass
 // end back to the minimum, one pass at a time. The same attempts, in the same
