@@ -7,7 +7,6 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <regex>
 #include <set>
 #include <sstream>
 #include <string>
@@ -35,9 +34,16 @@ std::set<std::string> header_functions() {
     std::stringstream ss;
     ss << in.rdbuf();
     std::string text = ss.str();
+    // Each prototype is "QEL_API <type> <name>(" on one line.
     std::set<std::string> out;
-    std::regex proto(R"(QEL_API [^;(]*?\b(qel[A-Za-z0-9_]+)\()");
-    for (std::sregex_iterator it(text.begin(), text.end(), proto), end; it != end; ++it) out.insert((*it)[1]);
+    for (size_t at = text.find("QEL_API "); at != std::string::npos; at = text.find("QEL_API ", at + 1)) {
+        size_t paren = text.find('(', at);
+        size_t start = text.rfind(' ', paren);
+        if (paren == std::string::npos || start == std::string::npos || start < at) continue;
+        std::string name = text.substr(start + 1, paren - start - 1);
+        while (!name.empty() && name[0] == '*') name.erase(0, 1);
+        if (name.rfind("qel", 0) == 0) out.insert(name);
+    }
     return out;
 }
 
