@@ -150,6 +150,39 @@ TEST(RegexMatch, ClassesAndCodePoints) {
     check_rows(r);
 }
 
+// Code-point data: properties, folding, extended characters.
+TEST(RegexMatch, UnicodeItems) {
+    std::vector<Row> r;
+    add(r, "\\pL on e-acute", Pat().uprop(0x80), "1\xC3\xA9", 1, 2);
+    add(r, "\\p{Lu}", Pat().uprop(0x82), "a\xC3\x89", 1, 2);
+    add(r, "\\P{Lu}", Pat().uprop(0x82, -1), "\xC3\x89" "a", 2, 1);
+    add(r, "\\p{Lo} in a bulk range", Pat().uprop(0x90), "a\xE4\xB8\x80", 1, 3);
+    add(r, "\\p{Cn} unassigned", Pat().uprop(0x2010), "a\xCD\xB8", 1, 2);
+    add(r, "\\pC not unassigned", Pat().uprop(0x2000), "\xCD\xB8", -1);
+    add(r, "\\pL past the last record", Pat().uprop(0x80, -1), "\xF3\xA0\x88\x80", -1);
+    add(r, "\\p{Lu}+", Pat().uprop(0x82).plus(), "aBC\xC3\x89" "d", 1, 4);
+    add(r, "\\x{100} /i", Pat(I).uchar(0x100), "\xC4\x81", 0, 2);
+    add(r, "\\x{E9} /i", Pat(I).uchar(0xE9), "\xC3\x89", 0, 2);
+    add(r, "\\x{E9} case-sensitive", Pat().uchar(0xE9), "\xC3\x89", -1);
+    add(r, "\\x{E01F0} /i unfolded", Pat(I).uchar(0xE01F0), "\xF3\xA0\x87\xB0", 0, 4);
+    add(r, "[\\x{100}-\\x{101}] /i", Pat(I).cls().m_range(0x100, 0x101).end(), "\xC4\x80", 0, 2);
+    add(r, "[\\x{E0}-\\x{FE}] /i folds the subject", Pat(I).cls().m_range(0xE0, 0xFE).end(), "\xC3\x80", 0, 2);
+    add(r, "[\\x{E0}-\\x{FE}] without /i", Pat().cls().m_range(0xE0, 0xFE).end(), "\xC3\x80", -1);
+    add(r, "[\\x{101}] /i", Pat(I).cls().m_uchar(0x101).end().plus(), "\xC4\x80\xC4\x81", 0, 4);
+    add(r, "\\X on e + U+0301", Pat().grapheme().anchor('z'), "e\xCC\x81", 0, 3);
+    add(r, "\\X on U+0301 alone", Pat().anchor('^').grapheme(), "\xCC\x81", -1);
+    add(r, "\\X on an invalid byte", Pat().anchor('^').grapheme(), "\xFF", -1);
+    add(r, "\\X: a bulk-range character is a base", Pat().grapheme(), "\xE4\xB8\x80\xCC\x81", 0, 5);
+    add(r, "\\X ends at a bulk-range character", Pat().grapheme(), "e\xE4\xB8\x80", 0, 1);
+    add(r, "\\X*e", Pat().grapheme().star().chr('!'), "e\xCC\x81" "a\xCC\x81\xCC\x82!", 0, 9);
+    add(r, "\\X*? gives clusters", Pat().grapheme().star(true).anchor('z'), "e\xCC\x81" "a", 0, 4);
+    add(r, "\\X+ gives back a cluster", Pat().grapheme().plus().chr('a'), "e\xCC\x81" "a", 0, 4);
+    add(r, "\\X{2} then mark", Pat().grapheme().q(1, 2).uprop(0x100), "ee\xCC\x81", -1);
+    add(r, "[\\X]", Pat().cls().m_grapheme().end().anchor('z'), "e\xCC\x81", 0, 3);
+    add(r, "[\\X]* gives back clusters", Pat().cls().m_grapheme().end().star().chr('e'), "e\xCC\x81" "e", 0, 4);
+    check_rows(r);
+}
+
 // The UTF-8 reading rule on invalid input: stray continuation bytes, bad
 // continuations, overlong forms and cut-off sequences are one byte each;
 // five- and six-byte forms are characters.
@@ -313,7 +346,7 @@ TEST(RegexMatch, NoPeekPastLastNode) {
     add(r, "(?=a)", Pat().ahead().chr('a').close(), "a", 0, 0);
     add(r, "$", Pat().anchor('$'), "a", 1, 0);
     add(r, ".*", Pat().anchor(RE_ANCHOR_LINE_START).predef('.').star(), "ab", 0, 2);
-    add(r, "\\X", Pat().predef('.').grapheme(), "ab", -1);
+    add(r, "\\X", Pat().predef('.').grapheme(), "ab", 0, 2);
     check_rows(r);
 }
 
