@@ -15,6 +15,7 @@
 
 #include "frame/frame.h"
 #include "regex/match/search_internal.h"
+#include "string/find.h"
 
 namespace qel::re {
 
@@ -51,14 +52,7 @@ bool equal_folded(const uint8_t* a, const uint8_t* b, int32_t n) {
 // First occurrence of `lit` in [p, p + n), folding a-z onto A-Z when asked.
 int32_t find_first(const uint8_t* p, int32_t n, Literal lit, bool fold) {
     if (n < lit.len) return -1;
-    if (!fold) {
-        int32_t index = -1;
-        if (lit.len == 1)
-            qelsFindC_8u(p, n, lit.bytes[0], &index);
-        else
-            qelsFind_8u(p, n, lit.bytes, lit.len, &index);
-        return index;
-    }
+    if (!fold) return lit.len == 1 ? find_byte(p, n, lit.bytes[0]) : find_substring(p, n, lit.bytes, lit.len);
     for (int32_t i = 0; i + lit.len <= n; ++i)
         if (equal_folded(p + i, lit.bytes, lit.len)) return i;
     return -1;
@@ -67,14 +61,7 @@ int32_t find_first(const uint8_t* p, int32_t n, Literal lit, bool fold) {
 // Last occurrence of `lit` in [p, p + n).
 int32_t find_last(const uint8_t* p, int32_t n, Literal lit, bool fold) {
     if (n < lit.len) return -1;
-    if (!fold) {
-        int32_t index = -1;
-        if (lit.len == 1)
-            qelsFindRevC_8u(p, n, lit.bytes[0], &index);
-        else
-            qelsFindRev_8u(p, n, lit.bytes, lit.len, &index);
-        return index;
-    }
+    if (!fold) return lit.len == 1 ? rfind_byte(p, n, lit.bytes[0]) : rfind_substring(p, n, lit.bytes, lit.len);
     for (int32_t i = n - lit.len; i >= 0; --i)
         if (equal_folded(p + i, lit.bytes, lit.len)) return i;
     return -1;
@@ -119,6 +106,7 @@ const uint8_t* sync_to_visited(const uint8_t* q, const uint8_t* target, const ui
 struct ScanFilter {
     const StartFilter* f;
     const uint8_t* nextLiteral;  // next occurrence of the required literal at or after the last position checked
+    const uint8_t* runChecked;   // positions below this lie in a run known to end well
 };
 
 // Moves `pos` to the next visited position where a match may begin; null
@@ -134,6 +122,16 @@ const uint8_t* filter_advance(const uint8_t* pos, const uint8_t* end, int32_t fo
                 sf.nextLiteral = pos + k;
             }
             if (sf.nextLiteral - pos > f.maxOffset) pos = sync_to_visited(pos, sf.nextLiteral - f.maxOffset, end, format);
+        }
+        if (f.useRun && pos >= sf.runChecked && pos < end && !f.runStop.has(*pos)) {
+            // The byte that ends the run is ASCII-preceded, so it is a
+            // position the scan visits in either format.
+            int32_t k = find_byteset(pos, static_cast<int32_t>(end - pos), f.runStop);
+            if (k < 0) return nullptr;
+            if (f.runFollow.has(pos[k]))
+                sf.runChecked = pos + k;
+            else
+                pos += k;
         }
         if (f.useByteSet) {
             if (pos >= end) return nullptr;
@@ -157,7 +155,7 @@ int scan(const uint8_t* pos, int32_t remaining, RegExpMatchState& ms, int anchor
     const uint32_t startOptions = ms.options;
     const uint8_t* const end = pos + remaining;
     const int32_t nodeCount = ms.endNode;
-    ScanFilter sf{filter, nullptr};
+    ScanFilter sf{filter, nullptr, pos};
     const bool filtering = filter != nullptr && anchorMode == 0;
     for (;;) {
         if (filtering) {
@@ -186,8 +184,7 @@ int scan(const uint8_t* pos, int32_t remaining, RegExpMatchState& ms, int anchor
         if (anchorMode == 1) {
             // Only positions after a line feed; a line feed is always the
             // first byte of a character, so a byte search finds them.
-            int32_t k = -1;
-            qelsFindC_8u(pos, remaining, kLineFeed, &k);
+            int32_t k = find_byte(pos, remaining, kLineFeed);
             if (k < 0) return 1;
             pos += k + 1;
             remaining -= k + 1;
@@ -334,7 +331,7 @@ QelStatus search_with_filter(const Qel8u* subject, int32_t subjectLen, QelRegExp
     const StartFilter* useFilter = nullptr;
     if (useStartFilter && anchorMode == 0 && winLen >= kStartFilterMinWindow) {
         derive_start_filter(state, filter);
-        if (filter.useByteSet || filter.useLiteral) useFilter = &filter;
+        if (filter.useByteSet || filter.useRun || filter.useLiteral) useFilter = &filter;
     }
 
     if (!global) {

@@ -32,6 +32,13 @@ struct ByteSet {
 struct StartFilter {
     bool useByteSet;        // every match begins with a byte of `firstBytes`
     ByteSet firstBytes;
+    // Every match begins with a run of one-byte characters from a set C and
+    // continues with a byte of `runFollow`, disjoint from C: from a position
+    // inside a run of C only the byte that ends the run can continue, so a
+    // run not ended by a byte of `runFollow` is skipped whole.
+    bool useRun;
+    ByteSet runStop;        // the bytes outside C
+    ByteSet runFollow;
     bool useLiteral;        // every match contains `literal` within `maxOffset` bytes of its start
     const uint8_t* literal;
     int32_t literalLen;

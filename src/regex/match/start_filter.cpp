@@ -277,6 +277,7 @@ void derive_start_filter(const QelRegExpState* state, StartFilter& f) {
     const StateHeader& h = *header(state);
     Analyzer a{node_array(state), h.nodeCount, false, false, false};
     f.useByteSet = false;
+    f.useRun = false;
     f.useLiteral = false;
     f.literal = nullptr;
     f.literalLen = 0;
@@ -302,6 +303,30 @@ void derive_start_filter(const QelRegExpState* state, StartFilter& f) {
         f.useByteSet = true;
         f.firstBytes = set;
         f.firstBytes.build_rows();
+    }
+
+    // A leading repeat of one-byte characters followed by something that
+    // cannot begin with one of them.
+    Analyzer::Item head;
+    a.giveUp = false;
+    if (!topLevelBar && a.count > 0 && a.item_at(0, a.count, head) && head.quantified && head.qmin >= 1 &&
+        head.end < a.count) {
+        const uint32_t k = a.nodes[0].w0;
+        const bool oneChar = k == RE_CHAR || k == RE_PREDEF || k == RE_CLASS || k == RE_UCHAR || k == RE_URANGE;
+        ByteSet run{}, follow{};
+        if (oneChar) {
+            a.add_single(0, run);
+            bool followNullable = a.first_of(head.end, a.count, follow);
+            bool ascii = (run.bits[2] | run.bits[3]) == 0;
+            bool disjoint = ((run.bits[0] & follow.bits[0]) | (run.bits[1] & follow.bits[1]) |
+                             (run.bits[2] & follow.bits[2]) | (run.bits[3] & follow.bits[3])) == 0;
+            if (!a.giveUp && !followNullable && ascii && disjoint) {
+                f.useRun = true;
+                for (int w = 0; w < 4; ++w) f.runStop.bits[w] = ~run.bits[w];
+                f.runStop.build_rows();
+                f.runFollow = follow;
+            }
+        }
     }
 
     // A required literal: only along the top level of a pattern without a
