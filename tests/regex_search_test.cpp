@@ -57,7 +57,9 @@ FindResult find(QelRegExpState* state, const std::string& subject, int32_t capac
 
 std::string show(const Records& r) {
     std::string s;
-    for (auto& [o, l] : r) s += "{" + std::to_string(o) + "," + std::to_string(l) + "}";
+    for (auto& [o, l] : r) {
+        s.append("{").append(std::to_string(o)).append(",").append(std::to_string(l)).append("}");
+    }
     return s;
 }
 
@@ -345,7 +347,7 @@ TEST(StartFilter, SameResultsOnAndOff) {
         if (re.status != qelOk) continue;
         if (gen.pick(8) == 0) qelsRegExpSetMatchLimit(static_cast<int32_t>(gen.pick(12)), re.state);
         for (int s = 0; s < 3; ++s) {
-            std::string subject = gen.subject(64 + gen.pick(200), gen.pick(2) == 0);
+            std::string subject = gen.subject(256 + gen.pick(300), gen.pick(2) == 0);
             int32_t capacity = 1 + static_cast<int32_t>(gen.pick(40));
             FindResult on = find(re.state, subject, capacity, true);
             FindResult off = find(re.state, subject, capacity, false);

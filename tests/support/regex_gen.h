@@ -48,7 +48,7 @@ public:
 private:
     std::string alternation(int depth) {
         std::string s = sequence(depth);
-        while (depth < 3 && pick(4) == 0) s += "|" + sequence(depth);
+        while (depth < 3 && pick(4) == 0) s.append("|").append(sequence(depth));
         return s;
     }
 
@@ -82,7 +82,7 @@ private:
         if (depth >= 3 && r >= 6) r = 0;
         switch (r) {
             case 0: case 1: case 2: return atom();
-            case 3: case 4: return atom() + quantifier(true);
+            case 3: case 4: return atom().append(quantifier(true));
             case 5: {
                 static const char* const kAnchors[] = {"^", "$", "\\b", "\\B", "\\A", "\\z", "\\Z"};
                 return kAnchors[pick(7)];
@@ -90,16 +90,18 @@ private:
             case 6: {
                 if (flat_) return atom();
                 ++groups_;
-                if (pick(2)) return "(" + alternation(depth + 1) + ")";
+                if (pick(2)) return std::string("(").append(alternation(depth + 1)).append(")");
                 // A repeated group gets a body that cannot match empty: how
                 // empty passes end differs between engines.
-                std::string body = atom() + (pick(2) ? atom() : "") + (pick(3) ? "" : "|" + atom());
-                return "(" + body + ")" + quantifier(false);
+                std::string body = atom();
+                if (pick(2)) body.append(atom());
+                if (pick(3) == 0) body.append("|").append(atom());
+                return std::string("(").append(body).append(")").append(quantifier(false));
             }
             case 7: {
                 if (flat_) return atom();
                 std::string body = alternation(depth + 1);
-                return "(?:" + body + ")";
+                return std::string("(?:").append(body).append(")");
             }
             case 8: {
                 static const char* const kLook[] = {"(?=", "(?!"};
@@ -109,24 +111,25 @@ private:
                 flat_ = !broad_;
                 std::string body = sequence(depth + 1);
                 flat_ = was;
-                return std::string(kLook[pick(2)]) + body + ")";
+                return std::string(kLook[pick(2)]).append(body).append(")");
             }
             case 9: {
                 static const char* const kBehind[] = {"(?<=a)", "(?<!b)", "(?<=[ab]c)", "(?<!\\d)"};
                 return kBehind[pick(4)];
             }
-            case 10: return groups_ > 0 ? "\\" + std::to_string(1 + pick(groups_ < 9 ? groups_ : 9)) : atom();
+            case 10:
+                return groups_ > 0 ? std::string("\\").append(std::to_string(1 + pick(groups_ < 9 ? groups_ : 9))) : atom();
             case 11: {
                 static const char* const kOpts[] = {"(?i)", "(?s)", "(?m)", "(?-i)", "(?i:ab)", "(?s:.)"};
                 return kOpts[pick(6)];
             }
             case 12: {
                 std::string body = sequence(depth + 1);
-                return "(?>" + body + ")";
+                return std::string("(?>").append(body).append(")");
             }
             default: {
                 ++groups_;
-                return "(a)?(?(" + std::to_string(groups_) + ")b|c)";
+                return std::string("(a)?(?(").append(std::to_string(groups_)).append(")b|c)");
             }
         }
     }

@@ -23,7 +23,7 @@ namespace {
 
 // Deriving the start filter walks the nodes; on short windows the plain scan
 // is over before that pays off.
-constexpr int32_t kStartFilterMinWindow = 64;
+constexpr int32_t kStartFilterMinWindow = 256;
 
 constexpr uint8_t kLineFeed = 10;
 
@@ -106,7 +106,8 @@ const uint8_t* sync_to_visited(const uint8_t* q, const uint8_t* target, const ui
 struct ScanFilter {
     const StartFilter* f;
     const uint8_t* nextLiteral;  // next occurrence of the required literal at or after the last position checked
-    const uint8_t* runChecked;   // positions below this lie in a run known to end well
+    const uint8_t* runEnd;          // end of the last run of the leading repeat looked at
+    const uint8_t* runViableBelow;  // in that run, only positions below this may match
 };
 
 // Moves `pos` to the next visited position where a match may begin; null
@@ -123,15 +124,31 @@ const uint8_t* filter_advance(const uint8_t* pos, const uint8_t* end, int32_t fo
             }
             if (sf.nextLiteral - pos > f.maxOffset) pos = sync_to_visited(pos, sf.nextLiteral - f.maxOffset, end, format);
         }
-        if (f.useRun && pos >= sf.runChecked && pos < end && !f.runStop.has(*pos)) {
-            // The byte that ends the run is ASCII-preceded, so it is a
-            // position the scan visits in either format.
-            int32_t k = find_byteset(pos, static_cast<int32_t>(end - pos), f.runStop);
-            if (k < 0) return nullptr;
-            if (f.runFollow.has(pos[k]))
-                sf.runChecked = pos + k;
-            else
-                pos += k;
+        if (f.useRun && pos < end) {
+            if (pos >= sf.runEnd && !f.runStop.has(*pos)) {
+                // A new run: find where it ends and below which start
+                // positions it can still lead to a match.
+                int32_t k = find_byteset(pos, static_cast<int32_t>(end - pos), f.runStop);
+                const uint8_t* q = k < 0 ? end : pos + k;
+                sf.runEnd = q;
+                sf.runViableBelow = pos;
+                if (f.runLiteral == nullptr) {
+                    if (q < end && f.runFollow.has(*q)) sf.runViableBelow = q;
+                } else {
+                    // The literal must start in (position, q]; the last such
+                    // start bounds the viable positions.
+                    const uint8_t* lo = pos + 1;
+                    const uint8_t* hi = end - q > f.runLiteralLen ? q + f.runLiteralLen : end;
+                    int32_t j = hi - lo >= f.runLiteralLen
+                                    ? find_last(lo, static_cast<int32_t>(hi - lo), {f.runLiteral, f.runLiteralLen}, false)
+                                    : -1;
+                    if (j >= 0) sf.runViableBelow = lo + j;
+                }
+            }
+            // The end of a run follows a one-byte character, so the scan
+            // visits it in either format.
+            if (pos < sf.runEnd && pos >= sf.runViableBelow) pos = sf.runEnd;
+            if (pos >= end) return nullptr;
         }
         if (f.useByteSet) {
             if (pos >= end) return nullptr;
@@ -155,7 +172,7 @@ int scan(const uint8_t* pos, int32_t remaining, RegExpMatchState& ms, int anchor
     const uint32_t startOptions = ms.options;
     const uint8_t* const end = pos + remaining;
     const int32_t nodeCount = ms.endNode;
-    ScanFilter sf{filter, nullptr, pos};
+    ScanFilter sf{filter, nullptr, pos, pos};
     const bool filtering = filter != nullptr && anchorMode == 0;
     for (;;) {
         if (filtering) {

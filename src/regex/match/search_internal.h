@@ -32,13 +32,18 @@ struct ByteSet {
 struct StartFilter {
     bool useByteSet;        // every match begins with a byte of `firstBytes`
     ByteSet firstBytes;
-    // Every match begins with a run of one-byte characters from a set C and
-    // continues with a byte of `runFollow`, disjoint from C: from a position
-    // inside a run of C only the byte that ends the run can continue, so a
-    // run not ended by a byte of `runFollow` is skipped whole.
+    // Every match begins with a run of one-byte characters from a set C (a
+    // repeat with minimum 1 at node 0) and continues, right where the repeat
+    // stops, either with a byte of `runFollow` (a set disjoint from C) or,
+    // when `runLiteral` is set, with that literal. From any position in a run
+    // of C the repeat stops inside the run or at its end, so a run that
+    // neither ends in a byte of `runFollow` nor holds the literal after the
+    // position is skipped whole.
     bool useRun;
     ByteSet runStop;        // the bytes outside C
     ByteSet runFollow;
+    const uint8_t* runLiteral;
+    int32_t runLiteralLen;
     bool useLiteral;        // every match contains `literal` within `maxOffset` bytes of its start
     const uint8_t* literal;
     int32_t literalLen;

@@ -278,6 +278,9 @@ void derive_start_filter(const QelRegExpState* state, StartFilter& f) {
     Analyzer a{node_array(state), h.nodeCount, false, false, false};
     f.useByteSet = false;
     f.useRun = false;
+    f.runLiteral = nullptr;
+    f.runLiteralLen = 0;
+    f.runFollow = ByteSet{};
     f.useLiteral = false;
     f.literal = nullptr;
     f.literalLen = 0;
@@ -322,9 +325,21 @@ void derive_start_filter(const QelRegExpState* state, StartFilter& f) {
                              (run.bits[2] & follow.bits[2]) | (run.bits[3] & follow.bits[3])) == 0;
             if (!a.giveUp && !followNullable && ascii && disjoint) {
                 f.useRun = true;
+                f.runFollow = follow;
+            } else if (!a.giveUp && ascii && !a.icPossible) {
+                Analyzer::Item next;
+                const RegExpNode& n = a.nodes[head.end];
+                if (a.item_at(head.end, a.count, next) && !next.quantified &&
+                    (n.w0 == RE_STRING || (n.w0 == RE_CHAR && n.w1 >= 0 && n.w1 < 256))) {
+                    f.useRun = true;
+                    f.runLiteral = n.w0 == RE_STRING ? static_cast<const uint8_t*>(node_pointer(n))
+                                                     : reinterpret_cast<const uint8_t*>(&n) + 4;
+                    f.runLiteralLen = n.w0 == RE_STRING ? n.w2 : 1;
+                }
+            }
+            if (f.useRun) {
                 for (int w = 0; w < 4; ++w) f.runStop.bits[w] = ~run.bits[w];
                 f.runStop.build_rows();
-                f.runFollow = follow;
             }
         }
     }
