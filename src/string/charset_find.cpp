@@ -392,10 +392,12 @@ int32_t find8_bitmap(const Qel8u* s, int32_t len, const Qel8u* set, int32_t n) {
 // ---- Kernel entry points ----
 
 int32_t find_any_8u_sse42(const Qel8u* s, int32_t len, const Qel8u* set, int32_t n, bool rev) {
+    if (n > kSse42MaxSet8) return find_any_8u_general(s, len, set, n, rev);  // more than five set vectors
     return rev ? find_sse42_by_size<Qel8u, true>(s, len, set, n) : find_sse42_by_size<Qel8u, false>(s, len, set, n);
 }
 
 int32_t find_any_16u_sse42(const Qel16u* s, int32_t len, const Qel16u* set, int32_t n, bool rev) {
+    if (n > kSse42MaxSet16) return find_any_16u_general(s, len, set, n, rev);  // more than five set vectors
     return rev ? find_sse42_by_size<Qel16u, true>(s, len, set, n)
                : find_sse42_by_size<Qel16u, false>(s, len, set, n);
 }
