@@ -17,7 +17,6 @@
 #include <initializer_list>
 
 #include "frame/frame.h"
-#include "string/compare.h"
 
 namespace qel {
 namespace {
@@ -71,9 +70,8 @@ size_t mismatch_short(const uint8_t* a, const uint8_t* b, size_t n) {
     return mismatch_scalar(a, b, n);
 }
 
-}  // namespace
-
-size_t mismatch_bytes(const uint8_t* a, const uint8_t* b, size_t n) {
+// Index of the first byte where a and b differ, or n when they agree.
+[[gnu::always_inline]] inline size_t mismatch_bytes(const uint8_t* a, const uint8_t* b, size_t n) {
     if (n < kVector) return mismatch_short(a, b, n);
     size_t i = 0;
     if (n >= kAlignFrom) {
@@ -105,7 +103,6 @@ size_t mismatch_bytes(const uint8_t* a, const uint8_t* b, size_t n) {
     return n;
 }
 
-namespace {
 
 QelStatus compare_8u(const Qel8u* a, const Qel8u* b, int32_t len, int32_t* result) {
     if (any_null(a, b, result)) return qelErrNullPtr;
@@ -130,7 +127,8 @@ QelStatus equal(const T* a, const T* b, int32_t len, int32_t* result) {
     if (any_null(a, b, result)) return qelErrNullPtr;
     if (any_negative(len)) return qelErrLength;
     size_t bytes = static_cast<size_t>(len) * sizeof(T);
-    *result = mismatch_bytes(reinterpret_cast<const uint8_t*>(a), reinterpret_cast<const uint8_t*>(b), bytes) == bytes;
+    *result = mismatch_bytes(reinterpret_cast<const uint8_t*>(a), reinterpret_cast<const uint8_t*>(b), bytes) ==
+              bytes;
     return qelOk;
 }
 

@@ -12,7 +12,6 @@
 #include <cstring>
 
 #include "frame/frame.h"
-#include "string/compare.h"
 #include "string/lanes.h"
 #include "unicode/case_table.h"
 
@@ -125,27 +124,7 @@ inline size_t unicode_fold_check(const uint16_t* a, const uint16_t* b, size_t at
     return kNone;
 }
 
-QelStatus compare_unicode(const Qel16u* a, const Qel16u* b, int32_t len, int32_t* result) {
-    if (any_null(a, b, result)) return qelErrNullPtr;
-    if (any_negative(len)) return qelErrLength;
-    size_t n = static_cast<size_t>(len);
-    size_t i = mismatch_unicode_fold_16u(a, b, n);
-    *result = i == n ? 0 : int32_t{to_lower_unit(a[i])} - int32_t{to_lower_unit(b[i])};
-    return qelOk;
-}
-
-}  // namespace
-
-size_t mismatch_range_fold_8u(const uint8_t* a, const uint8_t* b, size_t n, uint32_t low, uint32_t high,
-                              int32_t delta) {
-    return mismatch_range_fold(a, b, n, low, high, delta);
-}
-
-size_t mismatch_range_fold_16u(const uint16_t* a, const uint16_t* b, size_t n, uint32_t low, uint32_t high,
-                               int32_t delta) {
-    return mismatch_range_fold(a, b, n, low, high, delta);
-}
-
+// Index of the first unit whose simple lower-case mappings differ, or n.
 size_t mismatch_unicode_fold_16u(const uint16_t* a, const uint16_t* b, size_t n) {
     if (n < kUnicodeLanes) {
         for (size_t i = 0; i < n; ++i)
@@ -160,6 +139,16 @@ size_t mismatch_unicode_fold_16u(const uint16_t* a, const uint16_t* b, size_t n)
     return n;
 }
 
+QelStatus compare_unicode(const Qel16u* a, const Qel16u* b, int32_t len, int32_t* result) {
+    if (any_null(a, b, result)) return qelErrNullPtr;
+    if (any_negative(len)) return qelErrLength;
+    size_t n = static_cast<size_t>(len);
+    size_t i = mismatch_unicode_fold_16u(a, b, n);
+    *result = i == n ? 0 : int32_t{to_lower_unit(a[i])} - int32_t{to_lower_unit(b[i])};
+    return qelOk;
+}
+
+}  // namespace
 }  // namespace qel
 
 extern "C" {
