@@ -380,6 +380,9 @@ UtfProgress utf8_to_utf16_avx2(const Qel8u* src, size_t n, Qel16u* dst, size_t c
         size_t w = i, staged = 0;
         bool handed_over = false;
         while (w - i < kDecodeBlockBytes && n - w >= kDecodeWindowBytes) {
+            // Back to the wide ASCII loop as soon as ASCII resumes; the first
+            // window of a block always runs, so every round makes progress.
+            if (w > i && !_mm_movemask_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(src + w)))) break;
             size_t units = 0;
             const size_t used = decode_window_avx2(src + w, stage + staged, units, swap);
             if (used == 0) {
@@ -427,6 +430,9 @@ UtfProgress utf16_to_utf8_avx2(const Qel16u* src, size_t n, Qel8u* dst, size_t c
                 handed_over = true;
                 break;
             }
+            // ASCII resumes: leave it to the wide loop (after the first group,
+            // so that every round makes progress).
+            if (w > i && _mm_testz_si128(u, _mm_set1_epi16(static_cast<short>(0xFF80)))) break;
             staged += encode_group_avx2(u, stage + staged);
             w += kEncodeGroupUnits;
         }
