@@ -286,6 +286,7 @@ QelStatus quantifier(Parser& ps) {
         for (int32_t i = last - 1; i >= 0; --i) {
             if (is_group_open(ps.nodes[i].w0) && ps.nodes[i].w1 == close.w1) {
                 if (is_lookaround(ps.nodes[i].w0)) ps.nodeCount = lo >= 1 ? ps.nodeCount - 1 : i;
+                if (ps.classEnd > ps.nodeCount) ps.classEnd = -1;
                 break;
             }
         }
