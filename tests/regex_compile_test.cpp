@@ -31,6 +31,21 @@ void check_forms(const std::vector<FormCase>& cases) {
     }
 }
 
+struct ErrorCase {
+    const char* pattern;
+    const char* options;
+    QelStatus status;
+    int32_t offset;
+};
+
+void check_errors(const std::vector<ErrorCase>& cases) {
+    for (const auto& c : cases) {
+        auto r = compile_pattern(c.pattern, c.options);
+        EXPECT_EQ(r.status, c.status) << "pattern \"" << c.pattern << "\" dump " << r.dump();
+        EXPECT_EQ(r.offset, c.offset) << "pattern \"" << c.pattern << "\"";
+    }
+}
+
 TEST(RegexCompileForms, LiteralsAndQuantifiers) {
     check_forms({
         {"", nullptr, ""},
@@ -95,10 +110,44 @@ TEST(RegexCompileForms, PredefinedRepeatMerging) {
         {"\\d\\d\\d+", nullptr, "PREDEF d | GREEDY 3,inf"},
         {"\\d?\\d", nullptr, "PREDEF d | GREEDY 1,2"},
         {"\\d{2}\\d", nullptr, "PREDEF d | GREEDY 3,3"},
-        {"..*?", nullptr, "PREDEF . | GREEDY 1,inf"},
+        {"..*?", nullptr, "PREDEF . | LAZY 1,inf"},
         {"\\d*?\\d", nullptr, "PREDEF d | LAZY 1,inf"},
         {".\\d", nullptr, "PREDEF . | PREDEF d"},
+        // The sum keeps the preference of the part that has one; parts that
+        // disagree stay apart.
+        {"\\w\\w{1,3}?", nullptr, "PREDEF w | LAZY 2,4"},
+        {"\\d*?\\d+?", nullptr, "PREDEF d | LAZY 1,inf"},
+        {"\\d+?\\d{2}", nullptr, "PREDEF d | LAZY 3,inf"},
+        {"\\d{2}\\d*", nullptr, "PREDEF d | GREEDY 2,inf"},
+        {"\\d{2}\\d{3}?", nullptr, "PREDEF d | GREEDY 5,5"},
+        {"\\d*\\d+?", nullptr, "PREDEF d | GREEDY 0,inf | PREDEF d | LAZY 1,inf"},
+        {"\\d*?\\d+", nullptr, "PREDEF d | LAZY 0,inf | PREDEF d | GREEDY 1,inf"},
+        // Never into the last member of a bracket class.
+        {"[a\\d]\\d", nullptr, "CLASS 2 | CHAR 'a' | PREDEF d | PREDEF d"},
+        {"[a\\d]*\\d", nullptr, "CLASS 2 | CHAR 'a' | PREDEF d | GREEDY 0,inf | PREDEF d"},
+        {"[\\d]\\d", nullptr, "PREDEF d | GREEDY 2,2"},
         {"\\w\\W", nullptr, "PREDEF w | PREDEF W"},
+    });
+}
+
+// Classes and property escapes come from their own parsers; here only how
+// the compiler places them among the other nodes.
+TEST(RegexCompileForms, ClassesAndPropertiesInPlace) {
+    check_forms({
+        {"[]a]", nullptr, "CLASS 2 | CHAR ']' | CHAR 'a'"},
+        {"x[ab]+y", nullptr, "CHAR 'x' | CLASS 2 | CHAR 'a' | CHAR 'b' | GREEDY 1,inf | CHAR 'y'"},
+        {"ab[c]", nullptr, "STRING 'ab' | CHAR 'c'"},
+        {"(?<=[ab]c)", nullptr, "LOOKBEHIND -1 len=4 width=2 | CLASS 2 | CHAR 'a' | CHAR 'b' | CHAR 'c' | CLOSE -1"},
+        {"(?:[ab]c)", nullptr, "CLASS 2 | CHAR 'a' | CHAR 'b' | CHAR 'c'"},
+        {"\\pL+", nullptr, "UPROP 0x80 | GREEDY 1,inf"},
+        {"a\\P{Lu}", nullptr, "CHAR 'a' | UPROP 0x82 neg"},
+        {"(?<=\\p{InBasicLatin})", nullptr, "LOOKBEHIND -1 len=1 width=1 | URANGE 0x0-0x7f | CLOSE -1"},
+    });
+    check_errors({
+        {"a[b", nullptr, qelErrRegExpCharClass, 3},
+        {"\\p{Foo}", nullptr, qelErrRegExpEscape, 3},
+        {"\\pq", nullptr, qelErrRegExpEscape, 2},
+        {"(?<=\\p", nullptr, qelErrRegExpGroup, 6},
     });
 }
 
@@ -220,21 +269,6 @@ TEST(RegexCompileForms, LookBehindWidthOfEveryGroupKind) {
     EXPECT_EQ(x.dump(), "ERR -186 @14");
     EXPECT_EQ(compile_pattern("(?<=(?(?=a)bc))").dump(), "ERR -186 @14");
     EXPECT_EQ(compile_pattern("(?<=(?(?=a)b|cd))").dump(), "ERR -186 @16");
-}
-
-struct ErrorCase {
-    const char* pattern;
-    const char* options;
-    QelStatus status;
-    int32_t offset;
-};
-
-void check_errors(const std::vector<ErrorCase>& cases) {
-    for (const auto& c : cases) {
-        auto r = compile_pattern(c.pattern, c.options);
-        EXPECT_EQ(r.status, c.status) << "pattern \"" << c.pattern << "\" dump " << r.dump();
-        EXPECT_EQ(r.offset, c.offset) << "pattern \"" << c.pattern << "\"";
-    }
 }
 
 TEST(RegexCompileErrors, OptionsAndPrescan) {
