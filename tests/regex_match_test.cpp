@@ -311,6 +311,29 @@ TEST(RegexMatch, GroupsAndAssertions) {
     check_rows(r);
 }
 
+// Runs long enough for the vector scanners, with the first non-member at
+// every offset around the vector width and a multi-byte character inside.
+TEST(RegexMatch, LongRuns) {
+    std::vector<Row> r;
+    for (int n : {31, 32, 33, 63, 64, 65, 100}) {
+        const std::string run = std::string(size_t(n), 'k');
+        add(r, "[a-z]+", Pat().cls().m_range('a', 'z').end().plus(), "-" + run + "K", 1, n);
+        add(r, "[a-z]+ /i", Pat(I).cls().m_range('a', 'z').end().plus(), run + "K-", 0, n + 1);
+        add(r, "[^\\d]+", Pat().cls(true).m_predef('d').end().plus(), run + "\xC3\xA9" + run + "5", 0, 2 * n + 2);
+        add(r, "[^x]*?q", Pat().cls(true).m_chr('x').end().star(true).chr('q'), run + "\xC3\xA9" + run + "qq", 0,
+            2 * n + 3);
+        add(r, "[a-z]*?q fails at a non-member", Pat().cls().m_range('a', 'z').end().star(true).chr('q'),
+            run + "-q", int(n + 1), 1);
+        add(r, "\\w*k", Pat().predef('w').star().chr('k'), run + "\xC3\xA9", 0, n);
+        add(r, ".*?k$", Pat().predef('.').star(true).chr('k').anchor('z'), run + "\xC3\xA9k", 0, n + 3);
+        add(r, "k*K /i", Pat(I).chr('k').star().chr('K'), run + "kK", 0, n + 2);
+        add(r, "k{n-1}", Pat().chr('k').q(1, n - 1).anchor('z'), run, 1, n - 1);
+        add(r, "[k\\x{E9}]*$", Pat().cls().m_chr('k').m_uchar(0xE9).end().star().anchor('z'), run + "\xC3\xA9" + run, 0,
+            2 * n + 2);
+    }
+    check_rows(r);
+}
+
 // A match limit of 0 never matches; every attempt gives the budget back.
 TEST(RegexMatch, Budget) {
     const std::string s = "aaaa";

@@ -129,6 +129,52 @@ struct UnitItem {
 // its ASCII set costs 128 class tests, which short runs should not pay.
 constexpr int32_t kClassSetAfter = 32;
 
+// The ASCII members of a class built straight from its members, when every
+// member is a byte test (RE_CHAR, RE_PREDEF, or RE_RANGE with both ends below
+// 256); false for classes with code-point members, whose set would need a
+// class test per byte.
+bool class_byte_set(const RegExpNode* nodes, int32_t cls, uint32_t opts, AsciiSet& out) {
+    const RegExpNode& head = nodes[cls];
+    uint8_t in[0x80] = {};
+    for (int32_t i = 1; i <= head.w2; ++i) {
+        const RegExpNode& m = nodes[cls + i];
+        uint8_t mine[0x80] = {};
+        switch (m.w0) {
+            case RE_CHAR:
+                if (m.w1 < 0 || m.w1 > 255) break;
+                for (int b = 0; b < 0x80; ++b) mine[b] = char_equal(uint8_t(b), uint8_t(m.w1), opts);
+                break;
+            case RE_PREDEF:
+                for (int b = 0; b < 0x80; ++b) mine[b] = predef_test(m.w1, uint8_t(b), opts);
+                break;
+            case RE_RANGE:
+                if (m.w1 >= 256 || m.w2 >= 256) return false;
+                for (int b = 0; b < 0x80; ++b) {
+                    const int other = b ^ 0x20;
+                    mine[b] = (m.w1 <= b && b <= m.w2) || ((opts & RE_OPT_IGNORECASE) && is_ascii_letter(uint8_t(b)) &&
+                                                           m.w1 <= other && other <= m.w2);
+                }
+                break;
+            default:
+                return false;
+        }
+        for (int b = 0; b < 0x80; ++b) in[b] |= (m.w3 == -1) ? !mine[b] : mine[b];
+    }
+    out = {};
+    for (int b = 0; b < 0x80; ++b)
+        if ((head.w1 == -1) ? !in[b] : in[b]) ascii_set_add(out, uint8_t(b));
+    return true;
+}
+
+// The ASCII set that lets a run of u go through the vector scanner, or null
+// (built into `scratch` for classes).
+const AsciiSet* ascii_fast_set(const UnitItem& u, AsciiSet& scratch) {
+    if (u.node->w0 == RE_PREDEF) return predef_set(u.node->w1, u.options);
+    if (u.node->w0 == RE_CLASS && !u.clusterClass && class_byte_set(u.nodes, u.index, u.options, scratch))
+        return &scratch;
+    return nullptr;
+}
+
 int repeat_units(const uint8_t* p, int32_t r, RegExpMatchState& ms, const UnitItem& u, int32_t min, int32_t max,
                  bool lazy, int32_t cont) {
     const uint8_t* const end = p + r;
@@ -147,16 +193,52 @@ int repeat_units(const uint8_t* p, int32_t r, RegExpMatchState& ms, const UnitIt
         ++count;
     }
 
+    // With a maximum no run of the remaining bytes can reach, copies need no
+    // counting, and ASCII stretches go through the vector scanner.
+    const bool uncounted = int64_t(max) - count >= int64_t(end - e);
+    AsciiSet classSet;
+    const AsciiSet* fast = uncounted ? ascii_fast_set(u, classSet) : nullptr;
+
     if (lazy) {
+        // With the pre-test, the continuation can only succeed where the
+        // literal stands, so the copies up to its next occurrence are taken
+        // in one scan. An ASCII literal is a character of its own, hence a
+        // copy boundary.
+        const bool skip = fast != nullptr && pre.on && pre.byte < 0x80;
         for (;;) {
             if (count > max) break;
-            rec0.length = len0 + int32_t(e - p);
-            if (pre.allows(e, end) && continue_at(e, int32_t(end - e), ms, cont, opts) == 0) return 0;
+            if (pre.allows(e, end)) {
+                rec0.length = len0 + int32_t(e - p);
+                if (continue_at(e, int32_t(end - e), ms, cont, opts) == 0) return 0;
+            }
             if (e == end) break;
+            if (skip) {
+                const void* hit = std::memchr(e + 1, pre.byte, size_t(end - e - 1));
+                const uint8_t* x = hit ? static_cast<const uint8_t*>(hit) : end;
+                // The copy at e (the literal itself) and the ones up to x.
+                const int32_t first = u.length(e, int32_t(end - e));
+                if (first == 0) break;
+                const uint8_t* q = e + first;
+                while (q < x) {
+                    q += ascii_run(q, x - q, *fast);
+                    if (q >= x) break;
+                    const int32_t l = u.length(q, int32_t(end - q));
+                    if (l == 0) break;
+                    q += l;
+                }
+                if (q < x) break;  // a copy before the next literal did not match
+                if (q > x) {
+                    // A multi-byte copy ran over x: x was not a boundary after all.
+                    e = q;
+                    continue;
+                }
+                e = x;
+                continue;
+            }
             const int32_t l = u.length(e, int32_t(end - e));
             if (l == 0) break;
             e += l;
-            ++count;
+            if (!uncounted) ++count;
         }
         rec0.length = len0;
         ms.currentNode = u.index;
@@ -164,16 +246,7 @@ int repeat_units(const uint8_t* p, int32_t r, RegExpMatchState& ms, const UnitIt
     }
 
     const uint8_t* const minEnd = e;
-    // With a maximum no run of the remaining bytes can reach, copies need no
-    // counting, and ASCII stretches go through the vector scanner.
-    const bool uncounted = int64_t(max) - count >= int64_t(end - e);
-    const AsciiSet* fast = nullptr;
-    AsciiSet classSet;
-    bool canBuild = false;
-    if (uncounted) {
-        if (u.node->w0 == RE_PREDEF) fast = predef_set(u.node->w1, opts);
-        else if (u.node->w0 == RE_CLASS && !u.clusterClass) canBuild = true;
-    }
+    bool canBuild = uncounted && fast == nullptr && u.node->w0 == RE_CLASS && !u.clusterClass;
     int32_t untilSet = kClassSetAfter;
     while (e < end && count < max) {
         if (fast != nullptr) {
