@@ -1,0 +1,78 @@
+// Byte-set search for the start filter: the first byte of a buffer that lies
+// in a 256-bit set. The AVX2 form classifies 32 bytes at once with two nibble
+// lookups (the classic shuffle split of a 256-bit bitmap into 16 x 16 bits);
+// the scalar form serves short buffers and is the reference in the tests.
+#include <immintrin.h>
+
+#include <bit>
+
+#include "regex/match/search_internal.h"
+
+namespace qel::re {
+
+// Below one vector there is nothing to gain from the table set-up.
+constexpr int32_t kByteSetVectorMin = 32;
+
+int ByteSet::count() const {
+    return std::popcount(bits[0]) + std::popcount(bits[1]) + std::popcount(bits[2]) + std::popcount(bits[3]);
+}
+
+int32_t find_byteset_scalar(const uint8_t* p, int32_t n, const ByteSet& set) {
+    for (int32_t i = 0; i < n; ++i)
+        if (set.has(p[i])) return i;
+    return -1;
+}
+
+namespace {
+
+// Bytes of `v` in the set, as a 32-bit mask. `lo_tbl[l]` holds bit h for the
+// byte (h << 4) | l with h < 8, `hi_tbl[l]` bit h - 8 for h >= 8.
+inline uint32_t classify_avx2(__m256i v, __m256i lo_tbl, __m256i hi_tbl, __m256i bit_tbl) {
+    const __m256i nib = _mm256_set1_epi8(0x0F);
+    __m256i lo = _mm256_and_si256(v, nib);
+    __m256i hi = _mm256_and_si256(_mm256_srli_epi16(v, 4), nib);
+    __m256i rows = _mm256_blendv_epi8(_mm256_shuffle_epi8(lo_tbl, lo), _mm256_shuffle_epi8(hi_tbl, lo), v);
+    __m256i sel = _mm256_shuffle_epi8(bit_tbl, hi);
+    __m256i miss = _mm256_cmpeq_epi8(_mm256_and_si256(rows, sel), _mm256_setzero_si256());
+    return ~static_cast<uint32_t>(_mm256_movemask_epi8(miss));
+}
+
+}  // namespace
+
+void ByteSet::build_rows() {
+    for (int l = 0; l < 16; ++l) loRows[l] = hiRows[l] = 0;
+    for (int b = 0; b < 256; ++b) {
+        if (!has(static_cast<uint8_t>(b))) continue;
+        int l = b & 15, h = b >> 4;
+        if (h < 8)
+            loRows[l] |= static_cast<uint8_t>(1u << h);
+        else
+            hiRows[l] |= static_cast<uint8_t>(1u << (h - 8));
+    }
+}
+
+int32_t find_byteset_avx2(const uint8_t* p, int32_t n, const ByteSet& set) {
+    if (n < kByteSetVectorMin) return find_byteset_scalar(p, n, set);
+    const __m256i lo_tbl = _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(set.loRows)));
+    const __m256i hi_tbl = _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(set.hiRows)));
+    const __m256i bit_tbl = _mm256_setr_epi8(1, 2, 4, 8, 16, 32, 64, -128, 1, 2, 4, 8, 16, 32, 64, -128, 1, 2, 4, 8, 16,
+                                             32, 64, -128, 1, 2, 4, 8, 16, 32, 64, -128);
+    int32_t i = 0;
+    for (; i + 32 <= n; i += 32) {
+        __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + i));
+        uint32_t m = classify_avx2(v, lo_tbl, hi_tbl, bit_tbl);
+        if (m) return i + std::countr_zero(m);
+    }
+    if (i == n) return -1;
+    // The last, overlapping vector ends exactly at the buffer end; bytes
+    // already examined are masked off.
+    __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + n - 32));
+    uint32_t m = classify_avx2(v, lo_tbl, hi_tbl, bit_tbl) >> (i - (n - 32));
+    return m ? i + std::countr_zero(m) : -1;
+}
+
+int32_t find_byteset(const uint8_t* p, int32_t n, const ByteSet& set) {
+    return n < kByteSetVectorMin ? find_byteset_scalar(p, n, set) : find_byteset_avx2(p, n, set);
+}
+
+}  // namespace qel::re

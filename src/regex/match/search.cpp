@@ -1,0 +1,414 @@
+// The search driver: argument checks, the literal prefilters, the anchoring
+// mode, and the scan over start positions that calls the match step.
+//
+// Invariants:
+// - The driver never writes the state header or the nodes; the matcher
+//   writes the group and capture tables.
+// - The match state's subject start is always the caller's subject, however
+//   far a prefilter moves the window, so anchors and look-behind see the
+//   true start.
+// - Every start position begins with the state's own options, so an option
+//   change left behind by a failed attempt never reaches the next position.
+// - The window never grows: prefilters only move its start forward or cut
+//   its end, and the matcher is never given bytes outside it.
+#include <bit>
+
+#include "frame/frame.h"
+#include "regex/match/search_internal.h"
+#include "string/find.h"
+
+namespace qel::re {
+
+namespace {
+
+// Deriving the start filter walks the nodes; on short windows the plain scan
+// is over before that pays off.
+constexpr int32_t kStartFilterMinWindow = 256;
+
+constexpr uint8_t kLineFeed = 10;
+
+inline bool is_continuation(uint8_t b) { return (b & 0xC0) == 0x80; }
+inline uint8_t fold_upper(uint8_t b) { return (b >= 'a' && b <= 'z') ? static_cast<uint8_t>(b - 32) : b; }
+
+struct Literal {
+    const uint8_t* bytes;
+    int32_t len;
+};
+
+// RE_CHAR and RE_STRING nodes as byte strings; len 0 for anything else.
+Literal literal_of(const RegExpNode& n) {
+    // w1 holds the byte value; its low byte comes first in memory on x86.
+    if (n.w0 == RE_CHAR) return {reinterpret_cast<const uint8_t*>(&n) + 4, 1};
+    if (n.w0 == RE_STRING && n.w2 >= 1) return {static_cast<const uint8_t*>(node_pointer(n)), n.w2};
+    return {nullptr, 0};
+}
+
+bool equal_folded(const uint8_t* a, const uint8_t* b, int32_t n) {
+    for (int32_t i = 0; i < n; ++i)
+        if (fold_upper(a[i]) != fold_upper(b[i])) return false;
+    return true;
+}
+
+// First occurrence of `lit` in [p, p + n), folding a-z onto A-Z when asked.
+int32_t find_first(const uint8_t* p, int32_t n, Literal lit, bool fold) {
+    if (n < lit.len) return -1;
+    if (!fold) return lit.len == 1 ? find_byte(p, n, lit.bytes[0]) : find_substring(p, n, lit.bytes, lit.len);
+    for (int32_t i = 0; i + lit.len <= n; ++i)
+        if (equal_folded(p + i, lit.bytes, lit.len)) return i;
+    return -1;
+}
+
+// Last occurrence of `lit` in [p, p + n).
+int32_t find_last(const uint8_t* p, int32_t n, Literal lit, bool fold) {
+    if (n < lit.len) return -1;
+    if (!fold) return lit.len == 1 ? rfind_byte(p, n, lit.bytes[0]) : rfind_substring(p, n, lit.bytes, lit.len);
+    for (int32_t i = n - lit.len; i >= 0; --i)
+        if (equal_folded(p + i, lit.bytes, lit.len)) return i;
+    return -1;
+}
+
+inline bool is_quantifier(uint32_t kind) { return kind == RE_LAZY || kind == RE_GREEDY; }
+
+// An assertion that looks at the window end or past the current position
+// reads beyond the match; cutting the window at the last trailing literal
+// would change what it sees ("a(?=bc)b" in "abc", "a$\n" in "a\nb").
+bool reads_past_match(const RegExpNode* nodes, int32_t count) {
+    for (int32_t i = 0; i < count; ++i) {
+        uint32_t k = nodes[i].w0;
+        if (k == RE_LOOKAHEAD || k == RE_NLOOKAHEAD) return true;
+        if (k == RE_ANCHOR && (nodes[i].w1 == '$' || nodes[i].w1 == 'Z')) return true;
+    }
+    return false;
+}
+
+void copy_record(QelRegExpFind& out, const CaptureRecord& in) {
+    if (in.length < 0) {
+        out.pointer = nullptr;
+        out.length = -1;
+    } else {
+        out.pointer = in.pointer;
+        out.length = in.length;
+    }
+}
+
+// First position >= target that the scan visits when it steps on from the
+// visited position q. In UTF-8 format the scan never stops inside a valid
+// sequence; every byte that is not a continuation byte is a position it
+// visits, so the walk starts at the last such byte before the target.
+const uint8_t* sync_to_visited(const uint8_t* q, const uint8_t* target, const uint8_t* end, int32_t format) {
+    if (format != 1 || target <= q || target >= end) return target;
+    const uint8_t* r = target;
+    while (r > q && is_continuation(*r)) --r;
+    while (r < target) r += utf8_step(r, static_cast<int32_t>(end - r));
+    return r;
+}
+
+struct ScanFilter {
+    const StartFilter* f;
+    const uint8_t* nextLiteral;  // next occurrence of the required literal at or after the last position checked
+    const uint8_t* runEnd;          // end of the last run of the leading repeat looked at
+    const uint8_t* runViableBelow;  // in that run, only positions below this may match
+};
+
+// Moves `pos` to the next visited position where a match may begin; null
+// when none remains in the window.
+const uint8_t* filter_advance(const uint8_t* pos, const uint8_t* end, int32_t format, ScanFilter& sf) {
+    const StartFilter& f = *sf.f;
+    for (;;) {
+        const uint8_t* before = pos;
+        if (f.useLiteral) {
+            if (sf.nextLiteral == nullptr || sf.nextLiteral < pos) {
+                int32_t k = find_first(pos, static_cast<int32_t>(end - pos), {f.literal, f.literalLen}, false);
+                if (k < 0) return nullptr;
+                sf.nextLiteral = pos + k;
+            }
+            if (sf.nextLiteral - pos > f.maxOffset) pos = sync_to_visited(pos, sf.nextLiteral - f.maxOffset, end, format);
+        }
+        if (f.useRun && pos < end) {
+            if (pos >= sf.runEnd && !f.runStop.has(*pos)) {
+                // A new run: find where it ends and below which start
+                // positions it can still lead to a match.
+                int32_t k = find_byteset(pos, static_cast<int32_t>(end - pos), f.runStop);
+                const uint8_t* q = k < 0 ? end : pos + k;
+                sf.runEnd = q;
+                sf.runViableBelow = pos;
+                if (f.runLiteral == nullptr) {
+                    if (q < end && f.runFollow.has(*q)) sf.runViableBelow = q;
+                } else {
+                    // The literal must start in (position, q]; the last such
+                    // start bounds the viable positions.
+                    const uint8_t* lo = pos + 1;
+                    const uint8_t* hi = end - q > f.runLiteralLen ? q + f.runLiteralLen : end;
+                    int32_t j = hi - lo >= f.runLiteralLen
+                                    ? find_last(lo, static_cast<int32_t>(hi - lo), {f.runLiteral, f.runLiteralLen}, false)
+                                    : -1;
+                    if (j >= 0) sf.runViableBelow = lo + j;
+                }
+            }
+            // The end of a run follows a one-byte character, so the scan
+            // visits it in either format.
+            if (pos < sf.runEnd && pos >= sf.runViableBelow) pos = sf.runEnd;
+            if (pos >= end) return nullptr;
+        }
+        if (f.useByteSet) {
+            if (pos >= end) return nullptr;
+            int32_t k = find_byteset(pos, static_cast<int32_t>(end - pos), f.firstBytes);
+            if (k < 0) return nullptr;
+            pos = sync_to_visited(pos, pos + k, end, format);
+        }
+        if (pos == before) return pos;
+    }
+}
+
+// Index of the first top-level RE_ALT_END at or after `from`, or -1.
+int32_t next_top_level_bar(const RegExpNode* nodes, int32_t from, int32_t count) {
+    for (int32_t j = from; j < count; ++j)
+        if (nodes[j].w0 == RE_ALT_END && nodes[j].w1 == 0) return j;
+    return -1;
+}
+
+int scan(const uint8_t* pos, int32_t remaining, RegExpMatchState& ms, int anchorMode, int32_t altSearchStart,
+         const StartFilter* filter) {
+    const uint32_t startOptions = ms.options;
+    const uint8_t* const end = pos + remaining;
+    const int32_t nodeCount = ms.endNode;
+    ScanFilter sf{filter, nullptr, pos, pos};
+    const bool filtering = filter != nullptr && anchorMode == 0;
+    for (;;) {
+        if (filtering) {
+            pos = filter_advance(pos, end, ms.format, sf);
+            if (pos == nullptr) return 1;
+            remaining = static_cast<int32_t>(end - pos);
+        }
+        ms.options = startOptions;
+        int32_t first = 0;
+        for (;;) {
+            for (int32_t c = 1; c < ms.captureCount; ++c) {
+                ms.captures[c].pointer = nullptr;
+                ms.captures[c].length = -1;
+            }
+            ms.currentNode = first;
+            ms.captures[0].pointer = pos;
+            ms.captures[0].length = 0;
+            if (RegExpMatchAt(pos, remaining, ms) == 0) return 0;
+            int32_t from = first > altSearchStart ? first : altSearchStart;
+            int32_t bar = next_top_level_bar(ms.nodes, from, nodeCount);
+            if (bar < 0) break;
+            ms.options = static_cast<uint32_t>(ms.nodes[bar].w2);
+            first = bar + 1;
+        }
+        if (anchorMode == 2 || remaining == 0) return 1;
+        if (anchorMode == 1) {
+            // Only positions after a line feed; a line feed is always the
+            // first byte of a character, so a byte search finds them.
+            int32_t k = find_byte(pos, remaining, kLineFeed);
+            if (k < 0) return 1;
+            pos += k + 1;
+            remaining -= k + 1;
+            continue;
+        }
+        int32_t step = ms.format == 1 ? utf8_step(pos, remaining) : 1;
+        pos += step;
+        remaining -= step;
+    }
+}
+
+// Records f, f+1, ... of the capture table into results[count...], at most
+// m of them and no more than the room left. Returns how many.
+int32_t copy_set(QelRegExpFind* results, int32_t count, int32_t capacity, const CaptureRecord* caps, int32_t f,
+                 int32_t m) {
+    int32_t n = capacity - count < m ? capacity - count : m;
+    for (int32_t i = 0; i < n; ++i) copy_record(results[count + i], caps[f + i]);
+    return n;
+}
+
+}  // namespace
+
+int32_t utf8_step(const uint8_t* pos, int32_t remaining) {
+    static constexpr uint8_t kLeadMask[6] = {0xff, 0x1f, 0x0f, 0x07, 0x03, 0x01};
+    static constexpr uint32_t kMaxForCount[6] = {0x7f, 0x7ff, 0xffff, 0x1fffff, 0x3ffffff, 0x7fffffff};
+    uint8_t lead = pos[0];
+    if (lead < 0x80) return 1;
+    int c = std::countl_one(static_cast<uint8_t>(lead << 1));
+    if (c == 0 || c >= 6 || c >= remaining) return 1;
+    uint32_t cp = lead & kLeadMask[c];
+    for (int i = 1; i <= c; ++i) {
+        if (!is_continuation(pos[i])) return 1;
+        cp = (cp << 6) | (pos[i] & 0x3F);
+    }
+    return (cp > kMaxForCount[c - 1] && cp <= kMaxForCount[c]) ? c + 1 : 1;
+}
+
+int ownRegExpScan(const uint8_t* pos, int32_t remaining, RegExpMatchState& ms, int anchorMode, int32_t altSearchStart) {
+    return scan(pos, remaining, ms, anchorMode, altSearchStart, nullptr);
+}
+
+QelStatus search_with_filter(const Qel8u* subject, int32_t subjectLen, QelRegExpState* state, QelRegExpFind* results,
+                             int32_t* resultCount, int keepWholeMatch, bool useStartFilter) {
+    if (any_null(subject, state, results, resultCount)) return qelErrNullPtr;
+    if (subjectLen < 0) return qelErrLength;
+    if (*resultCount < 1) return qelErrSize;
+    const StateHeader& h = *header(state);
+    if (h.identifier != kStateIdentifier) return qelErrBadState;
+    // A compiled state always passes these; a damaged one must not send the
+    // driver outside the state's tables.
+    if (h.nodeCount < 0 || h.captureCount < 1 || h.captureCount > kMaxCaptureRecords) return qelErrBadState;
+
+    const RegExpNode* nodes = node_array(state);
+    const int32_t nodeCount = h.nodeCount;
+    const int32_t captureCount = h.captureCount;
+    CaptureRecord* caps = capture_table(state);
+
+    RegExpMatchState ms;
+    ms.currentNode = 0;
+    ms.endNode = nodeCount;
+    ms.options = h.options;
+    ms.rejectEmpty = 0;
+    ms.captureCount = captureCount;
+    ms.budget = h.matchLimit;
+    ms.format = h.format;
+    ms.subjectStart = subject;
+    ms.nodes = nodes;
+    ms.captures = caps;
+    ms.groups = group_table(state);
+
+    const uint8_t* winStart = subject;
+    int32_t winLen = subjectLen;
+    const bool global = (h.options & RE_OPT_GLOBAL) != 0;
+
+    // Trailing-literal cut: every match ends with the prefilter literal, so
+    // none ends after its last occurrence.
+    if (h.prefilterNode >= 0 && h.prefilterNode < nodeCount && !reads_past_match(nodes, nodeCount)) {
+        const RegExpNode& pn = nodes[h.prefilterNode];
+        Literal lit = literal_of(pn);
+        if (lit.len > 0) {
+            int32_t k = find_last(winStart, winLen, lit, (static_cast<uint32_t>(pn.w3) & RE_OPT_IGNORECASE) != 0);
+            winLen = k >= 0 ? k + lit.len : 0;
+        }
+    }
+
+    const bool foldAll = (h.options & RE_OPT_IGNORECASE) != 0;
+
+    // Alternation of plain literals: answered by plain searches alone.
+    if (h.searchMode == 2 && !global && nodeCount >= 3 && (nodeCount & 1)) {
+        bool plain = true;
+        for (int32_t i = 0; i < nodeCount && plain; i += 2) plain = literal_of(nodes[i]).len > 0;
+        if (plain) {
+            int32_t best = -1, bestLen = 0;
+            for (int32_t i = 0; i < nodeCount; i += 2) {
+                Literal lit = literal_of(nodes[i]);
+                // Only an occurrence that starts before the best so far can win.
+                int32_t span = best < 0 ? winLen : best + lit.len - 1;
+                if (span > winLen) span = winLen;
+                int32_t k = find_first(winStart, span, lit, foldAll);
+                if (k >= 0 && (best < 0 || k < best)) {
+                    best = k;
+                    bestLen = lit.len;
+                }
+            }
+            if (best >= 0) {
+                results[0].pointer = winStart + best;
+                results[0].length = bestLen;
+                *resultCount = 1;
+            } else {
+                *resultCount = 0;
+            }
+            return qelOk;
+        }
+    }
+
+    // Leading-literal skip: no match starts before the first occurrence.
+    if (h.searchMode == 1 && nodeCount > 0) {
+        Literal lit = literal_of(nodes[0]);
+        if (lit.len > 0) {
+            int32_t k = find_first(winStart, winLen, lit, foldAll);
+            if (k > 0) {
+                winStart += k;
+                winLen -= k;
+            }
+        }
+    }
+
+    // Anchoring mode from an anchor at node 0 of a pattern without a
+    // top-level bar.
+    int anchorMode = 0;
+    const int32_t firstBar = next_top_level_bar(nodes, 0, nodeCount);
+    if (nodeCount > 0 && nodes[0].w0 == RE_ANCHOR && firstBar < 0) {
+        int32_t letter = nodes[0].w1;
+        if (letter == 'A' || letter == 'G')
+            anchorMode = 2;
+        else if (letter == '^')
+            anchorMode = (h.options & RE_OPT_MULTILINE) ? 1 : 2;
+        if (nodeCount >= 2 && is_quantifier(nodes[1].w0) && nodes[1].w1 == 0 && anchorMode == 2) anchorMode = 0;
+    }
+    // No top-level bar stands before the first one, whatever node 0 is.
+    const int32_t altSearchStart = firstBar < 0 ? nodeCount : firstBar;
+
+    StartFilter filter;
+    const StartFilter* useFilter = nullptr;
+    if (useStartFilter && anchorMode == 0 && winLen >= kStartFilterMinWindow) {
+        derive_start_filter(state, filter);
+        if (filter.useByteSet || filter.useRun || filter.useLiteral) useFilter = &filter;
+    }
+
+    if (!global) {
+        int32_t n = *resultCount < captureCount ? *resultCount : captureCount;
+        *resultCount = n;
+        if (scan(winStart, winLen, ms, anchorMode, altSearchStart, useFilter) == 0) {
+            for (int32_t i = 0; i < n; ++i) copy_record(results[i], caps[i]);
+            return n < captureCount ? qelWrnFindIncomplete : qelOk;
+        }
+        if (ms.budget < 0) return qelErrMatchLimit;
+        *resultCount = 0;
+        return qelOk;
+    }
+
+    const int32_t capacity = *resultCount;
+    const int32_t f = (!keepWholeMatch && captureCount > 1) ? 1 : 0;
+    const int32_t m = captureCount - f;
+    const uint8_t* const winEnd = winStart + winLen;
+    const uint8_t* pos = winStart;
+    int32_t remaining = winLen;
+    int32_t count = 0;
+    while (remaining >= 0) {
+        if (count >= capacity) break;
+        ms.options = h.options;
+        if (scan(pos, remaining, ms, anchorMode, altSearchStart, useFilter) != 0) break;
+        count += copy_set(results, count, capacity, caps, f, m);
+        if (ms.budget < 0) return qelErrMatchLimit;
+        const uint8_t* s = caps[0].pointer;
+        const int32_t len = caps[0].length;
+        const int32_t rest = static_cast<int32_t>(winEnd - s);
+        if (len == 0) {
+            // After an empty match, one attempt at a non-empty match of one
+            // character at the same start; then on to the next character.
+            int32_t step = (ms.format == 1 && rest > 0) ? utf8_step(s, rest) : 1;
+            if (count < capacity && rest > 0) {
+                ms.rejectEmpty = 1;
+                ms.options = h.options;
+                if (scan(s, step, ms, 2, altSearchStart, nullptr) == 0) count += copy_set(results, count, capacity, caps, f, m);
+                ms.rejectEmpty = 0;
+                if (ms.budget < 0) return qelErrMatchLimit;
+            }
+            pos = s + step;
+            remaining = rest - step;
+        } else {
+            pos = s + len;
+            remaining = rest - len;
+        }
+    }
+    *resultCount = count;
+    return (count > 0 && count < m) ? qelWrnFindIncomplete : qelOk;
+}
+
+QelStatus ownRegExpSearch(const Qel8u* subject, int32_t subjectLen, QelRegExpState* state, QelRegExpFind* results,
+                          int32_t* resultCount, int keepWholeMatch) {
+    return search_with_filter(subject, subjectLen, state, results, resultCount, keepWholeMatch, true);
+}
+
+}  // namespace qel::re
+
+extern "C" QEL_API QelStatus qelsRegExpFind_8u(const Qel8u* subject, int32_t subjectLen, QelRegExpState* state,
+                                               QelRegExpFind* results, int32_t* resultCount) {
+    return qel::re::ownRegExpSearch(subject, subjectLen, state, results, resultCount, 0);
+}

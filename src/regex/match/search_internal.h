@@ -1,0 +1,73 @@
+// Internals of the search driver: the UTF-8 start-position step, the start
+// filter that lets the scan jump over positions where no match can begin,
+// and the byte-set search kernel behind it.
+//
+// Invariant of the start filter: a position it skips is one where the match
+// step would certainly fail, and every position it lands on is one the plain
+// scan would also have visited. The filter never touches the budget, the
+// options or the captures, so a search returns the same records and status
+// with the filter on or off.
+#ifndef QELCH_REGEX_MATCH_SEARCH_INTERNAL_H
+#define QELCH_REGEX_MATCH_SEARCH_INTERNAL_H
+
+#include <cstdint>
+
+#include "regex/match/match.h"
+
+namespace qel::re {
+
+// 256-bit set of byte values, with the nibble rows the vector search uses
+// (call build_rows() after the last add()).
+struct ByteSet {
+    uint64_t bits[4];
+    uint8_t loRows[16];  // bit h of loRows[l]: byte (h << 4) | l is in the set, h < 8
+    uint8_t hiRows[16];  // the same for h >= 8, as bit h - 8
+    bool has(uint8_t b) const { return (bits[b >> 6] >> (b & 63)) & 1; }
+    void add(uint8_t b) { bits[b >> 6] |= uint64_t(1) << (b & 63); }
+    int count() const;
+    void build_rows();
+};
+
+// What the scan may skip, derived from the nodes for one search call.
+struct StartFilter {
+    bool useByteSet;        // every match begins with a byte of `firstBytes`
+    ByteSet firstBytes;
+    // Every match begins with a run of one-byte characters from a set C (a
+    // repeat with minimum 1 at node 0) and continues, right where the repeat
+    // stops, either with a byte of `runFollow` (a set disjoint from C) or,
+    // when `runLiteral` is set, with that literal. From any position in a run
+    // of C the repeat stops inside the run or at its end, so a run that
+    // neither ends in a byte of `runFollow` nor holds the literal after the
+    // position is skipped whole.
+    bool useRun;
+    ByteSet runStop;        // the bytes outside C
+    ByteSet runFollow;
+    const uint8_t* runLiteral;
+    int32_t runLiteralLen;
+    bool useLiteral;        // every match contains `literal` within `maxOffset` bytes of its start
+    const uint8_t* literal;
+    int32_t literalLen;
+    int32_t maxOffset;
+};
+
+// Fills `f` from the compiled pattern. Conservative: when in doubt a part of
+// the filter is left off.
+void derive_start_filter(const QelRegExpState* state, StartFilter& f);
+
+// Number of bytes the scan advances from `pos` in UTF-8 format, with
+// `remaining` bytes left in the window (at least 1).
+int32_t utf8_step(const uint8_t* pos, int32_t remaining);
+
+// First index in [0, n) whose byte is in `set`, or -1.
+int32_t find_byteset(const uint8_t* p, int32_t n, const ByteSet& set);
+int32_t find_byteset_scalar(const uint8_t* p, int32_t n, const ByteSet& set);
+int32_t find_byteset_avx2(const uint8_t* p, int32_t n, const ByteSet& set);
+
+// Search with the start filter switched on or off; ownRegExpSearch is this
+// with the filter on. Tests compare the two.
+QelStatus search_with_filter(const Qel8u* subject, int32_t subjectLen, QelRegExpState* state, QelRegExpFind* results,
+                             int32_t* resultCount, int keepWholeMatch, bool useStartFilter);
+
+}  // namespace qel::re
+
+#endif

@@ -1,0 +1,381 @@
+// Start filter: what the nodes say about where a match can begin.
+//
+// Two facts are derived, each only when it certainly holds:
+// - first bytes: the set of bytes that can be the first byte of a non-empty
+//   match. It is taken only when no match can be empty, so a position whose
+//   byte is outside the set (or the window end) certainly fails;
+// - a required literal: a top-level literal, compared case-sensitively, that
+//   every match consumes within a bounded number of bytes from its start. A
+//   position more than that distance before the next occurrence of the
+//   literal certainly fails.
+//
+// Membership is worked out per byte with three-valued tests (no, yes,
+// maybe); anything the tests cannot settle counts as "maybe", which keeps the
+// byte in the set. Case folding is assumed possible wherever any option word
+// of the pattern could switch it on, and then both answers are kept.
+#include "regex/match/search_internal.h"
+
+namespace qel::re {
+namespace {
+
+enum Tri : uint8_t { kNo, kYes, kMaybe };
+
+inline Tri tri(bool b) { return b ? kYes : kNo; }
+inline Tri tri_not(Tri t) { return t == kYes ? kNo : (t == kNo ? kYes : kMaybe); }
+
+// A required literal further than this from the match start skips too
+// little to be worth the searches.
+constexpr int64_t kMaxLiteralOffset = 4096;
+// Width bound that stands for "unbounded".
+constexpr int64_t kUnbounded = int64_t(1) << 40;
+// Longest character the matcher's UTF-8 rule reads.
+constexpr int64_t kMaxCharBytes = 6;
+
+inline bool is_letter(uint8_t b) { return (b >= 'A' && b <= 'Z') || (b >= 'a' && b <= 'z'); }
+inline bool is_digit(uint8_t b) { return b >= '0' && b <= '9'; }
+inline bool is_space(uint8_t b) { return b == 9 || b == 10 || b == 12 || b == 13 || b == 32; }
+inline bool is_word(uint8_t b) { return is_letter(b) || is_digit(b) || b == '_'; }
+inline bool is_quantifier(uint32_t k) { return k == RE_LAZY || k == RE_GREEDY; }
+
+// The RE_CHAR comparison: the byte, or under case folding an ASCII letter
+// that differs from it in bit 0x20 only.
+inline bool char_equal(uint8_t b, int32_t w1, bool ic) {
+    return b == w1 || (ic && is_letter(b) && (b ^ 0x20) == w1);
+}
+
+struct Analyzer {
+    const RegExpNode* nodes;
+    int32_t count;
+    bool icPossible;
+    bool dotallPossible;
+    bool giveUp;
+
+    Tri predef(int32_t letter, uint8_t b) const {
+        switch (letter) {
+            case 'd': return tri(is_digit(b));
+            case 'D': return tri(!is_digit(b));
+            case 's': return tri(is_space(b));
+            case 'S': return tri(!is_space(b));
+            case 'w': return tri(is_word(b));
+            case 'W': return tri(!is_word(b));
+            case '.': return b != 10 ? kYes : (dotallPossible ? kMaybe : kNo);
+            default: return kNo;
+        }
+    }
+
+    // Can a character whose first byte is b pass this code-point node?
+    Tri code_point(const RegExpNode& n, uint8_t b, bool ic) const {
+        switch (n.w0) {
+            case RE_UCHAR:
+                if (b < 0x80) return ic ? kMaybe : tri(b == n.w1);
+                return (!ic && n.w1 < 0x80) ? kNo : kMaybe;
+            case RE_URANGE: {
+                if (b >= 0x80 || ic) return kMaybe;
+                Tri in = tri(n.w1 <= b && b <= n.w2);
+                return n.w3 != 0 ? tri_not(in) : in;
+            }
+            default:
+                return kMaybe;
+        }
+    }
+
+    // A class member's own test, before its complement flag.
+    Tri member(const RegExpNode& n, uint8_t b, bool ic) const {
+        switch (n.w0) {
+            case RE_CHAR: return tri(char_equal(b, n.w1, ic));
+            case RE_PREDEF: return predef(n.w1, b);
+            case RE_RANGE: {
+                const int32_t lo = n.w1, hi = n.w2;
+                if (b >= 0x80) return (!ic && hi < 0x80) ? kNo : kMaybe;
+                if (lo < 256 && hi < 256) {
+                    bool in = lo <= b && b <= hi;
+                    if (ic && is_letter(b)) in = in || (lo <= (b ^ 0x20) && (b ^ 0x20) <= hi);
+                    return tri(in);
+                }
+                return ic ? kMaybe : tri(lo <= b && b <= hi);
+            }
+            default: return code_point(n, b, ic);
+        }
+    }
+
+    Tri bracket_class(int32_t at, uint8_t b, bool ic) const {
+        const RegExpNode& c = nodes[at];
+        Tri any = kNo;
+        for (int32_t i = at + 1; i <= at + c.w2; ++i) {
+            const RegExpNode& m = nodes[i];
+            Tri t = member(m, b, ic);
+            const bool flips = m.w0 == RE_CHAR || m.w0 == RE_RANGE || m.w0 == RE_PREDEF || m.w0 == RE_UCHAR ||
+                               m.w0 == RE_GRAPHEME;
+            if (flips && m.w3 == -1)
+                t = tri_not(t);
+            else if (flips && m.w3 != 0)
+                t = kMaybe;
+            if (t == kYes) {
+                any = kYes;
+                break;
+            }
+            if (t == kMaybe) any = kMaybe;
+        }
+        if (c.w1 == -1) return tri_not(any);
+        return c.w1 == 0 ? any : kMaybe;
+    }
+
+    // Can a one-character item at `at` begin with byte b?
+    Tri single(int32_t at, uint8_t b, bool ic) const {
+        const RegExpNode& n = nodes[at];
+        switch (n.w0) {
+            case RE_CHAR: return tri(char_equal(b, n.w1, ic));
+            case RE_STRING: return tri(char_equal(b, static_cast<const uint8_t*>(node_pointer(n))[0], ic));
+            case RE_PREDEF: return predef(n.w1, b);
+            case RE_BYTE: return kYes;
+            case RE_CLASS: return bracket_class(at, b, ic);
+            default: return code_point(n, b, ic);
+        }
+    }
+
+    void add_single(int32_t at, ByteSet& set) const {
+        for (int b = 0; b < 256; ++b) {
+            uint8_t v = static_cast<uint8_t>(b);
+            bool may = single(at, v, false) != kNo || (icPossible && single(at, v, true) != kNo);
+            if (may) set.add(v);
+        }
+    }
+
+    // The item at i: its node range end (quantifier included) and quantifier.
+    struct Item {
+        int32_t end;
+        bool quantified;
+        int32_t qmin, qmax;
+    };
+
+    bool is_group(uint32_t k) const {
+        return k == RE_LOOKBEHIND || k == RE_NLOOKBEHIND || k == RE_LOOKAHEAD || k == RE_NLOOKAHEAD ||
+               k == RE_GROUP_OPTS || k == RE_COND || k == RE_CAPTURE || k == RE_GROUP || k == RE_ATOMIC;
+    }
+
+    bool item_at(int32_t i, int32_t to, Item& it) {
+        const RegExpNode& n = nodes[i];
+        int32_t end = i + 1;
+        if (n.w0 == RE_CLASS) {
+            if (n.w2 < 0 || n.w2 > to - i - 1) return giveUp = true, false;
+            end = i + 1 + n.w2;
+        } else if (is_group(n.w0)) {
+            if (n.w2 < 0 || n.w2 > to - i - 2 || nodes[i + n.w2 + 1].w0 != RE_CLOSE) return giveUp = true, false;
+            end = i + n.w2 + 2;
+        } else if (n.w0 == RE_CLOSE || n.w0 == RE_RANGE || is_quantifier(n.w0) || !is_valid_kind(n.w0)) {
+            return giveUp = true, false;
+        }
+        it.quantified = end < to && is_quantifier(nodes[end].w0);
+        it.qmin = it.quantified ? nodes[end].w1 : 1;
+        it.qmax = it.quantified ? nodes[end].w2 : 1;
+        it.end = end + (it.quantified ? 1 : 0);
+        return true;
+    }
+
+    // Adds the first bytes of the alternation in [from, to) to `set`;
+    // returns whether it can match empty.
+    bool first_of(int32_t from, int32_t to, ByteSet& set) {
+        bool nullable = false, altNullable = true;
+        for (int32_t i = from; i < to && !giveUp;) {
+            const RegExpNode& n = nodes[i];
+            if (n.w0 == RE_ALT_END) {
+                nullable = nullable || altNullable;
+                altNullable = true;
+                ++i;
+                continue;
+            }
+            Item it;
+            if (!item_at(i, to, it)) return true;
+            if (altNullable) {
+                bool itemNullable = false;
+                switch (n.w0) {
+                    case RE_CHAR: case RE_STRING: case RE_PREDEF: case RE_BYTE: case RE_CLASS: case RE_UCHAR:
+                    case RE_UPROP: case RE_URANGE: case RE_URANGES: case RE_GRAPHEME:
+                        add_single(i, set);
+                        break;
+                    case RE_ANCHOR: case RE_SETOPTS: case RE_LOOKAHEAD: case RE_NLOOKAHEAD: case RE_LOOKBEHIND:
+                    case RE_NLOOKBEHIND:
+                        itemNullable = true;
+                        break;
+                    case RE_GROUP: case RE_CAPTURE: case RE_GROUP_OPTS: case RE_ATOMIC:
+                        itemNullable = first_of(i + 1, i + 1 + n.w2, set);
+                        break;
+                    default:  // back-references and conditions: not worked out
+                        giveUp = true;
+                        return true;
+                }
+                if (it.qmin <= 0) itemNullable = true;
+                if (!itemNullable) altNullable = false;
+            }
+            i = it.end;
+        }
+        return nullable || altNullable;
+    }
+
+    // Most bytes one item can consume (kUnbounded when not bounded).
+    int64_t item_width(int32_t i, const Item& it) {
+        const RegExpNode& n = nodes[i];
+        int64_t w;
+        switch (n.w0) {
+            case RE_CHAR: case RE_BYTE: w = 1; break;
+            case RE_STRING: w = n.w2; break;
+            case RE_PREDEF: w = (n.w1 == 'd' || n.w1 == 's' || n.w1 == 'w') ? 1 : kMaxCharBytes; break;
+            case RE_CLASS: case RE_UCHAR: case RE_UPROP: case RE_URANGE: case RE_URANGES: {
+                bool grapheme = false;
+                if (n.w0 == RE_CLASS)
+                    for (int32_t m = i + 1; m <= i + n.w2; ++m) grapheme = grapheme || nodes[m].w0 == RE_GRAPHEME;
+                if (grapheme) {
+                    w = kUnbounded;
+                    break;
+                }
+                // A character whose first byte is ASCII is one byte long.
+                ByteSet s{};
+                add_single(i, s);
+                w = (s.bits[2] | s.bits[3]) ? kMaxCharBytes : 1;
+                break;
+            }
+            case RE_ANCHOR: case RE_SETOPTS: case RE_LOOKAHEAD: case RE_NLOOKAHEAD: case RE_LOOKBEHIND:
+            case RE_NLOOKBEHIND:
+                w = 0;
+                break;
+            case RE_GROUP: case RE_CAPTURE: case RE_GROUP_OPTS: case RE_ATOMIC:
+                w = alternation_width(i + 1, i + 1 + n.w2);
+                break;
+            default: w = kUnbounded; break;
+        }
+        if (it.quantified) {
+            if (it.qmax < 0 || it.qmax >= RE_UNBOUNDED) return w == 0 ? 0 : kUnbounded;
+            w *= it.qmax;
+        }
+        return w < kUnbounded ? w : kUnbounded;
+    }
+
+    int64_t alternation_width(int32_t from, int32_t to) {
+        int64_t best = 0, cur = 0;
+        for (int32_t i = from; i < to && !giveUp;) {
+            if (nodes[i].w0 == RE_ALT_END) {
+                best = cur > best ? cur : best;
+                cur = 0;
+                ++i;
+                continue;
+            }
+            Item it;
+            if (!item_at(i, to, it)) return kUnbounded;
+            cur += item_width(i, it);
+            if (cur > kUnbounded) cur = kUnbounded;
+            i = it.end;
+        }
+        return cur > best ? cur : best;
+    }
+};
+
+bool option_word_has(uint32_t opts, uint32_t bit) { return (opts & bit) != 0; }
+
+}  // namespace
+
+void derive_start_filter(const QelRegExpState* state, StartFilter& f) {
+    const StateHeader& h = *header(state);
+    Analyzer a{node_array(state), h.nodeCount, false, false, false};
+    f.useByteSet = false;
+    f.useRun = false;
+    f.runLiteral = nullptr;
+    f.runLiteralLen = 0;
+    f.runFollow = ByteSet{};
+    f.useLiteral = false;
+    f.literal = nullptr;
+    f.literalLen = 0;
+    f.maxOffset = 0;
+    f.firstBytes = ByteSet{};
+
+    // Every option word the matcher may load.
+    uint32_t anyOpts = h.options;
+    bool topLevelBar = false;
+    for (int32_t i = 0; i < a.count; ++i) {
+        const RegExpNode& n = a.nodes[i];
+        if (n.w0 == RE_SETOPTS) anyOpts |= static_cast<uint32_t>(n.w1);
+        if (n.w0 == RE_GROUP_OPTS) anyOpts |= static_cast<uint32_t>(n.w3);
+        if (n.w0 == RE_ALT_END || n.w0 == RE_CLOSE) anyOpts |= static_cast<uint32_t>(n.w2);
+        if (n.w0 == RE_ALT_END && n.w1 == 0) topLevelBar = true;
+    }
+    a.icPossible = option_word_has(anyOpts, RE_OPT_IGNORECASE);
+    a.dotallPossible = option_word_has(anyOpts, RE_OPT_DOTALL);
+
+    ByteSet set{};
+    bool nullable = a.first_of(0, a.count, set);
+    if (!a.giveUp && !nullable && set.count() < 256) {
+        f.useByteSet = true;
+        f.firstBytes = set;
+        f.firstBytes.build_rows();
+    }
+
+    // A leading repeat of one-byte characters followed by something that
+    // cannot begin with one of them.
+    Analyzer::Item head;
+    a.giveUp = false;
+    if (!topLevelBar && a.count > 0 && a.item_at(0, a.count, head) && head.quantified && head.qmin >= 1 &&
+        head.end < a.count) {
+        const uint32_t k = a.nodes[0].w0;
+        const bool oneChar = k == RE_CHAR || k == RE_PREDEF || k == RE_CLASS || k == RE_UCHAR || k == RE_URANGE;
+        ByteSet run{}, follow{};
+        if (oneChar) {
+            a.add_single(0, run);
+            bool followNullable = a.first_of(head.end, a.count, follow);
+            bool ascii = (run.bits[2] | run.bits[3]) == 0;
+            bool disjoint = ((run.bits[0] & follow.bits[0]) | (run.bits[1] & follow.bits[1]) |
+                             (run.bits[2] & follow.bits[2]) | (run.bits[3] & follow.bits[3])) == 0;
+            if (!a.giveUp && !followNullable && ascii && disjoint) {
+                f.useRun = true;
+                f.runFollow = follow;
+            } else if (!a.giveUp && ascii && !a.icPossible) {
+                Analyzer::Item next;
+                const RegExpNode& n = a.nodes[head.end];
+                if (a.item_at(head.end, a.count, next) && !next.quantified &&
+                    (n.w0 == RE_STRING || (n.w0 == RE_CHAR && n.w1 >= 0 && n.w1 < 256))) {
+                    f.useRun = true;
+                    f.runLiteral = n.w0 == RE_STRING ? static_cast<const uint8_t*>(node_pointer(n))
+                                                     : reinterpret_cast<const uint8_t*>(&n) + 4;
+                    f.runLiteralLen = n.w0 == RE_STRING ? n.w2 : 1;
+                }
+            }
+            if (f.useRun) {
+                for (int w = 0; w < 4; ++w) f.runStop.bits[w] = ~run.bits[w];
+                f.runStop.build_rows();
+            }
+        }
+    }
+
+    // A required literal: only along the top level of a pattern without a
+    // top-level bar, and only where no case folding can apply.
+    if (topLevelBar || a.icPossible) return;
+    a.giveUp = false;
+    int64_t offset = 0;
+    int32_t bestChar = -1;
+    int64_t bestCharOffset = 0;
+    for (int32_t i = 0; i < a.count && offset <= kMaxLiteralOffset;) {
+        Analyzer::Item it;
+        if (!a.item_at(i, a.count, it)) break;
+        const RegExpNode& n = a.nodes[i];
+        if (!it.quantified && n.w0 == RE_STRING && n.w2 >= 2) {
+            f.useLiteral = true;
+            f.literal = static_cast<const uint8_t*>(node_pointer(n));
+            f.literalLen = n.w2;
+            f.maxOffset = static_cast<int32_t>(offset);
+            return;
+        }
+        if (!it.quantified && n.w0 == RE_CHAR && bestChar < 0 && n.w1 >= 0 && n.w1 < 256) {
+            bestChar = i;
+            bestCharOffset = offset;
+        }
+        offset += a.item_width(i, it);
+        i = it.end;
+    }
+    // A single byte at offset 0 is what the first-byte set already covers.
+    if (bestChar >= 0 && !(bestCharOffset == 0 && f.useByteSet)) {
+        f.useLiteral = true;
+        f.literal = reinterpret_cast<const uint8_t*>(&a.nodes[bestChar]) + 4;
+        f.literalLen = 1;
+        f.maxOffset = static_cast<int32_t>(bestCharOffset);
+    }
+}
+
+}  // namespace qel::re
