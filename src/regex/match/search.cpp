@@ -271,6 +271,7 @@ QelStatus search_with_filter(const Qel8u* subject, int32_t subjectLen, QelRegExp
     ms.nodes = nodes;
     ms.captures = caps;
     ms.groups = group_table(state);
+    init_match_stack_guard(ms);
 
     const uint8_t* winStart = subject;
     int32_t winLen = subjectLen;
