@@ -334,6 +334,75 @@ TEST(RegexMatch, LongRuns) {
     check_rows(r);
 }
 
+// The same behaviour through the compiler and the public search, for the
+// patterns as written: {pattern, options, subject, match, captures}.
+struct ApiRow {
+    const char* pattern;
+    const char* options;
+    std::string subject;
+    int start;
+    int len;
+    std::vector<Span> caps;
+};
+
+TEST(RegexMatch, ThroughCompilerAndSearch) {
+    const std::vector<ApiRow> rows = {
+        {"a", "i", "A", 0, 1, {}},
+        {"\\[", "i", "{", -1, 0, {}},
+        {"\\s", "", "\v", -1, 0, {}},
+        {"a$", "", "a\nb", -1, 0, {}},
+        {"^b", "m", "a\nb", 2, 1, {}},
+        {"[\xC3\xA0-\xC3\xBF]", "", "\xC3\xA9", 0, 2, {}},
+        {"a{2,3}", "", "aaaa", 0, 3, {}},
+        {"a{2,3}?", "", "aaaa", 0, 2, {}},
+        {"a*?x*b", "", "aab", 0, 3, {}},
+        {"\\D*b", "", "\xC3\xA9" "ab", 0, 4, {}},
+        {"[a-c]*?c", "", "abcc", 0, 3, {}},
+        {"(a)?\\1*b", "", "b", 0, 1, {kUnset}},
+        {"(a|ab)(c|bcd)(d*)", "", "abcd", 0, 4, {{0, 1}, {1, 3}, {4, 0}}},
+        {"(a)*", "", "aaa", 0, 3, {{2, 1}}},
+        {"(a*)*b", "", "aaab", 0, 4, {{3, 0}}},
+        {"(ab)+", "", "abab", 0, 4, {{2, 2}}},
+        {"(?>a+)ab", "", "aaab", -1, 0, {}},
+        {"x(?!y)", "", "xyxz", 2, 1, {}},
+        {"(?<=ab)c", "", "abc", 2, 1, {}},
+        {"(a)?(?(1)b|c)", "", "ac", 1, 1, {kUnset}},
+        {"(a)\\1", "i", "aA", 0, 2, {{0, 1}}},
+        {"\\X", "", "e\xCC\x81", 0, 3, {}},
+        {"\\p{Lu}+", "", "a\xC3\x89" "B", 1, 3, {}},
+        {"\\x{100}", "i", "\xC4\x81", 0, 2, {}},
+        {"a*?(?i)b", "", "aAb", 2, 1, {}},
+        {".*x", "", "ab\nx", 3, 1, {}},
+    };
+    for (const ApiRow& row : rows) {
+        SCOPED_TRACE(std::string("pattern ") + row.pattern + " /" + row.options + " on \"" + row.subject + "\"");
+        QelRegExpState* st = nullptr;
+        int32_t err = 0;
+        ASSERT_EQ(qelsRegExpInitAlloc(row.pattern, row.options, &st, &err), qelOk);
+        std::vector<uint8_t> bytes(row.subject.begin(), row.subject.end());
+        Guarded<uint8_t> subject(bytes, true);
+        QelRegExpFind out[8];
+        int32_t count = 8;
+        const QelStatus status = qelsRegExpFind_8u(subject.data(), int32_t(bytes.size()), st, out, &count);
+        EXPECT_EQ(status, qelOk);
+        if (row.start < 0) {
+            EXPECT_EQ(count, 0);
+        } else if (count >= 1) {
+            EXPECT_EQ(int(out[0].pointer - subject.data()), row.start);
+            EXPECT_EQ(out[0].length, row.len);
+            std::vector<Span> caps;
+            for (int32_t i = 1; i < count; ++i)
+                caps.push_back(out[i].length < 0 ? kUnset : Span{int(out[i].pointer - subject.data()), int(out[i].length)});
+            if (!row.caps.empty()) {
+                EXPECT_EQ(caps, row.caps);
+            }
+        } else {
+            ADD_FAILURE() << "no match";
+        }
+        qelsRegExpFree(st);
+    }
+}
+
 // A match limit of 0 never matches; every attempt gives the budget back.
 TEST(RegexMatch, Budget) {
     const std::string s = "aaaa";
