@@ -403,6 +403,26 @@ TEST(RegexMatch, ThroughCompilerAndSearch) {
     }
 }
 
+// After an empty match a global search retries at the same start with empty
+// matches refused; the end of a top-level alternative is the end of the
+// pattern, so it refuses an empty match too (else the empty match at 0 would
+// be reported twice).
+TEST(RegexMatch, RejectEmptyAtTopLevelAlternativeEnd) {
+    QelRegExpState* st = nullptr;
+    int32_t err = 0;
+    ASSERT_EQ(qelsRegExpInitAlloc("x*|y", "g", &st, &err), qelOk);
+    const std::string s = "ab";
+    QelRegExpFind out[8];
+    int32_t count = 8;
+    EXPECT_EQ(qelsRegExpFind_8u(reinterpret_cast<const Qel8u*>(s.data()), 2, st, out, &count), qelOk);
+    ASSERT_EQ(count, 3);
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(out[i].pointer, reinterpret_cast<const Qel8u*>(s.data()) + i);
+        EXPECT_EQ(out[i].length, 0);
+    }
+    qelsRegExpFree(st);
+}
+
 // A match limit of 0 never matches; every attempt gives the budget back.
 TEST(RegexMatch, Budget) {
     const std::string s = "aaaa";
