@@ -16,6 +16,8 @@
 // is that literal, so attempts elsewhere are skipped (they would all fail).
 // Record 0's length is exact on every path: added before each continuation,
 // and back at its entry value whenever a routine fails.
+#include <immintrin.h>
+
 #include <cstring>
 
 #include "regex/match/match_internal.h"
@@ -125,55 +127,117 @@ struct UnitItem {
     }
 };
 
-// After this many copies a class run switches to the vector scanner; building
-// its ASCII set costs 128 class tests, which short runs should not pay.
-constexpr int32_t kClassSetAfter = 32;
+// ASCII sets as 128-bit masks (bit b = byte b), turned into the nibble
+// table of the vector scanner at the end.
+using Mask128 = unsigned __int128;
+constexpr Mask128 kAllAscii = ~Mask128(0);
 
-// The ASCII members of a class built straight from its members, when every
-// member is a byte test (RE_CHAR, RE_PREDEF, or RE_RANGE with both ends below
-// 256); false for classes with code-point members, whose set would need a
-// class test per byte.
-bool class_byte_set(const RegExpNode* nodes, int32_t cls, uint32_t opts, AsciiSet& out) {
+constexpr Mask128 range_mask(int lo, int hi) {
+    if (lo < 0) lo = 0;
+    if (hi > 127) hi = 127;
+    if (lo > hi) return 0;
+    const Mask128 upTo = hi == 127 ? kAllAscii : (Mask128(1) << (hi + 1)) - 1;
+    return upTo & ~((Mask128(1) << lo) - 1);
+}
+constexpr Mask128 kUpper = range_mask('A', 'Z');
+constexpr Mask128 kLower = range_mask('a', 'z');
+
+Mask128 predef_mask(int32_t letter, uint32_t options) {
+    const Mask128 digit = range_mask('0', '9');
+    const Mask128 space = (Mask128(1) << 9) | (Mask128(1) << 10) | (Mask128(1) << 12) | (Mask128(1) << 13) |
+                          (Mask128(1) << 32);
+    const Mask128 word = digit | kUpper | kLower | (Mask128(1) << '_');
+    switch (letter) {
+        case 'd': return digit;
+        case 'D': return ~digit;
+        case 's': return space;
+        case 'S': return ~space;
+        case 'w': return word;
+        case 'W': return ~word;
+        case '.': return (options & RE_OPT_DOTALL) ? kAllAscii : ~(Mask128(1) << 10);
+        default: return 0;
+    }
+}
+
+void mask_to_set(Mask128 m, AsciiSet& out) {
+    const uint64_t lo = uint64_t(m), hi = uint64_t(m >> 64);
+    constexpr uint64_t kStride16 = 0x0001000100010001ull;
+    for (int l = 0; l < 16; ++l)
+        out.lo[l] = uint8_t(_pext_u64(lo >> l, kStride16) | (_pext_u64(hi >> l, kStride16) << 4));
+}
+
+}  // namespace
+
+// The ASCII members of a class, straight from its members when every member
+// is a byte test (RE_CHAR, RE_PREDEF, or RE_RANGE with both ends below 256);
+// otherwise by testing the class on each ASCII byte.
+void class_ascii_set(const RegExpNode* nodes, int32_t cls, uint32_t opts, AsciiSet& out) {
     const RegExpNode& head = nodes[cls];
-    uint8_t in[0x80] = {};
+    const bool fold = opts & RE_OPT_IGNORECASE;
+    Mask128 in = 0;
     for (int32_t i = 1; i <= head.w2; ++i) {
         const RegExpNode& m = nodes[cls + i];
-        uint8_t mine[0x80] = {};
+        Mask128 mine = 0;
         switch (m.w0) {
             case RE_CHAR:
-                if (m.w1 < 0 || m.w1 > 255) break;
-                for (int b = 0; b < 0x80; ++b) mine[b] = char_equal(uint8_t(b), uint8_t(m.w1), opts);
+                if (m.w1 < 0 || m.w1 > 127) break;
+                mine = Mask128(1) << m.w1;
+                if (fold && is_ascii_letter(uint8_t(m.w1))) mine |= Mask128(1) << (m.w1 ^ 0x20);
                 break;
             case RE_PREDEF:
-                for (int b = 0; b < 0x80; ++b) mine[b] = predef_test(m.w1, uint8_t(b), opts);
+                mine = predef_mask(m.w1, opts);
                 break;
             case RE_RANGE:
-                if (m.w1 >= 256 || m.w2 >= 256) return false;
-                for (int b = 0; b < 0x80; ++b) {
-                    const int other = b ^ 0x20;
-                    mine[b] = (m.w1 <= b && b <= m.w2) || ((opts & RE_OPT_IGNORECASE) && is_ascii_letter(uint8_t(b)) &&
-                                                           m.w1 <= other && other <= m.w2);
+                if (m.w1 < 256 && m.w2 < 256) {
+                    mine = range_mask(m.w1, m.w2);
+                    // A letter also passes when its other case lies in the range.
+                    if (fold) mine |= ((range_mask(m.w1, m.w2) >> 32) & kUpper) | ((range_mask(m.w1, m.w2) << 32) & kLower);
+                    break;
                 }
-                break;
-            default:
-                return false;
+                [[fallthrough]];
+            default: {
+                out = {};
+                for (int b = 0; b < 0x80; ++b) {
+                    const uint8_t byte = uint8_t(b);
+                    if (class_unit_length(nodes, cls, &byte, 1, opts) == 1) ascii_set_add(out, byte);
+                }
+                return;
+            }
         }
-        for (int b = 0; b < 0x80; ++b) in[b] |= (m.w3 == -1) ? !mine[b] : mine[b];
+        in |= (m.w3 == -1) ? ~mine : mine;
     }
-    out = {};
-    for (int b = 0; b < 0x80; ++b)
-        if ((head.w1 == -1) ? !in[b] : in[b]) ascii_set_add(out, uint8_t(b));
-    return true;
+    mask_to_set(head.w1 == -1 ? ~in : in, out);
 }
 
-// The ASCII set that lets a run of u go through the vector scanner, or null
-// (built into `scratch` for classes).
-const AsciiSet* ascii_fast_set(const UnitItem& u, AsciiSet& scratch) {
-    if (u.node->w0 == RE_PREDEF) return predef_set(u.node->w1, u.options);
-    if (u.node->w0 == RE_CLASS && !u.clusterClass && class_byte_set(u.nodes, u.index, u.options, scratch))
-        return &scratch;
-    return nullptr;
-}
+namespace {
+
+// Copies taken one by one before a run builds its ASCII set: most runs in a
+// search are short, and they should not pay for the set.
+constexpr int32_t kUnitsBeforeSet = 16;
+
+// Supplies the vector scanner's set for a run of u once the run has shown
+// itself long enough; null for items without one.
+struct FastSet {
+    const UnitItem& u;
+    AsciiSet scratch;
+    const AsciiSet* set = nullptr;
+    bool possible;
+    int32_t wait = kUnitsBeforeSet;
+
+    FastSet(const UnitItem& item, bool uncounted)
+        : u(item), possible(uncounted && item.node->w0 == RE_CLASS && !item.clusterClass) {
+        // A predefined set is a constant table: no reason to wait for it.
+        if (uncounted && item.node->w0 == RE_PREDEF) set = predef_set(item.node->w1, item.options);
+    }
+
+    // Called once per copy taken; returns the set once it is worth having.
+    const AsciiSet* tick() {
+        if (set != nullptr || !possible || --wait > 0) return set;
+        class_ascii_set(u.nodes, u.index, u.options, scratch);
+        set = &scratch;
+        return set;
+    }
+};
 
 int repeat_units(const uint8_t* p, int32_t r, RegExpMatchState& ms, const UnitItem& u, int32_t min, int32_t max,
                  bool lazy, int32_t cont) {
@@ -196,15 +260,15 @@ int repeat_units(const uint8_t* p, int32_t r, RegExpMatchState& ms, const UnitIt
     // With a maximum no run of the remaining bytes can reach, copies need no
     // counting, and ASCII stretches go through the vector scanner.
     const bool uncounted = int64_t(max) - count >= int64_t(end - e);
-    AsciiSet classSet;
-    const AsciiSet* fast = uncounted ? ascii_fast_set(u, classSet) : nullptr;
+    FastSet fastSet(u, uncounted);
 
     if (lazy) {
         // With the pre-test, the continuation can only succeed where the
         // literal stands, so the copies up to its next occurrence are taken
         // in one scan. An ASCII literal is a character of its own, hence a
         // copy boundary.
-        const bool skip = fast != nullptr && pre.on && pre.byte < 0x80;
+        const bool canSkip = pre.on && pre.byte < 0x80;
+        const AsciiSet* fast = nullptr;
         for (;;) {
             if (count > max) break;
             if (pre.allows(e, end)) {
@@ -212,7 +276,8 @@ int repeat_units(const uint8_t* p, int32_t r, RegExpMatchState& ms, const UnitIt
                 if (continue_at(e, int32_t(end - e), ms, cont, opts) == 0) return 0;
             }
             if (e == end) break;
-            if (skip) {
+            if (canSkip && fast == nullptr) fast = fastSet.tick();
+            if (fast != nullptr) {
                 const void* hit = std::memchr(e + 1, pre.byte, size_t(end - e - 1));
                 const uint8_t* x = hit ? static_cast<const uint8_t*>(hit) : end;
                 // The copy at e (the literal itself) and the ones up to x.
@@ -246,8 +311,7 @@ int repeat_units(const uint8_t* p, int32_t r, RegExpMatchState& ms, const UnitIt
     }
 
     const uint8_t* const minEnd = e;
-    bool canBuild = uncounted && fast == nullptr && u.node->w0 == RE_CLASS && !u.clusterClass;
-    int32_t untilSet = kClassSetAfter;
+    const AsciiSet* fast = nullptr;
     while (e < end && count < max) {
         if (fast != nullptr) {
             e += ascii_run(e, end - e, *fast);
@@ -257,15 +321,7 @@ int repeat_units(const uint8_t* p, int32_t r, RegExpMatchState& ms, const UnitIt
         if (l == 0) break;
         e += l;
         if (!uncounted) ++count;
-        if (canBuild && --untilSet == 0) {
-            classSet = {};
-            for (int b = 0; b < 0x80; ++b) {
-                const uint8_t byte = uint8_t(b);
-                if (class_unit_length(u.nodes, u.index, &byte, 1, opts) == 1) ascii_set_add(classSet, byte);
-            }
-            fast = &classSet;
-            canBuild = false;
-        }
+        if (fast == nullptr) fast = fastSet.tick();
     }
 
     const bool jump = pre.on && pre.byte < 0x80 && u.node->w0 != RE_GRAPHEME && !u.clusterClass;
