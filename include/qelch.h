@@ -122,7 +122,10 @@ QEL_API QelStatus qelsConcat_8u_D2L(const Qel8u* const srcs[], const int32_t len
 
 /* UTF conversion, resumable: on entry *srcLen / *dstLen are what is available;
  * on return, what was consumed / written. swap != 0 selects byte-swapped
- * (big-endian) 16-bit units. Always qelOk apart from null pointers. */
+ * (big-endian) 16-bit units. Always qelOk apart from null pointers. A UTF-8
+ * sequence whose lead byte announces more bytes than *srcLen leaves is not
+ * consumed (conversion stops before it), so converting in pieces gives what
+ * one call gives; a negative length converts nothing. */
 QEL_API QelStatus qelsConvertUTF_16u8u(const Qel16u* src, int32_t* srcLen, Qel8u* dst, int32_t* dstLen, int32_t swap);
 QEL_API QelStatus qelsConvertUTF_8u16u(const Qel8u* src, int32_t* srcLen, Qel16u* dst, int32_t* dstLen, int32_t swap);
 

@@ -535,7 +535,8 @@ TEST(Utf16To8, ConvertingInPiecesEqualsAtOnce) {
         // high surrogate until more text comes.
         Bytes pieces(whole.size() + 1, kSentinel8);
         size_t pos = 0, out = 0, available = 0;
-        while (pos < text.size()) {
+        for (int rounds = 0; pos < text.size(); ++rounds) {
+            ASSERT_LT(rounds, 100000) << "no progress, seed " << seed;
             available = std::min(text.size(), available + std::uniform_int_distribution<size_t>(0, 9)(rng));
             size_t end = available;
             const uint16_t last = end ? static_cast<uint16_t>(swap ? (text[end - 1] >> 8 | text[end - 1] << 8) : text[end - 1]) : 0;

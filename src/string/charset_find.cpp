@@ -10,10 +10,10 @@
 //    comparison for sets of up to 9 units, flag tables for larger sets (the
 //    64 KiB 16-bit table only on strings long enough to pay for clearing it),
 //    prepared broadcast vectors for large sets on shorter 16-bit strings.
-//  - AVX2 nibble bitmap for 8-bit strings of kBitmapScanFrom bytes or more:
-//    exact membership for any set at 32 bytes per step. It takes over the
-//    long-string work of both the SSE4.2 kernels and the 256-byte table
-//    after the dispatch has made the same choice and asked the same question.
+//  - AVX2 nibble bitmap for long 8-bit strings: exact membership for any set
+//    at 32 bytes per step. It takes over the long-string work of the SSE4.2
+//    kernels and of the 256-byte table once the dispatch has made its choice
+//    and asked its question, so neither depends on it.
 //
 // Dispatch: the core library is asked for SSE4.2 on every call whose set
 // fits the string-compare kernels, and only then.
@@ -30,7 +30,12 @@ constexpr int32_t kUnitScanBelow16 = 8;  // same for 16-bit strings (one block)
 constexpr int32_t kBroadcastMaxSet = 9;  // up to here one compare per set unit beats a table
 constexpr int32_t kTableFrom8 = 10;      // the 256-byte table is cheap: from 10 set units on
 constexpr int32_t kPreparedMaxSet16 = 4096;  // the 64 KiB area holds 4096 prepared vectors
-constexpr int32_t kBitmapScanFrom = 64;  // 8-bit strings from here: the bitmap set-up pays off
+// Where the bitmap's set-up (a few ns) is repaid by its 32-byte steps: the
+// one-vector string compare is cheap per block, three to five vectors are not.
+constexpr int32_t kBitmapFromOneVectorSet = 256;
+constexpr int32_t kBitmapFromLargerSet = 96;
+constexpr int32_t kBitmapFromTableSet = 64;  // versus the 256-byte table, two units per step
+constexpr int32_t kRegisterBuildMax = 16;  // bitmap set-up: per-unit register spreading up to here  // 8-bit strings from here: the bitmap set-up pays off
 
 // Smallest set that makes the 64 KiB 16-bit flag table pay for its clearing,
 // by string length; below 4096 units it never does.
@@ -298,16 +303,35 @@ int32_t find16_general(const Qel16u* s, int32_t len, const Qel16u* set, int32_t 
 struct NibbleBitmap {
     __m256i low_half;   // rows for units 0x00..0x7F
     __m256i high_half;  // rows for units 0x80..0xFF
-    uint8_t low[16];
-    uint8_t high[16];
 
-    NibbleBitmap(const Qel8u* set, int32_t n) : low{}, high{} {
-        for (int32_t j = 0; j < n; ++j) {
-            Qel8u u = set[j];
-            (u & 0x80 ? high : low)[u & 15] |= static_cast<uint8_t>(1u << ((u >> 4) & 7));
+    // Small sets are spread into the tables in registers, one unit at a
+    // time; larger ones go through a 256-byte flag table (one plain store per
+    // unit, no read-modify-write chain through memory), whose row h (units
+    // h*16 .. h*16+15) shifted left by h and ORed gives the table.
+    NibbleBitmap(const Qel8u* set, int32_t n) {
+        __m128i lo = _mm_setzero_si128(), hi = _mm_setzero_si128();
+        if (n <= kRegisterBuildMax) {
+            const __m128i lanes = _mm_setr_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
+            for (int32_t j = 0; j < n; ++j) {
+                const uint32_t u = set[j];
+                const __m128i row = _mm_and_si128(_mm_cmpeq_epi8(lanes, _mm_set1_epi8(static_cast<char>(u & 15))),
+                                                  _mm_set1_epi8(static_cast<char>(1u << ((u >> 4) & 7))));
+                const __m128i upper = _mm_set1_epi8(static_cast<char>(u & 0x80 ? 0xFF : 0));  // no branch to mispredict
+                hi = _mm_or_si128(hi, _mm_and_si128(row, upper));
+                lo = _mm_or_si128(lo, _mm_andnot_si128(upper, row));
+            }
+        } else {
+            alignas(32) uint8_t flag[256];
+            std::memset(flag, 0, sizeof flag);
+            for (int32_t j = 0; j < n; ++j) flag[set[j]] = 1;
+            for (int h = 0; h < 8; ++h) {
+                const __m128i count = _mm_cvtsi32_si128(h);  // bytes are 0/1: the shift stays in its byte
+                lo = _mm_or_si128(lo, _mm_sll_epi16(_mm_load_si128(reinterpret_cast<const __m128i*>(flag + 16 * h)), count));
+                hi = _mm_or_si128(hi, _mm_sll_epi16(_mm_load_si128(reinterpret_cast<const __m128i*>(flag + 128 + 16 * h)), count));
+            }
         }
-        low_half = _mm256_broadcastsi128_si256(load16(low));
-        high_half = _mm256_broadcastsi128_si256(load16(high));
+        low_half = _mm256_broadcastsi128_si256(lo);
+        high_half = _mm256_broadcastsi128_si256(hi);
     }
 
     uint32_t mask(__m256i v) const {
@@ -387,10 +411,11 @@ int32_t find_any_8u_bitmap(const Qel8u* s, int32_t len, const Qel8u* set, int32_
 
 int32_t find_any_8u(const Qel8u* s, int32_t len, const Qel8u* set, int32_t n, bool rev) {
     if (n <= kSse42MaxSet8 && own_has_sse42()) {
-        if (len >= kBitmapScanFrom) return find_any_8u_bitmap(s, len, set, n, rev);
+        if (len >= (n <= 16 ? kBitmapFromOneVectorSet : kBitmapFromLargerSet))
+            return find_any_8u_bitmap(s, len, set, n, rev);
         return find_any_8u_sse42(s, len, set, n, rev);
     }
-    if (len >= kBitmapScanFrom && n >= kTableFrom8) return find_any_8u_bitmap(s, len, set, n, rev);
+    if (len >= kBitmapFromTableSet && n >= kTableFrom8) return find_any_8u_bitmap(s, len, set, n, rev);
     return find_any_8u_general(s, len, set, n, rev);
 }
 

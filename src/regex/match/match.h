@@ -22,7 +22,19 @@ struct RegExpMatchState {
     const RegExpNode* nodes;
     CaptureRecord* captures;
     RegExpGroupSlot* groups;
+    // Stack guard, set up by init_match_stack_guard: a match step whose frame
+    // lies below stackGuardLine fails its path as an exhausted budget does.
+    // The line starts a short distance below the caller's frame and is moved
+    // to the thread's real stack bottom (plus a reserve) the first time a
+    // search goes that deep. 0 = not set up yet (the matcher then sets it up
+    // on its first step).
+    uintptr_t stackGuardLine;
+    uint32_t stackMeasured;
 };
+
+// Sets up the stack guard of a freshly filled working record; the driver
+// calls it once per search, after filling the other fields.
+void init_match_stack_guard(RegExpMatchState& ms);
 
 // Matches from ms.currentNode at `pos` with `remaining` bytes left in the
 // window. 0 = the whole rest of the pattern matched (the capture table holds
@@ -35,6 +47,14 @@ QelStatus ownRegExpSearch(const Qel8u* subject, int32_t subjectLen, QelRegExpSta
 
 // The scan over start positions: 0 when a match was found (record 0 holds it).
 int ownRegExpScan(const uint8_t* pos, int32_t remaining, RegExpMatchState& ms, int anchorMode, int32_t altSearchStart);
+
+// Test entry: one match attempt of a compiled state at subject[pos], with the
+// working record set up as the driver does (records 1.. reset, record 0 =
+// {position, 0}). Copies min(outCount, capture count) records to `out`.
+// Returns 0 on a match, 1 otherwise; *budgetAfter (if not null) receives the
+// budget after the attempt.
+int match_at_for_test(QelRegExpState* state, const uint8_t* subject, int32_t len, int32_t pos, CaptureRecord* out,
+                      int32_t outCount, int32_t* budgetAfter);
 
 }  // namespace qel::re
 

@@ -1,0 +1,461 @@
+// Groups, alternatives inside groups, quantified groups, conditionals, atomic
+// groups, look-ahead, look-behind and back-references.
+//
+// Plain groups run in line: the closing node decides whether to run the body
+// again or to go on after the group, and the slot words count the passes.
+// A pass counted at a closing node whose continuation then failed is marked
+// (countedBack) so that the loop which started the pass gives the count back.
+//
+// A group can be entered again while an earlier activation of it is still on
+// the native stack (an outer repeat reaches its opening node from the
+// continuation after it). Entry therefore keeps a copy of the slot it
+// overwrites and puts it back when it fails, so the earlier activation finds
+// its own counts when control returns to it.
+//
+// Atomic groups and look-around run their body as a sub-match: the end node
+// is lowered to the group's closing node, and reaching it (or an RE_ALT_END
+// with a non-positive index) ends the sub-match with success. The reject-empty
+// rule concerns the whole match only, so it is suspended inside sub-matches.
+#include <cstring>
+
+#include "regex/match/match_internal.h"
+
+namespace qel::re {
+namespace {
+
+struct GroupShape {
+    int32_t open;
+    int32_t close;
+    int32_t after;  // node after the closing node and its quantifier
+    int32_t min;
+    int32_t max;
+    bool lazy;
+};
+
+bool group_shape(const RegExpMatchState& ms, int32_t o, GroupShape& s) {
+    const RegExpNode& n = ms.nodes[o];
+    if (n.w2 < 0) return false;
+    const int64_t c = int64_t(o) + n.w2 + 1;
+    if (c >= ms.endNode || ms.nodes[c].w0 != RE_CLOSE) return false;
+    s.open = o;
+    s.close = int32_t(c);
+    if (const RegExpNode* q = quantifier_at(ms, s.close + 1)) {
+        s.min = q->w1;
+        s.max = q->w2;
+        s.lazy = q->w0 == RE_LAZY;
+        s.after = s.close + 2;
+    } else {
+        s.min = 1;
+        s.max = 1;
+        s.lazy = false;
+        s.after = s.close + 1;
+    }
+    return true;
+}
+
+// The next RE_ALT_END carrying `tag` in [from, close), or -1.
+int32_t next_alternative(const RegExpMatchState& ms, int32_t from, int32_t close, int32_t tag) {
+    for (int32_t i = from; i < close; ++i)
+        if (ms.nodes[i].w0 == RE_ALT_END && ms.nodes[i].w1 == tag) return i;
+    return -1;
+}
+
+bool capture_is_set(const RegExpMatchState& ms, int32_t k) {
+    return k >= 1 && k < ms.captureCount && k < kMaxCaptureRecords && ms.captures[k].length >= 0 &&
+           ms.captures[k].pointer != nullptr;
+}
+
+int32_t capture_number(const RegExpMatchState& ms, int32_t open) {
+    const RegExpNode& n = ms.nodes[open];
+    if (n.w0 != RE_CAPTURE || n.w3 < 1 || n.w3 >= kMaxCaptureRecords) return 0;
+    return n.w3;
+}
+
+bool is_lookaround(uint32_t kind) {
+    return kind == RE_LOOKAHEAD || kind == RE_NLOOKAHEAD || kind == RE_LOOKBEHIND || kind == RE_NLOOKBEHIND;
+}
+
+// Runs nodes [start, ...) as a sub-match ending at `end`; 0 on success.
+// Record 0's length, the end node and the reject-empty flag are put back by
+// the caller through SubMatch's destructor.
+struct SubMatch {
+    RegExpMatchState& ms;
+    int32_t endNode;
+    uint32_t rejectEmpty;
+    int32_t length0;
+    SubMatch(RegExpMatchState& m, int32_t end)
+        : ms(m), endNode(m.endNode), rejectEmpty(m.rejectEmpty), length0(m.captures[0].length) {
+        ms.endNode = end;
+        ms.rejectEmpty = 0;
+    }
+    void leave() {
+        ms.endNode = endNode;
+        ms.rejectEmpty = rejectEmpty;
+    }
+};
+
+// Tries the body alternatives of the group opened at `open` (closing node
+// `close`, alternatives tagged `tag`) as a sub-match at p. Returns true on
+// success with *opts the options the successful alternative began with.
+bool run_body_alternatives(const uint8_t* p, int32_t r, RegExpMatchState& ms, int32_t open, int32_t close,
+                           int32_t tag, uint32_t* opts) {
+    int32_t start = open + 1;
+    uint32_t o = *opts;
+    for (;;) {
+        if (continue_at(p, r, ms, start, o) == 0) {
+            *opts = o;
+            return true;
+        }
+        const int32_t j = next_alternative(ms, start, close, tag);
+        if (j < 0) return false;
+        o = uint32_t(ms.nodes[j].w2);
+        start = j + 1;
+    }
+}
+
+// Where a pass of a conditional group starts, and with which options.
+// Returns false when the condition is malformed.
+bool condition_branch(const uint8_t* p, int32_t r, RegExpMatchState& ms, const GroupShape& s, int32_t g,
+                      uint32_t opts, int32_t* start, uint32_t* branchOpts) {
+    const int32_t first = s.open + 1;
+    if (first >= s.close) return false;
+    const RegExpNode& cond = ms.nodes[first];
+    bool truth;
+    int32_t yes;
+    if (cond.w0 == RE_BACKREF) {
+        truth = capture_is_set(ms, cond.w1);
+        yes = first + 1;
+    } else if (is_lookaround(cond.w0)) {
+        if (cond.w2 < 0 || int64_t(first) + cond.w2 + 1 >= s.close) return false;
+        const int32_t lookClose = first + cond.w2 + 1;
+        SubMatch sub(ms, lookClose + 1);
+        truth = continue_at(p, r, ms, first, opts) == 0;
+        sub.leave();
+        ms.captures[0].length = sub.length0;
+        yes = lookClose + 1;
+    } else {
+        return false;
+    }
+    *branchOpts = opts;
+    if (truth) {
+        *start = yes;
+        return true;
+    }
+    const int32_t j = next_alternative(ms, yes, s.close, g);
+    if (j < 0) {
+        *start = s.close;  // empty no-branch: an empty pass leaves the group
+    } else {
+        *start = j + 1;
+        *branchOpts = uint32_t(ms.nodes[j].w2);
+    }
+    return true;
+}
+
+// One round of passes through the body of group g at p (every alternative in
+// turn, or the chosen branch of a conditional). 0 when a pass led to a match
+// of the whole rest, 1 when no alternative is left.
+int run_passes(const uint8_t* p, int32_t r, RegExpMatchState& ms, const GroupShape& s, int32_t g, uint32_t opts) {
+    RegExpGroupSlot& slot = ms.groups[g];
+    const bool conditional = ms.nodes[s.open].w0 == RE_COND;
+    int32_t start = s.open + 1;
+    if (conditional && !condition_branch(p, r, ms, s, g, opts, &start, &opts)) return 1;
+    for (;;) {
+        slot.inPass = 1;
+        slot.countedBack = 0;
+        if (continue_at(p, r, ms, start, opts) == 0) return 0;
+        slot.inPass = 0;
+        if (slot.countedBack) {
+            slot.countedBack = 0;
+            ++slot.minLeft;
+            ++slot.maxLeft;
+        }
+        ms.captures[0].length = int32_t(p - ms.captures[0].pointer);
+        slot.passStartLeft = r;
+        if (conditional) return 1;
+        const int32_t j = next_alternative(ms, start, s.close, g);
+        if (j < 0) return 1;
+        opts = uint32_t(ms.nodes[j].w2);
+        start = j + 1;
+    }
+}
+
+}  // namespace
+
+int match_group_entry(const uint8_t* p, int32_t r, RegExpMatchState& ms) {
+    const int32_t o = ms.currentNode;
+    const RegExpNode& n = ms.nodes[o];
+    const int32_t g = n.w1;
+    GroupShape s;
+    if (g < 1 || g > kMaxGroups || !group_shape(ms, o, s)) return 1;
+    const uint32_t closeOpts = uint32_t(ms.nodes[s.close].w2);
+    const uint32_t bodyOpts = n.w0 == RE_GROUP_OPTS ? uint32_t(n.w3) : ms.options;
+    // A group repeated zero times is passed over with the options of its
+    // surroundings, not those it would set inside.
+    if (s.min == 0 && s.max == 0) return continue_at(p, r, ms, s.after, closeOpts);
+
+    RegExpGroupSlot& slot = ms.groups[g];
+    const RegExpGroupSlot outer = slot;
+    const int32_t cap = capture_number(ms, o);
+    CaptureRecord capCopy{};
+    slot = {s.min, s.max, o, r, cap, 0, 0, 0};
+    if (cap) {
+        capCopy = ms.captures[cap];
+        ms.captures[cap] = {p, 0, 0};
+    }
+
+    int res = 1;
+    bool done = false;
+    if (s.lazy && slot.minLeft <= 0) {
+        if (cap) ms.captures[cap] = capCopy;
+        if (continue_at(p, r, ms, s.after, closeOpts) == 0) return 0;
+        if (cap) ms.captures[cap] = {p, 0, 0};
+    }
+    if (slot.maxLeft <= 0) {
+        if (cap) ms.captures[cap] = capCopy;
+        res = s.lazy ? 1 : continue_at(p, r, ms, s.after, closeOpts);
+        done = true;
+    }
+    if (!done) {
+        res = run_passes(p, r, ms, s, g, bodyOpts);
+        if (res != 0) {
+            if (cap) ms.captures[cap] = capCopy;
+            if (slot.minLeft < 1 && !s.lazy) {
+                if (ms.nodes[s.close].w3 == -1) slot.maxLeft = 1;
+                res = continue_at(p, r, ms, s.after, closeOpts);
+            }
+        }
+    }
+    if (res != 0) {
+        slot = outer;
+        if (cap) ms.captures[cap] = capCopy;
+    }
+    return res;
+}
+
+int match_group_close(const uint8_t* p, int32_t r, RegExpMatchState& ms, int32_t c) {
+    const RegExpNode& cn = ms.nodes[c];
+    const int32_t g = cn.w1;
+    if (g < 1 || g > kMaxGroups) return 1;
+    RegExpGroupSlot& slot = ms.groups[g];
+    const int32_t o = slot.openNode;
+    GroupShape s;
+    if (o < 0 || o >= c || !group_shape(ms, o, s) || s.close != c) return 1;
+
+    const int32_t passLen = slot.passStartLeft - r;
+    slot.passStartLeft = r;
+    if (slot.inPass) {
+        slot.inPass = 0;
+        --slot.minLeft;
+        --slot.maxLeft;
+        slot.lastPassLength = passLen;
+    } else {
+        slot.lastPassLength += passLen;
+    }
+    const int32_t cap = capture_number(ms, o);
+    if (cap) ms.captures[cap] = {p - slot.lastPassLength, slot.lastPassLength, 0};
+    const uint32_t closeOpts = uint32_t(cn.w2);
+
+    if ((slot.maxLeft <= 0 && !s.lazy) || passLen == 0) {
+        if (continue_at(p, r, ms, s.after, closeOpts) == 0) return 0;
+        slot.countedBack = 1;
+        return 1;
+    }
+    const CaptureRecord capCopy = cap ? ms.captures[cap] : CaptureRecord{};
+    if (s.lazy && slot.minLeft <= 0 && continue_at(p, r, ms, s.after, closeOpts) == 0) return 0;
+    if (slot.maxLeft <= 0) {
+        slot.countedBack = 1;
+        return 1;
+    }
+    // Another pass starts with the options of the group's start, whatever an
+    // inline option change inside the last pass left in force.
+    const RegExpNode& open = ms.nodes[o];
+    const uint32_t bodyOpts = open.w0 == RE_GROUP_OPTS ? uint32_t(open.w3) : closeOpts;
+    if (run_passes(p, r, ms, s, g, bodyOpts) == 0) return 0;
+    if (cap) ms.captures[cap] = capCopy;
+    if (slot.minLeft >= 1 || s.lazy) {
+        slot.countedBack = 1;
+        return 1;
+    }
+    if (cn.w3 == -1) slot.maxLeft = 1;
+    if (continue_at(p, r, ms, s.after, closeOpts) == 0) return 0;
+    slot.countedBack = 1;
+    return 1;
+}
+
+// ---- Atomic groups. ----
+namespace {
+
+struct AtomicShape {
+    GroupShape s;
+    int32_t tag;
+    uint32_t entryOpts;
+    uint32_t closeOpts;
+};
+
+// One pass of the atomic body at p: the bytes it consumed (record 0's length
+// keeps them), or -1 when no alternative matched.
+int32_t atomic_pass(const uint8_t* p, int32_t r, RegExpMatchState& ms, const AtomicShape& a) {
+    SubMatch sub(ms, a.s.close);
+    uint32_t opts = a.entryOpts;
+    const bool ok = run_body_alternatives(p, r, ms, a.s.open, a.s.close, a.tag, &opts);
+    sub.leave();
+    ms.options = a.entryOpts;
+    return ok ? ms.captures[0].length - sub.length0 : -1;
+}
+
+// Pass lengths kept per frame of the greedy atomic loop; a longer chain of
+// passes continues in a nested frame (checked against the stack guard).
+constexpr int32_t kAtomicChunk = 64;
+
+// Greedy: as many passes as match, then the continuation from the last pass
+// end back to the minimum, one pass at a time. The same attempts, in the same
+// order, as recursing once per pass.
+int atomic_greedy(const uint8_t* p, int32_t r, RegExpMatchState& ms, const AtomicShape& a, int32_t min,
+                  int32_t max) {
+    if (stack_exhausted(ms)) return 1;
+    CaptureRecord& rec0 = ms.captures[0];
+    const int32_t len0 = rec0.length;
+    int32_t lens[kAtomicChunk];
+    int32_t n = 0;
+    const uint8_t* e = p;
+    int32_t rem = r;
+    bool tryHere = true;
+    for (;;) {
+        if (n == kAtomicChunk) {
+            if (atomic_greedy(e, rem, ms, a, min - n, max - n) == 0) return 0;
+            tryHere = false;
+            break;
+        }
+        if (max - n < 1) break;
+        const int32_t k = atomic_pass(e, rem, ms, a);
+        if (k < 0) {
+            if (min - n >= 1) {
+                rec0.length = len0;
+                return 1;
+            }
+            break;
+        }
+        if (k == 0) break;
+        lens[n++] = k;
+        e += k;
+        rem -= k;
+    }
+    if (tryHere && continue_at(e, rem, ms, a.s.after, a.closeOpts) == 0) return 0;
+    while (n > 0) {
+        --n;
+        if (min - n >= 1) break;
+        e -= lens[n];
+        rem += lens[n];
+        rec0.length -= lens[n];
+        if (continue_at(e, rem, ms, a.s.after, a.closeOpts) == 0) return 0;
+    }
+    rec0.length = len0;
+    return 1;
+}
+
+int atomic_lazy(const uint8_t* p, int32_t r, RegExpMatchState& ms, const AtomicShape& a, int32_t min,
+                int32_t max) {
+    CaptureRecord& rec0 = ms.captures[0];
+    const int32_t len0 = rec0.length;
+    const uint8_t* e = p;
+    int32_t rem = r;
+    for (int32_t n = 0;; ++n) {
+        if (min - n <= 0 && continue_at(e, rem, ms, a.s.after, a.closeOpts) == 0) return 0;
+        if (max - n <= 0) break;
+        const int32_t k = atomic_pass(e, rem, ms, a);
+        if (k < 0) break;
+        if (k == 0) {
+            if (continue_at(e, rem, ms, a.s.after, a.closeOpts) == 0) return 0;
+            break;
+        }
+        e += k;
+        rem -= k;
+    }
+    rec0.length = len0;
+    return 1;
+}
+
+}  // namespace
+
+int match_atomic(const uint8_t* p, int32_t r, RegExpMatchState& ms) {
+    const int32_t o = ms.currentNode;
+    AtomicShape a;
+    if (!group_shape(ms, o, a.s)) return 1;
+    a.tag = ms.nodes[o].w1;
+    a.entryOpts = ms.options;
+    a.closeOpts = uint32_t(ms.nodes[a.s.close].w2);
+    return a.s.lazy ? atomic_lazy(p, r, ms, a, a.s.min, a.s.max) : atomic_greedy(p, r, ms, a, a.s.min, a.s.max);
+}
+
+// ---- Look-around. ----
+namespace {
+
+int look_around(const uint8_t* p, int32_t r, RegExpMatchState& ms, const uint8_t* bodyAt, int32_t bodyRem,
+                bool negative) {
+    const int32_t o = ms.currentNode;
+    GroupShape s;
+    if (!group_shape(ms, o, s)) return 1;
+    const uint32_t entryOpts = ms.options;
+    SubMatch sub(ms, s.close);
+    uint32_t opts = entryOpts;
+    const bool ok = run_body_alternatives(bodyAt, bodyRem, ms, o, s.close, ms.nodes[o].w1, &opts);
+    sub.leave();
+    ms.captures[0].length = sub.length0;
+    if (ok == negative) return 1;
+    return continue_at(p, r, ms, s.close + 1, ok ? opts : entryOpts);
+}
+
+}  // namespace
+
+int match_lookahead(const uint8_t* p, int32_t r, RegExpMatchState& ms) {
+    return look_around(p, r, ms, p, r, ms.nodes[ms.currentNode].w0 == RE_NLOOKAHEAD);
+}
+
+int match_lookbehind(const uint8_t* p, int32_t r, RegExpMatchState& ms) {
+    const RegExpNode& n = ms.nodes[ms.currentNode];
+    const bool negative = n.w0 == RE_NLOOKBEHIND;
+    const int32_t want = n.w3;
+    const uint8_t* const start = ms.subjectStart;
+    if (want < 0) return 1;
+    if (p - start < want) {
+        if (!negative) return 1;
+        GroupShape s;
+        if (!group_shape(ms, ms.currentNode, s)) return 1;
+        return continue_at(p, r, ms, s.close + 1, ms.options);
+    }
+    // Step back `want` characters; with fewer characters than that before the
+    // position, the window is `want` bytes.
+    const uint8_t* ws = p;
+    int32_t k = 0;
+    while (k < want && ws > start) {
+        ws -= prev_char_length(start, ws);
+        ++k;
+    }
+    if (k < want) ws = p - want;
+    return look_around(p, r, ms, ws, r + int32_t(p - ws), negative);
+}
+
+// ---- Back-reference without quantifier. ----
+// An empty capture matches without consuming anywhere, the end of the subject
+// included.
+int match_backref(const uint8_t* p, int32_t r, RegExpMatchState& ms) {
+    const int32_t cur = ms.currentNode;
+    const int32_t k = ms.nodes[cur].w1;
+    if (!capture_is_set(ms, k)) return 1;
+    const CaptureRecord rec = ms.captures[k];
+    if (rec.length > r) return 1;
+    const bool fold = ms.options & RE_OPT_IGNORECASE;
+    if (!fold) {
+        if (rec.length > 0 && std::memcmp(p, rec.pointer, size_t(rec.length)) != 0) return 1;
+    } else {
+        for (int32_t i = 0; i < rec.length; ++i)
+            if (!char_equal(p[i], rec.pointer[i], ms.options)) return 1;
+    }
+    ms.captures[0].length += rec.length;
+    ms.currentNode = cur + 1;
+    const int res = RegExpMatchAt(p + rec.length, r - rec.length, ms);
+    if (res != 0) ms.captures[0].length -= rec.length;
+    return res;
+}
+
+}  // namespace qel::re
