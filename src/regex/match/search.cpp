@@ -264,7 +264,7 @@ QelStatus search_with_filter(const Qel8u* subject, int32_t subjectLen, QelRegExp
     const int32_t captureCount = h.captureCount;
     CaptureRecord* caps = capture_table(state);
 
-    RegExpMatchState ms{};  // fields added at the end start zeroed
+    RegExpMatchState ms{};
     ms.currentNode = 0;
     ms.endNode = nodeCount;
     ms.options = h.options;
@@ -276,6 +276,7 @@ QelStatus search_with_filter(const Qel8u* subject, int32_t subjectLen, QelRegExp
     ms.nodes = nodes;
     ms.captures = caps;
     ms.groups = group_table(state);
+    init_match_stack_guard(ms);
 
     const uint8_t* winStart = subject;
     int32_t winLen = subjectLen;
