@@ -195,8 +195,8 @@ constexpr ShuffleTable make_lane_compress() {
             t.shuffle[m][at++] = static_cast<uint8_t>(2 * lane);
             t.shuffle[m][at++] = static_cast<uint8_t>(2 * lane + 1);
         }
-        for (; at < 16; ++at) t.shuffle[m][at] = 0x80;
         t.length[m] = static_cast<uint8_t>(at);
+        for (; at < 16; ++at) t.shuffle[m][at] = 0x80;
     }
     return t;
 }
