@@ -178,8 +178,8 @@ constexpr size_t kEncodeGroupMaxBytes = 24;
 // Four groups per block keep the staged output within kEncodeStageBytes.
 constexpr size_t kEncodeBlockUnits = 32;
 constexpr size_t kEncodeStageBytes = kEncodeBlockUnits / kEncodeGroupUnits * kEncodeGroupMaxBytes;
-// An ASCII step narrows 16 units, one AVX2 load.
-constexpr size_t kEncodeAsciiUnits = 16;
+// An ASCII step narrows 32 units, two AVX2 loads into one store.
+constexpr size_t kEncodeAsciiUnits = 32;
 
 struct ShuffleTable {
     alignas(16) uint8_t shuffle[256][16];
@@ -394,6 +394,15 @@ inline size_t encode_group_two_avx2(__m128i units, Qel8u* out) {
     return kUtf8PackTwo.length[m];
 }
 
+// True when the kEncodeAsciiUnits units at p are all below 0x80.
+inline bool ascii_units_avx2(const Qel16u* p, bool swap) {
+    const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+    const __m256i c = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 16));
+    // Testing the swapped form only needs the mask swapped.
+    const __m256i high = swap ? _mm256_set1_epi16(static_cast<short>(0x80FF)) : _mm256_set1_epi16(static_cast<short>(0xFF80));
+    return _mm256_testz_si256(_mm256_or_si256(a, c), high);
+}
+
 inline __m128i byte_swap_mask128() { return _mm_setr_epi8(1, 0, 3, 2, 5, 4, 7, 6, 9, 8, 11, 10, 13, 12, 15, 14); }
 
 }  // namespace
@@ -461,11 +470,16 @@ UtfProgress utf16_to_utf8_avx2(const Qel16u* src, size_t n, Qel8u* dst, size_t c
     const __m256i swap256 = _mm256_broadcastsi128_si256(swap128);
     for (;;) {
         while (n - i >= kEncodeAsciiUnits && cap - o >= kEncodeAsciiUnits) {
-            __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(src + i));
-            if (swap) v = _mm256_shuffle_epi8(v, swap256);
-            if (!_mm256_testz_si256(v, _mm256_set1_epi16(static_cast<short>(0xFF80)))) break;
-            const __m128i bytes = _mm_packus_epi16(_mm256_castsi256_si128(v), _mm256_extracti128_si256(v, 1));
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + o), bytes);
+            if (!ascii_units_avx2(src + i, swap)) break;
+            __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(src + i));
+            __m256i c = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(src + i + 16));
+            if (swap) {
+                a = _mm256_shuffle_epi8(a, swap256);
+                c = _mm256_shuffle_epi8(c, swap256);
+            }
+            // packus interleaves the halves; the permute restores unit order.
+            const __m256i bytes = _mm256_permute4x64_epi64(_mm256_packus_epi16(a, c), 0xD8);
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst + o), bytes);
             i += kEncodeAsciiUnits;
             o += kEncodeAsciiUnits;
         }
@@ -484,7 +498,9 @@ UtfProgress utf16_to_utf8_avx2(const Qel16u* src, size_t n, Qel8u* dst, size_t c
             }
             // ASCII resumes: leave it to the wide loop (after the first group,
             // so that every round makes progress).
-            if (w > i && _mm_testz_si128(u, _mm_set1_epi16(static_cast<short>(0xFF80)))) break;
+            if (w > i && _mm_testz_si128(u, _mm_set1_epi16(static_cast<short>(0xFF80))) && n - w >= kEncodeAsciiUnits &&
+                ascii_units_avx2(src + w, swap))
+                break;
             staged += _mm_testz_si128(u, _mm_set1_epi16(static_cast<short>(0xF800))) ? encode_group_two_avx2(u, stage + staged)
                                                                                      : encode_group_avx2(u, stage + staged);
             w += kEncodeGroupUnits;
