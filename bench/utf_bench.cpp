@@ -196,8 +196,10 @@ public:
     void ReportRuns(const std::vector<Run>& runs) override {
         ConsoleReporter::ReportRuns(runs);
         for (const auto& r : runs) {
-            if (r.error_occurred || r.run_type != Run::RT_Iteration) continue;
-            const std::string name = r.benchmark_name();
+            // With --benchmark_repetitions the median (reported last) wins.
+            const bool median = r.run_type == Run::RT_Aggregate && r.aggregate_name == "median";
+            if (r.error_occurred || (r.run_type != Run::RT_Iteration && !median)) continue;
+            const std::string name = r.run_name.function_name;
             const size_t cut = name.rfind('/');
             times_[name.substr(0, cut)][name.substr(cut + 1)] = r.GetAdjustedCPUTime();
         }

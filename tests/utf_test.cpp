@@ -393,11 +393,11 @@ TEST(UtfConvert, VectorPathsAroundInterruptions) {
     const std::vector<Bytes> breaks = {{0xF0, 0x9F, 0x98, 0x80}, {0xC0, 0x80}, {0xE0, 0x9F, 0xBF}, {0x80}, {0xFF}, {0xE4, 0x41}};
     for (const auto& fill : fills)
         for (const auto& brk : breaks)
-            for (size_t at = 0; at < 70; ++at) {
+            for (size_t at = 0; at < 100; ++at) {
                 Bytes text;
                 while (text.size() < at) text.insert(text.end(), fill.begin(), fill.end());
                 text.insert(text.end(), brk.begin(), brk.end());
-                while (text.size() < at + 100) text.insert(text.end(), fill.begin(), fill.end());
+                while (text.size() < at + 130) text.insert(text.end(), fill.begin(), fill.end());
                 check_decode(kDecoders[1], text, 0, static_cast<int32_t>(text.size()), false);
                 if (HasFatalFailure()) return;
             }

@@ -161,13 +161,14 @@ bool encode_scalar_until(const Qel16u* src, size_t n, size_t limit, size_t& pos,
 
 // ---------------------------------------------------------------- AVX2
 
-// One decoding window: 16 source bytes. It yields at most 15 units, since the
-// character that starts last in the window is always left to the next one.
-constexpr size_t kDecodeWindowBytes = 16;
+// One decoding window: 32 source bytes, one AVX2 load. It yields at most 31
+// units, since the character that starts last in the window is always left to
+// the next one.
+constexpr size_t kDecodeWindowBytes = 32;
 // Windows keep starting until this many bytes of a block are consumed; with
-// at most 15 units per window the staged block stays below kDecodeStageUnits.
-constexpr size_t kDecodeBlockBytes = 48;
-constexpr size_t kDecodeStageUnits = 64;
+// at most 31 units per window the staged block stays within kDecodeStageUnits.
+constexpr size_t kDecodeBlockBytes = 64;
+constexpr size_t kDecodeStageUnits = 96;
 // An ASCII step widens 32 bytes, one AVX2 load.
 constexpr size_t kDecodeAsciiBytes = 32;
 
@@ -177,8 +178,8 @@ constexpr size_t kEncodeGroupMaxBytes = 24;
 // Four groups per block keep the staged output within kEncodeStageBytes.
 constexpr size_t kEncodeBlockUnits = 32;
 constexpr size_t kEncodeStageBytes = kEncodeBlockUnits / kEncodeGroupUnits * kEncodeGroupMaxBytes;
-// An ASCII step narrows 16 units, one AVX2 load.
-constexpr size_t kEncodeAsciiUnits = 16;
+// An ASCII step narrows 32 units, two AVX2 loads into one store.
+constexpr size_t kEncodeAsciiUnits = 32;
 
 struct ShuffleTable {
     alignas(16) uint8_t shuffle[256][16];
@@ -195,8 +196,8 @@ constexpr ShuffleTable make_lane_compress() {
             t.shuffle[m][at++] = static_cast<uint8_t>(2 * lane);
             t.shuffle[m][at++] = static_cast<uint8_t>(2 * lane + 1);
         }
-        for (; at < 16; ++at) t.shuffle[m][at] = 0x80;
         t.length[m] = static_cast<uint8_t>(at);
+        for (; at < 16; ++at) t.shuffle[m][at] = 0x80;
     }
     return t;
 }
@@ -274,58 +275,78 @@ inline void copy_exact(const void* from, void* to, size_t bytes) {
     }
 }
 
-inline __m128i splat8(int v) { return _mm_set1_epi8(static_cast<char>(v)); }
-inline uint32_t mask_of(__m128i v) { return static_cast<uint32_t>(_mm_movemask_epi8(v)); }
+inline __m256i splat8(int v) { return _mm256_set1_epi8(static_cast<char>(v)); }
+inline uint32_t mask_of(__m256i v) { return static_cast<uint32_t>(_mm256_movemask_epi8(v)); }
 
-// Decodes one 16-byte window: every character that starts in the window
+// The vector shifted up by `k` bytes (1 or 2) across its two 128-bit halves,
+// zeros shifted in: lane j holds byte j - k.
+template <int k>
+inline __m256i shift_in_zeros(__m256i v) {
+    const __m256i low_half_up = _mm256_permute2x128_si256(v, v, 0x08);  // [0, v.low]
+    return _mm256_alignr_epi8(v, low_half_up, 16 - k);
+}
+
+// Decodes one 32-byte window: every character that starts in the window
 // before its last character start, provided all of them are well-formed
 // 1- to 3-byte sequences. Writes their units to `out` (which must have room
-// for 16 units; lanes past `units` are scratch) and returns the bytes
+// for 32 units; lanes past `units` are scratch) and returns the bytes
 // consumed, or 0 when the window holds anything else; the window then goes to
 // the scalar kernel.
 inline size_t decode_window_avx2(const Qel8u* p, Qel16u* out, size_t& units, bool swap) {
-    const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-    const __m128i top4 = _mm_and_si128(b, splat8(0xF0));
-    const __m128i is_lead3 = _mm_cmpeq_epi8(top4, splat8(0xE0));
-    const uint32_t cont = mask_of(_mm_cmpeq_epi8(_mm_and_si128(b, splat8(0xC0)), splat8(0x80)));
-    const uint32_t lead2 = mask_of(_mm_cmpeq_epi8(_mm_and_si128(b, splat8(0xE0)), splat8(0xC0)));
+    const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+    const __m256i top4 = _mm256_and_si256(b, splat8(0xF0));
+    const __m256i is_lead3 = _mm256_cmpeq_epi8(top4, splat8(0xE0));
+    const uint32_t cont = mask_of(_mm256_cmpeq_epi8(_mm256_and_si256(b, splat8(0xC0)), splat8(0x80)));
+    const uint32_t lead2 = mask_of(_mm256_cmpeq_epi8(_mm256_and_si256(b, splat8(0xE0)), splat8(0xC0)));
     const uint32_t lead3 = mask_of(is_lead3);
-    const uint32_t longer = mask_of(_mm_cmpeq_epi8(top4, splat8(0xF0)));
-    const uint32_t starts = ~cont & 0xFFFF;
-    const uint32_t later_starts = starts & 0xFFFE;
+    const uint32_t longer = mask_of(_mm256_cmpeq_epi8(top4, splat8(0xF0)));
+    const uint32_t starts = ~cont;
+    const uint32_t later_starts = starts & ~1u;
     if (later_starts == 0) return 0;
     const unsigned last = 31 - static_cast<unsigned>(__builtin_clz(later_starts));
-    const uint32_t through_last = (2u << last) - 1;
+    const auto through_last = static_cast<uint32_t>((uint64_t{2} << last) - 1);
     const uint32_t before_last = (1u << last) - 1;
     // Continuation bytes must sit exactly where the leads before them say.
     const uint32_t expected = ((lead2 | lead3) << 1) | (lead3 << 2);
     // Overlong forms: C0/C1 leads, and E0 followed by 0x80..0x9F.
-    const uint32_t c0c1 = mask_of(_mm_cmpeq_epi8(_mm_and_si128(b, splat8(0xFE)), splat8(0xC0)));
-    const uint32_t e0 = mask_of(_mm_cmpeq_epi8(b, splat8(0xE0)));
-    const uint32_t bit5_clear = mask_of(_mm_cmpeq_epi8(_mm_and_si128(b, splat8(0x20)), _mm_setzero_si128()));
+    const uint32_t c0c1 = mask_of(_mm256_cmpeq_epi8(_mm256_and_si256(b, splat8(0xFE)), splat8(0xC0)));
+    const uint32_t e0 = mask_of(_mm256_cmpeq_epi8(b, splat8(0xE0)));
+    const uint32_t bit5_clear = mask_of(_mm256_cmpeq_epi8(_mm256_and_si256(b, splat8(0x20)), _mm256_setzero_si256()));
     const uint32_t overlong = c0c1 | (e0 & (bit5_clear >> 1));
     if (((cont ^ expected) & through_last) | ((longer | overlong) & before_last)) return 0;
 
     // The value of a character is formed at its last byte from that byte and
     // the one or two before it; low and high bytes are built separately.
-    const __m128i p1 = _mm_slli_si128(b, 1);
-    const __m128i p2 = _mm_slli_si128(b, 2);
-    const __m128i lead3_at_p2 = _mm_slli_si128(is_lead3, 2);
-    __m128i lo = _mm_or_si128(_mm_and_si128(b, splat8(0x3F)), _mm_and_si128(_mm_slli_epi16(p1, 6), splat8(0xC0)));
-    __m128i hi = _mm_or_si128(_mm_and_si128(_mm_srli_epi16(p1, 2), splat8(0x0F)),
-                              _mm_and_si128(lead3_at_p2, _mm_and_si128(_mm_slli_epi16(p2, 4), splat8(0xF0))));
-    const __m128i ascii = _mm_cmpgt_epi8(b, _mm_set1_epi8(-1));
-    lo = _mm_blendv_epi8(lo, b, ascii);
-    hi = _mm_andnot_si128(ascii, hi);
-    const __m128i first = swap ? _mm_unpacklo_epi8(hi, lo) : _mm_unpacklo_epi8(lo, hi);
-    const __m128i second = swap ? _mm_unpackhi_epi8(hi, lo) : _mm_unpackhi_epi8(lo, hi);
+    const __m256i p1 = shift_in_zeros<1>(b);
+    const __m256i p2 = shift_in_zeros<2>(b);
+    const __m256i lead3_at_p2 = shift_in_zeros<2>(is_lead3);
+    __m256i lo = _mm256_or_si256(_mm256_and_si256(b, splat8(0x3F)),
+                                 _mm256_and_si256(_mm256_slli_epi16(p1, 6), splat8(0xC0)));
+    __m256i hi = _mm256_or_si256(
+        _mm256_and_si256(_mm256_srli_epi16(p1, 2), splat8(0x0F)),
+        _mm256_and_si256(lead3_at_p2, _mm256_and_si256(_mm256_slli_epi16(p2, 4), splat8(0xF0))));
+    const __m256i ascii = _mm256_cmpgt_epi8(b, _mm256_set1_epi8(-1));
+    lo = _mm256_blendv_epi8(lo, b, ascii);
+    hi = _mm256_andnot_si256(ascii, hi);
+    // Unpacking works per 128-bit half: `first` holds positions 0-7 and
+    // 16-23, `second` 8-15 and 24-31.
+    const __m256i first = swap ? _mm256_unpacklo_epi8(hi, lo) : _mm256_unpacklo_epi8(lo, hi);
+    const __m256i second = swap ? _mm256_unpackhi_epi8(hi, lo) : _mm256_unpackhi_epi8(lo, hi);
 
     const uint32_t ends = (starts >> 1) & before_last;
-    const unsigned e_lo = ends & 0xFF, e_hi = ends >> 8;
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_shuffle_epi8(first, load_shuffle(kLaneCompress, e_lo)));
-    const unsigned n_lo = static_cast<unsigned>(__builtin_popcount(e_lo));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + n_lo),
-                     _mm_shuffle_epi8(second, load_shuffle(kLaneCompress, e_hi)));
+    const unsigned e0_7 = ends & 0xFF, e8_15 = (ends >> 8) & 0xFF, e16_23 = (ends >> 16) & 0xFF, e24_31 = ends >> 24;
+    Qel16u* at = out;
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(at),
+                     _mm_shuffle_epi8(_mm256_castsi256_si128(first), load_shuffle(kLaneCompress, e0_7)));
+    at += __builtin_popcount(e0_7);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(at),
+                     _mm_shuffle_epi8(_mm256_castsi256_si128(second), load_shuffle(kLaneCompress, e8_15)));
+    at += __builtin_popcount(e8_15);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(at),
+                     _mm_shuffle_epi8(_mm256_extracti128_si256(first, 1), load_shuffle(kLaneCompress, e16_23)));
+    at += __builtin_popcount(e16_23);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(at),
+                     _mm_shuffle_epi8(_mm256_extracti128_si256(second, 1), load_shuffle(kLaneCompress, e24_31)));
     units = static_cast<size_t>(__builtin_popcount(ends));
     return last;
 }
@@ -373,6 +394,15 @@ inline size_t encode_group_two_avx2(__m128i units, Qel8u* out) {
     return kUtf8PackTwo.length[m];
 }
 
+// True when the kEncodeAsciiUnits units at p are all below 0x80.
+inline bool ascii_units_avx2(const Qel16u* p, bool swap) {
+    const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+    const __m256i c = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 16));
+    // Testing the swapped form only needs the mask swapped.
+    const __m256i high = swap ? _mm256_set1_epi16(static_cast<short>(0x80FF)) : _mm256_set1_epi16(static_cast<short>(0xFF80));
+    return _mm256_testz_si256(_mm256_or_si256(a, c), high);
+}
+
 inline __m128i byte_swap_mask128() { return _mm_setr_epi8(1, 0, 3, 2, 5, 4, 7, 6, 9, 8, 11, 10, 13, 12, 15, 14); }
 
 }  // namespace
@@ -391,7 +421,7 @@ UtfProgress utf16_to_utf8_scalar(const Qel16u* src, size_t n, Qel8u* dst, size_t
 
 UtfProgress utf8_to_utf16_avx2(const Qel8u* src, size_t n, Qel16u* dst, size_t cap, bool swap) {
     size_t i = 0, o = 0;
-    alignas(32) Qel16u stage[kDecodeStageUnits + 16];
+    alignas(32) Qel16u stage[kDecodeStageUnits + 8];
     for (;;) {
         while (n - i >= kDecodeAsciiBytes && cap - o >= kDecodeAsciiBytes) {
             const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(src + i));
@@ -413,7 +443,7 @@ UtfProgress utf8_to_utf16_avx2(const Qel8u* src, size_t n, Qel16u* dst, size_t c
         while (w - i < kDecodeBlockBytes && n - w >= kDecodeWindowBytes) {
             // Back to the wide ASCII loop as soon as ASCII resumes; the first
             // window of a block always runs, so every round makes progress.
-            if (w > i && !_mm_movemask_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(src + w)))) break;
+            if (w > i && !_mm256_movemask_epi8(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(src + w)))) break;
             size_t units = 0;
             const size_t used = decode_window_avx2(src + w, stage + staged, units, swap);
             if (used == 0) {
@@ -440,11 +470,16 @@ UtfProgress utf16_to_utf8_avx2(const Qel16u* src, size_t n, Qel8u* dst, size_t c
     const __m256i swap256 = _mm256_broadcastsi128_si256(swap128);
     for (;;) {
         while (n - i >= kEncodeAsciiUnits && cap - o >= kEncodeAsciiUnits) {
-            __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(src + i));
-            if (swap) v = _mm256_shuffle_epi8(v, swap256);
-            if (!_mm256_testz_si256(v, _mm256_set1_epi16(static_cast<short>(0xFF80)))) break;
-            const __m128i bytes = _mm_packus_epi16(_mm256_castsi256_si128(v), _mm256_extracti128_si256(v, 1));
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + o), bytes);
+            if (!ascii_units_avx2(src + i, swap)) break;
+            __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(src + i));
+            __m256i c = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(src + i + 16));
+            if (swap) {
+                a = _mm256_shuffle_epi8(a, swap256);
+                c = _mm256_shuffle_epi8(c, swap256);
+            }
+            // packus interleaves the halves; the permute restores unit order.
+            const __m256i bytes = _mm256_permute4x64_epi64(_mm256_packus_epi16(a, c), 0xD8);
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst + o), bytes);
             i += kEncodeAsciiUnits;
             o += kEncodeAsciiUnits;
         }
@@ -463,7 +498,9 @@ UtfProgress utf16_to_utf8_avx2(const Qel16u* src, size_t n, Qel8u* dst, size_t c
             }
             // ASCII resumes: leave it to the wide loop (after the first group,
             // so that every round makes progress).
-            if (w > i && _mm_testz_si128(u, _mm_set1_epi16(static_cast<short>(0xFF80)))) break;
+            if (w > i && _mm_testz_si128(u, _mm_set1_epi16(static_cast<short>(0xFF80))) && n - w >= kEncodeAsciiUnits &&
+                ascii_units_avx2(src + w, swap))
+                break;
             staged += _mm_testz_si128(u, _mm_set1_epi16(static_cast<short>(0xF800))) ? encode_group_two_avx2(u, stage + staged)
                                                                                      : encode_group_avx2(u, stage + staged);
             w += kEncodeGroupUnits;
