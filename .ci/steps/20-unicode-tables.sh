@@ -10,6 +10,10 @@ if [ ! -f "$data/UnicodeData.txt" ]; then
   echo "Unicode 5.1 data not found ($data); table check skipped"
   exit 0
 fi
+if ! command -v python3 >/dev/null 2>&1; then
+  echo "python3 not found; table check skipped"
+  exit 0
+fi
 out=$(mktemp -d)
 trap 'rm -rf "$out"' EXIT
 python3 tools/gen_unicode_tables.py "$data" "$out"
