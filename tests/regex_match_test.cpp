@@ -403,6 +403,26 @@ TEST(RegexMatch, ThroughCompilerAndSearch) {
     }
 }
 
+// A state compiled into a block of exactly the reported size, flush against
+// an inaccessible page: the node array may end right after the last node
+// (".*" fills its block), so any peek past it would fault.
+TEST(RegexMatch, ExactSizeStateBlocks) {
+    const char* patterns[] = {".*", ".+", "a", "a*", "[ab]", "(a)", "(?>a)", "\\d+", "x\\b", "(a)\\1", "a|b*"};
+    const std::string s = "xaab1";
+    for (const char* pattern : patterns) {
+        SCOPED_TRACE(pattern);
+        int32_t size = 0;
+        ASSERT_EQ(qelsRegExpGetSize(pattern, &size), qelOk);
+        GuardedRegion region(size_t(size) + 1);
+        auto* st = reinterpret_cast<QelRegExpState*>(region.tail<uint8_t>(size_t(size)));
+        int32_t err = 0;
+        ASSERT_EQ(qelsRegExpInit(pattern, "", st, &err), qelOk);
+        QelRegExpFind out[4];
+        int32_t count = 4;
+        EXPECT_GE(qelsRegExpFind_8u(reinterpret_cast<const Qel8u*>(s.data()), int32_t(s.size()), st, out, &count), 0);
+    }
+}
+
 // After an empty match a global search retries at the same start with empty
 // matches refused; the end of a top-level alternative is the end of the
 // pattern, so it refuses an empty match too (else the empty match at 0 would

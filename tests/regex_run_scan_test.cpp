@@ -6,6 +6,7 @@
 #include <random>
 #include <vector>
 
+#include "regex/compile/unicode_data.h"
 #include "regex/match/match_internal.h"
 #include "regex_match_fixture.h"
 #include "support/guard.h"
@@ -102,6 +103,16 @@ TEST(RegexRunScan, ClassAsciiSetMatchesClassTest) {
                     << "round " << round << " byte " << b << " options " << opts;
             }
         }
+    }
+}
+
+// "\\X" takes ASCII characters as cluster bases without a table lookup: every
+// ASCII code point has a record outside the marks.
+TEST(RegexRunScan, AsciiIsNeverAMark) {
+    for (uint32_t c = 0; c < 0x80; ++c) {
+        const CodePointRecord* rec = find_code_point_record(c);
+        ASSERT_NE(rec, nullptr) << c;
+        EXPECT_NE(rec->category & kMajorMask, kCategoryMarkMajor) << c;
     }
 }
 

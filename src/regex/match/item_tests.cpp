@@ -51,9 +51,10 @@ bool codepoint_item_test(const RegExpNode& n, const Utf8Char& ch, uint32_t optio
 namespace {
 
 // A combining mark: a character with a record whose major class is "M".
-// Bulk-range characters have no record, so they are never marks.
+// Bulk-range characters have no record, so they are never marks; nor is any
+// ASCII character (all have records outside "M"; a test checks the table).
 bool is_mark(uint32_t c) {
-    if (bulk_range_index(c) >= 0) return false;
+    if (c < 0x80 || bulk_range_index(c) >= 0) return false;
     const CodePointRecord* rec = find_code_point_record(c);
     return rec != nullptr && (rec->category & kMajorMask) == kCategoryMarkMajor;
 }
@@ -67,6 +68,8 @@ bool is_cluster_base(uint32_t c) {
 }  // namespace
 
 int32_t grapheme_length(const uint8_t* p, int32_t remaining) {
+    // ASCII followed by ASCII (or the end): a cluster of one byte.
+    if (p[0] < 0x80 && (remaining == 1 || p[1] < 0x80)) return 1;
     const Utf8Char first = read_utf8(p, remaining);
     if (!first.valid || !is_cluster_base(first.value)) return 0;
     int32_t len = first.length;
