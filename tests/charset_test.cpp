@@ -18,7 +18,13 @@ namespace {
 
 template <class T>
 int32_t plain_find(const T* s, int32_t len, const T* set, int32_t n, bool rev) {
-    auto in = [&](T u) { return std::find(set, set + n, u) != set + n; };
+    // Large sets: a membership table, so the reference stays cheap on long strings.
+    std::vector<bool> table;
+    if (n > 64) {
+        table.assign(sizeof(T) == 1 ? 256 : 65536, false);
+        for (int32_t j = 0; j < n; ++j) table[set[j]] = true;
+    }
+    auto in = [&](T u) { return n > 64 ? bool(table[u]) : std::find(set, set + n, u) != set + n; };
     if (!rev) {
         for (int32_t i = 0; i < len; ++i)
             if (in(s[i])) return i;

@@ -29,8 +29,8 @@ constexpr int32_t kSse42MaxSet16 = 40;  // 5 vectors of 8 units
 int32_t find_any_8u(const Qel8u* s, int32_t len, const Qel8u* set, int32_t n, bool rev);
 int32_t find_any_16u(const Qel16u* s, int32_t len, const Qel16u* set, int32_t n, bool rev);
 
-// SSE4.2 explicit-length string-compare kernels (n <= kSse42MaxSet*), one
-// to five set vectors chosen by n.
+// SSE4.2 explicit-length string-compare kernels, one to five set vectors
+// chosen by n (a larger set is handed to the general kernel).
 int32_t find_any_8u_sse42(const Qel8u* s, int32_t len, const Qel8u* set, int32_t n, bool rev);
 int32_t find_any_16u_sse42(const Qel16u* s, int32_t len, const Qel16u* set, int32_t n, bool rev);
 
@@ -38,7 +38,8 @@ int32_t find_any_16u_sse42(const Qel16u* s, int32_t len, const Qel16u* set, int3
 int32_t find_any_8u_general(const Qel8u* s, int32_t len, const Qel8u* set, int32_t n, bool rev);
 int32_t find_any_16u_general(const Qel16u* s, int32_t len, const Qel16u* set, int32_t n, bool rev);
 
-// AVX2 nibble-bitmap scan for 8-bit sets of any size; needs len >= 32.
+// AVX2 nibble-bitmap scan for 8-bit sets of any size (strings shorter than
+// one 32-byte block go to the general kernel).
 int32_t find_any_8u_bitmap(const Qel8u* s, int32_t len, const Qel8u* set, int32_t n, bool rev);
 
 // ---- Trimming ----

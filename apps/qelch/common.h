@@ -1,0 +1,83 @@
+// Shared pieces of the qelch command-line tool: option parsing helpers,
+// chunked input cut at line boundaries, output buffering and messages.
+#ifndef QELCH_APP_COMMON_H
+#define QELCH_APP_COMMON_H
+
+#include <cstdint>
+#include <cstdio>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "qelch.h"
+
+namespace app {
+
+// Exit codes, as grep has them.
+constexpr int kFound = 0;
+constexpr int kNothing = 1;
+constexpr int kError = 2;
+
+// Library lengths are signed 32-bit; a chunk stays well below that. The
+// QELCH_CHUNK_SIZE environment variable lowers it (tests use tiny chunks).
+size_t chunk_size();
+
+void error(const std::string& msg);  // "qelch: msg" on stderr
+
+// Regex options shared by grep, replace and sets.
+struct RegexFlags {
+    bool ignore_case = false, multiline = false, dotall = false, extended = false, bytes = false;
+    std::string letters() const;
+    // Consumes one of -i, --multiline, --dotall, --extended, --bytes.
+    bool take(std::string_view arg);
+};
+
+// A compiled pattern in memory the tool owns.
+struct Compiled {
+    std::vector<uint64_t> mem;
+    QelRegExpState* state() { return reinterpret_cast<QelRegExpState*>(mem.data()); }
+};
+// Compiles or prints "bad pattern" with a caret under the offset; false on error.
+bool compile(const std::string& pattern, const std::string& options, bool bytes_format, Compiled& out);
+const char* status_phrase(QelStatus st);
+
+// Reads `path` ("-" = stdin) and calls `fn` with pieces that end at a line
+// feed (the last piece of the input may lack it). A line longer than the
+// chunk size is an error. Returns false on an I/O error (message printed).
+using LineChunkFn = std::function<bool(std::string_view chunk)>;
+bool for_each_chunk(const std::string& path, const LineChunkFn& fn);
+// Raw pieces of the input, no line alignment (convert).
+bool for_each_block(const std::string& path, const LineChunkFn& fn);
+
+// Buffered stdout.
+class Out {
+public:
+    explicit Out(FILE* f = stdout) : f_(f) {}
+    ~Out() { flush(); }
+    void put(std::string_view s) {
+        buf_.append(s);
+        if (buf_.size() > (1u << 20)) flush();
+    }
+    void put(char c) { buf_.push_back(c); }
+    bool flush();
+    bool failed() const { return failed_; }
+
+private:
+    FILE* f_;
+    std::string buf_;
+    bool failed_ = false;
+};
+
+// Prints --help text and returns kFound when args holds -h/--help.
+bool wants_help(const std::vector<std::string>& args);
+
+int cmd_grep(const std::vector<std::string>& args);
+int cmd_replace(const std::vector<std::string>& args);
+int cmd_sets(const std::vector<std::string>& args);
+int cmd_convert(const std::vector<std::string>& args);
+int cmd_hash(const std::vector<std::string>& args);
+
+}  // namespace app
+
+#endif

@@ -1,0 +1,111 @@
+#!/usr/bin/env bash
+# End-to-end tests of the qelch tool: every subcommand's main paths, exit
+# codes, messages, chunk boundaries and the safety of --in-place.
+set -u
+QELCH=$(realpath "$1")
+SAMPLE=$2
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+passed=0
+failed=0
+
+check() {  # name, expected, actual
+    if [ "$2" == "$3" ]; then
+        passed=$((passed + 1))
+    else
+        failed=$((failed + 1))
+        printf 'FAIL %s\n  expected: %q\n  actual:   %q\n' "$1" "$2" "$3"
+    fi
+}
+
+# ---- grep ----
+printf 'alpha\nBeta gamma\n\ndelta alpha\nepsilon\n' > "$work/a.txt"
+check "grep lines" $'alpha\ndelta alpha' "$($QELCH grep alpha "$work/a.txt")"
+check "grep exit found" 0 "$($QELCH grep alpha "$work/a.txt" >/dev/null; echo $?)"
+check "grep exit nothing" 1 "$($QELCH grep zeta "$work/a.txt" >/dev/null; echo $?)"
+check "grep -i" "Beta gamma" "$($QELCH grep -i '^beta' "$work/a.txt")"
+check "grep -c" 2 "$($QELCH grep -c alpha "$work/a.txt")"
+check "grep -n" $'1:alpha\n4:delta alpha' "$($QELCH grep -n alpha "$work/a.txt")"
+check "grep -v -n" $'2:Beta gamma\n3:\n5:epsilon' "$($QELCH grep -v -n alpha "$work/a.txt")"
+check "grep -o" $'al\nal' "$($QELCH grep -o 'al' "$work/a.txt")"
+check "grep -o groups" $'ph\nph' "$($QELCH grep -o '(?<=l)(p)h' "$work/a.txt")"
+check "grep empty line" "3:" "$($QELCH grep -n '^$' "$work/a.txt")"
+check "grep end anchor per line" $'alpha\ndelta alpha' "$($QELCH grep 'a$' "$work/a.txt" | grep alpha)"
+check "grep no match across lines" 1 "$($QELCH grep 'alpha\sBeta' "$work/a.txt" >/dev/null; echo $?)"
+check "grep dotall stays in line" 1 "$($QELCH grep --dotall 'alpha.Beta' "$work/a.txt" >/dev/null; echo $?)"
+check "grep stdin" "epsilon" "$(printf 'x\nepsilon\n' | $QELCH grep eps)"
+check "grep no final newline" "last" "$(printf 'first\nlast' | $QELCH grep 'st$' | tail -1)"
+cp "$work/a.txt" "$work/b.txt"
+check "grep two files" $'a.txt:alpha\nb.txt:alpha' "$(cd "$work" && $QELCH grep '^alpha' a.txt b.txt)"
+
+err=$($QELCH grep 'abc)' "$work/a.txt" 2>&1 >/dev/null)
+check "bad pattern message" $'qelch: bad pattern: unbalanced group at offset 3\nabc)\n   ^' "$err"
+check "bad pattern exit" 2 "$($QELCH grep 'abc)' "$work/a.txt" 2>/dev/null; echo $?)"
+check "missing file" 2 "$($QELCH grep a "$work/none.txt" 2>/dev/null; echo $?)"
+check "missing file message" 1 "$($QELCH grep a "$work/none.txt" 2>&1 | grep -c 'none.txt')"
+check "bad option" 2 "$($QELCH grep --frobnicate a "$work/a.txt" 2>/dev/null; echo $?)"
+check "help" 0 "$($QELCH grep --help >/dev/null; echo $?)"
+check "unknown command" 2 "$($QELCH frob 2>/dev/null; echo $?)"
+
+# The same answers as grep -P on the sample text, for syntax both share.
+for p in 'it was' '\bthe\b' '[A-Z][a-z]+' '^\w+,' 'o{2}' '(?i)WE' '\d+\.\d+' 'e$' '^$'; do
+    check "grep -c like grep -P: $p" "$(grep -cP "$p" "$SAMPLE")" "$($QELCH grep -c "$p" "$SAMPLE")"
+    check "grep -n like grep -P: $p" "$(grep -nP "$p" "$SAMPLE")" "$($QELCH grep -n "$p" "$SAMPLE")"
+done
+
+# Tiny chunks: same lines, and matches right at chunk boundaries.
+for i in $(seq 1 400); do echo "line $i of the chunk test $((i % 7 == 0 ? 1 : 0))"; done > "$work/big.txt"
+check "chunked grep" "$($QELCH grep -n 'test 1$' "$work/big.txt")" \
+    "$(QELCH_CHUNK_SIZE=64 $QELCH grep -n 'test 1$' "$work/big.txt")"
+check "chunked grep -v -c" "$($QELCH grep -v -c '7' "$work/big.txt")" \
+    "$(QELCH_CHUNK_SIZE=100 $QELCH grep -v -c '7' "$work/big.txt")"
+head -c 300 /dev/zero | tr '\0' 'x' > "$work/long.txt"
+check "line longer than chunk" 2 "$(QELCH_CHUNK_SIZE=64 $QELCH grep x "$work/long.txt" 2>/dev/null; echo $?)"
+
+# ---- replace ----
+check "replace all" $'[alpha]\nBeta gamma\n\ndelta [alpha]\nepsilon' "$($QELCH replace 'alpha' '[$&]' "$work/a.txt")"
+check "replace first" "X-b-a" "$(printf 'a-b-a' | $QELCH replace --first 'a' 'X')"
+check "replace group" "2024/12/10" "$(printf '10.12.2024' | $QELCH replace '(\d+)\.(\d+)\.(\d+)' '$3/$2/$1')"
+check "replace -i" "x x x" "$(printf 'A a A' | $QELCH replace -i 'a' 'x')"
+check "chunked replace" "$($QELCH replace 'chunk' 'CHUNK' "$work/big.txt" | md5sum)" \
+    "$(QELCH_CHUNK_SIZE=64 $QELCH replace 'chunk' 'CHUNK' "$work/big.txt" | md5sum)"
+check "bad template" 2 "$($QELCH replace a '$x' "$work/a.txt" 2>/dev/null; echo $?)"
+cp "$work/a.txt" "$work/edit.txt"
+$QELCH replace --in-place 'alpha' 'omega' "$work/edit.txt"
+check "in place" $'omega\nBeta gamma\n\ndelta omega\nepsilon' "$(cat "$work/edit.txt")"
+cp "$work/a.txt" "$work/keep.txt"
+status=$(QELCH_TEST_FAIL_WRITE=1 $QELCH replace --in-place 'alpha' 'omega' "$work/keep.txt" 2>/dev/null; echo $?)
+check "in place failure exit" 2 "$status"
+check "in place failure keeps original" "$(cat "$work/a.txt")" "$(cat "$work/keep.txt")"
+check "in place failure leaves no temp file" 0 "$(ls "$work" | grep -c qelch-)"
+
+# ---- sets ----
+printf 'alpha\na\n\n[0-9]+\n' > "$work/patterns.txt"
+check "sets counts" $'alpha\t2\na\t8\n[0-9]+\t0' "$($QELCH sets -f "$work/patterns.txt" "$work/a.txt")"
+for i in $(seq 1 30); do echo "w$i"; done > "$work/many.txt"
+check "sets threads agree" "$($QELCH sets --threads 1 -f "$work/many.txt" "$work/big.txt")" \
+    "$($QELCH sets --threads 2 -f "$work/many.txt" "$work/big.txt")"
+check "sets vs grep -o" "$(grep -o 'the' "$SAMPLE" | wc -l)" \
+    "$(printf 'the\n' > "$work/one.txt"; $QELCH sets -f "$work/one.txt" "$SAMPLE" | cut -f2)"
+check "sets missing -f" 2 "$($QELCH sets "$work/a.txt" 2>/dev/null; echo $?)"
+
+# ---- convert ----
+$QELCH convert --from utf8 --to utf16le "$SAMPLE" > "$work/s16le"
+check "convert like iconv (le)" "$(iconv -f UTF-8 -t UTF-16LE "$SAMPLE" | md5sum)" "$(md5sum < "$work/s16le")"
+check "convert like iconv (be)" "$(iconv -f UTF-8 -t UTF-16BE "$SAMPLE" | md5sum)" \
+    "$($QELCH convert --from utf8 --to utf16be "$SAMPLE" | md5sum)"
+check "convert round trip" "$(md5sum < "$SAMPLE")" "$($QELCH convert --from utf16le --to utf8 "$work/s16le" | md5sum)"
+check "convert chunked" "$(md5sum < "$work/s16le")" \
+    "$(QELCH_CHUNK_SIZE=17 $QELCH convert --from utf8 --to utf16le "$SAMPLE" | md5sum)"
+check "convert chunked back" "$(md5sum < "$SAMPLE")" \
+    "$(QELCH_CHUNK_SIZE=17 $QELCH convert --from utf16le --to utf8 "$work/s16le" | md5sum)"
+check "convert bad direction" 2 "$($QELCH convert --from utf8 --to utf8 2>/dev/null </dev/null; echo $?)"
+
+# ---- hash ----
+check "hash x31" "00017862" "$(printf 'abc\n' | $QELCH hash --algo x31)"
+check "hash lines" 3 "$(printf 'a\nb\n\n' | $QELCH hash | wc -l)"
+check "hash --16 same for ASCII x31" "$(printf 'abc\n' | $QELCH hash --algo x31)" "$(printf 'abc\n' | $QELCH hash --16 --algo x31)"
+check "hash bad algo" 2 "$($QELCH hash --algo md5 </dev/null 2>/dev/null; echo $?)"
+
+echo "$passed passed, $failed failed"
+[ "$failed" -eq 0 ]

@@ -1,0 +1,207 @@
+// Pattern sets: a fixed number of slots, each holding a caller-compiled
+// state under a non-zero identifier, searched in one call. With more slots
+// than the library may use threads, one OpenMP region spreads contiguous
+// shares of slots over the threads; every slot has its own record and its
+// own state, so the threads write disjoint memory and the records equal those
+// of a serial search.
+#include <immintrin.h>
+#include <omp.h>
+
+#include <atomic>
+#include <cstring>
+
+#include "frame/frame.h"
+#include "qelcore.h"
+#include "regex/match/multi.h"
+
+namespace qel::re {
+namespace {
+
+MultiHeader* multi_header(QelRegExpMultiState* m) { return reinterpret_cast<MultiHeader*>(m); }
+const MultiHeader* multi_header(const QelRegExpMultiState* m) { return reinterpret_cast<const MultiHeader*>(m); }
+
+QelRegExpState* load_pattern(const MultiHeader* h, uint32_t i) {
+    QelRegExpState* p;
+    std::memcpy(&p, h->patterns + size_t(i) * sizeof(void*), sizeof p);
+    return p;
+}
+void store_pattern(MultiHeader* h, uint32_t i, QelRegExpState* p) {
+    std::memcpy(h->patterns + size_t(i) * sizeof(void*), &p, sizeof p);
+}
+int32_t load_id(const MultiHeader* h, uint32_t i) {
+    int32_t id;
+    std::memcpy(&id, h->identifiers + size_t(i) * 4, 4);
+    return id;
+}
+void store_id(MultiHeader* h, uint32_t i, int32_t id) { std::memcpy(h->identifiers + size_t(i) * 4, &id, 4); }
+
+void search_slot(const Qel8u* subject, int32_t len, const MultiHeader* h, uint32_t i, QelRegExpMultiFind* rec) {
+    QelRegExpState* state = load_pattern(h, i);
+    if (state == nullptr) return;  // free slots' records stay untouched
+    rec->searched = 0;
+    rec->identifier = 0;
+    rec->status = 0;
+    QelStatus st = qelsRegExpFind_8u(subject, len, state, rec->results, &rec->count);
+    rec->status = st;
+    rec->identifier = load_id(h, i);
+    rec->searched = 1;
+}
+
+}  // namespace
+
+int64_t find_free_slot(const MultiHeader* h) {
+    const uint32_t max = h->maximum;
+    uint32_t i = 0;
+    // Four 64-bit pointers per compare; a null pointer is an all-zero lane.
+    for (; i + 4 <= max; i += 4) {
+        __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(h->patterns + size_t(i) * 8));
+        int mask = _mm256_movemask_pd(_mm256_castsi256_pd(_mm256_cmpeq_epi64(v, _mm256_setzero_si256())));
+        if (mask) return i + static_cast<uint32_t>(__builtin_ctz(static_cast<unsigned>(mask)));
+    }
+    for (; i < max; ++i)
+        if (load_pattern(h, i) == nullptr) return i;
+    return -1;
+}
+
+int64_t find_slot_with_id(const MultiHeader* h, int32_t id) {
+    const uint32_t max = h->maximum;
+    const __m256i want = _mm256_set1_epi32(id);
+    uint32_t i = 0;
+    for (; i + 8 <= max; i += 8) {
+        __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(h->identifiers + size_t(i) * 4));
+        int mask = _mm256_movemask_ps(_mm256_castsi256_ps(_mm256_cmpeq_epi32(v, want)));
+        if (mask) return i + static_cast<uint32_t>(__builtin_ctz(static_cast<unsigned>(mask)));
+    }
+    for (; i < max; ++i)
+        if (load_id(h, i) == id) return i;
+    return -1;
+}
+
+bool multi_size_for(Qel32u maxPatterns, int32_t* size) {
+    uint64_t bytes = kMultiHeaderSize + kMultiSlotSize * uint64_t(maxPatterns);
+    if (bytes > 0x7FFFFFFF) return false;
+    *size = static_cast<int32_t>(bytes);
+    return true;
+}
+
+void search_all_slots(const Qel8u* subject, int32_t len, QelRegExpMultiFind* records, const MultiHeader* h,
+                      int32_t threads) {
+    const uint32_t max = h->maximum;
+    if (max <= static_cast<uint32_t>(threads)) {
+        for (uint32_t i = 0; i < max; ++i) search_slot(subject, len, h, i, &records[i]);
+        return;
+    }
+    // The runtime's barriers are invisible to race detectors, so the
+    // hand-offs that matter are also made explicit with release/acquire:
+    // the caller's data to every thread, the master's partition to the team,
+    // and every thread's records back to the caller.
+    std::atomic<uint32_t> go{0}, n_shared{0}, q_shared{0}, r_shared{0};
+    std::atomic<int> finished{0};
+    go.store(1, std::memory_order_release);
+#pragma omp parallel num_threads(threads)
+    {
+        (void)go.load(std::memory_order_acquire);
+#pragma omp master
+        {
+            uint32_t n = static_cast<uint32_t>(omp_get_num_threads());
+            q_shared.store(max / n, std::memory_order_relaxed);
+            r_shared.store(max % n, std::memory_order_relaxed);
+            n_shared.store(n, std::memory_order_release);
+        }
+#pragma omp barrier
+        const uint32_t n = n_shared.load(std::memory_order_acquire);
+        const uint32_t q = q_shared.load(std::memory_order_relaxed);
+        const uint32_t r = r_shared.load(std::memory_order_relaxed);
+        const uint32_t t = static_cast<uint32_t>(omp_get_thread_num());
+        uint64_t begin = uint64_t(t) * q, end = begin + q;
+        if (t == n - 1) end += r;
+        if (end > max) end = max;
+        for (uint64_t i = begin; i < end; ++i)
+            search_slot(subject, len, h, static_cast<uint32_t>(i), &records[i]);
+        finished.fetch_add(1, std::memory_order_release);
+#pragma omp barrier
+    }
+    (void)finished.load(std::memory_order_acquire);
+}
+
+}  // namespace qel::re
+
+using namespace qel::re;
+
+extern "C" {
+
+QelStatus qelsRegExpMultiGetSize(Qel32u maxPatterns, int32_t* size) {
+    if (size == nullptr) return qelErrNullPtr;
+    int32_t bytes = 0;
+    if (maxPatterns == 0 || !multi_size_for(maxPatterns, &bytes)) return qelErrSize;
+    *size = bytes;
+    return qelOk;
+}
+
+QelStatus qelsRegExpMultiInit(QelRegExpMultiState* multiState, Qel32u maxPatterns) {
+    if (multiState == nullptr) return qelErrNullPtr;
+    int32_t bytes = 0;
+    if (maxPatterns == 0 || !multi_size_for(maxPatterns, &bytes)) return qelErrSize;
+    MultiHeader* h = multi_header(multiState);
+    uint8_t* base = reinterpret_cast<uint8_t*>(multiState);
+    h->patterns = base + kMultiHeaderSize;
+    h->identifiers = base + kMultiHeaderSize + size_t(8) * maxPatterns;
+    qel::zero_fill(h->patterns, bytes - kMultiHeaderSize);
+    h->reserved = 0;
+    h->maximum = maxPatterns;  // stored last: the set is complete from here
+    return qelOk;
+}
+
+QelStatus qelsRegExpMultiInitAlloc(QelRegExpMultiState** multiState, Qel32u maxPatterns) {
+    if (multiState == nullptr) return qelErrNullPtr;
+    int32_t bytes = 0;
+    if (maxPatterns == 0 || !multi_size_for(maxPatterns, &bytes)) return qelErrSize;
+    auto* block = static_cast<QelRegExpMultiState*>(qel::own_alloc(bytes));
+    *multiState = block;
+    if (block == nullptr) return qelErrNullPtr;
+    return qelsRegExpMultiInit(block, maxPatterns);
+}
+
+QelStatus qelsRegExpMultiAdd(QelRegExpState* state, int32_t id, QelRegExpMultiState* multiState) {
+    if (qel::any_null(state, multiState)) return qelErrNullPtr;
+    if (id == 0) return qelErrBadArg;
+    MultiHeader* h = multi_header(multiState);
+    int64_t slot = find_free_slot(h);
+    if (slot < 0) return qelErrNoSlot;
+    store_pattern(h, static_cast<uint32_t>(slot), state);
+    store_id(h, static_cast<uint32_t>(slot), id);
+    return qelOk;
+}
+
+QelStatus qelsRegExpMultiDelete(int32_t id, QelRegExpMultiState* multiState) {
+    if (multiState == nullptr) return qelErrNullPtr;
+    if (id == 0) return qelErrBadArg;
+    MultiHeader* h = multi_header(multiState);
+    int64_t slot = find_slot_with_id(h, id);
+    if (slot < 0) return qelErrNotFound;
+    store_pattern(h, static_cast<uint32_t>(slot), nullptr);
+    store_id(h, static_cast<uint32_t>(slot), 0);
+    return qelOk;
+}
+
+QelStatus qelsRegExpMultiModify(QelRegExpState* state, int32_t id, QelRegExpMultiState* multiState) {
+    if (qel::any_null(state, multiState)) return qelErrNullPtr;
+    if (id == 0) return qelErrBadArg;
+    MultiHeader* h = multi_header(multiState);
+    int64_t slot = find_slot_with_id(h, id);
+    if (slot < 0) return qelErrNotFound;
+    store_pattern(h, static_cast<uint32_t>(slot), state);
+    return qelOk;
+}
+
+QelStatus qelsRegExpMultiFind_8u(const Qel8u* subject, int32_t subjectLen, QelRegExpMultiFind* multiResults,
+                                 const QelRegExpMultiState* multiState) {
+    if (qel::any_null(subject, multiState, multiResults)) return qelErrNullPtr;
+    if (subjectLen < 1) return qelErrSize;
+    int32_t threads = ownGetNumThreads();
+    if (threads < 1) threads = 1;
+    search_all_slots(subject, subjectLen, multiResults, multi_header(multiState), threads);
+    return qelOk;
+}
+
+}  // extern "C"

@@ -1,0 +1,235 @@
+// Pattern sets: slot bookkeeping, argument checks, and the set search giving
+// the same records serially and in parallel.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "qelch.h"
+#include "qelcore.h"
+#include "regex/match/multi.h"
+#include "support/guard.h"
+
+namespace {
+
+struct Set {
+    explicit Set(Qel32u max) : block(25 + 12 * size_t(max)) {
+        EXPECT_EQ(qelsRegExpMultiInit(ms(), max), qelOk);
+    }
+    QelRegExpMultiState* ms() { return reinterpret_cast<QelRegExpMultiState*>(block.data() + 1); }
+    // The set sits at an odd address on purpose: it must work at any alignment.
+    std::vector<uint8_t> block;
+};
+
+struct Pattern {
+    Pattern(const char* p, const char* opts = nullptr) {
+        int32_t size = 0;
+        qelsRegExpGetSize(p, &size);
+        mem.resize(size_t(size));
+        int32_t err = 0;
+        EXPECT_EQ(qelsRegExpInit(p, opts, state(), &err), qelOk) << p;
+    }
+    QelRegExpState* state() { return reinterpret_cast<QelRegExpState*>(mem.data()); }
+    std::vector<uint8_t> mem;
+};
+
+TEST(PatternSet, SizesAndArgumentChecks) {
+    int32_t size = -1;
+    EXPECT_EQ(qelsRegExpMultiGetSize(4, nullptr), qelErrNullPtr);
+    EXPECT_EQ(qelsRegExpMultiGetSize(0, &size), qelErrSize);
+    EXPECT_EQ(qelsRegExpMultiGetSize(4, &size), qelOk);
+    EXPECT_EQ(size, 24 + 48);
+    // A maximum whose block size leaves the signed 32-bit range is refused,
+    // never wrapped into a small block.
+    size = -1;
+    EXPECT_EQ(qelsRegExpMultiGetSize((0x7FFFFFFFu - 24) / 12, &size), qelOk);
+    EXPECT_EQ(qelsRegExpMultiGetSize((0x7FFFFFFFu - 24) / 12 + 1, &size), qelErrSize);
+    EXPECT_EQ(qelsRegExpMultiGetSize(0xFFFFFFFFu, &size), qelErrSize);
+    EXPECT_EQ(qelsRegExpMultiInit(nullptr, 3), qelErrNullPtr);
+    uint8_t buf[64];
+    EXPECT_EQ(qelsRegExpMultiInit(reinterpret_cast<QelRegExpMultiState*>(buf), 0), qelErrSize);
+    EXPECT_EQ(qelsRegExpMultiInit(reinterpret_cast<QelRegExpMultiState*>(buf), 0x40000000u), qelErrSize);
+    QelRegExpMultiState* ms = reinterpret_cast<QelRegExpMultiState*>(1);
+    EXPECT_EQ(qelsRegExpMultiInitAlloc(nullptr, 3), qelErrNullPtr);
+    EXPECT_EQ(qelsRegExpMultiInitAlloc(&ms, 0), qelErrSize);
+    EXPECT_EQ(qelsRegExpMultiInitAlloc(&ms, 0x40000000u), qelErrSize);
+    EXPECT_EQ(ms, reinterpret_cast<QelRegExpMultiState*>(1));
+}
+
+TEST(PatternSet, AllocationThroughTheCore) {
+    qelcoreCtlReset();
+    QelRegExpMultiState* ms = nullptr;
+    ASSERT_EQ(qelsRegExpMultiInitAlloc(&ms, 5), qelOk);
+    ASSERT_NE(ms, nullptr);
+    qelsRegExpMultiFree(ms);
+    EXPECT_EQ(qelcoreCtlCallCount(QELCORE_CALL_MALLOC), 1);
+    EXPECT_EQ(qelcoreCtlCallCount(QELCORE_CALL_FREE), 1);
+    qelcoreCtlFailAllocationsAfter(0);
+    ms = reinterpret_cast<QelRegExpMultiState*>(1);
+    EXPECT_EQ(qelsRegExpMultiInitAlloc(&ms, 5), qelErrNullPtr);
+    EXPECT_EQ(ms, nullptr);
+    qelcoreCtlReset();
+}
+
+TEST(PatternSet, SlotBookkeeping) {
+    for (Qel32u max : {1u, 3u, 4u, 9u, 17u}) {
+        Set s(max);
+        std::vector<uint8_t> fake(max + 1);
+        auto st = [&](size_t i) { return reinterpret_cast<QelRegExpState*>(&fake[i]); };
+        for (Qel32u i = 0; i < max; ++i) ASSERT_EQ(qelsRegExpMultiAdd(st(i), int32_t(i + 1), s.ms()), qelOk);
+        EXPECT_EQ(qelsRegExpMultiAdd(st(max), 99, s.ms()), qelErrNoSlot);
+        // Freeing the last slot and refilling it exercises the scalar tail;
+        // the first slot, the vector head.
+        for (Qel32u victim : {max - 1, 0u, max / 2}) {
+            ASSERT_EQ(qelsRegExpMultiDelete(int32_t(victim + 1), s.ms()), qelOk);
+            EXPECT_EQ(qelsRegExpMultiDelete(int32_t(victim + 1), s.ms()), qelErrNotFound);
+            ASSERT_EQ(qelsRegExpMultiAdd(st(max), int32_t(victim + 1), s.ms()), qelOk);
+            auto* h = reinterpret_cast<qel::re::MultiHeader*>(s.ms());
+            EXPECT_EQ(qel::re::find_slot_with_id(h, int32_t(victim + 1)), int64_t(victim)) << max;
+        }
+    }
+}
+
+TEST(PatternSet, DuplicateIdentifiersAndZero) {
+    Set s(6);
+    uint8_t a = 0, b = 0;
+    auto* pa = reinterpret_cast<QelRegExpState*>(&a);
+    auto* pb = reinterpret_cast<QelRegExpState*>(&b);
+    EXPECT_EQ(qelsRegExpMultiAdd(pa, 0, s.ms()), qelErrBadArg);
+    EXPECT_EQ(qelsRegExpMultiDelete(0, s.ms()), qelErrBadArg);
+    EXPECT_EQ(qelsRegExpMultiModify(pa, 0, s.ms()), qelErrBadArg);
+    EXPECT_EQ(qelsRegExpMultiAdd(nullptr, 0, s.ms()), qelErrNullPtr);
+    EXPECT_EQ(qelsRegExpMultiModify(pa, 5, s.ms()), qelErrNotFound);
+    ASSERT_EQ(qelsRegExpMultiAdd(pa, 5, s.ms()), qelOk);
+    ASSERT_EQ(qelsRegExpMultiAdd(pb, 5, s.ms()), qelOk);
+    ASSERT_EQ(qelsRegExpMultiModify(pb, 5, s.ms()), qelOk);  // the lower slot only
+    auto* h = reinterpret_cast<qel::re::MultiHeader*>(s.ms());
+    QelRegExpState* slot0 = nullptr;
+    std::memcpy(&slot0, h->patterns, sizeof slot0);
+    EXPECT_EQ(slot0, pb);
+    EXPECT_EQ(qelsRegExpMultiDelete(5, s.ms()), qelOk);
+    EXPECT_EQ(qelsRegExpMultiDelete(5, s.ms()), qelOk);
+    EXPECT_EQ(qelsRegExpMultiDelete(5, s.ms()), qelErrNotFound);
+}
+
+// Searches a set of `max` slots (every third one free) with the given
+// library thread count and returns the records and the found matches.
+struct Outcome {
+    std::vector<QelRegExpMultiFind> records;
+    std::vector<std::vector<QelRegExpFind>> found;
+};
+
+Outcome search_set(Qel32u max, int32_t threads, const std::string& subject) {
+    static const char* kPatterns[] = {"fox", "o+", "[a-z]+ing", "(\\w)\\1", "qu(i)ck", "dog|cat", "z{2,}", "^The"};
+    std::vector<Pattern> patterns;
+    patterns.reserve(max);
+    Set s(max);
+    for (Qel32u i = 0; i < max; ++i) {
+        patterns.emplace_back(kPatterns[i % 8], "g");
+        EXPECT_EQ(qelsRegExpMultiAdd(patterns.back().state(), int32_t(100 + i), s.ms()), qelOk);
+    }
+    for (Qel32u i = 1; i < max; i += 3) EXPECT_EQ(qelsRegExpMultiDelete(int32_t(100 + i), s.ms()), qelOk);
+    Outcome out;
+    out.records.assign(max, QelRegExpMultiFind{-7, -7, 0, -7, nullptr});
+    out.found.assign(max, std::vector<QelRegExpFind>(64));
+    for (Qel32u i = 0; i < max; ++i) {
+        out.records[i].count = 64;
+        out.records[i].results = out.found[i].data();
+    }
+    qelcoreCtlSetNumThreads(threads);
+    EXPECT_EQ(qelsRegExpMultiFind_8u(reinterpret_cast<const Qel8u*>(subject.data()), int32_t(subject.size()),
+                                     out.records.data(), s.ms()),
+              qelOk);
+    qelcoreCtlSetNumThreads(0);
+    for (Qel32u i = 0; i < max; ++i) {
+        out.found[i].resize(out.records[i].searched == 1 ? size_t(out.records[i].count) : 0);
+        out.records[i].results = nullptr;  // compare by content below
+    }
+    return out;
+}
+
+TEST(PatternSet, ParallelEqualsSerial) {
+    std::string subject = "The quick brown fox jumps over the lazy dog while the cat keeps looking, "
+                          "sleeping and dreaming of fizzing buzz. ";
+    for (int i = 0; i < 5; ++i) subject += subject;
+    for (Qel32u max : {1u, 4u, 10u, 23u}) {
+        Outcome serial = search_set(max, 64, subject);
+        for (int32_t threads : {1, 2, 3, 4}) {
+            Outcome par = search_set(max, threads, subject);
+            for (Qel32u i = 0; i < max; ++i) {
+                const auto& a = serial.records[i];
+                const auto& b = par.records[i];
+                EXPECT_EQ(a.searched, b.searched) << max << "/" << threads << " slot " << i;
+                EXPECT_EQ(a.identifier, b.identifier);
+                EXPECT_EQ(a.count, b.count) << "slot " << i << " max " << max << " threads " << threads;
+                EXPECT_EQ(a.status, b.status);
+                ASSERT_EQ(serial.found[i].size(), par.found[i].size());
+                for (size_t k = 0; k < serial.found[i].size(); ++k) {
+                    EXPECT_EQ(serial.found[i][k].pointer, par.found[i][k].pointer);
+                    EXPECT_EQ(serial.found[i][k].length, par.found[i][k].length);
+                }
+                if (i % 3 == 1) {
+                    EXPECT_EQ(b.searched, -7) << "free slot's record must stay untouched";
+                    EXPECT_EQ(b.status, -7);
+                } else {
+                    EXPECT_EQ(b.searched, 1);
+                    EXPECT_EQ(b.identifier, int32_t(100 + i));
+                }
+            }
+        }
+    }
+}
+
+TEST(PatternSet, PerSlotStatusesAndSubjectChecks) {
+    Pattern good("b+");
+    std::vector<uint8_t> bogus(good.mem.size(), 0);  // no identifier word
+    Set s(3);
+    ASSERT_EQ(qelsRegExpMultiAdd(good.state(), 1, s.ms()), qelOk);
+    ASSERT_EQ(qelsRegExpMultiAdd(reinterpret_cast<QelRegExpState*>(bogus.data()), 2, s.ms()), qelOk);
+    QelRegExpFind r0[2], r1[2];
+    QelRegExpMultiFind rec[3] = {{0, 0, 2, 0, r0}, {0, 0, 2, 0, r1}, {-1, -1, -1, -1, nullptr}};
+    const Qel8u subject[] = "abbbc";
+    EXPECT_EQ(qelsRegExpMultiFind_8u(subject, 0, rec, s.ms()), qelErrSize);
+    EXPECT_EQ(qelsRegExpMultiFind_8u(nullptr, 5, rec, s.ms()), qelErrNullPtr);
+    EXPECT_EQ(qelsRegExpMultiFind_8u(subject, 5, nullptr, s.ms()), qelErrNullPtr);
+    ASSERT_EQ(qelsRegExpMultiFind_8u(subject, 5, rec, s.ms()), qelOk);
+    EXPECT_EQ(rec[0].status, qelOk);
+    EXPECT_EQ(rec[0].count, 1);
+    EXPECT_EQ(r0[0].pointer, subject + 1);
+    EXPECT_EQ(r0[0].length, 3);
+    EXPECT_EQ(rec[1].status, qelErrBadState);
+    EXPECT_EQ(rec[1].searched, 1);
+    EXPECT_EQ(rec[1].identifier, 2);
+    EXPECT_EQ(rec[2].searched, -1);
+}
+
+// Callers may run set searches from several threads at once, each with its
+// own set and states.
+TEST(PatternSet, ConcurrentCallersWithOwnSets) {
+    std::string subject(20000, 'a');
+    subject += "needle";
+    std::vector<std::thread> pool;
+    std::vector<int> ok(4, 0);
+    qelcoreCtlSetNumThreads(2);
+    for (int t = 0; t < 4; ++t) {
+        pool.emplace_back([&, t] {
+            Pattern p1("needle"), p2("a{3}"), p3("x");
+            Set s(3);
+            qelsRegExpMultiAdd(p1.state(), 1, s.ms());
+            qelsRegExpMultiAdd(p2.state(), 2, s.ms());
+            qelsRegExpMultiAdd(p3.state(), 3, s.ms());
+            QelRegExpFind f[3][1];
+            QelRegExpMultiFind rec[3] = {{0, 0, 1, 0, f[0]}, {0, 0, 1, 0, f[1]}, {0, 0, 1, 0, f[2]}};
+            qelsRegExpMultiFind_8u(reinterpret_cast<const Qel8u*>(subject.data()), int32_t(subject.size()), rec,
+                                   s.ms());
+            ok[size_t(t)] = rec[0].count == 1 && f[0][0].length == 6 && rec[1].count == 1 && rec[2].count == 0;
+        });
+    }
+    for (auto& th : pool) th.join();
+    qelcoreCtlSetNumThreads(0);
+    for (int v : ok) EXPECT_EQ(v, 1);
+}
+
+}  // namespace
