@@ -404,6 +404,30 @@ TEST(StartFilter, SameResultsOnAndOff) {
     EXPECT_GT(compared, 3000);
 }
 
+// Past its analysis budget the filter gives up on the rest of the pattern;
+// what it derived before must still hold.
+TEST(StartFilter, LongPatternsStayExact) {
+    std::string nullableHead, longRun;
+    for (int i = 0; i < 300; ++i) nullableHead += "[q#]?";  // absent from the subjects: no blow-up
+    nullableHead += "c";
+    for (int i = 0; i < 300; ++i) longRun += "[a-c]";
+    longRun += "\\.x";
+    qeltest::RegexGen gen(99);
+    for (const std::string& pattern : {nullableHead, longRun, "[a-c]" + longRun})
+        for (const char* opts : {"", "g"}) {
+            Compiled re(pattern, opts);
+            ASSERT_EQ(re.status, qelOk);
+            for (int s = 0; s < 20; ++s) {
+                std::string subject = gen.subject(300 + gen.pick(400), false);
+                if (s % 4 == 0) subject += std::string(300, 'a') + ".x";
+                FindResult on = find(re.state, subject, 8, true);
+                FindResult off = find(re.state, subject, 8, false);
+                ASSERT_EQ(on.status, off.status);
+                ASSERT_EQ(on.records, off.records) << pattern.substr(0, 40);
+            }
+        }
+}
+
 // ---- Replacement. ----
 
 struct Replaced {

@@ -298,7 +298,8 @@ QelStatus search_with_filter(const Qel8u* subject, int32_t subjectLen, QelRegExp
     // Alternation of plain literals: answered by plain searches alone.
     if (h.searchMode == 2 && !global && nodeCount >= 3 && (nodeCount & 1)) {
         bool plain = true;
-        for (int32_t i = 0; i < nodeCount && plain; i += 2) plain = literal_of(nodes[i]).len > 0;
+        for (int32_t i = 0; i < nodeCount && plain; ++i)
+            plain = (i & 1) ? (nodes[i].w0 == RE_ALT_END && nodes[i].w1 == 0) : literal_of(nodes[i]).len > 0;
         if (plain) {
             int32_t best = -1, bestLen = 0;
             for (int32_t i = 0; i < nodeCount; i += 2) {

@@ -28,6 +28,9 @@ inline Tri tri_not(Tri t) { return t == kYes ? kNo : (t == kNo ? kYes : kMaybe);
 constexpr int64_t kMaxLiteralOffset = 4096;
 // Width bound that stands for "unbounded".
 constexpr int64_t kUnbounded = int64_t(1) << 40;
+// The filter is worked out on every search call: past this many one-character
+// items the analysis gives up rather than cost more than the search it helps.
+constexpr int32_t kMaxItemsAnalysed = 256;
 // Longest character the matcher's UTF-8 rule reads.
 constexpr int64_t kMaxCharBytes = 6;
 
@@ -49,6 +52,7 @@ struct Analyzer {
     bool icPossible;
     bool dotallPossible;
     bool giveUp;
+    int32_t itemsAnalysed;
 
     Tri predef(int32_t letter, uint8_t b) const {
         switch (letter) {
@@ -133,7 +137,13 @@ struct Analyzer {
         }
     }
 
-    void add_single(int32_t at, ByteSet& set) const {
+    // Adds the bytes that can begin item `at`; when the analysis budget is
+    // spent it sets giveUp instead and the caller must not use `set`.
+    void add_single(int32_t at, ByteSet& set) {
+        if (++itemsAnalysed > kMaxItemsAnalysed) {
+            giveUp = true;
+            return;
+        }
         for (int b = 0; b < 256; ++b) {
             uint8_t v = static_cast<uint8_t>(b);
             bool may = single(at, v, false) != kNo || (icPossible && single(at, v, true) != kNo);
@@ -231,6 +241,7 @@ struct Analyzer {
                 // A character whose first byte is ASCII is one byte long.
                 ByteSet s{};
                 add_single(i, s);
+                if (giveUp) return kUnbounded;
                 w = (s.bits[2] | s.bits[3]) ? kMaxCharBytes : 1;
                 break;
             }
@@ -275,7 +286,7 @@ bool option_word_has(uint32_t opts, uint32_t bit) { return (opts & bit) != 0; }
 
 void derive_start_filter(const QelRegExpState* state, StartFilter& f) {
     const StateHeader& h = *header(state);
-    Analyzer a{node_array(state), h.nodeCount, false, false, false};
+    Analyzer a{node_array(state), h.nodeCount, false, false, false, 0};
     f.useByteSet = false;
     f.useRun = false;
     f.useDoubled = false;
@@ -380,7 +391,7 @@ void derive_start_filter(const QelRegExpState* state, StartFilter& f) {
             if (k != RE_CHAR && k != RE_PREDEF && k != RE_CLASS && k != RE_UCHAR && k != RE_URANGE) break;
             ByteSet one{};
             a.add_single(i, one);
-            if (one.bits[2] | one.bits[3]) break;
+            if (a.giveUp || (one.bits[2] | one.bits[3])) break;
             for (int w = 0; w < 4; ++w) run.bits[w] |= one.bits[w];
             repeated = repeated || it.quantified;
             i = it.end;
