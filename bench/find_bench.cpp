@@ -157,8 +157,8 @@ void bm_sub(benchmark::State& st, Sub u, bool text, size_t needle_index) {
     }
     const bool rev = u == Sub::FindRev8 || u == Sub::SvRFind || u == Sub::FindRev16 || u == Sub::U16RFind;
     const bool wide = u >= Sub::Find16;
-    auto w8 = window<uint8_t>(text, n, needle, rev);
-    auto w16 = window<char16_t>(text, n, needle, rev);
+    auto w8 = wide ? std::vector<uint8_t>{} : window<uint8_t>(text, n, needle, rev);
+    auto w16 = wide ? window<char16_t>(text, n, needle, rev) : std::vector<char16_t>{};
     std::u16string needle16(needle.begin(), needle.end());
     const auto* sub8 = reinterpret_cast<const Qel8u*>(needle.data());
     const int32_t len = static_cast<int32_t>(n), m = static_cast<int32_t>(needle.size());
