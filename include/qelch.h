@@ -125,7 +125,10 @@ QEL_API QelStatus qelsConcat_8u_D2L(const Qel8u* const srcs[], const int32_t len
  * (big-endian) 16-bit units. Always qelOk apart from null pointers. A UTF-8
  * sequence whose lead byte announces more bytes than *srcLen leaves is not
  * consumed (conversion stops before it), so converting in pieces gives what
- * one call gives; a negative length converts nothing. */
+ * one call gives; a negative length converts nothing. In the other direction a
+ * high surrogate that is the last unit given is encoded on its own: a caller
+ * converting UTF-16 in pieces should hold such a unit back for the next piece
+ * so that a pair split between pieces still becomes one 4-byte sequence. */
 QEL_API QelStatus qelsConvertUTF_16u8u(const Qel16u* src, int32_t* srcLen, Qel8u* dst, int32_t* dstLen, int32_t swap);
 QEL_API QelStatus qelsConvertUTF_8u16u(const Qel8u* src, int32_t* srcLen, Qel16u* dst, int32_t* dstLen, int32_t swap);
 
