@@ -126,7 +126,10 @@ TEST(RegexMatch, SingleItemsAndAnchors) {
 
 TEST(RegexMatch, ClassesAndCodePoints) {
     std::vector<Row> r;
-    add(r, "[\\xE9] vs UTF-8 e-acute", Pat().cls().m_chr(0xE9).end(), "\xC3\xA9", -1);
+    add(r, "[\\xE9] vs UTF-8 e-acute", Pat().cls().m_chr(0xE9).end(), "\xC3\xA9", 0, 2);
+    add(r, "[\\xE9] vs lone byte", Pat().cls().m_chr(0xE9).end(), "\xE9", 0, 1);
+    add(r, "[\\xC9] /i vs UTF-8 e-acute", Pat(I).cls().m_chr(0xC9).end(), "\xC3\xA9", 0, 2);
+    add(r, "[\\xE9] vs other two-byte char", Pat().cls().m_chr(0xE9).end(), "\xC3\xA8", -1);
     add(r, "[\\xE0-\\xFF] vs UTF-8 e-acute", Pat().cls().m_range(0xE0, 0xFF).end(), "\xC3\xA9", 0, 2);
     add(r, "[\\xE0-\\xFF] vs lone byte", Pat().cls().m_range(0xE0, 0xFF).end(), "\xE9", 0, 1);
     add(r, "[^a]", Pat().cls(true).m_chr('a').end(), "a\xC3\xA9", 1, 2);

@@ -319,7 +319,9 @@ QelStatus ClassParser::close(const char*& p) {
     if (members == 1 && h.w1 == 0) {
         const RegExpNode& m = nodes_[header_ + 1];
         if (m.w0 == RE_CHAR && m.w1 == '^' && m.w3 == 0) return qelErrRegExpGroup;
-        if ((m.w0 == RE_CHAR || m.w0 == RE_PREDEF) && m.w3 == 0) {
+        // A member from 0x80 up stays inside its class: as a bare RE_CHAR it
+        // would compare one byte, and never meet the character in UTF-8 text.
+        if (((m.w0 == RE_CHAR && (m.w1 < 0x80 || m.w1 > 0xFF)) || m.w0 == RE_PREDEF) && m.w3 == 0) {
             h = m;
             nodeCount_ = header_ + 1;
             ++p;

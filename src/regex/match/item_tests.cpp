@@ -135,6 +135,12 @@ int32_t class_unit_length(const RegExpNode* nodes, int32_t cls, const uint8_t* p
         switch (m.w0) {
             case RE_CHAR:
                 ok = m.w1 >= 0 && m.w1 < 256 && char_equal(p[0], uint8_t(m.w1), options);
+                // A member from U+0080 to U+00FF (an "é" written in a UTF-8
+                // pattern) also matches that character encoded in the subject;
+                // comparing only the first byte would never find it there.
+                if (!ok && m.w1 >= 0x80 && m.w1 < 0x100 && ch.valid && ch.length > 1)
+                    ok = (options & RE_OPT_IGNORECASE) ? fold_code_point(ch.value) == fold_code_point(uint32_t(m.w1))
+                                                       : ch.value == uint32_t(m.w1);
                 break;
             case RE_PREDEF:
                 ok = predef_test(m.w1, p[0], options);
