@@ -37,10 +37,26 @@ bool sees_past_line_end(const std::string& p) {
     return false;
 }
 
+// A pattern that is nothing but printable ASCII text (no operator, no
+// escape) matches exactly where its bytes occur: ASCII bytes never lie inside
+// a multi-byte character, so the UTF-8 scan would start there too. Under -i
+// the matcher folds A-Z onto a-z only, which Latin lower-casing of both sides
+// reproduces. The extended option gives spaces and '#' a meaning: excluded.
+bool plain_literal(const std::string& p, const RegexFlags& flags) {
+    if (p.empty() || flags.extended) return false;
+    for (unsigned char b : p)
+        if (b < 0x20 || b > 0x7E || std::strchr("\\^$.|?*+()[]{}", b)) return false;
+    return true;
+}
+
 struct Grep {
     bool only = false, count = false, numbers = false, invert = false, prefix = false;
     Compiled line_state, chunk_state, global_state;
     bool use_chunk = true;
+    // Plain-literal patterns skip the matcher: a substring search over the
+    // chunk (Latin lower-cased first under -i) finds the lines directly.
+    bool use_literal = false, literal_fold = false;
+    std::string literal, folded;
     Out out;
     std::string name;
     int64_t selected = 0;
@@ -94,13 +110,39 @@ struct Grep {
         return f.count;
     }
 
+    // Index of the next occurrence of the literal at or after `pos`, or -1.
+    int64_t find_literal(const char* hay, size_t size, size_t pos) {
+        int32_t index = -1;
+        qelsFind_8u(reinterpret_cast<const Qel8u*>(hay + pos), int32_t(size - pos),
+                    reinterpret_cast<const Qel8u*>(literal.data()), int32_t(literal.size()), &index);
+        return index < 0 ? -1 : int64_t(pos) + index;
+    }
+
     bool chunk(std::string_view c) {
         size_t pos = 0;
         numbered_to = 0;
         const bool ends_with_lf = !c.empty() && c.back() == '\n';
+        const char* hay = c.data();
+        if (use_literal && literal_fold && !c.empty()) {
+            folded.resize(c.size());
+            qelsLowercaseLatin_8u(reinterpret_cast<const Qel8u*>(c.data()), reinterpret_cast<Qel8u*>(folded.data()),
+                                  int32_t(c.size()));
+            hay = folded.data();
+        }
         while (pos < c.size()) {
             size_t start = pos;
-            if (use_chunk) {
+            bool found = false;
+            if (use_literal) {
+                int64_t at = find_literal(hay, c.size(), pos);
+                if (at < 0) {
+                    if (invert) select_range(c, pos, c.size());
+                    break;
+                }
+                const void* nl = size_t(at) > pos ? memrchr(c.data() + pos, '\n', size_t(at) - pos) : nullptr;
+                start = nl ? size_t(static_cast<const char*>(nl) - c.data()) + 1 : pos;
+                if (invert) select_range(c, pos, start);
+                found = true;
+            } else if (use_chunk) {
                 Found f = first_match(chunk_state.state(), c.substr(pos));
                 if (f.status < 0) search_error = true;
                 if (f.count == 0) {
@@ -115,7 +157,7 @@ struct Grep {
             }
             const void* nl = std::memchr(c.data() + start, '\n', c.size() - start);
             size_t end = nl ? size_t(static_cast<const char*>(nl) - c.data()) : c.size();
-            int32_t records = confirm(c.substr(start, end - start));
+            int32_t records = found ? 1 : confirm(c.substr(start, end - start));
             if ((records > 0) != invert) select(c, start, end, records);
             pos = end + 1;
         }
@@ -172,6 +214,13 @@ int cmd_grep(const std::vector<std::string>& args) {
     const std::string opts = flags.letters();
     if (!compile(pattern, opts, flags.bytes, g.line_state)) return kError;
     g.use_chunk = !sees_past_line_end(pattern);
+    if (!g.only && plain_literal(pattern, flags)) {
+        g.use_literal = true;
+        g.literal_fold = flags.ignore_case;
+        g.literal = pattern;
+        if (g.literal_fold)
+            for (char& ch : g.literal) ch = (ch >= 'A' && ch <= 'Z') ? char(ch + 32) : ch;
+    }
     if (g.use_chunk && !compile(pattern, opts + "m", flags.bytes, g.chunk_state)) return kError;
     if (g.only && !compile(pattern, opts + "g", flags.bytes, g.global_state)) return kError;
 
