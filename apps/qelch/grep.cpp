@@ -8,12 +8,19 @@
 // confirmation, and the search resumes at the next line. Constructs that can
 // see past a line end in a way that changes the outcome (look-around, \A \z
 // \Z \G) make every line go through the per-line search instead.
+//
+// When the pattern's text shows literals that every match contains (see
+// literals.h), plain substring searches find the candidate lines instead of
+// the matcher; for a pattern that is only an alternation of plain text they
+// are the whole answer.
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <string>
 #include <vector>
 
 #include "common.h"
+#include "literals.h"
 #include "matches.h"
 
 namespace app {
@@ -37,26 +44,19 @@ bool sees_past_line_end(const std::string& p) {
     return false;
 }
 
-// A pattern that is nothing but printable ASCII text (no operator, no
-// escape) matches exactly where its bytes occur: ASCII bytes never lie inside
-// a multi-byte character, so the UTF-8 scan would start there too. Under -i
-// the matcher folds A-Z onto a-z only, which Latin lower-casing of both sides
-// reproduces. The extended option gives spaces and '#' a meaning: excluded.
-bool plain_literal(const std::string& p, const RegexFlags& flags) {
-    if (p.empty() || flags.extended) return false;
-    for (unsigned char b : p)
-        if (b < 0x20 || b > 0x7E || std::strchr("\\^$.|?*+()[]{}", b)) return false;
-    return true;
-}
-
 struct Grep {
     bool only = false, count = false, numbers = false, invert = false, prefix = false;
     Compiled line_state, chunk_state, global_state;
     bool use_chunk = true;
-    // Plain-literal patterns skip the matcher: a substring search over the
-    // chunk (Latin lower-cased first under -i) finds the lines directly.
-    bool use_literal = false, literal_fold = false;
-    std::string literal, folded;
+    // Literals every match contains: a substring search over the chunk
+    // (Latin lower-cased first when folded) finds the candidate lines; with an
+    // exact plan they need no confirmation. next_at caches, per literal, its
+    // next occurrence in the chunk (kUnknown: search again, kNone: no more).
+    LiteralPlan plan;
+    std::string folded;
+    std::vector<int64_t> next_at;
+    static constexpr int64_t kUnknown = -1;
+    static constexpr int64_t kNone = INT64_MAX;
     Out out;
     std::string name;
     int64_t selected = 0;
@@ -110,12 +110,21 @@ struct Grep {
         return f.count;
     }
 
-    // Index of the next occurrence of the literal at or after `pos`, or -1.
-    int64_t find_literal(const char* hay, size_t size, size_t pos) {
-        int32_t index = -1;
-        qelsFind_8u(reinterpret_cast<const Qel8u*>(hay + pos), int32_t(size - pos),
-                    reinterpret_cast<const Qel8u*>(literal.data()), int32_t(literal.size()), &index);
-        return index < 0 ? -1 : int64_t(pos) + index;
+    // Start of the first occurrence of any literal at or after `pos`, or -1.
+    int64_t next_literal(const char* hay, size_t size, size_t pos) {
+        int64_t best = kNone;
+        for (size_t k = 0; k < plan.literals.size(); ++k) {
+            int64_t& at = next_at[k];
+            if (at != kNone && at < int64_t(pos)) {
+                const std::string& lit = plan.literals[k];
+                int32_t index = -1;
+                qelsFind_8u(reinterpret_cast<const Qel8u*>(hay + pos), int32_t(size - pos),
+                            reinterpret_cast<const Qel8u*>(lit.data()), int32_t(lit.size()), &index);
+                at = index < 0 ? kNone : int64_t(pos) + index;
+            }
+            best = std::min(best, at);
+        }
+        return best == kNone ? -1 : best;
     }
 
     bool chunk(std::string_view c) {
@@ -123,7 +132,9 @@ struct Grep {
         numbered_to = 0;
         const bool ends_with_lf = !c.empty() && c.back() == '\n';
         const char* hay = c.data();
-        if (use_literal && literal_fold && !c.empty()) {
+        const bool use_literals = !plan.literals.empty();
+        next_at.assign(plan.literals.size(), kUnknown);
+        if (use_literals && plan.folded && !c.empty()) {
             folded.resize(c.size());
             qelsLowercaseLatin_8u(reinterpret_cast<const Qel8u*>(c.data()), reinterpret_cast<Qel8u*>(folded.data()),
                                   int32_t(c.size()));
@@ -132,8 +143,8 @@ struct Grep {
         while (pos < c.size()) {
             size_t start = pos;
             bool found = false;
-            if (use_literal) {
-                int64_t at = find_literal(hay, c.size(), pos);
+            if (use_literals) {
+                int64_t at = next_literal(hay, c.size(), pos);
                 if (at < 0) {
                     if (invert) select_range(c, pos, c.size());
                     break;
@@ -141,7 +152,7 @@ struct Grep {
                 const void* nl = size_t(at) > pos ? memrchr(c.data() + pos, '\n', size_t(at) - pos) : nullptr;
                 start = nl ? size_t(static_cast<const char*>(nl) - c.data()) + 1 : pos;
                 if (invert) select_range(c, pos, start);
-                found = true;
+                found = plan.exact;
             } else if (use_chunk) {
                 Found f = first_match(chunk_state.state(), c.substr(pos));
                 if (f.status < 0) search_error = true;
@@ -214,14 +225,8 @@ int cmd_grep(const std::vector<std::string>& args) {
     const std::string opts = flags.letters();
     if (!compile(pattern, opts, flags.bytes, g.line_state)) return kError;
     g.use_chunk = !sees_past_line_end(pattern);
-    if (!g.only && plain_literal(pattern, flags)) {
-        g.use_literal = true;
-        g.literal_fold = flags.ignore_case;
-        g.literal = pattern;
-        if (g.literal_fold)
-            for (char& ch : g.literal) ch = (ch >= 'A' && ch <= 'Z') ? char(ch + 32) : ch;
-    }
     if (g.use_chunk && !compile(pattern, opts + "m", flags.bytes, g.chunk_state)) return kError;
+    g.plan = plan_literals(pattern, flags.ignore_case, flags.extended);
     if (g.only && !compile(pattern, opts + "g", flags.bytes, g.global_state)) return kError;
 
     bool io_error = false;
