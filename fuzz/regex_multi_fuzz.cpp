@@ -22,8 +22,8 @@ using qelfuzz::PageGuard;
 
 namespace {
 
-constexpr int32_t kMatchLimit = 200;
-constexpr size_t kMaxSubject = 256;
+constexpr int32_t kMatchLimit = 32;
+constexpr size_t kMaxSubject = 128;
 constexpr int32_t kUntouched = 0x5A5A5A5A;
 
 struct SlotRun {
