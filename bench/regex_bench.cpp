@@ -40,11 +40,9 @@ const std::string& text() {
         constexpr size_t kCount = sizeof(kWords) / sizeof(kWords[0]);
         std::mt19937 rng(1887);
         // Zipf-like: low indices much more often.
-        std::discrete_distribution<size_t> word([&] {
-            std::vector<double> w(kCount);
-            for (size_t i = 0; i < kCount; ++i) w[i] = 1.0 / (1.0 + static_cast<double>(i) * 0.25);
-            return w;
-        }());
+        std::vector<double> weights(kCount);
+        for (size_t i = 0; i < kCount; ++i) weights[i] = 1.0 / (1.0 + static_cast<double>(i) * 0.25);
+        std::discrete_distribution<size_t> word(weights.begin(), weights.end());
         std::string s;
         s.reserve(4 << 20);
         size_t sentence = 0;
@@ -147,7 +145,7 @@ void BM_re2(benchmark::State& st, const Pattern* p) {
     const std::string& t = text();
     RE2::Options o;
     o.set_case_sensitive(!p->caseless);
-    o.set_latin1(true);
+    o.set_encoding(RE2::Options::EncodingLatin1);
     // RE2 has no back-references: that row is left empty for it.
     RE2 re(p->regex, o);
     if (!re.ok()) {

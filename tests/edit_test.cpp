@@ -389,10 +389,11 @@ TYPED_TEST(Edit, GuardPages) {
             ASSERT_EQ(Api<T>::remove(src.data(), n32, out.data(), 0, n32 / 2), qelOk);
             ASSERT_EQ(Api<T>::concat(src.data(), n32, extra.data(), n32, out.data()), qelOk);
             ASSERT_TRUE(std::equal(both.begin(), both.end(), out.begin()));
-            const T* srcs[] = {src.data(), extra.data()};
-            const int32_t lens[] = {n32, n32};
-            ASSERT_EQ(Api<T>::concat_list(srcs, lens, 2, out.data()), qelOk);
-            ASSERT_EQ(Api<T>::concat_sep(srcs, lens, 2, T(';'), out.data()), qelOk);
+            // The pointer and length arrays are caller memory too.
+            qeltest::Guarded<const T*> srcs(std::vector<const T*>{src.data(), extra.data()}, at_tail);
+            qeltest::Guarded<int32_t> lens(std::vector<int32_t>{n32, n32}, !at_tail);
+            ASSERT_EQ(Api<T>::concat_list(srcs.data(), lens.data(), 2, out.data()), qelOk);
+            ASSERT_EQ(Api<T>::concat_sep(srcs.data(), lens.data(), 2, T(';'), out.data()), qelOk);
 
             qeltest::Guarded<T> dst(std::vector<T>(n), at_tail);
             ASSERT_EQ(Api<T>::replace(src.data(), dst.data(), n32, T(','), T(';')), qelOk);
@@ -400,10 +401,10 @@ TYPED_TEST(Edit, GuardPages) {
 
             // Slots flush against a guard: a piece copy that runs over faults.
             qeltest::Guarded<T> s0(std::vector<T>(n), at_tail), s1(std::vector<T>(n), !at_tail);
-            T* slots[] = {s0.data(), s1.data()};
-            int32_t rooms[] = {n32, n32};
+            qeltest::Guarded<T*> slots(std::vector<T*>{s0.data(), s1.data()}, at_tail);
+            qeltest::Guarded<int32_t> rooms(std::vector<int32_t>{n32, n32}, !at_tail);
             int32_t count = 2;
-            ASSERT_GE(Api<T>::split(src.data(), n32, T(','), slots, rooms, &count), qelOk);
+            ASSERT_GE(Api<T>::split(src.data(), n32, T(','), slots.data(), rooms.data(), &count), qelOk);
 
             // In place with the buffer flush against a guard.
             qeltest::Guarded<T> room(in, at_tail);

@@ -316,6 +316,9 @@ TEST(RegExpProperty, FormsAndNodes) {
         {"\\p{InBasicLatin}", 0, 16, "b0-7F"},
         {"\\p{InLatin}", 0, 11, "b80-FF"},
         {"\\p{InGreek}", 0, 11, "b370-3FF"},
+        {"\\p{InCJKUnifiedIdeographs}", 0, 26, "b4E00-9FFF"},  // exact name before prefixes
+        {"\\p{InCJKUnifiedIdeographsE}", 0, 27, "b3400-4DBF"},
+        {"\\p{InCJK}", 0, 9, "b2E80-2EFF"},
         {"\\P{InMahjongTiles}", 0, 18, "b1F000-1F02F^"},
         {"\\p{InSupplementaryPrivateUseAreaB}", 0, 34, "b100000-10FFFF"},
         {"\\p{Any}", 0, 7, "b0-10FFFF"},

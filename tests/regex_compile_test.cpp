@@ -31,6 +31,21 @@ void check_forms(const std::vector<FormCase>& cases) {
     }
 }
 
+struct ErrorCase {
+    const char* pattern;
+    const char* options;
+    QelStatus status;
+    int32_t offset;
+};
+
+void check_errors(const std::vector<ErrorCase>& cases) {
+    for (const auto& c : cases) {
+        auto r = compile_pattern(c.pattern, c.options);
+        EXPECT_EQ(r.status, c.status) << "pattern \"" << c.pattern << "\" dump " << r.dump();
+        EXPECT_EQ(r.offset, c.offset) << "pattern \"" << c.pattern << "\"";
+    }
+}
+
 TEST(RegexCompileForms, LiteralsAndQuantifiers) {
     check_forms({
         {"", nullptr, ""},
@@ -78,7 +93,8 @@ TEST(RegexCompileForms, EscapesAndAnchors) {
         {"\\101", nullptr, "CHAR 'A'"},
         {"\\1011", nullptr, "CHAR 'A' | CHAR '1'"},
         {"(a)\\1", nullptr, "CAPTURE 1 len=1 cap=1 | CHAR 'a' | CLOSE 1 | BACKREF 1"},
-        {"(a)(b)\\2", nullptr, "CAPTURE 1 len=1 cap=1 | CHAR 'a' | CLOSE 1 | CAPTURE 2 len=1 cap=2 | CHAR 'b' | CLOSE 2 | BACKREF 2"},
+        {"(a)(b)\\2", nullptr,
+         "CAPTURE 1 len=1 cap=1 | CHAR 'a' | CLOSE 1 | CAPTURE 2 len=1 cap=2 | CHAR 'b' | CLOSE 2 | BACKREF 2"},
         {"^a$", nullptr, "ANCHOR ^ | CHAR 'a' | ANCHOR $"},
         {"\\A\\b\\B\\G\\Z\\z", nullptr, "ANCHOR A | ANCHOR b | ANCHOR B | ANCHOR G | ANCHOR Z | ANCHOR z"},
         {"\\C\\X", nullptr, "BYTE | GRAPHEME"},
@@ -95,10 +111,73 @@ TEST(RegexCompileForms, PredefinedRepeatMerging) {
         {"\\d\\d\\d+", nullptr, "PREDEF d | GREEDY 3,inf"},
         {"\\d?\\d", nullptr, "PREDEF d | GREEDY 1,2"},
         {"\\d{2}\\d", nullptr, "PREDEF d | GREEDY 3,3"},
-        {"..*?", nullptr, "PREDEF . | GREEDY 1,inf"},
+        {"..*?", nullptr, "PREDEF . | LAZY 1,inf"},
         {"\\d*?\\d", nullptr, "PREDEF d | LAZY 1,inf"},
         {".\\d", nullptr, "PREDEF . | PREDEF d"},
+        // The sum keeps the preference of the part that has one; parts that
+        // disagree stay apart.
+        {"\\w\\w{1,3}?", nullptr, "PREDEF w | LAZY 2,4"},
+        {"\\d*?\\d+?", nullptr, "PREDEF d | LAZY 1,inf"},
+        {"\\d+?\\d{2}", nullptr, "PREDEF d | LAZY 3,inf"},
+        {"\\d{2}\\d*", nullptr, "PREDEF d | GREEDY 2,inf"},
+        {"\\d{2}\\d{3}?", nullptr, "PREDEF d | GREEDY 5,5"},
+        {"\\d*\\d+?", nullptr, "PREDEF d | GREEDY 0,inf | PREDEF d | LAZY 1,inf"},
+        {"\\d*?\\d+", nullptr, "PREDEF d | LAZY 0,inf | PREDEF d | GREEDY 1,inf"},
+        // Never into the last member of a bracket class.
+        {"[a\\d]\\d", nullptr, "CLASS 2 | CHAR 'a' | PREDEF d | PREDEF d"},
+        {"[a\\d]*\\d", nullptr, "CLASS 2 | CHAR 'a' | PREDEF d | GREEDY 0,inf | PREDEF d"},
+        {"[\\d]\\d", nullptr, "PREDEF d | GREEDY 2,2"},
         {"\\w\\W", nullptr, "PREDEF w | PREDEF W"},
+    });
+}
+
+// Merged predefined items must match what the written items match.
+TEST(RegexCompileForms, MergedRepeatsMatchLikeTheirParts) {
+    struct Row {
+        const char* pattern;
+        const char* subject;
+        int32_t start, length;
+    } rows[] = {
+        {"\\w\\w{1,3}?", "abcdef", 0, 2},
+        {"\\w\\w{1,3}", "abcdef", 0, 4},
+        {"\\d+?\\d{0,2}", "12345", 0, 3},
+        {"\\d*?\\d+", "12345", 0, 5},
+        {"\\d\\d*?", "12345", 0, 1},
+        {"[a\\d]\\d", "aa1", 1, 2},
+        {"(?:(?x)a b)c d", "abc d", 0, 5},
+    };
+    for (const auto& r : rows) {
+        auto c = compile_pattern(r.pattern);
+        ASSERT_EQ(c.status, qelOk) << r.pattern;
+        QelRegExpFind found[1] = {};
+        int32_t count = 1;
+        auto* subject = reinterpret_cast<const Qel8u*>(r.subject);
+        auto* st = reinterpret_cast<QelRegExpState*>(c.block.data());
+        ASSERT_EQ(qelsRegExpFind_8u(subject, int32_t(std::strlen(r.subject)), st, found, &count), qelOk) << r.pattern;
+        ASSERT_EQ(count, 1) << r.pattern;
+        EXPECT_EQ(found[0].pointer - subject, r.start) << r.pattern << " in " << r.subject;
+        EXPECT_EQ(found[0].length, r.length) << r.pattern << " in " << r.subject;
+    }
+}
+
+// Classes and property escapes come from their own parsers; here only how
+// the compiler places them among the other nodes.
+TEST(RegexCompileForms, ClassesAndPropertiesInPlace) {
+    check_forms({
+        {"[]a]", nullptr, "CLASS 2 | CHAR ']' | CHAR 'a'"},
+        {"x[ab]+y", nullptr, "CHAR 'x' | CLASS 2 | CHAR 'a' | CHAR 'b' | GREEDY 1,inf | CHAR 'y'"},
+        {"ab[c]", nullptr, "STRING 'ab' | CHAR 'c'"},
+        {"(?<=[ab]c)", nullptr, "LOOKBEHIND -1 len=4 width=2 | CLASS 2 | CHAR 'a' | CHAR 'b' | CHAR 'c' | CLOSE -1"},
+        {"(?:[ab]c)", nullptr, "CLASS 2 | CHAR 'a' | CHAR 'b' | CHAR 'c'"},
+        {"\\pL+", nullptr, "UPROP 0x80 | GREEDY 1,inf"},
+        {"a\\P{Lu}", nullptr, "CHAR 'a' | UPROP 0x82 neg"},
+        {"(?<=\\p{InBasicLatin})", nullptr, "LOOKBEHIND -1 len=1 width=1 | URANGE 0x0-0x7f | CLOSE -1"},
+    });
+    check_errors({
+        {"a[b", nullptr, qelErrRegExpCharClass, 3},
+        {"\\p{Foo}", nullptr, qelErrRegExpEscape, 3},
+        {"\\pq", nullptr, qelErrRegExpEscape, 2},
+        {"(?<=\\p", nullptr, qelErrRegExpGroup, 6},
     });
 }
 
@@ -166,7 +245,8 @@ TEST(RegexCompileForms, LookBehindWidthAndConditionals) {
         {"(?(12)x)", nullptr, "COND 1 len=2 | BACKREF 12 | CHAR 'x' | CLOSE 1"},
         {"(?(?=a)b|c)", nullptr,
          "COND 1 len=6 | LOOKAHEAD -2 len=1 | CHAR 'a' | CLOSE -2 | CHAR 'b' | ALT 1 | CHAR 'c' | CLOSE 1"},
-        {"(?(?<!a)b)", nullptr, "COND 1 len=4 | NLOOKBEHIND -2 len=1 width=1 | CHAR 'a' | CLOSE -2 | CHAR 'b' | CLOSE 1"},
+        {"(?(?<!a)b)", nullptr,
+         "COND 1 len=4 | NLOOKBEHIND -2 len=1 width=1 | CHAR 'a' | CLOSE -2 | CHAR 'b' | CLOSE 1"},
         {"(a)(?(1)b)", nullptr,
          "CAPTURE 1 len=1 cap=1 | CHAR 'a' | CLOSE 1 | COND 2 len=2 | BACKREF 1 | CHAR 'b' | CLOSE 2"},
     });
@@ -220,21 +300,6 @@ TEST(RegexCompileForms, LookBehindWidthOfEveryGroupKind) {
     EXPECT_EQ(x.dump(), "ERR -186 @14");
     EXPECT_EQ(compile_pattern("(?<=(?(?=a)bc))").dump(), "ERR -186 @14");
     EXPECT_EQ(compile_pattern("(?<=(?(?=a)b|cd))").dump(), "ERR -186 @16");
-}
-
-struct ErrorCase {
-    const char* pattern;
-    const char* options;
-    QelStatus status;
-    int32_t offset;
-};
-
-void check_errors(const std::vector<ErrorCase>& cases) {
-    for (const auto& c : cases) {
-        auto r = compile_pattern(c.pattern, c.options);
-        EXPECT_EQ(r.status, c.status) << "pattern \"" << c.pattern << "\" dump " << r.dump();
-        EXPECT_EQ(r.offset, c.offset) << "pattern \"" << c.pattern << "\"";
-    }
 }
 
 TEST(RegexCompileErrors, OptionsAndPrescan) {
@@ -425,7 +490,8 @@ TEST(RegexCompileHeader, OptionBitsAndLiteralOptionWord) {
     auto r = compile_pattern("(?i)ab(c)d", "m");
     ASSERT_EQ(r.status, qelOk);
     const RegExpNode* n = node_array(r.state());
-    EXPECT_EQ(qeltest::dump_state(r.state()), "SETOPTS 0x6 | STRING 'ab' | CAPTURE 1 len=1 cap=1 | CHAR 'c' | CLOSE 1 o=0x6 | CHAR 'd'");
+    EXPECT_EQ(qeltest::dump_state(r.state()),
+              "SETOPTS 0x6 | STRING 'ab' | CAPTURE 1 len=1 cap=1 | CHAR 'c' | CLOSE 1 o=0x6 | CHAR 'd'");
     EXPECT_EQ(n[1].w3, 0x6);
     EXPECT_EQ(n[3].w3, 0);
     EXPECT_EQ(n[5].w3, 0x6);
@@ -560,6 +626,19 @@ TEST(RegexCompileLifecycle, StateOutlivesPatternBuffer) {
     EXPECT_EQ(node_pointer(n[5]), text + 2);
     EXPECT_EQ(node_pointer(n[7]), text + 4);
     EXPECT_EQ(node_pointer(n[9]), text + 6);
+
+    // And it still finds what the original pattern described.
+    const std::string subject = "xxabbbcdghijz";
+    QelRegExpFind found[2] = {};
+    int32_t count = 2;
+    ASSERT_EQ(qelsRegExpFind_8u(reinterpret_cast<const Qel8u*>(subject.data()), int32_t(subject.size()), st, found,
+                                &count),
+              qelOk);
+    ASSERT_EQ(count, 2);
+    EXPECT_EQ(found[0].pointer - reinterpret_cast<const Qel8u*>(subject.data()), 2);
+    EXPECT_EQ(found[0].length, 10);
+    EXPECT_EQ(found[1].pointer - reinterpret_cast<const Qel8u*>(subject.data()), 8);
+    EXPECT_EQ(found[1].length, 2);
 }
 
 // Patterns whose state size would not fit a signed 32-bit count are refused
@@ -658,7 +737,8 @@ std::string structure_fault(const RegExpNode* n, int32_t count) {
             if (n[i].w2 < 1 || i + n[i].w2 >= count) return "class overruns";
             i += n[i].w2;
         } else if (is_repeat(k)) {
-            if (i == 0 || n[i].w1 < 0 || n[i].w1 > n[i].w2 || n[i].w2 > RE_UNBOUNDED) return "bad repeat at " + std::to_string(i);
+            if (i == 0 || n[i].w1 < 0 || n[i].w1 > n[i].w2 || n[i].w2 > RE_UNBOUNDED)
+                return "bad repeat at " + std::to_string(i);
             if (is_repeat(n[i - 1].w0) || is_group_open(n[i - 1].w0) || n[i - 1].w0 == RE_ALT_END)
                 return "repeat without operand at " + std::to_string(i);
         } else if (k == RE_RANGE) {

@@ -311,6 +311,118 @@ TEST(RegexMatch, GroupsAndAssertions) {
     check_rows(r);
 }
 
+// Runs long enough for the vector scanners, with the first non-member at
+// every offset around the vector width and a multi-byte character inside.
+TEST(RegexMatch, LongRuns) {
+    std::vector<Row> r;
+    for (int n : {31, 32, 33, 63, 64, 65, 100}) {
+        const std::string run = std::string(size_t(n), 'k');
+        add(r, "[a-z]+", Pat().cls().m_range('a', 'z').end().plus(), "-" + run + "K", 1, n);
+        add(r, "[a-z]+ /i", Pat(I).cls().m_range('a', 'z').end().plus(), run + "K-", 0, n + 1);
+        add(r, "[^\\d]+", Pat().cls(true).m_predef('d').end().plus(), run + "\xC3\xA9" + run + "5", 0, 2 * n + 2);
+        add(r, "[^x]*?q", Pat().cls(true).m_chr('x').end().star(true).chr('q'), run + "\xC3\xA9" + run + "qq", 0,
+            2 * n + 3);
+        add(r, "[a-z]*?q fails at a non-member", Pat().cls().m_range('a', 'z').end().star(true).chr('q'),
+            run + "-q", int(n + 1), 1);
+        add(r, "\\w*k", Pat().predef('w').star().chr('k'), run + "\xC3\xA9", 0, n);
+        add(r, ".*?k$", Pat().predef('.').star(true).chr('k').anchor('z'), run + "\xC3\xA9k", 0, n + 3);
+        add(r, "k*K /i", Pat(I).chr('k').star().chr('K'), run + "kK", 0, n + 2);
+        add(r, "k{n-1}", Pat().chr('k').q(1, n - 1).anchor('z'), run, 1, n - 1);
+        add(r, "[k\\x{E9}]*$", Pat().cls().m_chr('k').m_uchar(0xE9).end().star().anchor('z'), run + "\xC3\xA9" + run, 0,
+            2 * n + 2);
+    }
+    check_rows(r);
+}
+
+// The same behaviour through the compiler and the public search, for the
+// patterns as written: {pattern, options, subject, match, captures}.
+struct ApiRow {
+    const char* pattern;
+    const char* options;
+    std::string subject;
+    int start;
+    int len;
+    std::vector<Span> caps;
+};
+
+TEST(RegexMatch, ThroughCompilerAndSearch) {
+    const std::vector<ApiRow> rows = {
+        {"a", "i", "A", 0, 1, {}},
+        {"\\[", "i", "{", -1, 0, {}},
+        {"\\s", "", "\v", -1, 0, {}},
+        {"a$", "", "a\nb", -1, 0, {}},
+        {"^b", "m", "a\nb", 2, 1, {}},
+        {"[\xC3\xA0-\xC3\xBF]", "", "\xC3\xA9", 0, 2, {}},
+        {"a{2,3}", "", "aaaa", 0, 3, {}},
+        {"a{2,3}?", "", "aaaa", 0, 2, {}},
+        {"a*?x*b", "", "aab", 0, 3, {}},
+        {"\\D*b", "", "\xC3\xA9" "ab", 0, 4, {}},
+        {"[a-c]*?c", "", "abcc", 0, 3, {}},
+        {"(a)?\\1*b", "", "b", 0, 1, {kUnset}},
+        {"(a|ab)(c|bcd)(d*)", "", "abcd", 0, 4, {{0, 1}, {1, 3}, {4, 0}}},
+        {"(a)*", "", "aaa", 0, 3, {{2, 1}}},
+        {"(a*)*b", "", "aaab", 0, 4, {{3, 0}}},
+        {"(ab)+", "", "abab", 0, 4, {{2, 2}}},
+        {"(?>a+)ab", "", "aaab", -1, 0, {}},
+        {"x(?!y)", "", "xyxz", 2, 1, {}},
+        {"(?<=ab)c", "", "abc", 2, 1, {}},
+        {"(a)?(?(1)b|c)", "", "ac", 1, 1, {kUnset}},
+        {"(a)\\1", "i", "aA", 0, 2, {{0, 1}}},
+        {"\\X", "", "e\xCC\x81", 0, 3, {}},
+        {"\\p{Lu}+", "", "a\xC3\x89" "B", 1, 3, {}},
+        {"\\x{100}", "i", "\xC4\x81", 0, 2, {}},
+        {"a*?(?i)b", "", "aAb", 2, 1, {}},
+        {".*x", "", "ab\nx", 3, 1, {}},
+    };
+    for (const ApiRow& row : rows) {
+        SCOPED_TRACE(std::string("pattern ") + row.pattern + " /" + row.options + " on \"" + row.subject + "\"");
+        QelRegExpState* st = nullptr;
+        int32_t err = 0;
+        ASSERT_EQ(qelsRegExpInitAlloc(row.pattern, row.options, &st, &err), qelOk);
+        std::vector<uint8_t> bytes(row.subject.begin(), row.subject.end());
+        Guarded<uint8_t> subject(bytes, true);
+        QelRegExpFind out[8];
+        int32_t count = 8;
+        const QelStatus status = qelsRegExpFind_8u(subject.data(), int32_t(bytes.size()), st, out, &count);
+        EXPECT_EQ(status, qelOk);
+        if (row.start < 0) {
+            EXPECT_EQ(count, 0);
+        } else if (count >= 1) {
+            EXPECT_EQ(int(out[0].pointer - subject.data()), row.start);
+            EXPECT_EQ(out[0].length, row.len);
+            std::vector<Span> caps;
+            for (int32_t i = 1; i < count; ++i)
+                caps.push_back(out[i].length < 0 ? kUnset : Span{int(out[i].pointer - subject.data()), int(out[i].length)});
+            if (!row.caps.empty()) {
+                EXPECT_EQ(caps, row.caps);
+            }
+        } else {
+            ADD_FAILURE() << "no match";
+        }
+        qelsRegExpFree(st);
+    }
+}
+
+// After an empty match a global search retries at the same start with empty
+// matches refused; the end of a top-level alternative is the end of the
+// pattern, so it refuses an empty match too (else the empty match at 0 would
+// be reported twice).
+TEST(RegexMatch, RejectEmptyAtTopLevelAlternativeEnd) {
+    QelRegExpState* st = nullptr;
+    int32_t err = 0;
+    ASSERT_EQ(qelsRegExpInitAlloc("x*|y", "g", &st, &err), qelOk);
+    const std::string s = "ab";
+    QelRegExpFind out[8];
+    int32_t count = 8;
+    EXPECT_EQ(qelsRegExpFind_8u(reinterpret_cast<const Qel8u*>(s.data()), 2, st, out, &count), qelOk);
+    ASSERT_EQ(count, 3);
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(out[i].pointer, reinterpret_cast<const Qel8u*>(s.data()) + i);
+        EXPECT_EQ(out[i].length, 0);
+    }
+    qelsRegExpFree(st);
+}
+
 // A match limit of 0 never matches; every attempt gives the budget back.
 TEST(RegexMatch, Budget) {
     const std::string s = "aaaa";

@@ -3,9 +3,11 @@
 // inaccessible page on either side.
 #include <gtest/gtest.h>
 
+#include <random>
 #include <vector>
 
 #include "regex/match/match_internal.h"
+#include "regex_match_fixture.h"
 #include "support/guard.h"
 #include "support/random.h"
 
@@ -61,6 +63,43 @@ TEST(RegexRunScan, ByteRunMatchesReference) {
                     ASSERT_EQ(byte_run(g.data(), int64_t(n), 'k', fold), byte_run_reference(g.data(), int64_t(n), 'k', fold))
                         << "n=" << n << " stop=" << stop << " fold=" << fold;
                 }
+            }
+        }
+    }
+}
+
+// The ASCII set a class repeat scans with equals the class test on each byte,
+// for random classes of byte members (complemented or not, under either case
+// rule) and with a code-point member, which takes the per-byte route.
+TEST(RegexRunScan, ClassAsciiSetMatchesClassTest) {
+    std::mt19937 rng(99);
+    auto pick = [&](int n) { return int(rng() % uint32_t(n)); };
+    for (int round = 0; round < 2000; ++round) {
+        qeltest::Pat p;
+        p.cls(pick(2) == 0);
+        const int members = 1 + pick(4);
+        for (int m = 0; m < members; ++m) {
+            const bool neg = pick(4) == 0;
+            switch (pick(5)) {
+                case 0: p.m_chr(uint8_t(pick(256)), neg); break;
+                case 1: {
+                    const int lo = pick(200);
+                    p.m_range(lo, lo + pick(60), neg);
+                    break;
+                }
+                case 2: p.m_predef("dDsSwW.x"[pick(8)], neg); break;
+                case 3: p.m_range('A' + pick(30), 'a' + pick(30), neg); break;
+                default: p.m_uchar(pick(3) ? 'k' : 0x212A, neg); break;
+            }
+        }
+        p.end();
+        for (uint32_t opts : {0u, uint32_t(RE_OPT_IGNORECASE), uint32_t(RE_OPT_DOTALL)}) {
+            AsciiSet set;
+            class_ascii_set(p.nodes().data(), 0, opts, set);
+            for (int b = 0; b < 0x80; ++b) {
+                const uint8_t byte = uint8_t(b);
+                ASSERT_EQ(ascii_set_has(set, byte), class_unit_length(p.nodes().data(), 0, &byte, 1, opts) == 1)
+                    << "round " << round << " byte " << b << " options " << opts;
             }
         }
     }

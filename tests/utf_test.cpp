@@ -224,8 +224,14 @@ Bytes random_utf8ish(size_t n, uint32_t seed, int ascii_weight = 30) {
             encode(pick(lo[k], hi[k]), k, seq);
             seq.resize(pick(1, static_cast<uint32_t>(k)));
             out.insert(out.end(), seq.begin(), seq.end());
-        } else {
+        } else if (r < 97) {
             out.push_back(static_cast<uint8_t>(pick(0x80, 0xFF)));
+        } else {  // a value at a length boundary, in its shortest form
+            const uint32_t edges[] = {0x7F, 0x80, 0x7FF, 0x800, 0xD7FF, 0xD800, 0xDFFF, 0xFFFF, 0x10000, 0x10FFFF, 0x110000};
+            const uint32_t v = edges[pick(0, 10)];
+            int k = 0;
+            while (v > hi[k]) ++k;
+            encode(v, k, out);
         }
     }
     out.resize(n);
@@ -250,8 +256,11 @@ Units random_utf16ish(size_t n, uint32_t seed, int ascii_weight = 30) {
         } else if (r < 88) {
             out.push_back(static_cast<uint16_t>(pick(0xD800, 0xDBFF)));
             out.push_back(static_cast<uint16_t>(pick(0xDC00, 0xDFFF)));
-        } else {
+        } else if (r < 96) {
             out.push_back(static_cast<uint16_t>(pick(0xD800, 0xDFFF)));
+        } else {
+            const uint16_t edges[] = {0x7F, 0x80, 0x7FF, 0x800, 0xD7FF, 0xDBFF, 0xDC00, 0xE000, 0xFFFF};
+            out.push_back(edges[pick(0, 8)]);
         }
     }
     out.resize(n);

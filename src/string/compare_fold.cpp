@@ -12,7 +12,6 @@
 #include <cstring>
 
 #include "frame/frame.h"
-#include "string/compare.h"
 #include "string/lanes.h"
 #include "unicode/case_table.h"
 
@@ -30,11 +29,15 @@ constexpr int32_t kLatinDelta = 32;
 template <class T, class W>
 struct FoldCheck {
     RangeDelta<T, W> fold;
+    // Byte mask of the lanes whose folded units differ; the fold runs only
+    // when the units differ exactly.
+    uint32_t differing(typename W::V va, typename W::V vb) const {
+        if (byte_mask(Ops<T>::eq(va, vb)) == W::kAllBytes) return 0;
+        return ~byte_mask(Ops<T>::eq(fold.apply(va), fold.apply(vb))) & W::kAllBytes;
+    }
     // First folded difference within the vector at `at`, or kNone.
     size_t operator()(const T* a, const T* b, size_t at) const {
-        auto va = W::load(a + at), vb = W::load(b + at);
-        if (byte_mask(Ops<T>::eq(va, vb)) == W::kAllBytes) return kNone;
-        uint32_t m = ~byte_mask(Ops<T>::eq(fold.apply(va), fold.apply(vb))) & W::kAllBytes;
+        uint32_t m = differing(W::load(a + at), W::load(b + at));
         return m ? at + static_cast<size_t>(__builtin_ctz(m)) / sizeof(T) : kNone;
     }
 };
@@ -54,11 +57,14 @@ size_t mismatch_range_fold(const T* a, const T* b, size_t n, uint32_t low, uint3
         const FoldCheck<T, X32> check{{low, high, delta}};
         size_t i = 0;
         for (; i + 2 * kWide <= n; i += 2 * kWide) {
-            __m256i e0 = Ops<T>::eq(X32::load(a + i), X32::load(b + i));
-            __m256i e1 = Ops<T>::eq(X32::load(a + i + kWide), X32::load(b + i + kWide));
-            if (byte_mask(and_(e0, e1)) == X32::kAllBytes) continue;
-            if (size_t r = check(a, b, i); r != kNone) return r;
-            if (size_t r = check(a, b, i + kWide); r != kNone) return r;
+            __m256i a0 = X32::load(a + i), b0 = X32::load(b + i);
+            __m256i a1 = X32::load(a + i + kWide), b1 = X32::load(b + i + kWide);
+            if (byte_mask(and_(Ops<T>::eq(a0, b0), Ops<T>::eq(a1, b1))) == X32::kAllBytes) continue;
+            const auto& f = check.fold;
+            uint32_t same0 = byte_mask(Ops<T>::eq(f.apply(a0), f.apply(b0)));
+            uint32_t same1 = byte_mask(Ops<T>::eq(f.apply(a1), f.apply(b1)));
+            uint64_t m = ~(same0 | uint64_t{same1} << 32);
+            if (m) return i + static_cast<size_t>(__builtin_ctzll(m)) / sizeof(T);
         }
         for (; i + kWide <= n; i += kWide)
             if (size_t r = check(a, b, i); r != kNone) return r;
@@ -118,27 +124,7 @@ inline size_t unicode_fold_check(const uint16_t* a, const uint16_t* b, size_t at
     return kNone;
 }
 
-QelStatus compare_unicode(const Qel16u* a, const Qel16u* b, int32_t len, int32_t* result) {
-    if (any_null(a, b, result)) return qelErrNullPtr;
-    if (any_negative(len)) return qelErrLength;
-    size_t n = static_cast<size_t>(len);
-    size_t i = mismatch_unicode_fold_16u(a, b, n);
-    *result = i == n ? 0 : int32_t{to_lower_unit(a[i])} - int32_t{to_lower_unit(b[i])};
-    return qelOk;
-}
-
-}  // namespace
-
-size_t mismatch_range_fold_8u(const uint8_t* a, const uint8_t* b, size_t n, uint32_t low, uint32_t high,
-                              int32_t delta) {
-    return mismatch_range_fold(a, b, n, low, high, delta);
-}
-
-size_t mismatch_range_fold_16u(const uint16_t* a, const uint16_t* b, size_t n, uint32_t low, uint32_t high,
-                               int32_t delta) {
-    return mismatch_range_fold(a, b, n, low, high, delta);
-}
-
+// Index of the first unit whose simple lower-case mappings differ, or n.
 size_t mismatch_unicode_fold_16u(const uint16_t* a, const uint16_t* b, size_t n) {
     if (n < kUnicodeLanes) {
         for (size_t i = 0; i < n; ++i)
@@ -153,6 +139,16 @@ size_t mismatch_unicode_fold_16u(const uint16_t* a, const uint16_t* b, size_t n)
     return n;
 }
 
+QelStatus compare_unicode(const Qel16u* a, const Qel16u* b, int32_t len, int32_t* result) {
+    if (any_null(a, b, result)) return qelErrNullPtr;
+    if (any_negative(len)) return qelErrLength;
+    size_t n = static_cast<size_t>(len);
+    size_t i = mismatch_unicode_fold_16u(a, b, n);
+    *result = i == n ? 0 : int32_t{to_lower_unit(a[i])} - int32_t{to_lower_unit(b[i])};
+    return qelOk;
+}
+
+}  // namespace
 }  // namespace qel
 
 extern "C" {

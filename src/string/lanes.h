@@ -49,6 +49,8 @@ struct Ops<uint8_t> {
     }
     static __m128i eq(__m128i a, __m128i b) { return _mm_cmpeq_epi8(a, b); }
     static __m256i eq(__m256i a, __m256i b) { return _mm256_cmpeq_epi8(a, b); }
+    static __m128i gt(__m128i a, __m128i b) { return _mm_cmpgt_epi8(a, b); }
+    static __m256i gt(__m256i a, __m256i b) { return _mm256_cmpgt_epi8(a, b); }
     static __m128i min(__m128i a, __m128i b) { return _mm_min_epu8(a, b); }
     static __m256i min(__m256i a, __m256i b) { return _mm256_min_epu8(a, b); }
     static __m128i add(__m128i a, __m128i b) { return _mm_add_epi8(a, b); }
@@ -66,6 +68,8 @@ struct Ops<uint16_t> {
     }
     static __m128i eq(__m128i a, __m128i b) { return _mm_cmpeq_epi16(a, b); }
     static __m256i eq(__m256i a, __m256i b) { return _mm256_cmpeq_epi16(a, b); }
+    static __m128i gt(__m128i a, __m128i b) { return _mm_cmpgt_epi16(a, b); }
+    static __m256i gt(__m256i a, __m256i b) { return _mm256_cmpgt_epi16(a, b); }
     static __m128i min(__m128i a, __m128i b) { return _mm_min_epu16(a, b); }
     static __m256i min(__m256i a, __m256i b) { return _mm256_min_epu16(a, b); }
     static __m128i add(__m128i a, __m128i b) { return _mm_add_epi16(a, b); }
@@ -76,18 +80,20 @@ struct Ops<uint16_t> {
 
 // The range-and-delta rule of the Latin case functions: a unit u with
 // low <= u <= high becomes u + delta (modulo the unit width), any other unit
-// stays. The range test is one unsigned compare: u - low <= high - low.
+// stays. The unsigned range test is one add and one signed compare: adding
+// (sign bit - low) moves [low, high] to the bottom of the signed range, where
+// it is exactly the lanes below (sign bit + high - low + 1).
 template <class T, class W>
 struct RangeDelta {
     using V = typename W::V;
-    V low, span, delta;
+    static constexpr uint32_t kSign = 1u << (8 * sizeof(T) - 1);
+    V bias, limit, delta;
     RangeDelta(uint32_t lo, uint32_t hi, int32_t d)
-        : low(Ops<T>::template set1<W>(lo)),
-          span(Ops<T>::template set1<W>(hi - lo)),
+        : bias(Ops<T>::template set1<W>(kSign - lo)),
+          limit(Ops<T>::template set1<W>(kSign + (hi - lo) + 1)),
           delta(Ops<T>::template set1<W>(static_cast<uint32_t>(d))) {}
     V apply(V v) const {
-        V rel = Ops<T>::sub(v, low);
-        V in = Ops<T>::eq(Ops<T>::min(rel, span), rel);
+        V in = Ops<T>::gt(limit, Ops<T>::add(v, bias));
         return Ops<T>::add(v, and_(in, delta));
     }
 };

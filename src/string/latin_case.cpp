@@ -1,7 +1,7 @@
 // Latin case conversion: A-Z <-> a-z on 8- and 16-bit units, copying and in
 // place, all as one range-and-delta rule (low <= u <= high: u + delta).
 //
-// The kernel converts 32-byte vectors. When the destination is not 32-byte
+// The kernel converts 32-byte vectors. When a long destination is not 32-byte
 // aligned, one unaligned vector is converted first and the loop continues at
 // the next aligned destination address, so the main loop's stores never split
 // a cache line; the tail is one vector that ends at the last unit. Both
@@ -35,7 +35,8 @@ constexpr Rule kToLower{'A', 'Z', 32};
 constexpr Rule kToUpper{'a', 'z', -32};
 static_assert(kToLower.idempotent() && kToUpper.idempotent(), "the kernel converts overlapping units twice");
 
-constexpr size_t kUnroll = 4;  // four vectors per step: enough loads in flight to run at L1 speed
+constexpr size_t kUnroll = 4;       // four vectors per step: enough loads in flight to run at L1 speed
+constexpr size_t kAlignFrom = 256;  // bytes; below, split stores cost less than the extra head vector
 
 template <class T>
 void range_delta_scalar(const T* s, T* d, size_t n, const Rule& r) {
@@ -51,7 +52,7 @@ void range_delta_kernel(const T* s, T* d, size_t n, const Rule& r) {
         const RangeDelta<T, X32> f(r.low, r.high, r.delta);
         size_t i = 0;
         auto misalign = reinterpret_cast<uintptr_t>(d) & 31;
-        if (misalign != 0 && misalign % sizeof(T) == 0) {
+        if (n * sizeof(T) >= kAlignFrom && misalign != 0 && misalign % sizeof(T) == 0) {
             store(d, f.apply(X32::load(s)));
             i = (32 - misalign) / sizeof(T);
         }

@@ -217,8 +217,25 @@ constexpr ShuffleTable make_utf8_pack() {
     return t;
 }
 
+// Entry m packs eight 16-bit lanes holding two-byte forms, keeping only the
+// first byte of the lanes whose bit is set in m (the ASCII ones).
+constexpr ShuffleTable make_utf8_pack_two() {
+    ShuffleTable t{};
+    for (int m = 0; m < 256; ++m) {
+        int at = 0;
+        for (int lane = 0; lane < 8; ++lane) {
+            t.shuffle[m][at++] = static_cast<uint8_t>(2 * lane);
+            if (!(m >> lane & 1)) t.shuffle[m][at++] = static_cast<uint8_t>(2 * lane + 1);
+        }
+        t.length[m] = static_cast<uint8_t>(at);
+        for (; at < 16; ++at) t.shuffle[m][at] = 0x80;
+    }
+    return t;
+}
+
 constexpr ShuffleTable kLaneCompress = make_lane_compress();
 constexpr ShuffleTable kUtf8Pack = make_utf8_pack();
+constexpr ShuffleTable kUtf8PackTwo = make_utf8_pack_two();
 
 inline __m128i load_shuffle(const ShuffleTable& t, unsigned index) {
     return _mm_load_si128(reinterpret_cast<const __m128i*>(t.shuffle[index]));
@@ -342,6 +359,20 @@ inline size_t encode_group_avx2(__m128i units, Qel8u* out) {
     return n_lo + kUtf8Pack.length[c_hi];
 }
 
+// Encodes 8 units all below 0x800 (1 or 2 bytes each) in 16-bit lanes, the
+// common case of Latin, Greek and Cyrillic text. Same contract as above, room
+// for 16 bytes.
+inline size_t encode_group_two_avx2(__m128i units, Qel8u* out) {
+    const __m128i lead = _mm_or_si128(_mm_srli_epi16(units, 6), _mm_set1_epi16(0xC0));
+    const __m128i cont = _mm_or_si128(_mm_and_si128(units, _mm_set1_epi16(0x3F)), _mm_set1_epi16(0x80));
+    const __m128i two = _mm_or_si128(lead, _mm_slli_epi16(cont, 8));
+    const __m128i ascii = _mm_cmplt_epi16(units, _mm_set1_epi16(0x80));
+    const __m128i lanes = _mm_blendv_epi8(two, units, ascii);
+    const auto m = static_cast<unsigned>(_mm_movemask_epi8(_mm_packs_epi16(ascii, ascii)) & 0xFF);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_shuffle_epi8(lanes, load_shuffle(kUtf8PackTwo, m)));
+    return kUtf8PackTwo.length[m];
+}
+
 inline __m128i byte_swap_mask128() { return _mm_setr_epi8(1, 0, 3, 2, 5, 4, 7, 6, 9, 8, 11, 10, 13, 12, 15, 14); }
 
 }  // namespace
@@ -380,6 +411,9 @@ UtfProgress utf8_to_utf16_avx2(const Qel8u* src, size_t n, Qel16u* dst, size_t c
         size_t w = i, staged = 0;
         bool handed_over = false;
         while (w - i < kDecodeBlockBytes && n - w >= kDecodeWindowBytes) {
+            // Back to the wide ASCII loop as soon as ASCII resumes; the first
+            // window of a block always runs, so every round makes progress.
+            if (w > i && !_mm_movemask_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(src + w)))) break;
             size_t units = 0;
             const size_t used = decode_window_avx2(src + w, stage + staged, units, swap);
             if (used == 0) {
@@ -427,7 +461,11 @@ UtfProgress utf16_to_utf8_avx2(const Qel16u* src, size_t n, Qel8u* dst, size_t c
                 handed_over = true;
                 break;
             }
-            staged += encode_group_avx2(u, stage + staged);
+            // ASCII resumes: leave it to the wide loop (after the first group,
+            // so that every round makes progress).
+            if (w > i && _mm_testz_si128(u, _mm_set1_epi16(static_cast<short>(0xFF80)))) break;
+            staged += _mm_testz_si128(u, _mm_set1_epi16(static_cast<short>(0xF800))) ? encode_group_two_avx2(u, stage + staged)
+                                                                                     : encode_group_avx2(u, stage + staged);
             w += kEncodeGroupUnits;
         }
         if (staged) copy_exact(stage, dst + o, staged);

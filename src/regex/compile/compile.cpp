@@ -40,7 +40,8 @@ int32_t search_mode(const RegExpNode* nodes, int32_t count, int32_t prefilter) {
     if (count >= 3 && count % 2 == 1) {
         bool literalAlternation = true;
         for (int32_t i = 1; i < count && literalAlternation; i += 2)
-            literalAlternation = nodes[i].w0 == RE_ALT_END && is_literal(nodes[i - 1].w0) && is_literal(nodes[i + 1].w0);
+            literalAlternation =
+                nodes[i].w0 == RE_ALT_END && is_literal(nodes[i - 1].w0) && is_literal(nodes[i + 1].w0);
         if (literalAlternation) return 2;
     }
     return 0;

@@ -54,24 +54,6 @@ bool standalone_predef(const Parser& ps, int32_t index, int32_t letter) {
            ps.classEnd != index + 1;
 }
 
-// ".", "\d" ... with the cursor already past the item. Runs of the same item
-// merge into one PREDEF with a counted repeat.
-void predefined(Parser& ps, char letter) {
-    int32_t n = ps.nodeCount;
-    bool quantified = quantifier_shape(ps, ps.cur);
-    if (standalone_predef(ps, n - 1, letter)) {
-        int32_t c = quantified ? 1 : 2;
-        ps.push(RE_GREEDY, c, c);
-    } else if (n >= 2 && standalone_predef(ps, n - 2, letter) && is_repeat(ps.nodes[n - 1].w0)) {
-        if (!quantified) {
-            ps.nodes[n - 1].w1 = saturating_add(ps.nodes[n - 1].w1, 1);
-            ps.nodes[n - 1].w2 = saturating_add(ps.nodes[n - 1].w2, 1);
-        }
-    } else {
-        ps.push(RE_PREDEF, letter);
-    }
-}
-
 // Decimal digits at p, saturating at the unbounded value; returns the count.
 int read_count(const Parser& ps, const char*& p, int32_t* value) {
     int digits = 0;
@@ -84,6 +66,66 @@ int read_count(const Parser& ps, const char*& p, int32_t* value) {
     }
     *value = v;
     return digits;
+}
+
+// The bounds of a quantifier whose shape has been checked, read without
+// judging them, so that an item can look at the quantifier that follows it.
+struct Bounds {
+    int32_t lo, hi;
+    int32_t n, m;        // the counts as written (0 when absent)
+    const char* mStart;  // first digit of m, or null
+    const char* next;    // the byte after the quantifier (a lazy '?' not included)
+};
+
+Bounds scan_bounds(const Parser& ps, const char* q) {
+    switch (*q) {
+        case '*': return {0, RE_UNBOUNDED, 0, 0, nullptr, q + 1};
+        case '+': return {1, RE_UNBOUNDED, 0, 0, nullptr, q + 1};
+        case '?': return {0, 1, 0, 0, nullptr, q + 1};
+        default: break;
+    }
+    Bounds b{0, 0, 0, 0, nullptr, nullptr};
+    const char* p = q + 1;
+    int nDigits = read_count(ps, p, &b.n);
+    b.lo = b.hi = b.n;
+    if (ps.at(p) == ',') {
+        const char* mStart = ++p;
+        int mDigits = read_count(ps, p, &b.m);
+        b.hi = mDigits ? b.m : RE_UNBOUNDED;
+        b.mStart = mDigits ? mStart : nullptr;
+    } else if (!nDigits) {
+        b.lo = b.hi = 0;  // "{}"
+    }
+    b.next = p + 1;  // past '}' (the shape test guarantees it)
+    return b;
+}
+
+// Two repeats of the same single item add up to one repeat only when they
+// agree on preference: "\d*\d+" is "\d{1,}", "\d*?\d+?" is "\d{1,}?", but
+// "\d+?\d{0,2}" is neither. A fixed count has no preference of its own.
+bool merge_keeps_meaning(const Parser& ps, const RegExpNode& repeat, const char* q) {
+    Bounds b = scan_bounds(ps, q);
+    bool lazy = ps.at(b.next) == '?';
+    return repeat.w1 == repeat.w2 || b.lo == b.hi || lazy == (repeat.w0 == RE_LAZY);
+}
+
+// ".", "\d" ... with the cursor already past the item. Runs of the same item
+// merge into one PREDEF with a counted repeat.
+void predefined(Parser& ps, char letter) {
+    int32_t n = ps.nodeCount;
+    bool quantified = quantifier_shape(ps, ps.cur);
+    if (standalone_predef(ps, n - 1, letter)) {
+        int32_t c = quantified ? 1 : 2;
+        ps.push(RE_GREEDY, c, c);
+    } else if (n >= 2 && standalone_predef(ps, n - 2, letter) && is_repeat(ps.nodes[n - 1].w0) &&
+               (!quantified || merge_keeps_meaning(ps, ps.nodes[n - 1], ps.cur))) {
+        if (!quantified) {
+            ps.nodes[n - 1].w1 = saturating_add(ps.nodes[n - 1].w1, 1);
+            ps.nodes[n - 1].w2 = saturating_add(ps.nodes[n - 1].w2, 1);
+        }
+    } else {
+        ps.push(RE_PREDEF, letter);
+    }
 }
 
 QelStatus escape(Parser& ps) {
@@ -206,31 +248,13 @@ QelStatus escape(Parser& ps) {
 // past the bounds (not yet past a lazy '?').
 QelStatus read_bounds(Parser& ps, int32_t* minOut, int32_t* maxOut) {
     const char* q = ps.cur;
-    switch (*q) {
-        case '*': *minOut = 0; *maxOut = RE_UNBOUNDED; ps.cur = q + 1; return qelOk;
-        case '+': *minOut = 1; *maxOut = RE_UNBOUNDED; ps.cur = q + 1; return qelOk;
-        case '?': *minOut = 0; *maxOut = 1; ps.cur = q + 1; return qelOk;
-        default: break;
-    }
-    const char* p = q + 1;
-    int32_t n = 0, m = 0;
-    int nDigits = read_count(ps, p, &n);
-    int32_t lo = n, hi = n;
-    const char* mStart = nullptr;
-    if (ps.at(p) == ',') {
-        mStart = ++p;
-        int mDigits = read_count(ps, p, &m);
-        hi = mDigits ? m : RE_UNBOUNDED;
-        if (!mDigits) mStart = nullptr;
-    } else if (!nDigits) {
-        lo = hi = 0;  // "{}"
-    }
-    ps.cur = p + 1;  // past '}' (the shape test guarantees it)
-    if (n > RE_COUNT_MAX) return ps.fail(qelErrRegExpQuantifier, q + 1);
-    if (mStart && m > RE_COUNT_MAX) return ps.fail(qelErrRegExpQuantifier, mStart);
-    if (lo > hi) return ps.fail(qelErrRegExpQuantifier, q + 1);
-    *minOut = lo;
-    *maxOut = hi;
+    Bounds b = scan_bounds(ps, q);
+    ps.cur = b.next;
+    if (b.n > RE_COUNT_MAX) return ps.fail(qelErrRegExpQuantifier, q + 1);
+    if (b.mStart && b.m > RE_COUNT_MAX) return ps.fail(qelErrRegExpQuantifier, b.mStart);
+    if (b.lo > b.hi) return ps.fail(qelErrRegExpQuantifier, q + 1);
+    *minOut = b.lo;
+    *maxOut = b.hi;
     return qelOk;
 }
 
@@ -257,10 +281,16 @@ QelStatus quantifier(Parser& ps) {
         if (before == '*' || before == '+' || before == '?' || before == '}')
             return ps.fail(qelErrRegExpQuantifier, q);
         // A repeat made by merging predefined items absorbs the quantifier.
-        operand.w0 = RE_GREEDY;
+        // The sum keeps the preference of whichever part has one (a lazy
+        // quantifier after a fixed count stays lazy: "\w\w{1,3}?").
+        bool lazy = ps.at(ps.cur) == '?';
+        if (lazy) ++ps.cur;
+        bool oldFixed = operand.w1 == operand.w2, newFixed = lo == hi;
+        bool oldLazy = operand.w0 == RE_LAZY;
+        bool resultLazy = oldFixed ? (!newFixed && lazy) : newFixed ? oldLazy : (oldLazy && lazy);
+        operand.w0 = resultLazy ? RE_LAZY : RE_GREEDY;
         operand.w1 = saturating_add(operand.w1, lo);
         operand.w2 = saturating_add(operand.w2, hi);
-        if (ps.at(ps.cur) == '?') ++ps.cur;
         return qelOk;
     }
     if (kind == RE_ALT_END || (kind >= RE_LOOKBEHIND && kind <= RE_NLOOKAHEAD) || kind == RE_GROUP_OPTS ||
@@ -286,6 +316,7 @@ QelStatus quantifier(Parser& ps) {
         for (int32_t i = last - 1; i >= 0; --i) {
             if (is_group_open(ps.nodes[i].w0) && ps.nodes[i].w1 == close.w1) {
                 if (is_lookaround(ps.nodes[i].w0)) ps.nodeCount = lo >= 1 ? ps.nodeCount - 1 : i;
+                if (ps.classEnd > ps.nodeCount) ps.classEnd = -1;
                 break;
             }
         }

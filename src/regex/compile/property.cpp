@@ -82,10 +82,16 @@ const char* find_close(const char* p) {
     return *p == '}' ? p : nullptr;
 }
 
-// The first block whose name begins with the text from `name` to `close`.
+// The block named by the text from `name` to `close`: the block with exactly
+// that name, else the first block (in table order) whose name begins with it.
+// The exact pass matters where a full name is also the beginning of an
+// earlier block's name: "InCJKUnifiedIdeographs" must not select
+// "InCJKUnifiedIdeographsExtensionA".
 const UnicodeBlock* find_block(const char* name, const char* close) {
     size_t length = size_t(close - name);
     if (length >= sizeof kBlocks[0].name) return nullptr;
+    for (const UnicodeBlock& b : kBlocks)
+        if (b.name[length] == '\0' && std::memcmp(b.name, name, length) == 0) return &b;
     for (const UnicodeBlock& b : kBlocks)
         if (std::memcmp(b.name, name, length) == 0) return &b;
     return nullptr;

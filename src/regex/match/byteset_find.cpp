@@ -76,3 +76,59 @@ int32_t find_byteset(const uint8_t* p, int32_t n, const ByteSet& set) {
 }
 
 }  // namespace qel::re
+
+// ---- Doubled bytes: the first index i with p[i] in the set and p[i + 1]
+// equal to it (or, folded, differing only in bit 0x20 where p[i + 1] is an
+// ASCII letter). ----
+
+namespace qel::re {
+namespace {
+
+inline bool is_ascii_letter(uint8_t b) { return (b >= 'A' && b <= 'Z') || (b >= 'a' && b <= 'z'); }
+
+inline bool pair_equal(uint8_t a, uint8_t b, bool folded) {
+    return a == b || (folded && is_ascii_letter(b) && (a ^ 0x20) == b);
+}
+
+}  // namespace
+
+int32_t find_doubled_scalar(const uint8_t* p, int32_t n, const ByteSet& set, bool folded) {
+    for (int32_t i = 0; i + 1 < n; ++i)
+        if (set.has(p[i]) && pair_equal(p[i], p[i + 1], folded)) return i;
+    return -1;
+}
+
+int32_t find_doubled_avx2(const uint8_t* p, int32_t n, const ByteSet& set, bool folded) {
+    const __m256i lo_tbl = _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(set.loRows)));
+    const __m256i hi_tbl = _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(set.hiRows)));
+    const __m256i bit_tbl = _mm256_setr_epi8(1, 2, 4, 8, 16, 32, 64, -128, 1, 2, 4, 8, 16, 32, 64, -128, 1, 2, 4, 8, 16,
+                                             32, 64, -128, 1, 2, 4, 8, 16, 32, 64, -128);
+    const __m256i caseBit = _mm256_set1_epi8(0x20);
+    int32_t i = 0;
+    // Both loads end inside the buffer: i + 1 + 32 <= n.
+    for (; i + 33 <= n; i += 32) {
+        __m256i v0 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + i));
+        __m256i v1 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + i + 1));
+        __m256i same = _mm256_cmpeq_epi8(v0, v1);
+        if (folded) {
+            // v1 an ASCII letter (folded into A-Z) and v0 its other case.
+            __m256i up = _mm256_andnot_si256(caseBit, v1);
+            __m256i letter = _mm256_and_si256(_mm256_cmpeq_epi8(_mm256_max_epu8(up, _mm256_set1_epi8('A')), up),
+                                              _mm256_cmpeq_epi8(_mm256_min_epu8(up, _mm256_set1_epi8('Z')), up));
+            __m256i other = _mm256_cmpeq_epi8(_mm256_xor_si256(v0, caseBit), v1);
+            same = _mm256_or_si256(same, _mm256_and_si256(letter, other));
+        }
+        uint32_t m = static_cast<uint32_t>(_mm256_movemask_epi8(same));
+        if (m == 0) continue;
+        m &= classify_avx2(v0, lo_tbl, hi_tbl, bit_tbl);
+        if (m) return i + std::countr_zero(m);
+    }
+    int32_t k = find_doubled_scalar(p + i, n - i, set, folded);
+    return k < 0 ? -1 : i + k;
+}
+
+int32_t find_doubled(const uint8_t* p, int32_t n, const ByteSet& set, bool folded) {
+    return find_doubled_avx2(p, n, set, folded);
+}
+
+}  // namespace qel::re

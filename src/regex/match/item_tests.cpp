@@ -28,12 +28,6 @@ bool predef_test(int32_t letter, uint8_t b, uint32_t options) {
     }
 }
 
-void predef_ascii_set(int32_t letter, uint32_t options, AsciiSet& s) {
-    s = {};
-    for (int b = 0; b < 0x80; ++b)
-        if (predef_test(letter, uint8_t(b), options)) ascii_set_add(s, uint8_t(b));
-}
-
 bool codepoint_item_test(const RegExpNode& n, const Utf8Char& ch, uint32_t options) {
     switch (n.w0) {
         case RE_UCHAR: {

@@ -98,13 +98,12 @@ struct AsciiSet {
 };
 inline void ascii_set_add(AsciiSet& s, uint8_t b) { s.lo[b & 15] |= uint8_t(1u << (b >> 4)); }
 inline bool ascii_set_has(const AsciiSet& s, uint8_t b) { return b < 0x80 && (s.lo[b & 15] >> (b >> 4)) & 1; }
+// The ASCII bytes a bracket class accepts as one-byte characters.
+void class_ascii_set(const RegExpNode* nodes, int32_t cls, uint32_t options, AsciiSet& out);
 // Length of the leading run of p[0..n) whose bytes are all in the set.
 int64_t ascii_run(const uint8_t* p, int64_t n, const AsciiSet& s);
 // Length of the leading run of p[0..n) equal to c (folded when `fold`).
 int64_t byte_run(const uint8_t* p, int64_t n, uint8_t c, bool fold);
-// The fixed set of a predefined class over ASCII; false for letters whose
-// set includes bytes of 0x80 and up (those need per-character reading).
-void predef_ascii_set(int32_t letter, uint32_t options, AsciiSet& s);
 
 // ---- Stack guard. ----
 // Fails the path when the frame is below the guard line (measuring the real

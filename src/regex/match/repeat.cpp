@@ -16,6 +16,8 @@
 // is that literal, so attempts elsewhere are skipped (they would all fail).
 // Record 0's length is exact on every path: added before each continuation,
 // and back at its entry value whenever a routine fails.
+#include <immintrin.h>
+
 #include <cstring>
 
 #include "regex/match/match_internal.h"
@@ -125,9 +127,117 @@ struct UnitItem {
     }
 };
 
-// After this many copies a class run switches to the vector scanner; building
-// its ASCII set costs 128 class tests, which short runs should not pay.
-constexpr int32_t kClassSetAfter = 32;
+// ASCII sets as 128-bit masks (bit b = byte b), turned into the nibble
+// table of the vector scanner at the end.
+using Mask128 = unsigned __int128;
+constexpr Mask128 kAllAscii = ~Mask128(0);
+
+constexpr Mask128 range_mask(int lo, int hi) {
+    if (lo < 0) lo = 0;
+    if (hi > 127) hi = 127;
+    if (lo > hi) return 0;
+    const Mask128 upTo = hi == 127 ? kAllAscii : (Mask128(1) << (hi + 1)) - 1;
+    return upTo & ~((Mask128(1) << lo) - 1);
+}
+constexpr Mask128 kUpper = range_mask('A', 'Z');
+constexpr Mask128 kLower = range_mask('a', 'z');
+
+Mask128 predef_mask(int32_t letter, uint32_t options) {
+    const Mask128 digit = range_mask('0', '9');
+    const Mask128 space = (Mask128(1) << 9) | (Mask128(1) << 10) | (Mask128(1) << 12) | (Mask128(1) << 13) |
+                          (Mask128(1) << 32);
+    const Mask128 word = digit | kUpper | kLower | (Mask128(1) << '_');
+    switch (letter) {
+        case 'd': return digit;
+        case 'D': return ~digit;
+        case 's': return space;
+        case 'S': return ~space;
+        case 'w': return word;
+        case 'W': return ~word;
+        case '.': return (options & RE_OPT_DOTALL) ? kAllAscii : ~(Mask128(1) << 10);
+        default: return 0;
+    }
+}
+
+void mask_to_set(Mask128 m, AsciiSet& out) {
+    const uint64_t lo = uint64_t(m), hi = uint64_t(m >> 64);
+    constexpr uint64_t kStride16 = 0x0001000100010001ull;
+    for (int l = 0; l < 16; ++l)
+        out.lo[l] = uint8_t(_pext_u64(lo >> l, kStride16) | (_pext_u64(hi >> l, kStride16) << 4));
+}
+
+}  // namespace
+
+// The ASCII members of a class, straight from its members when every member
+// is a byte test (RE_CHAR, RE_PREDEF, or RE_RANGE with both ends below 256);
+// otherwise by testing the class on each ASCII byte.
+void class_ascii_set(const RegExpNode* nodes, int32_t cls, uint32_t opts, AsciiSet& out) {
+    const RegExpNode& head = nodes[cls];
+    const bool fold = opts & RE_OPT_IGNORECASE;
+    Mask128 in = 0;
+    for (int32_t i = 1; i <= head.w2; ++i) {
+        const RegExpNode& m = nodes[cls + i];
+        Mask128 mine = 0;
+        switch (m.w0) {
+            case RE_CHAR:
+                if (m.w1 < 0 || m.w1 > 127) break;
+                mine = Mask128(1) << m.w1;
+                if (fold && is_ascii_letter(uint8_t(m.w1))) mine |= Mask128(1) << (m.w1 ^ 0x20);
+                break;
+            case RE_PREDEF:
+                mine = predef_mask(m.w1, opts);
+                break;
+            case RE_RANGE:
+                if (m.w1 < 256 && m.w2 < 256) {
+                    mine = range_mask(m.w1, m.w2);
+                    // A letter also passes when its other case lies in the range.
+                    if (fold) mine |= ((range_mask(m.w1, m.w2) >> 32) & kUpper) | ((range_mask(m.w1, m.w2) << 32) & kLower);
+                    break;
+                }
+                [[fallthrough]];
+            default: {
+                out = {};
+                for (int b = 0; b < 0x80; ++b) {
+                    const uint8_t byte = uint8_t(b);
+                    if (class_unit_length(nodes, cls, &byte, 1, opts) == 1) ascii_set_add(out, byte);
+                }
+                return;
+            }
+        }
+        in |= (m.w3 == -1) ? ~mine : mine;
+    }
+    mask_to_set(head.w1 == -1 ? ~in : in, out);
+}
+
+namespace {
+
+// Copies taken one by one before a run builds its ASCII set: most runs in a
+// search are short, and they should not pay for the set.
+constexpr int32_t kUnitsBeforeSet = 16;
+
+// Supplies the vector scanner's set for a run of u once the run has shown
+// itself long enough; null for items without one.
+struct FastSet {
+    const UnitItem& u;
+    AsciiSet scratch;
+    const AsciiSet* set = nullptr;
+    bool possible;
+    int32_t wait = kUnitsBeforeSet;
+
+    FastSet(const UnitItem& item, bool uncounted)
+        : u(item), possible(uncounted && item.node->w0 == RE_CLASS && !item.clusterClass) {
+        // A predefined set is a constant table: no reason to wait for it.
+        if (uncounted && item.node->w0 == RE_PREDEF) set = predef_set(item.node->w1, item.options);
+    }
+
+    // Called once per copy taken; returns the set once it is worth having.
+    const AsciiSet* tick() {
+        if (set != nullptr || !possible || --wait > 0) return set;
+        class_ascii_set(u.nodes, u.index, u.options, scratch);
+        set = &scratch;
+        return set;
+    }
+};
 
 int repeat_units(const uint8_t* p, int32_t r, RegExpMatchState& ms, const UnitItem& u, int32_t min, int32_t max,
                  bool lazy, int32_t cont) {
@@ -147,16 +257,53 @@ int repeat_units(const uint8_t* p, int32_t r, RegExpMatchState& ms, const UnitIt
         ++count;
     }
 
+    // With a maximum no run of the remaining bytes can reach, copies need no
+    // counting, and ASCII stretches go through the vector scanner.
+    const bool uncounted = int64_t(max) - count >= int64_t(end - e);
+    FastSet fastSet(u, uncounted);
+
     if (lazy) {
+        // With the pre-test, the continuation can only succeed where the
+        // literal stands, so the copies up to its next occurrence are taken
+        // in one scan. An ASCII literal is a character of its own, hence a
+        // copy boundary.
+        const bool canSkip = pre.on && pre.byte < 0x80;
+        const AsciiSet* fast = nullptr;
         for (;;) {
             if (count > max) break;
-            rec0.length = len0 + int32_t(e - p);
-            if (pre.allows(e, end) && continue_at(e, int32_t(end - e), ms, cont, opts) == 0) return 0;
+            if (pre.allows(e, end)) {
+                rec0.length = len0 + int32_t(e - p);
+                if (continue_at(e, int32_t(end - e), ms, cont, opts) == 0) return 0;
+            }
             if (e == end) break;
+            if (canSkip && fast == nullptr) fast = fastSet.tick();
+            if (fast != nullptr) {
+                const void* hit = std::memchr(e + 1, pre.byte, size_t(end - e - 1));
+                const uint8_t* x = hit ? static_cast<const uint8_t*>(hit) : end;
+                // The copy at e (the literal itself) and the ones up to x.
+                const int32_t first = u.length(e, int32_t(end - e));
+                if (first == 0) break;
+                const uint8_t* q = e + first;
+                while (q < x) {
+                    q += ascii_run(q, x - q, *fast);
+                    if (q >= x) break;
+                    const int32_t l = u.length(q, int32_t(end - q));
+                    if (l == 0) break;
+                    q += l;
+                }
+                if (q < x) break;  // a copy before the next literal did not match
+                if (q > x) {
+                    // A multi-byte copy ran over x: x was not a boundary after all.
+                    e = q;
+                    continue;
+                }
+                e = x;
+                continue;
+            }
             const int32_t l = u.length(e, int32_t(end - e));
             if (l == 0) break;
             e += l;
-            ++count;
+            if (!uncounted) ++count;
         }
         rec0.length = len0;
         ms.currentNode = u.index;
@@ -164,17 +311,7 @@ int repeat_units(const uint8_t* p, int32_t r, RegExpMatchState& ms, const UnitIt
     }
 
     const uint8_t* const minEnd = e;
-    // With a maximum no run of the remaining bytes can reach, copies need no
-    // counting, and ASCII stretches go through the vector scanner.
-    const bool uncounted = int64_t(max) - count >= int64_t(end - e);
     const AsciiSet* fast = nullptr;
-    AsciiSet classSet;
-    bool canBuild = false;
-    if (uncounted) {
-        if (u.node->w0 == RE_PREDEF) fast = predef_set(u.node->w1, opts);
-        else if (u.node->w0 == RE_CLASS && !u.clusterClass) canBuild = true;
-    }
-    int32_t untilSet = kClassSetAfter;
     while (e < end && count < max) {
         if (fast != nullptr) {
             e += ascii_run(e, end - e, *fast);
@@ -184,15 +321,7 @@ int repeat_units(const uint8_t* p, int32_t r, RegExpMatchState& ms, const UnitIt
         if (l == 0) break;
         e += l;
         if (!uncounted) ++count;
-        if (canBuild && --untilSet == 0) {
-            classSet = {};
-            for (int b = 0; b < 0x80; ++b) {
-                const uint8_t byte = uint8_t(b);
-                if (class_unit_length(u.nodes, u.index, &byte, 1, opts) == 1) ascii_set_add(classSet, byte);
-            }
-            fast = &classSet;
-            canBuild = false;
-        }
+        if (fast == nullptr) fast = fastSet.tick();
     }
 
     const bool jump = pre.on && pre.byte < 0x80 && u.node->w0 != RE_GRAPHEME && !u.clusterClass;

@@ -53,9 +53,7 @@ bool equal_folded(const uint8_t* a, const uint8_t* b, int32_t n) {
 int32_t find_first(const uint8_t* p, int32_t n, Literal lit, bool fold) {
     if (n < lit.len) return -1;
     if (!fold) return lit.len == 1 ? find_byte(p, n, lit.bytes[0]) : find_substring(p, n, lit.bytes, lit.len);
-    for (int32_t i = 0; i + lit.len <= n; ++i)
-        if (equal_folded(p + i, lit.bytes, lit.len)) return i;
-    return -1;
+    return find_folded(p, n, lit.bytes, lit.len);
 }
 
 // Last occurrence of `lit` in [p, p + n).
@@ -118,7 +116,7 @@ const uint8_t* filter_advance(const uint8_t* pos, const uint8_t* end, int32_t fo
         const uint8_t* before = pos;
         if (f.useLiteral) {
             if (sf.nextLiteral == nullptr || sf.nextLiteral < pos) {
-                int32_t k = find_first(pos, static_cast<int32_t>(end - pos), {f.literal, f.literalLen}, false);
+                int32_t k = find_first(pos, static_cast<int32_t>(end - pos), {f.literal, f.literalLen}, f.literalFolded);
                 if (k < 0) return nullptr;
                 sf.nextLiteral = pos + k;
             }
@@ -135,14 +133,14 @@ const uint8_t* filter_advance(const uint8_t* pos, const uint8_t* end, int32_t fo
                 if (f.runLiteral == nullptr) {
                     if (q < end && f.runFollow.has(*q)) sf.runViableBelow = q;
                 } else {
-                    // The literal must start in (position, q]; the last such
+                    // The literal must start in [position, q]; the last such
                     // start bounds the viable positions.
-                    const uint8_t* lo = pos + 1;
+                    const uint8_t* lo = pos;
                     const uint8_t* hi = end - q > f.runLiteralLen ? q + f.runLiteralLen : end;
                     int32_t j = hi - lo >= f.runLiteralLen
                                     ? find_last(lo, static_cast<int32_t>(hi - lo), {f.runLiteral, f.runLiteralLen}, false)
                                     : -1;
-                    if (j >= 0) sf.runViableBelow = lo + j;
+                    if (j >= 0) sf.runViableBelow = lo + j + 1;
                 }
             }
             // The end of a run follows a one-byte character, so the scan
@@ -150,11 +148,18 @@ const uint8_t* filter_advance(const uint8_t* pos, const uint8_t* end, int32_t fo
             if (pos < sf.runEnd && pos >= sf.runViableBelow) pos = sf.runEnd;
             if (pos >= end) return nullptr;
         }
-        if (f.useByteSet) {
-            if (pos >= end) return nullptr;
-            int32_t k = find_byteset(pos, static_cast<int32_t>(end - pos), f.firstBytes);
+        if (f.useDoubled) {
+            // The doubled byte is ASCII, so the scan visits it in either format.
+            int32_t k = find_doubled(pos, static_cast<int32_t>(end - pos), f.firstBytes, f.doubledFolded);
             if (k < 0) return nullptr;
-            pos = sync_to_visited(pos, pos + k, end, format);
+            pos += k;
+        } else if (f.useByteSet) {
+            if (pos >= end) return nullptr;
+            if (!f.firstBytes.has(*pos)) {
+                int32_t k = find_byteset(pos, static_cast<int32_t>(end - pos), f.firstBytes);
+                if (k < 0) return nullptr;
+                pos = sync_to_visited(pos, pos + k, end, format);
+            }
         }
         if (pos == before) return pos;
     }

@@ -44,7 +44,12 @@ struct StartFilter {
     ByteSet runFollow;
     const uint8_t* runLiteral;
     int32_t runLiteralLen;
+    // Every match begins with a one-byte character of `firstBytes` captured
+    // alone and at once repeated by a back-reference: a doubled byte.
+    bool useDoubled;
+    bool doubledFolded;
     bool useLiteral;        // every match contains `literal` within `maxOffset` bytes of its start
+    bool literalFolded;     // ... compared with a-z folded onto A-Z
     const uint8_t* literal;
     int32_t literalLen;
     int32_t maxOffset;
@@ -62,6 +67,18 @@ int32_t utf8_step(const uint8_t* pos, int32_t remaining);
 int32_t find_byteset(const uint8_t* p, int32_t n, const ByteSet& set);
 int32_t find_byteset_scalar(const uint8_t* p, int32_t n, const ByteSet& set);
 int32_t find_byteset_avx2(const uint8_t* p, int32_t n, const ByteSet& set);
+
+// First index i with p[i] in `set` and p[i + 1] the same byte (folded: or
+// its other case, when p[i + 1] is an ASCII letter), or -1.
+int32_t find_doubled(const uint8_t* p, int32_t n, const ByteSet& set, bool folded);
+int32_t find_doubled_scalar(const uint8_t* p, int32_t n, const ByteSet& set, bool folded);
+int32_t find_doubled_avx2(const uint8_t* p, int32_t n, const ByteSet& set, bool folded);
+
+// First occurrence of `lit` in [p, p + n) with a-z folded onto A-Z on both
+// sides, or -1.
+int32_t find_folded(const uint8_t* p, int32_t n, const uint8_t* lit, int32_t len);
+int32_t find_folded_scalar(const uint8_t* p, int32_t n, const uint8_t* lit, int32_t len);
+int32_t find_folded_avx2(const uint8_t* p, int32_t n, const uint8_t* lit, int32_t len);
 
 // Search with the start filter switched on or off; ownRegExpSearch is this
 // with the filter on. Tests compare the two.

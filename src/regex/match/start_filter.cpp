@@ -278,10 +278,13 @@ void derive_start_filter(const QelRegExpState* state, StartFilter& f) {
     Analyzer a{node_array(state), h.nodeCount, false, false, false};
     f.useByteSet = false;
     f.useRun = false;
+    f.useDoubled = false;
+    f.doubledFolded = false;
     f.runLiteral = nullptr;
     f.runLiteralLen = 0;
     f.runFollow = ByteSet{};
     f.useLiteral = false;
+    f.literalFolded = false;
     f.literal = nullptr;
     f.literalLen = 0;
     f.maxOffset = 0;
@@ -308,6 +311,23 @@ void derive_start_filter(const QelRegExpState* state, StartFilter& f) {
         f.firstBytes.build_rows();
     }
 
+    // "(x)\k" at the start, x one one-byte character: a doubled byte.
+    if (f.useByteSet && !topLevelBar && a.count >= 4 && a.nodes[0].w0 == RE_CAPTURE && (f.firstBytes.bits[2] | f.firstBytes.bits[3]) == 0) {
+        const RegExpNode& open = a.nodes[0];
+        Analyzer::Item group, body, ref;
+        a.giveUp = false;
+        const int32_t close = open.w2 + 1;
+        if (a.item_at(0, a.count, group) && !group.quantified && group.end < a.count && a.item_at(1, close, body) &&
+            body.end == close && !body.quantified && a.nodes[group.end].w0 == RE_BACKREF &&
+            a.nodes[group.end].w1 == open.w3 && a.item_at(group.end, a.count, ref) && !ref.quantified) {
+            const uint32_t k = a.nodes[1].w0;
+            if (k == RE_CHAR || k == RE_PREDEF || k == RE_CLASS || k == RE_UCHAR || k == RE_URANGE) {
+                f.useDoubled = true;
+                f.doubledFolded = a.icPossible;
+            }
+        }
+    }
+
     // A leading repeat of one-byte characters followed by something that
     // cannot begin with one of them.
     Analyzer::Item head;
@@ -326,16 +346,6 @@ void derive_start_filter(const QelRegExpState* state, StartFilter& f) {
             if (!a.giveUp && !followNullable && ascii && disjoint) {
                 f.useRun = true;
                 f.runFollow = follow;
-            } else if (!a.giveUp && ascii && !a.icPossible) {
-                Analyzer::Item next;
-                const RegExpNode& n = a.nodes[head.end];
-                if (a.item_at(head.end, a.count, next) && !next.quantified &&
-                    (n.w0 == RE_STRING || (n.w0 == RE_CHAR && n.w1 >= 0 && n.w1 < 256))) {
-                    f.useRun = true;
-                    f.runLiteral = n.w0 == RE_STRING ? static_cast<const uint8_t*>(node_pointer(n))
-                                                     : reinterpret_cast<const uint8_t*>(&n) + 4;
-                    f.runLiteralLen = n.w0 == RE_STRING ? n.w2 : 1;
-                }
             }
             if (f.useRun) {
                 for (int w = 0; w < 4; ++w) f.runStop.bits[w] = ~run.bits[w];
@@ -344,9 +354,44 @@ void derive_start_filter(const QelRegExpState* state, StartFilter& f) {
         }
     }
 
+    // Otherwise: a top-level prefix of one-byte-character items (at least one
+    // of them repeated) whose bytes all lie in a set C, then a literal. The
+    // literal must start within the run of C at the match start or right
+    // where that run ends.
+    if (!f.useRun && !topLevelBar && !a.icPossible) {
+        ByteSet run{};
+        bool repeated = false;
+        a.giveUp = false;
+        for (int32_t i = 0; i < a.count;) {
+            Analyzer::Item it;
+            if (!a.item_at(i, a.count, it)) break;
+            const RegExpNode& n = a.nodes[i];
+            const bool literal = !it.quantified && (n.w0 == RE_STRING || (n.w0 == RE_CHAR && n.w1 >= 0 && n.w1 < 256));
+            if (literal && repeated) {
+                f.useRun = true;
+                f.runLiteral = n.w0 == RE_STRING ? static_cast<const uint8_t*>(node_pointer(n))
+                                                 : reinterpret_cast<const uint8_t*>(&n) + 4;
+                f.runLiteralLen = n.w0 == RE_STRING ? n.w2 : 1;
+                for (int w = 0; w < 4; ++w) f.runStop.bits[w] = ~run.bits[w];
+                f.runStop.build_rows();
+                break;
+            }
+            const uint32_t k = n.w0;
+            if (k != RE_CHAR && k != RE_PREDEF && k != RE_CLASS && k != RE_UCHAR && k != RE_URANGE) break;
+            ByteSet one{};
+            a.add_single(i, one);
+            if (one.bits[2] | one.bits[3]) break;
+            for (int w = 0; w < 4; ++w) run.bits[w] |= one.bits[w];
+            repeated = repeated || it.quantified;
+            i = it.end;
+        }
+    }
+
     // A required literal: only along the top level of a pattern without a
-    // top-level bar, and only where no case folding can apply.
-    if (topLevelBar || a.icPossible) return;
+    // top-level bar. Where case folding may apply it is searched folded,
+    // which finds every occurrence the matcher could accept.
+    if (topLevelBar) return;
+    f.literalFolded = a.icPossible;
     a.giveUp = false;
     int64_t offset = 0;
     int32_t bestChar = -1;

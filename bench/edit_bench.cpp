@@ -1,0 +1,205 @@
+// Compare, case conversion, replace-a-unit and hashes against what callers
+// would use otherwise: memcmp, strncasecmp, plain loops. Every pair runs in
+// the same program; compare the ratios, not the absolute figures.
+#include <benchmark/benchmark.h>
+#include <strings.h>
+
+#include <cstdint>
+#include <cstring>
+#include <random>
+#include <vector>
+
+#include "qelch.h"
+
+namespace {
+
+std::vector<uint8_t> text8(size_t n, uint32_t seed) {
+    std::mt19937 rng(seed);
+    std::vector<uint8_t> v(n);
+    for (auto& c : v) c = static_cast<uint8_t>(0x20 + rng() % 0x5F);  // printable ASCII, no zero
+    return v;
+}
+
+// Equal strings but for the last byte: the whole length is compared.
+struct Pair8 {
+    std::vector<uint8_t> a, b;
+    explicit Pair8(size_t n) : a(text8(n, 1)), b(a) { b[n - 1] ^= 1; }
+};
+
+void compare8_ours(benchmark::State& st) {
+    Pair8 p(static_cast<size_t>(st.range(0)));
+    int32_t r = 0;
+    for (auto _ : st) {
+        qelsCompare_8u(p.a.data(), p.b.data(), static_cast<int32_t>(p.a.size()), &r);
+        benchmark::DoNotOptimize(r);
+    }
+    st.SetBytesProcessed(st.iterations() * st.range(0));
+}
+void compare8_memcmp(benchmark::State& st) {
+    Pair8 p(static_cast<size_t>(st.range(0)));
+    for (auto _ : st) {
+        benchmark::DoNotOptimize(p.a.data());
+        benchmark::DoNotOptimize(p.b.data());
+        int r = std::memcmp(p.a.data(), p.b.data(), p.a.size());
+        benchmark::DoNotOptimize(r);
+    }
+    st.SetBytesProcessed(st.iterations() * st.range(0));
+}
+void equal8_ours(benchmark::State& st) {
+    Pair8 p(static_cast<size_t>(st.range(0)));
+    int32_t r = 0;
+    for (auto _ : st) {
+        qelsEqual_8u(p.a.data(), p.b.data(), static_cast<int32_t>(p.a.size()), &r);
+        benchmark::DoNotOptimize(r);
+    }
+    st.SetBytesProcessed(st.iterations() * st.range(0));
+}
+void equal8_memcmp(benchmark::State& st) {
+    Pair8 p(static_cast<size_t>(st.range(0)));
+    for (auto _ : st) {
+        benchmark::DoNotOptimize(p.a.data());
+        benchmark::DoNotOptimize(p.b.data());
+        bool r = std::memcmp(p.a.data(), p.b.data(), p.a.size()) == 0;
+        benchmark::DoNotOptimize(r);
+    }
+    st.SetBytesProcessed(st.iterations() * st.range(0));
+}
+
+// Same letters in opposite case everywhere, last byte really different: the
+// folding path runs over the whole length.
+struct CasePair8 {
+    std::vector<uint8_t> a, b;
+    explicit CasePair8(size_t n) : a(text8(n, 2)), b(a) {
+        for (auto& c : b)
+            if ((c | 32) >= 'a' && (c | 32) <= 'z') c ^= 32;
+        b[n - 1] = '~';
+        a[n - 1] = '!';
+    }
+};
+void icase8_ours(benchmark::State& st) {
+    CasePair8 p(static_cast<size_t>(st.range(0)));
+    int32_t r = 0;
+    for (auto _ : st) {
+        qelsCompareIgnoreCaseLatin_8u(p.a.data(), p.b.data(), static_cast<int32_t>(p.a.size()), &r);
+        benchmark::DoNotOptimize(r);
+    }
+    st.SetBytesProcessed(st.iterations() * st.range(0));
+}
+void icase8_strncasecmp(benchmark::State& st) {
+    CasePair8 p(static_cast<size_t>(st.range(0)));
+    for (auto _ : st) {
+        benchmark::DoNotOptimize(p.a.data());
+        int r = strncasecmp(reinterpret_cast<const char*>(p.a.data()), reinterpret_cast<const char*>(p.b.data()),
+                            p.a.size());
+        benchmark::DoNotOptimize(r);
+    }
+    st.SetBytesProcessed(st.iterations() * st.range(0));
+}
+
+void upper8_ours(benchmark::State& st) {
+    auto src = text8(static_cast<size_t>(st.range(0)), 3);
+    std::vector<uint8_t> dst(src.size());
+    for (auto _ : st) {
+        qelsUppercaseLatin_8u(src.data(), dst.data(), static_cast<int32_t>(src.size()));
+        benchmark::ClobberMemory();
+    }
+    st.SetBytesProcessed(st.iterations() * st.range(0));
+}
+void upper8_loop(benchmark::State& st) {
+    auto src = text8(static_cast<size_t>(st.range(0)), 3);
+    std::vector<uint8_t> dst(src.size());
+    for (auto _ : st) {
+        benchmark::DoNotOptimize(src.data());
+        for (size_t i = 0; i < src.size(); ++i) {
+            uint8_t c = src[i];
+            dst[i] = (c >= 'a' && c <= 'z') ? static_cast<uint8_t>(c - 32) : c;
+        }
+        benchmark::ClobberMemory();
+    }
+    st.SetBytesProcessed(st.iterations() * st.range(0));
+}
+
+// 16-bit text: 0 ASCII, 1 Greek and Cyrillic, 2 CJK.
+std::vector<uint16_t> text16(size_t n, int kind) {
+    std::mt19937 rng(4);
+    std::vector<uint16_t> v(n);
+    for (auto& c : v) {
+        if (kind == 0) c = static_cast<uint16_t>(0x20 + rng() % 0x5F);
+        else if (kind == 1) c = static_cast<uint16_t>(rng() % 4 == 0 ? 0x20 : 0x0391 + rng() % 0xC0);
+        else c = static_cast<uint16_t>(0x4E00 + rng() % 0x5000);
+    }
+    return v;
+}
+void lower16_ours(benchmark::State& st) {
+    auto src = text16(4096, static_cast<int>(st.range(0)));
+    std::vector<uint16_t> dst(src.size());
+    for (auto _ : st) {
+        qelsLowercase_16u(src.data(), dst.data(), static_cast<int32_t>(src.size()));
+        benchmark::ClobberMemory();
+    }
+    st.SetBytesProcessed(st.iterations() * 4096 * 2);
+}
+
+void replace8_ours(benchmark::State& st) {
+    auto src = text8(static_cast<size_t>(st.range(0)), 5);
+    std::vector<uint8_t> dst(src.size());
+    for (auto _ : st) {
+        qelsReplaceC_8u(src.data(), dst.data(), static_cast<int32_t>(src.size()), 'e', 'E');
+        benchmark::ClobberMemory();
+    }
+    st.SetBytesProcessed(st.iterations() * st.range(0));
+}
+void replace8_loop(benchmark::State& st) {
+    auto src = text8(static_cast<size_t>(st.range(0)), 5);
+    std::vector<uint8_t> dst(src.size());
+    for (auto _ : st) {
+        benchmark::DoNotOptimize(src.data());
+        for (size_t i = 0; i < src.size(); ++i) dst[i] = src[i] == 'e' ? 'E' : src[i];
+        benchmark::ClobberMemory();
+    }
+    st.SetBytesProcessed(st.iterations() * st.range(0));
+}
+
+template <QelStatus (*Fn)(const Qel8u*, int32_t, Qel32u*)>
+void hash8(benchmark::State& st) {
+    auto src = text8(static_cast<size_t>(st.range(0)), 6);
+    Qel32u h = 0;
+    for (auto _ : st) {
+        Fn(src.data(), static_cast<int32_t>(src.size()), &h);
+        benchmark::DoNotOptimize(h);
+    }
+    st.SetBytesProcessed(st.iterations() * st.range(0));
+}
+template <QelStatus (*Fn)(const Qel16u*, int32_t, Qel32u*)>
+void hash16(benchmark::State& st) {
+    auto src = text16(static_cast<size_t>(st.range(0)), 0);
+    Qel32u h = 0;
+    for (auto _ : st) {
+        Fn(src.data(), static_cast<int32_t>(src.size()), &h);
+        benchmark::DoNotOptimize(h);
+    }
+    st.SetBytesProcessed(st.iterations() * st.range(0) * 2);
+}
+
+#define SIZES Arg(64)->Arg(256)->Arg(4096)->Arg(65536)
+BENCHMARK(compare8_ours)->SIZES;
+BENCHMARK(compare8_memcmp)->SIZES;
+BENCHMARK(equal8_ours)->SIZES;
+BENCHMARK(equal8_memcmp)->SIZES;
+BENCHMARK(icase8_ours)->SIZES;
+BENCHMARK(icase8_strncasecmp)->SIZES;
+BENCHMARK(upper8_ours)->SIZES;
+BENCHMARK(upper8_loop)->SIZES;
+BENCHMARK(replace8_ours)->SIZES;
+BENCHMARK(replace8_loop)->SIZES;
+BENCHMARK(lower16_ours)->DenseRange(0, 2);
+BENCHMARK(hash8<qelsHash_8u32u>)->Arg(4096);
+BENCHMARK(hash8<qelsHashMSCS_8u32u>)->Arg(4096);
+BENCHMARK(hash8<qelsHashSJ2_8u32u>)->Arg(4096);
+BENCHMARK(hash16<qelsHash_16u32u>)->Arg(4096);
+BENCHMARK(hash16<qelsHashMSCS_16u32u>)->Arg(4096);
+BENCHMARK(hash16<qelsHashSJ2_16u32u>)->Arg(4096);
+
+}  // namespace
+
+BENCHMARK_MAIN();
