@@ -58,9 +58,11 @@ for t in "${targets[@]}"; do
   if [ "$keep" = 1 ]; then corpus="$build/corpus/$t"; else corpus="$scratch/$t"; fi
   mkdir -p "$corpus" "$build/artifacts/$t"
   if [ -d "fuzz/corpus/$t" ]; then cp -n fuzz/corpus/"$t"/* "$corpus"/ 2>/dev/null || true; fi
-  # Pattern inputs stay short; the search targets cut their subjects anyway.
+  # Pattern inputs stay short and the search targets cut their subjects
+  # anyway; the conversions are worth longer texts.
   case "$t" in
     regex_compile) max_len=256 ;;
+    utf*) max_len=4096 ;;
     *) max_len=512 ;;
   esac
   echo "-- $t: ${seconds}s"
