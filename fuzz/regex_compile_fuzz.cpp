@@ -5,38 +5,15 @@
 //
 // Input: first byte picks the options (bits: s m i x g), the rest is the
 // pattern up to the first zero byte.
-#include <sys/mman.h>
-#include <unistd.h>
-
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 
+#include "fuzz_support.h"
 #include "qelch.h"
 #include "regex/regexp_state.h"
 
-namespace {
-
-// `bytes` of read-write memory ending exactly at a PROT_NONE page.
-struct TailGuard {
-    uint8_t* map = nullptr;
-    size_t mapSize = 0;
-    uint8_t* data = nullptr;
-    explicit TailGuard(size_t bytes) {
-        size_t page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
-        size_t body = (bytes + page - 1) / page * page;
-        if (body == 0) body = page;
-        mapSize = body + page;
-        void* m = mmap(nullptr, mapSize, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-        if (m == MAP_FAILED) std::abort();
-        map = static_cast<uint8_t*>(m);
-        if (mprotect(map + body, page, PROT_NONE) != 0) std::abort();
-        data = map + body - bytes;
-    }
-    ~TailGuard() { munmap(map, mapSize); }
-};
-
-}  // namespace
+using qelfuzz::PageGuard;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size == 0) return 0;
@@ -51,15 +28,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     size_t len = size - 1;
     if (const void* zero = std::memchr(body, 0, len)) len = size_t(static_cast<const uint8_t*>(zero) - body);
 
-    TailGuard text(len + 1);
-    std::memcpy(text.data, body, len);
-    text.data[len] = 0;
-    const char* pattern = reinterpret_cast<const char*>(text.data);
+    PageGuard text(len + 1, true);
+    std::memcpy(text.data(), body, len);
+    text.data()[len] = 0;
+    const char* pattern = reinterpret_cast<const char*>(text.data());
 
     int32_t stateSize = 0;
     if (qelsRegExpGetSize(pattern, &stateSize) != qelOk) std::abort();
-    TailGuard block(static_cast<size_t>(stateSize));
-    auto* state = reinterpret_cast<QelRegExpState*>(block.data);
+    PageGuard block(static_cast<size_t>(stateSize), true);
+    auto* state = reinterpret_cast<QelRegExpState*>(block.data());
     int32_t offset = -1;
     QelStatus st = qelsRegExpInit(pattern, (data[0] & 0x20) ? nullptr : options, state, &offset);
     if (st != qelOk) {
@@ -70,7 +47,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const auto* h = qel::re::header(state);
     const qel::re::RegExpNode* nodes = qel::re::node_array(state);
     if (h->nodeCount < 0 || int64_t(h->nodeCount) > int64_t(len) + 1) std::abort();
-    const uint8_t* blockEnd = block.data + stateSize;
+    const uint8_t* blockEnd = block.data() + stateSize;
     for (int32_t i = 0; i < h->nodeCount; ++i) {
         if (!qel::re::is_valid_kind(nodes[i].w0)) std::abort();
         if (nodes[i].w0 == qel::re::RE_STRING) {

@@ -231,7 +231,10 @@ public:
             int32_t subLen = int32_t(subject.size()), dstLen = int32_t(sink.size()), count = int32_t(recs.size());
             QelStatus st = qelsRegExpReplace_8u(bytes(subject), &subLen, reinterpret_cast<Qel8u*>(sink.data()), &dstLen,
                                                 recs.data(), &count, g, rs);
-            if (st == qelWrnFindIncomplete && recs.size() < 0x10000000) {
+            // A global search that fills the array stops without a warning,
+            // so a full array means the matches may go on: grow and search again.
+            const bool full = st == qelWrnFindIncomplete || std::size_t(count) + per > recs.size();
+            if (st >= 0 && full && recs.size() < 0x10000000) {
                 recs.resize(recs.size() * 4);
                 continue;
             }
@@ -290,7 +293,11 @@ private:
             QelStatus s = qelsRegExpReplace_8u(bytes(subject), &subLen, reinterpret_cast<Qel8u*>(out.data()), &dstLen,
                                                recs.data(), &count, st, rs);
             if (s < 0) return {s, {}};
-            if (s == qelWrnFindIncomplete && recs.size() < 0x3FFFFFFF) {
+            // A global search that fills the record array stops there without
+            // a warning and the rest of the subject is copied unchanged, so a
+            // possibly full array is grown and the replacement run again.
+            if (s == qelWrnFindIncomplete || (st == global_ && possibly_full(subject, count, recs.size()))) {
+                if (recs.size() >= 0x3FFFFFFF / 4) return {qelErrLength, {}};
                 recs.resize(recs.size() * 4);
                 continue;
             }
@@ -303,6 +310,15 @@ private:
         }
     }
 
+    // Whether `count` records in an array of `size` leave no room for the
+    // records of one more match; the records per match (whole match and
+    // groups) are learnt once, from the leftmost match.
+    bool possibly_full(std::string_view subject, int32_t count, std::size_t size) {
+        if (count <= 0 || std::size_t(count) + kMaxRecords <= size) return false;
+        if (per_match_ == 0) per_match_ = find(subject).value.size();
+        return std::size_t(count) + per_match_ > size;
+    }
+
     void release() {
         if (state_) qelsRegExpFree(state_);
         if (global_) qelsRegExpFree(global_);
@@ -313,8 +329,9 @@ private:
         options_ = std::move(o.options_);
         state_ = std::exchange(o.state_, nullptr);
         global_ = std::exchange(o.global_, nullptr);
-        status_ = o.status_;
+        status_ = std::exchange(o.status_, qelErrNullPtr);  // a moved-from regex is empty
         error_offset_ = o.error_offset_;
+        per_match_ = o.per_match_;
         limit_ = o.limit_;
         format_ = o.format_;
     }
@@ -327,6 +344,7 @@ private:
     int32_t error_offset_ = 0;
     int32_t limit_ = -1;
     int32_t format_ = -1;
+    std::size_t per_match_ = 0;  // records per match, 0 until known
 };
 
 // A set of compiled regexes searched in one call (in parallel when large).

@@ -8,12 +8,19 @@
 // confirmation, and the search resumes at the next line. Constructs that can
 // see past a line end in a way that changes the outcome (look-around, \A \z
 // \Z \G) make every line go through the per-line search instead.
+//
+// When the pattern's text shows literals that every match contains (see
+// literals.h), plain substring searches find the candidate lines instead of
+// the matcher; for a pattern that is only an alternation of plain text they
+// are the whole answer.
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <string>
 #include <vector>
 
 #include "common.h"
+#include "literals.h"
 #include "matches.h"
 
 namespace app {
@@ -41,6 +48,15 @@ struct Grep {
     bool only = false, count = false, numbers = false, invert = false, prefix = false;
     Compiled line_state, chunk_state, global_state;
     bool use_chunk = true;
+    // Literals every match contains: a substring search over the chunk
+    // (Latin lower-cased first when folded) finds the candidate lines; with an
+    // exact plan they need no confirmation. next_at caches, per literal, its
+    // next occurrence in the chunk (kUnknown: search again, kNone: no more).
+    LiteralPlan plan;
+    std::string folded;
+    std::vector<int64_t> next_at;
+    static constexpr int64_t kUnknown = -1;
+    static constexpr int64_t kNone = INT64_MAX;
     Out out;
     std::string name;
     int64_t selected = 0;
@@ -94,13 +110,50 @@ struct Grep {
         return f.count;
     }
 
+    // Start of the first occurrence of any literal at or after `pos`, or -1.
+    int64_t next_literal(const char* hay, size_t size, size_t pos) {
+        int64_t best = kNone;
+        for (size_t k = 0; k < plan.literals.size(); ++k) {
+            int64_t& at = next_at[k];
+            if (at != kNone && at < int64_t(pos)) {
+                const std::string& lit = plan.literals[k];
+                int32_t index = -1;
+                qelsFind_8u(reinterpret_cast<const Qel8u*>(hay + pos), int32_t(size - pos),
+                            reinterpret_cast<const Qel8u*>(lit.data()), int32_t(lit.size()), &index);
+                at = index < 0 ? kNone : int64_t(pos) + index;
+            }
+            best = std::min(best, at);
+        }
+        return best == kNone ? -1 : best;
+    }
+
     bool chunk(std::string_view c) {
         size_t pos = 0;
         numbered_to = 0;
         const bool ends_with_lf = !c.empty() && c.back() == '\n';
+        const char* hay = c.data();
+        const bool use_literals = !plan.literals.empty();
+        next_at.assign(plan.literals.size(), kUnknown);
+        if (use_literals && plan.folded && !c.empty()) {
+            folded.resize(c.size());
+            qelsLowercaseLatin_8u(reinterpret_cast<const Qel8u*>(c.data()), reinterpret_cast<Qel8u*>(folded.data()),
+                                  int32_t(c.size()));
+            hay = folded.data();
+        }
         while (pos < c.size()) {
             size_t start = pos;
-            if (use_chunk) {
+            bool found = false;
+            if (use_literals) {
+                int64_t at = next_literal(hay, c.size(), pos);
+                if (at < 0) {
+                    if (invert) select_range(c, pos, c.size());
+                    break;
+                }
+                const void* nl = size_t(at) > pos ? memrchr(c.data() + pos, '\n', size_t(at) - pos) : nullptr;
+                start = nl ? size_t(static_cast<const char*>(nl) - c.data()) + 1 : pos;
+                if (invert) select_range(c, pos, start);
+                found = plan.exact;
+            } else if (use_chunk) {
                 Found f = first_match(chunk_state.state(), c.substr(pos));
                 if (f.status < 0) search_error = true;
                 if (f.count == 0) {
@@ -115,7 +168,7 @@ struct Grep {
             }
             const void* nl = std::memchr(c.data() + start, '\n', c.size() - start);
             size_t end = nl ? size_t(static_cast<const char*>(nl) - c.data()) : c.size();
-            int32_t records = confirm(c.substr(start, end - start));
+            int32_t records = found ? 1 : confirm(c.substr(start, end - start));
             if ((records > 0) != invert) select(c, start, end, records);
             pos = end + 1;
         }
@@ -173,6 +226,7 @@ int cmd_grep(const std::vector<std::string>& args) {
     if (!compile(pattern, opts, flags.bytes, g.line_state)) return kError;
     g.use_chunk = !sees_past_line_end(pattern);
     if (g.use_chunk && !compile(pattern, opts + "m", flags.bytes, g.chunk_state)) return kError;
+    g.plan = plan_literals(pattern, flags.ignore_case, flags.extended);
     if (g.only && !compile(pattern, opts + "g", flags.bytes, g.global_state)) return kError;
 
     bool io_error = false;

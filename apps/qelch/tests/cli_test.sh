@@ -53,6 +53,30 @@ for p in 'it was' '\bthe\b' '[A-Z][a-z]+' '^\w+,' 'o{2}' '(?i)WE' '\d+\.\d+' 'e$
     check "grep -n like grep -P: $p" "$(grep -nP "$p" "$SAMPLE")" "$($QELCH grep -n "$p" "$SAMPLE")"
 done
 
+# Plain-text patterns take a substring search instead of the matcher: the
+# same lines, with and without -i, -v and -n, and across tiny chunks.
+for p in 'it was' 'THE' 'we, ' 'o-' 'Age OF'; do
+    for f in '' '-i' '-v' '-n -i' '-c -v -i'; do
+        check "literal $f '$p' like grep -P" "$(grep -P $f -- "$p" "$SAMPLE")" "$($QELCH grep $f -- "$p" "$SAMPLE")"
+        check "literal $f '$p' in small chunks" "$(grep -P $f -- "$p" "$SAMPLE")" \
+            "$(QELCH_CHUNK_SIZE=130 $QELCH grep $f -- "$p" "$SAMPLE")"
+    done
+done
+
+# Literals that every match contains narrow the lines the matcher sees;
+# alternations of plain text need no matcher at all. Same lines as grep -P.
+for p in 'season|winter|epoch' 'SEASON|Winter' '[a-z]+ (of|to) the' 'w(as|ere) (the|all)' 'it was\.?' \
+         'of (Light|Darkness)?' 'age\s+of' 'befor?e us' 'dir(e)ct|x' '(?:go|had) [a-z]+ing' 'th[a-z]* (?i)EPOCH'; do
+    for f in '' '-i' '-v' '-n' '-o'; do
+        check "candidates $f '$p' like grep -P" "$(grep -P $f -- "$p" "$SAMPLE")" "$($QELCH grep $f -- "$p" "$SAMPLE")"
+    done
+done
+
+printf 'color\ncolour\nabef\nxw\nx\xc3\xa9z\nxz\nfoo{2}\nfoo\n' > "$work/opt.txt"
+for p in 'colou?r' 'colou*r' 'ab(cd)?ef' 'ab(cd){0,2}ef' 'x(yz)*w' 'x\xc3\xa9?z' 'fo{2}' 'foo\{2\}' 'colo[u]r'; do
+    check "optional parts '$p' like grep -P" "$(grep -P -- "$p" "$work/opt.txt")" "$($QELCH grep -- "$p" "$work/opt.txt")"
+done
+
 # Tiny chunks: same lines, and matches right at chunk boundaries.
 for i in $(seq 1 400); do echo "line $i of the chunk test $((i % 7 == 0 ? 1 : 0))"; done > "$work/big.txt"
 check "chunked grep" "$($QELCH grep -n 'test 1$' "$work/big.txt")" \
@@ -60,6 +84,8 @@ check "chunked grep" "$($QELCH grep -n 'test 1$' "$work/big.txt")" \
 check "chunked grep -v -c" "$($QELCH grep -v -c '7' "$work/big.txt")" \
     "$(QELCH_CHUNK_SIZE=100 $QELCH grep -v -c '7' "$work/big.txt")"
 head -c 300 /dev/zero | tr '\0' 'x' > "$work/long.txt"
+{ head -c 3000000 /dev/zero | tr '\0' 'y'; printf 'z\nyz\n'; } > "$work/wide.txt"
+check "lines longer than the first read buffer" 2 "$($QELCH grep -c 'yz$' "$work/wide.txt")"
 check "line longer than chunk" 2 "$(QELCH_CHUNK_SIZE=64 $QELCH grep x "$work/long.txt" 2>/dev/null; echo $?)"
 
 # ---- replace ----

@@ -1,0 +1,188 @@
+// The analysis reads the pattern text itself and is deliberately narrow:
+// whatever it does not fully understand (inline options, look-around, \Q,
+// the extended syntax, top-level alternation of anything but plain text)
+// yields an empty plan, which only costs speed.
+//
+// Exact plans: an alternation of printable ASCII text. ASCII bytes never lie
+// inside a multi-byte character, so the UTF-8 scan would start at each
+// occurrence too; under -i the matcher folds A-Z onto a-z only, which Latin
+// lower-casing of both sides reproduces.
+//
+// Required literals (no -i): the longest run of plain text at the top level
+// of the pattern, or a top-level group whose branches are all plain text,
+// whichever has the longer shortest member. A character followed by a
+// quantifier is not part of the run, and a quantified group does not count.
+#include "literals.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+
+namespace app {
+namespace {
+
+constexpr size_t kMaxLiterals = 16;     // more make the candidate search slower than the matcher
+constexpr size_t kMinRequired = 2;      // shorter literals hit too often to pay for themselves
+
+bool is_meta(unsigned char b) { return b == 0 || std::strchr("\\^$.|?*+()[]{}", b) != nullptr; }
+bool is_quantifier(char c) { return c == '?' || c == '*' || c == '+' || c == '{'; }
+
+// Splits `text` at '|'; false when a branch is empty or holds anything but
+// plain text (printable ASCII only when `ascii`).
+bool plain_branches(const std::string& text, bool ascii, std::vector<std::string>& out) {
+    out.clear();
+    std::string cur;
+    for (size_t i = 0; i <= text.size(); ++i) {
+        if (i == text.size() || text[i] == '|') {
+            if (cur.empty()) return false;
+            out.push_back(cur);
+            cur.clear();
+            continue;
+        }
+        unsigned char b = static_cast<unsigned char>(text[i]);
+        if (is_meta(b) || (ascii && (b < 0x20 || b > 0x7E)) || b == '\n') return false;
+        cur += char(b);
+    }
+    return out.size() <= kMaxLiterals;
+}
+
+// Index just past the class that starts at `i` ('['), or npos.
+size_t skip_class(const std::string& p, size_t i) {
+    ++i;
+    if (i < p.size() && p[i] == '^') ++i;
+    if (i < p.size() && p[i] == ']') ++i;
+    while (i < p.size() && p[i] != ']') {
+        if (p[i] == '\\') {
+            i += 2;
+        } else if (p[i] == '[' && i + 1 < p.size() && p[i + 1] == ':') {
+            size_t end = p.find(":]", i + 2);
+            if (end == std::string::npos) return std::string::npos;
+            i = end + 2;
+        } else {
+            ++i;
+        }
+    }
+    return i < p.size() ? i + 1 : std::string::npos;
+}
+
+// Index of the ')' that closes the group opened at `i`, or npos.
+size_t group_end(const std::string& p, size_t i) {
+    int depth = 0;
+    while (i < p.size()) {
+        char c = p[i];
+        if (c == '\\') {
+            i += 2;
+            continue;
+        }
+        if (c == '[') {
+            i = skip_class(p, i);
+            if (i == std::string::npos) return i;
+            continue;
+        }
+        if (c == '(') ++depth;
+        if (c == ')' && --depth == 0) return i;
+        ++i;
+    }
+    return std::string::npos;
+}
+
+// Drops the last whole UTF-8 character of `run` (the one a quantifier binds).
+void drop_last_char(std::string& run) {
+    while (!run.empty() && (static_cast<unsigned char>(run.back()) & 0xC0) == 0x80) run.pop_back();
+    if (!run.empty()) run.pop_back();
+}
+
+std::vector<std::string> required(const std::string& p) {
+    std::vector<std::string> best;
+    size_t best_score = 0;
+    auto offer = [&](const std::vector<std::string>& set) {
+        size_t score = SIZE_MAX;
+        for (const auto& s : set) score = std::min(score, s.size());
+        if (!set.empty() && score >= kMinRequired && score > best_score) {
+            best = set;
+            best_score = score;
+        }
+    };
+    std::string run;
+    bool last_plain = false;  // the previous item was a plain character of `run`
+    for (size_t i = 0; i < p.size();) {
+        const char c = p[i];
+        if (is_quantifier(c)) {
+            if (last_plain) drop_last_char(run);
+            offer({run});
+            run.clear();
+            last_plain = false;
+            if (c == '{') {
+                size_t end = p.find('}', i);
+                if (end == std::string::npos) return {};
+                i = end + 1;
+            } else {
+                ++i;
+            }
+            continue;
+        }
+        if (!is_meta(static_cast<unsigned char>(c))) {
+            run += c;
+            last_plain = true;
+            ++i;
+            continue;
+        }
+        // Anything else ends the run; it may still gain a quantifier, which
+        // then binds to that item, not to the run.
+        offer({run});
+        run.clear();
+        last_plain = false;
+        if (c == '\\') {
+            if (i + 1 < p.size() && (p[i + 1] == 'Q' || p[i + 1] == 'E')) return {};
+            i += 2;
+            if (i < p.size() && p[i] == '{') {  // \p{..}, \x{..}
+                size_t end = p.find('}', i);
+                if (end == std::string::npos) return {};
+                i = end + 1;
+            }
+        } else if (c == '[') {
+            i = skip_class(p, i);
+            if (i == std::string::npos) return {};
+        } else if (c == '(') {
+            size_t body = i + 1;
+            if (p.compare(i, 3, "(?:") == 0) body = i + 3;
+            else if (p.compare(i, 2, "(?") == 0) return {};  // options, look-around, names: not understood
+            size_t end = group_end(p, i);
+            if (end == std::string::npos) return {};
+            std::vector<std::string> branches;
+            const bool quantified = end + 1 < p.size() && is_quantifier(p[end + 1]);
+            if (!quantified && plain_branches(p.substr(body, end - body), false, branches)) offer(branches);
+            // A group holding "(?" anywhere may switch options for what follows.
+            if (p.substr(i + 1, end - i - 1).find("(?") != std::string::npos) return {};
+            i = end + 1;
+        } else if (c == '|' || c == ')') {
+            return {};
+        } else {
+            ++i;  // ^ $ . and stray '}' or ']'
+        }
+    }
+    offer({run});
+    return best;
+}
+
+}  // namespace
+
+LiteralPlan plan_literals(const std::string& pattern, bool ignore_case, bool extended) {
+    LiteralPlan plan;
+    if (pattern.empty() || extended) return plan;
+    if (plain_branches(pattern, true, plan.literals)) {
+        plan.exact = true;
+        if (ignore_case) {
+            plan.folded = true;
+            for (auto& lit : plan.literals)
+                for (char& ch : lit) ch = (ch >= 'A' && ch <= 'Z') ? char(ch + 32) : ch;
+        }
+        return plan;
+    }
+    plan.literals.clear();
+    if (ignore_case) return plan;
+    plan.literals = required(pattern);
+    return plan;
+}
+
+}  // namespace app

@@ -1,0 +1,288 @@
+// The header-only C++ layer: every entry point compiled and run against the
+// C functions it wraps.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "qelch.hpp"
+
+namespace {
+
+using namespace std::string_view_literals;
+
+TEST(WrapperStrings, SearchesReportIndicesOrNpos) {
+    const std::string_view text = "the cat sat on the mat";
+    constexpr auto npos = std::string_view::npos;
+    struct Row {
+        const char* what;
+        qel::result<std::size_t> got;
+        std::size_t want;
+    };
+    const Row rows[] = {
+        {"find the", qel::find(text, "the"), 0},
+        {"rfind the", qel::rfind(text, "the"), 15},
+        {"find absent", qel::find(text, "dog"), npos},
+        {"find empty needle", qel::find(text, ""), npos},  // the library never finds an empty substring
+        {"find in empty", qel::find(""sv, "a"), npos},
+        {"find char", qel::find(text, 'm'), 19},
+        {"find char absent", qel::find(text, 'z'), npos},
+        {"first of set", qel::find_first_of(text, "os"), 8},
+        {"first of empty set", qel::find_first_of(text, ""), npos},
+        {"utf-16 find", qel::find(u"x\u00e9y\u00e9z"sv, u"\u00e9z"sv), 3},
+        {"utf-16 absent", qel::find(u"abc"sv, u"abd"sv), npos},
+        {"utf-16 empty haystack", qel::find(std::u16string_view(), u"a"sv), npos},
+    };
+    for (const Row& r : rows) {
+        EXPECT_TRUE(r.got.ok()) << r.what;
+        EXPECT_EQ(r.got.value, r.want) << r.what;
+    }
+}
+
+TEST(WrapperStrings, TrimCompareHashCase) {
+    EXPECT_EQ(qel::trim("  a b \t\n"), "a b");
+    EXPECT_EQ(qel::trim("xxaxbxx", "x"), "axb");
+    EXPECT_EQ(qel::trim(" \t "), "");
+
+    struct Cmp {
+        std::string_view a, b;
+        int sign;
+    };
+    for (const Cmp& c : {Cmp{"abc", "abc", 0}, Cmp{"abc", "abd", -1}, Cmp{"abd", "abc", 1}, Cmp{"ab", "abc", -1},
+                         Cmp{"abc", "ab", 1}, Cmp{"", "", 0}, Cmp{"", "a", -1}}) {
+        qel::result<int32_t> r = qel::compare(c.a, c.b);
+        ASSERT_TRUE(r.ok());
+        EXPECT_EQ((r.value > 0) - (r.value < 0), c.sign) << c.a << " vs " << c.b;
+    }
+
+    const std::string word = "hash me";
+    Qel32u direct = 0;
+    ASSERT_EQ(qelsHash_8u32u(reinterpret_cast<const Qel8u*>(word.data()), int32_t(word.size()), &direct), qelOk);
+    EXPECT_EQ(qel::hash(word).value, direct);
+    EXPECT_TRUE(qel::hash("").ok());
+
+    EXPECT_EQ(qel::to_upper_latin("abc-\xc3\xa9-xyz").value, "ABC-\xc3\xa9-XYZ");  // A to Z only
+    EXPECT_EQ(qel::to_upper_latin("").value, "");
+}
+
+TEST(WrapperStrings, UtfRoundTrip) {
+    const std::string utf8 = "a\xc3\xa9\xe2\x82\xac\xf0\x9f\x98\x80z";  // a, e-acute, euro, an emoji, z
+    qel::result<std::u16string> wide = qel::utf8_to_utf16(utf8);
+    ASSERT_TRUE(wide.ok());
+    EXPECT_EQ(wide.value, u"a\u00e9\u20ac\U0001F600z");
+    qel::result<std::string> back = qel::utf16_to_utf8(wide.value);
+    ASSERT_TRUE(back.ok());
+    EXPECT_EQ(back.value, utf8);
+    EXPECT_EQ(qel::utf8_to_utf16("").value, u"");
+    EXPECT_EQ(qel::utf16_to_utf8(u"").value, "");
+}
+
+TEST(WrapperRegex, FindReportsGroupsAndPositions) {
+    qel::regex re("(\\w+)@(\\w+)(x)?\\.org");
+    ASSERT_TRUE(re) << re.status();
+    EXPECT_NE(re.native(), nullptr);
+    const std::string_view text = "mail bob@example.org now";
+    qel::result<qel::match> r = re.find(text);
+    ASSERT_EQ(r.status, qelOk);
+    const qel::match& m = r.value;
+    ASSERT_EQ(m.size(), 4u);
+    EXPECT_EQ(m[0], "bob@example.org");
+    EXPECT_EQ(m[1], "bob");
+    EXPECT_EQ(m[2], "example");
+    EXPECT_FALSE(m.participated(3));
+    EXPECT_EQ(m[3].data(), nullptr);
+    EXPECT_EQ(m.position(0, text), 5u);
+    EXPECT_EQ(m.position(2, text), 9u);
+    EXPECT_EQ(m.position(3, text), std::string_view::npos);
+    EXPECT_EQ(m[7], "");  // beyond the groups: an empty view, no fault
+
+    qel::result<qel::match> none = re.find("nothing here");
+    EXPECT_EQ(none.status, qelOk);
+    EXPECT_EQ(none.value.size(), 0u);
+
+    qel::regex folded("CAT", "i");
+    EXPECT_EQ(folded.find("a Cat").value[0], "Cat");
+}
+
+TEST(WrapperRegex, BadPatternCarriesStatusAndOffset) {
+    struct Row {
+        const char* pattern;
+        const char* options;
+        QelStatus status;
+        int32_t offset;
+    };
+    const Row rows[] = {
+        {"ab(cd", "", qelErrRegExpGroup, -1},
+        {"a{2,1}", "", qelErrRegExpQuantifier, -1},
+        {"[z-a]", "", qelErrRegExpCharClass, -1},
+        {"abc", "q", qelErrRegExpOption, -1},
+    };
+    for (const Row& r : rows) {
+        qel::regex re(r.pattern, r.options);
+        EXPECT_FALSE(re) << r.pattern;
+        EXPECT_EQ(re.status(), r.status) << r.pattern;
+        EXPECT_EQ(re.native(), nullptr) << r.pattern;
+        // The offset is the one the C compiler reports for the same input.
+        QelRegExpState* st = nullptr;
+        int32_t offset = -2;
+        EXPECT_EQ(qelsRegExpInitAlloc(r.pattern, r.options, &st, &offset), r.status);
+        EXPECT_EQ(re.error_offset(), offset) << r.pattern;
+        EXPECT_GE(re.error_offset(), 0) << r.pattern;
+        EXPECT_LE(re.error_offset(), int32_t(std::string_view(r.pattern).size())) << r.pattern;
+        // Every operation on a failed regex reports the compile error.
+        EXPECT_EQ(re.find("abc").status, r.status);
+        EXPECT_EQ(re.replace("abc", "x").status, r.status);
+        EXPECT_FALSE(re.find_all("abc").ok());
+    }
+    qel::regex unset;
+    EXPECT_FALSE(unset);
+    EXPECT_EQ(unset.find("a").status, qelErrNullPtr);
+}
+
+TEST(WrapperRegex, FindAllReturnsEveryMatchWithGroups) {
+    qel::regex re("(\\d+)-(\\d+)?");
+    qel::result<std::vector<qel::match>> all = re.find_all("1-2 33- 4-55");
+    ASSERT_TRUE(all.ok());
+    ASSERT_EQ(all.value.size(), 3u);
+    EXPECT_EQ(all.value[0][0], "1-2");
+    EXPECT_EQ(all.value[1][1], "33");
+    EXPECT_FALSE(all.value[1].participated(2));
+    EXPECT_EQ(all.value[2][2], "55");
+
+    // Empty matches between characters, and the one at the end.
+    qel::regex star("x*");
+    EXPECT_EQ(star.find_all("ab").value.size(), 3u);
+    EXPECT_EQ(star.find_all("").value.size(), 1u);
+    EXPECT_EQ(qel::regex("q").find_all("abc").value.size(), 0u);
+
+    // Far more matches than the first batch of records holds.
+    std::string many;
+    for (int i = 0; i < 3000; ++i) many += "ab ";
+    EXPECT_EQ(qel::regex("a(b)").find_all(many).value.size(), 3000u);
+    EXPECT_EQ(qel::regex("b").find_all(many).value.size(), 3000u);
+}
+
+TEST(WrapperRegex, ReplaceFirstAndAll) {
+    struct Row {
+        const char* pattern;
+        const char* options;
+        const char* subject;
+        const char* tmpl;
+        const char* first;
+        const char* all;
+    };
+    const Row rows[] = {
+        {"b", "", "abcb", "[$&]", "a[b]cb", "a[b]c[b]"},
+        {"(a)(b)", "", "abab", "$2-$1", "b-aab", "b-ab-a"},
+        {"b", "", "abcb", "", "acb", "ac"},
+        {"x*", "", "ab", "-", "-ab", "-a-b-"},
+        {"q", "", "abc", "<$&>", "abc", "abc"},
+        {"o", "i", "fOo", "0", "f0o", "f00"},
+        {"(\\w+)", "", "hi there", "$1\\0", "hi0 there", "hi0 there0"},
+    };
+    for (const Row& r : rows) {
+        qel::regex re(r.pattern, r.options);
+        ASSERT_TRUE(re) << r.pattern;
+        qel::result<std::string> one = re.replace(r.subject, r.tmpl);
+        qel::result<std::string> all = re.replace_all(r.subject, r.tmpl);
+        EXPECT_TRUE(one.ok() && all.ok()) << r.pattern;
+        EXPECT_EQ(one.value, r.first) << r.pattern << " / " << r.tmpl;
+        EXPECT_EQ(all.value, r.all) << r.pattern << " / " << r.tmpl;
+    }
+    qel::regex re("a");
+    EXPECT_EQ(re.replace("banana", "$").status, qelErrRegExpReference);
+
+    // Output much longer than the subject, and more matches than one batch of
+    // records: every match is replaced, none left behind.
+    std::string as(5000, 'a');
+    qel::result<std::string> grown = re.replace_all(as, "<$&>");
+    ASSERT_TRUE(grown.ok());
+    EXPECT_EQ(grown.value.size(), 15000u);
+    EXPECT_EQ(grown.value.find("aa"), std::string::npos);
+    EXPECT_EQ(grown.value.substr(0, 6), "<a><a>");
+    EXPECT_EQ(grown.value.substr(14997), "<a>");
+}
+
+TEST(WrapperRegex, SettingsReachBothStates) {
+    // "\C" takes one byte; in UTF-8 format a match may start only at a
+    // character boundary, in byte format anywhere.
+    const std::string text = "\xc3\xa9" "b" "\xc3\xa9" "b";
+    qel::regex any("\\Cb");
+    EXPECT_EQ(any.find(text).value.size(), 0u);
+    EXPECT_EQ(any.find_all(text).value.size(), 0u);  // makes the global state in UTF-8 format
+    ASSERT_EQ(any.set_format(0), qelOk);
+    EXPECT_EQ(any.find(text).value.position(0, text), 1u);
+    EXPECT_EQ(any.find_all(text).value.size(), 2u);  // the global state follows
+    EXPECT_EQ(any.replace_all(text, "-").value, "\xc3-\xc3-");
+    EXPECT_EQ(any.set_format(2), qelErrRange);
+    EXPECT_EQ(any.set_match_limit(-1), qelErrLength);
+    EXPECT_EQ(any.set_match_limit(50), qelOk);
+
+    qel::regex unset;
+    EXPECT_EQ(unset.set_format(0), qelErrNullPtr);
+    EXPECT_EQ(unset.set_match_limit(5), qelErrNullPtr);
+}
+
+TEST(WrapperRegex, MovesTransferTheStateWithoutCopying) {
+    qel::regex a("(o+)");
+    QelRegExpState* state = a.native();
+    ASSERT_NE(state, nullptr);
+    ASSERT_EQ(a.find_all("foo boo").value.size(), 2u);  // makes the global state too
+
+    qel::regex b(std::move(a));
+    EXPECT_EQ(b.native(), state);
+    EXPECT_EQ(a.native(), nullptr);
+    EXPECT_FALSE(a);
+    EXPECT_EQ(a.find("foo").status, qelErrNullPtr);
+    EXPECT_EQ(b.find("foo").value[1], "oo");
+    EXPECT_EQ(b.replace_all("foo boo", "0").value, "f0 b0");
+
+    qel::regex c("x");
+    c = std::move(b);
+    EXPECT_EQ(c.native(), state);
+    EXPECT_EQ(c.find_all("foo boo").value.size(), 2u);
+    c = std::move(c);  // self-move keeps the state
+    EXPECT_EQ(c.native(), state);
+
+    std::vector<qel::regex> v;
+    for (const char* p : {"a", "b", "c", "d", "e"}) v.emplace_back(p);  // reallocation moves them
+    EXPECT_EQ(v[4].find("xe").value[0], "e");
+}
+
+TEST(WrapperPatternSet, SearchReportsEachSlotLikeASingleFind) {
+    qel::regex cat("cat"), dog("d(o)g"), none("zebra"), bad("(");
+    qel::pattern_set set(4);
+    ASSERT_TRUE(set);
+    EXPECT_EQ(set.add(cat, 1), qelOk);
+    EXPECT_EQ(set.add(dog, 2), qelOk);
+    EXPECT_EQ(set.add(none, 3), qelOk);
+    EXPECT_EQ(set.add(bad, 4), qelErrNullPtr);
+    EXPECT_EQ(set.add(cat, 0), qelErrBadArg);
+
+    const std::string_view text = "hotdog catalog";
+    qel::result<std::vector<qel::pattern_set::hit>> r = set.search(text);
+    ASSERT_EQ(r.status, qelOk);
+    ASSERT_EQ(r.value.size(), 3u);
+    EXPECT_EQ(r.value[0].id, 1);
+    ASSERT_EQ(r.value[0].matches.size(), 1u);
+    EXPECT_EQ(r.value[0].matches[0].position(0, text), 7u);
+    EXPECT_EQ(r.value[1].matches[0][1], "o");
+    EXPECT_EQ(r.value[2].status, qelOk);
+    EXPECT_TRUE(r.value[2].matches.empty());
+
+    EXPECT_EQ(set.remove(2), qelOk);
+    EXPECT_EQ(set.remove(2), qelErrNotFound);
+    r = set.search(text);
+    ASSERT_EQ(r.value.size(), 2u);
+    EXPECT_EQ(r.value[1].id, 3);
+    EXPECT_EQ(set.search("").status, qelErrSize);  // the set search refuses an empty subject
+
+    qel::pattern_set empty(0);
+    EXPECT_FALSE(empty);
+    EXPECT_EQ(empty.add(cat, 1), qelErrSize);
+    EXPECT_EQ(empty.search("x").status, qelErrSize);
+}
+
+}  // namespace
