@@ -1,13 +1,14 @@
 // Start filter: what the nodes say about where a match can begin.
 //
-// Two facts are derived, each only when it certainly holds:
+// Each fact is derived only when it certainly holds:
 // - first bytes: the set of bytes that can be the first byte of a non-empty
-//   match. It is taken only when no match can be empty, so a position whose
-//   byte is outside the set (or the window end) certainly fails;
-// - a required literal: a top-level literal, compared case-sensitively, that
-//   every match consumes within a bounded number of bytes from its start. A
-//   position more than that distance before the next occurrence of the
-//   literal certainly fails.
+//   match, taken only when no match can be empty, so a position whose byte
+//   is outside the set (or the window end) certainly fails;
+// - a doubled byte: "(x)\k" at the start, x one one-byte character;
+// - a leading run: a repeat of one-byte characters at the start that must be
+//   followed by a byte outside its set, or whose run must hold a literal;
+// - a required literal: a top-level literal that every match consumes within
+//   a bounded number of bytes from its start.
 //
 // Membership is worked out per byte with three-valued tests (no, yes,
 // maybe); anything the tests cannot settle counts as "maybe", which keeps the
