@@ -378,7 +378,8 @@ TEST(StartFilter, SameResultsOnAndOff) {
     static const char* const kForms[] = {
         "(\\w)\\1", "([a-c])\\1", "(?i)(b)\\1", "(\\w)\\1+", "([ab])\\1|c", "[abc]+ing", "[a-c ]+\\.", "[ab]+?b",
         "\\w+@\\w", "[a-z]+://", "\\d{1,3}\\.\\d", "x[a-c]*yz", "[a-c]*\\d*?ab", "\\s[a-z]{0,3}ab\\s", "a.{0,4}bc",
-        "(?:ab|c)?\\.", "[^a]+b", "b\\1?(a)", "\\xe9+b", "[\\x{e9}a]+b",
+        "(?:ab|c)?\\.", "[^a]+b", "b\\1?(a)", "\\xe9+b", "[\\x{e9}a]+b", "[^ ]+ab", "\\S+ab\\b", "\\D+?1b",
+        ".{2,}ab", "[^a]*\\x{e9}c", "\\W\\S*bc",
     };
     constexpr int kFormCount = sizeof(kForms) / sizeof(kForms[0]);
     int compared = 0;

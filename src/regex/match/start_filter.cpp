@@ -392,7 +392,12 @@ void derive_start_filter(const QelRegExpState* state, StartFilter& f) {
             if (k != RE_CHAR && k != RE_PREDEF && k != RE_CLASS && k != RE_UCHAR && k != RE_URANGE) break;
             ByteSet one{};
             a.add_single(i, one);
-            if (a.giveUp || (one.bits[2] | one.bits[3])) break;
+            if (a.giveUp) break;
+            // An item that can take a character of two or more bytes ("[^ ]",
+            // "\S", ".") takes bytes that are all 0x80 and up, lead and
+            // continuation alike: with every such byte in C, the run of bytes
+            // in C still covers every character run the items can match.
+            if (one.bits[2] | one.bits[3]) one.bits[2] = one.bits[3] = ~uint64_t(0);
             for (int w = 0; w < 4; ++w) run.bits[w] |= one.bits[w];
             repeated = repeated || it.quantified;
             i = it.end;
