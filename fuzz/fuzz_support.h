@@ -97,6 +97,17 @@ private:
     size_t n_;
 };
 
+// The options string selected by the low five bits of a byte (s m i x g),
+// zero-terminated in `out` (room for six bytes).
+inline const char* options_from_bits(uint8_t bits, char (&out)[6]) {
+    static const char letters[] = "smixg";
+    int n = 0;
+    for (int b = 0; b < 5; ++b)
+        if (bits & (1u << b)) out[n++] = letters[b];
+    out[n] = 0;
+    return out;
+}
+
 // Fails the run with a message that names the broken invariant.
 [[noreturn]] inline void fail(const char* what) {
     std::fprintf(stderr, "invariant broken: %s\n", what);

@@ -17,12 +17,8 @@ using qelfuzz::PageGuard;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size == 0) return 0;
-    static const char letters[] = "smixg";
     char options[6];
-    int n = 0;
-    for (int b = 0; b < 5; ++b)
-        if (data[0] & (1u << b)) options[n++] = letters[b];
-    options[n] = 0;
+    qelfuzz::options_from_bits(data[0], options);
 
     const uint8_t* body = data + 1;
     size_t len = size - 1;

@@ -74,12 +74,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const uint8_t wanted = in.byte();
     const uint32_t max = 1 + (shape & 0x0F);
 
-    static const char letters[] = "smixg";
     char options[6];
-    int k = 0;
-    for (int b = 0; b < 5; ++b)
-        if (opt_bits & (1u << b)) options[k++] = letters[b];
-    options[k] = 0;
+    qelfuzz::options_from_bits(opt_bits, options);
 
     // Compile each pattern into a state of exactly its size at a guard page.
     std::vector<std::unique_ptr<PageGuard>> blocks;

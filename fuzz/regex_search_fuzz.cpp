@@ -192,12 +192,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::string_view subject = in.rest();
     if (subject.size() > kMaxSubject) subject = subject.substr(0, kMaxSubject);
 
-    static const char letters[] = "smixg";
     char options[6];
-    int k = 0;
-    for (int b = 0; b < 5; ++b)
-        if (opt_bits & (1u << b)) options[k++] = letters[b];
-    options[k] = 0;
+    qelfuzz::options_from_bits(opt_bits, options);
     const bool global = (opt_bits & 0x10) != 0;
 
     GuardedText pat(pattern, true, true);

@@ -40,6 +40,51 @@ inline const Qel16u* units(std::u16string_view s) { return reinterpret_cast<cons
 // Views longer than the library's 32-bit lengths are refused, never cut.
 inline bool fits(std::size_t n) { return n <= 0x7FFFFFFF; }
 
+// One match reports at most this many records (whole match + 999 groups).
+constexpr std::size_t kMaxRecordsPerMatch = 1000;
+
+// Runs a replacement of `subject` by `replaceState` with `state` to the end
+// and leaves the output in `out` and the records the search reported in
+// `records`. A global search that fills the record array stops there without
+// a warning and copies the rest unchanged, and continuing on a shortened
+// subject would change what anchors and look-behind see; so the destination
+// and the record array grow until one call consumes the whole subject with
+// room for one more match's records left over.
+inline QelStatus replace_to_end(QelRegExpState* state, QelRegExpReplaceState* replaceState, std::string_view subject,
+                                std::string& out, std::vector<QelRegExpFind>& records) {
+    out.clear();
+    if (subject.empty()) {  // the library refuses an empty subject
+        records.clear();
+        return qelOk;
+    }
+    if (!fits(subject.size())) return qelErrLength;
+    if (records.size() < 4 * kMaxRecordsPerMatch) records.resize(4 * kMaxRecordsPerMatch);
+    std::size_t cap = subject.size() * 2 + 64;
+    for (;;) {
+        if (cap > 0x7FFFFFFF) cap = 0x7FFFFFFF;
+        out.resize(cap);
+        int32_t subLen = int32_t(subject.size()), dstLen = int32_t(cap), count = int32_t(records.size());
+        QelStatus st = qelsRegExpReplace_8u(bytes(subject), &subLen, reinterpret_cast<Qel8u*>(out.data()), &dstLen,
+                                            records.data(), &count, state, replaceState);
+        if (st < 0) {
+            out.clear();
+            return st;
+        }
+        if (st == qelWrnFindIncomplete || std::size_t(count) + kMaxRecordsPerMatch > records.size()) {
+            if (records.size() >= 0x3FFFFFFF / 4) return qelErrLength;
+            records.resize(records.size() * 4);
+            continue;
+        }
+        if (std::size_t(subLen) == subject.size()) {
+            out.resize(std::size_t(dstLen));
+            records.resize(std::size_t(count));
+            return st;
+        }
+        if (cap == 0x7FFFFFFF) return qelErrLength;
+        cap *= 2;
+    }
+}
+
 inline result<std::size_t> find(std::string_view s, std::string_view sub) {
     int32_t index = -1;
     if (!fits(s.size()) || !fits(sub.size())) return {qelErrLength, std::string_view::npos};
@@ -199,8 +244,8 @@ public:
         // Room for every possible record: the count written back is then the
         // pattern's own number of records (whole match + groups).
         match m;
-        m.groups_.resize(kMaxRecords);
-        int32_t count = kMaxRecords;
+        m.groups_.resize(kMaxRecordsPerMatch);
+        int32_t count = int32_t(kMaxRecordsPerMatch);
         QelStatus st = qelsRegExpFind_8u(bytes(subject) ? bytes(subject) : bytes(""), int32_t(subject.size()), state_,
                                          m.groups_.data(), &count);
         if (st < 0 || count < 1) m.groups_.clear();
@@ -225,28 +270,17 @@ public:
         alignas(16) unsigned char rs_mem[64];
         auto* rs = reinterpret_cast<QelRegExpReplaceState*>(rs_mem);
         qelsRegExpReplaceInit(nullptr, rs);
-        std::string sink(subject.size() + 1, '\0');  // matches are removed: output never grows
-        std::vector<QelRegExpFind> recs(per * 64);
-        for (;;) {
-            int32_t subLen = int32_t(subject.size()), dstLen = int32_t(sink.size()), count = int32_t(recs.size());
-            QelStatus st = qelsRegExpReplace_8u(bytes(subject), &subLen, reinterpret_cast<Qel8u*>(sink.data()), &dstLen,
-                                                recs.data(), &count, g, rs);
-            // A global search that fills the array stops without a warning,
-            // so a full array means the matches may go on: grow and search again.
-            const bool full = st == qelWrnFindIncomplete || std::size_t(count) + per > recs.size();
-            if (st >= 0 && full && recs.size() < 0x10000000) {
-                recs.resize(recs.size() * 4);
-                continue;
-            }
-            if (st < 0) return {st, {}};
-            std::vector<match> out;
-            for (std::size_t i = 0; i + per <= std::size_t(count); i += per) {
-                match m;
-                m.groups_.assign(recs.begin() + long(i), recs.begin() + long(i + per));
-                out.push_back(std::move(m));
-            }
-            return {st, std::move(out)};
+        std::string sink;
+        std::vector<QelRegExpFind> recs;
+        QelStatus st = replace_to_end(g, rs, subject, sink, recs);
+        if (st < 0) return {st, {}};
+        std::vector<match> out;
+        for (std::size_t i = 0; i + per <= recs.size(); i += per) {
+            match m;
+            m.groups_.assign(recs.begin() + long(i), recs.begin() + long(i + per));
+            out.push_back(std::move(m));
         }
+        return {st, std::move(out)};
     }
 
     // Replaces the first match (or every match, with replace_all) by the
@@ -257,8 +291,6 @@ public:
     }
 
 private:
-    static constexpr int32_t kMaxRecords = 1000;
-
     QelRegExpState* global_state() {
         if (!state_) return nullptr;
         if (!global_) {
@@ -280,43 +312,11 @@ private:
         auto* rs = reinterpret_cast<QelRegExpReplaceState*>(rstate_mem.data());
         QelStatus pst = qelsRegExpReplaceInit(tmpl.c_str(), rs);
         if (pst != qelOk) return {pst, {}};
-        // Grow the destination and the record array until one call consumes
-        // the whole subject with every match reported: continuing on a
-        // shortened subject would change what anchors and look-behind see.
-        std::size_t cap = subject.size() * 2 + 64;
-        std::vector<QelRegExpFind> recs(kMaxRecords);
-        for (;;) {
-            std::string out(cap, '\0');
-            int32_t subLen = int32_t(subject.size());
-            int32_t dstLen = cap > 0x7FFFFFFF ? 0x7FFFFFFF : int32_t(cap);
-            int32_t count = int32_t(recs.size());
-            QelStatus s = qelsRegExpReplace_8u(bytes(subject), &subLen, reinterpret_cast<Qel8u*>(out.data()), &dstLen,
-                                               recs.data(), &count, st, rs);
-            if (s < 0) return {s, {}};
-            // A global search that fills the record array stops there without
-            // a warning and the rest of the subject is copied unchanged, so a
-            // possibly full array is grown and the replacement run again.
-            if (s == qelWrnFindIncomplete || (st == global_ && possibly_full(subject, count, recs.size()))) {
-                if (recs.size() >= 0x3FFFFFFF / 4) return {qelErrLength, {}};
-                recs.resize(recs.size() * 4);
-                continue;
-            }
-            if (std::size_t(subLen) == subject.size()) {
-                out.resize(std::size_t(dstLen));
-                return {s, std::move(out)};
-            }
-            if (cap >= 0x7FFFFFFF) return {qelErrLength, {}};
-            cap *= 2;
-        }
-    }
-
-    // Whether `count` records in an array of `size` leave no room for the
-    // records of one more match; the records per match (whole match and
-    // groups) are learnt once, from the leftmost match.
-    bool possibly_full(std::string_view subject, int32_t count, std::size_t size) {
-        if (count <= 0 || std::size_t(count) + kMaxRecords <= size) return false;
-        if (per_match_ == 0) per_match_ = find(subject).value.size();
-        return std::size_t(count) + per_match_ > size;
+        std::string out;
+        std::vector<QelRegExpFind> recs;
+        QelStatus s = replace_to_end(st, rs, subject, out, recs);
+        if (s < 0) return {s, {}};
+        return {s, std::move(out)};
     }
 
     void release() {
@@ -331,7 +331,6 @@ private:
         global_ = std::exchange(o.global_, nullptr);
         status_ = std::exchange(o.status_, qelErrNullPtr);  // a moved-from regex is empty
         error_offset_ = o.error_offset_;
-        per_match_ = o.per_match_;
         limit_ = o.limit_;
         format_ = o.format_;
     }
@@ -344,7 +343,6 @@ private:
     int32_t error_offset_ = 0;
     int32_t limit_ = -1;
     int32_t format_ = -1;
-    std::size_t per_match_ = 0;  // records per match, 0 until known
 };
 
 // A set of compiled regexes searched in one call (in parallel when large).

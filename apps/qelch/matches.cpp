@@ -2,6 +2,8 @@
 
 #include <string>
 
+#include "qelch.hpp"
+
 namespace app {
 
 Found first_match(QelRegExpState* state, std::string_view text) {
@@ -26,23 +28,14 @@ std::vector<std::pair<int64_t, int32_t>> all_matches(QelRegExpState* global, int
     alignas(16) unsigned char rs_mem[64];
     auto* rs = reinterpret_cast<QelRegExpReplaceState*>(rs_mem);
     qelsRegExpReplaceInit(nullptr, rs);
-    std::string sink(text.size() + 1, '\0');  // matches are dropped: the output never grows
-    std::vector<QelRegExpFind> recs(size_t(per_match) * 64);
+    static thread_local std::string sink;
+    static thread_local std::vector<QelRegExpFind> recs;
+    *status = qel::replace_to_end(global, rs, text, sink, recs);
+    if (*status < 0) return out;
     const Qel8u* p = reinterpret_cast<const Qel8u*>(text.data());
-    for (;;) {
-        int32_t subLen = int32_t(text.size()), dstLen = int32_t(sink.size()), count = int32_t(recs.size());
-        QelStatus st = qelsRegExpReplace_8u(p, &subLen, reinterpret_cast<Qel8u*>(sink.data()), &dstLen, recs.data(),
-                                            &count, global, rs);
-        if (st == qelWrnFindIncomplete && recs.size() < (size_t(1) << 28)) {
-            recs.resize(recs.size() * 4);
-            continue;
-        }
-        *status = st;
-        if (st < 0) return out;
-        for (int32_t i = 0; i + per_match <= count; i += per_match)
-            out.emplace_back(recs[size_t(i)].pointer - p, recs[size_t(i)].length);
-        return out;
-    }
+    for (size_t i = 0; i + size_t(per_match) <= recs.size(); i += size_t(per_match))
+        out.emplace_back(recs[i].pointer - p, recs[i].length);
+    return out;
 }
 
 }  // namespace app

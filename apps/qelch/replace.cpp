@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "common.h"
+#include "qelch.hpp"
 
 namespace app {
 namespace {
@@ -32,43 +33,24 @@ struct Replacer {
     QelRegExpReplaceState* rs() { return reinterpret_cast<QelRegExpReplaceState*>(template_mem.data()); }
     bool first_only = false;
     bool done_first = false;
-    std::vector<QelRegExpFind> recs = std::vector<QelRegExpFind>(1000);
+    std::vector<QelRegExpFind> recs;
     std::string buf;
 
-    // Replaces in one chunk. The destination grows until one call consumes
-    // the whole chunk, so the chunk is always searched as one subject.
+    // Replaces in one chunk, always searched as one subject.
     bool run(std::string_view chunk, std::string& out) {
         if (chunk.empty() || (first_only && done_first)) {
             out.append(chunk);
             return true;
         }
-        size_t cap = chunk.size() * 2 + 256;
-        for (;;) {
-            if (cap > 0x7FFFFFFF) cap = 0x7FFFFFFF;
-            buf.resize(cap);
-            int32_t subLen = int32_t(chunk.size()), dstLen = int32_t(cap), count = int32_t(recs.size());
-            QelStatus st = qelsRegExpReplace_8u(reinterpret_cast<const Qel8u*>(chunk.data()), &subLen,
-                                                reinterpret_cast<Qel8u*>(buf.data()), &dstLen, recs.data(), &count,
-                                                state.state(), rs());
-            if (st < 0) {
-                error(std::string("replace: search failed: ") + status_phrase(st));
-                return false;
-            }
-            if (st == qelWrnFindIncomplete && recs.size() < (size_t(1) << 28)) {
-                recs.resize(recs.size() * 4);
-                continue;
-            }
-            if (size_t(subLen) == chunk.size()) {
-                out.append(buf.data(), size_t(dstLen));
-                if (count > 0) done_first = true;
-                return true;
-            }
-            if (cap == 0x7FFFFFFF) {
-                error("replace: the output of one chunk does not fit in 2 GiB");
-                return false;
-            }
-            cap *= 2;
+        QelStatus st = qel::replace_to_end(state.state(), rs(), chunk, buf, recs);
+        if (st < 0) {
+            error(std::string("replace: ") + (st == qelErrLength ? "the output of one chunk does not fit in 2 GiB"
+                                                                    : std::string("search failed: ") + status_phrase(st)));
+            return false;
         }
+        out.append(buf);
+        if (!recs.empty()) done_first = true;
+        return true;
     }
 };
 

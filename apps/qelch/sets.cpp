@@ -7,6 +7,7 @@
 
 #include "common.h"
 #include "matches.h"
+#include "qelch.hpp"
 #include "qelcore.h"
 
 namespace app {
@@ -115,15 +116,18 @@ int cmd_sets(const std::vector<std::string>& args) {
                          int32_t records = first_match(e.single.state(), c).count;
                          e.per_match = records > 1 ? records - 1 : 1;
                      }
-                     if (size_t(count) >= kRecords) {
-                         // The array filled up: search this pattern again alone
-                         // with room enough for every match.
+                     if (size_t(count) + qel::kMaxRecordsPerMatch > kRecords) {
+                         // The array may have filled up (a global search stops
+                         // there silently): search this pattern again alone
+                         // until the records of one more match would fit.
                          std::vector<QelRegExpFind> big(kRecords);
                          for (;;) {
                              big.resize(big.size() * 4);
                              count = int32_t(big.size());
                              QelStatus st = qelsRegExpFind_8u(p, int32_t(c.size()), e.global.state(), big.data(), &count);
-                             if (st < 0 || size_t(count) < big.size() || big.size() > (size_t(1) << 28)) break;
+                             if (st < 0 || size_t(count) + qel::kMaxRecordsPerMatch <= big.size() ||
+                                 big.size() > (size_t(1) << 28))
+                                 break;
                          }
                      }
                      e.count += count / e.per_match;

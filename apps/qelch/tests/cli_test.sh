@@ -95,6 +95,12 @@ check "replace group" "2024/12/10" "$(printf '10.12.2024' | $QELCH replace '(\d+
 check "replace -i" "x x x" "$(printf 'A a A' | $QELCH replace -i 'a' 'x')"
 check "chunked replace" "$($QELCH replace 'chunk' 'CHUNK' "$work/big.txt" | md5sum)" \
     "$(QELCH_CHUNK_SIZE=64 $QELCH replace 'chunk' 'CHUNK' "$work/big.txt" | md5sum)"
+# More matches than one record array holds: every one is still replaced or printed.
+yes 'a b a b' | head -3000 > "$work/many.txt"
+check "replace past the record array" 0 "$($QELCH replace 'a' 'X' "$work/many.txt" | grep -c a)"
+head -c 20000 /dev/zero | tr '\0' 'a' > "$work/oneline.txt"
+check "grep -o past the record array" 20000 "$($QELCH grep -o 'a' "$work/oneline.txt" | wc -l)"
+check "sets past the record array" "$(printf 'a\t6000')" "$(printf 'a\n' > "$work/pa.txt"; $QELCH sets -f "$work/pa.txt" "$work/many.txt")"
 check "bad template" 2 "$($QELCH replace a '$x' "$work/a.txt" 2>/dev/null; echo $?)"
 cp "$work/a.txt" "$work/edit.txt"
 $QELCH replace --in-place 'alpha' 'omega' "$work/edit.txt"
