@@ -66,6 +66,11 @@ bool parse_template(std::string_view t, std::vector<Item>& items, bool& huge) {
         if (!run.empty()) items.push_back({false, 0, run});
         run.clear();
         ++i;
+        if (i < t.size() && t[i] == '$') {  // "$$": one dollar sign
+            run += '$';
+            ++i;
+            continue;
+        }
         if (i < t.size() && t[i] == '&') {
             items.push_back({true, 0, {}});
             ++i;

@@ -203,9 +203,11 @@ QEL_API QelStatus qelsRegExpMultiInit(QelRegExpMultiState* multiState, Qel32u ma
 QEL_API QelStatus qelsRegExpMultiInitAlloc(QelRegExpMultiState** multiState, Qel32u maxPatterns);
 QEL_API QelStatus qelsRegExpMultiModify(QelRegExpState* state, int32_t id, QelRegExpMultiState* multiState);
 
-/* Replacement with a template: "$&" the whole match, "$n" capture n, a
- * backslash ends a literal run and is dropped. The replace state points into
- * the template, which must outlive it. */
+/* Replacement with a template: "$&" the whole match, "$n" capture n (n >= 1,
+ * every digit that follows is read), "$$" one dollar sign; a backslash ends a
+ * literal run and is dropped (it does not escape "$"). Any other "$" is
+ * qelErrRegExpReference. The replace state points into the template, which
+ * must outlive it. */
 QEL_API QelStatus qelsRegExpReplaceGetSize(const char* tmpl, int32_t* size);
 QEL_API QelStatus qelsRegExpReplaceInit(const char* tmpl, QelRegExpReplaceState* replaceState);
 QEL_API QelStatus qelsRegExpReplace_8u(const Qel8u* subject, int32_t* subjectLen, Qel8u* dst, int32_t* dstLen, QelRegExpFind* results, int32_t* resultCount, QelRegExpState* state, QelRegExpReplaceState* replaceState);

@@ -481,6 +481,10 @@ TEST(RegExpReplace, BehaviourTable) {
         {"(a)", "", 1, "$1\\0", "a", 10, 4, qelOk, "a0", 1},
         {"a", "", 1, "x\\", "a", 10, 4, qelOk, "x", 1},
         {"a", "", 1, "\\$&", "a", 10, 4, qelOk, "a", 1},
+        // "$$" is one dollar sign and reads nothing after it as a reference
+        {"(a)", "", 1, "$$", "a", 10, 4, qelOk, "$", 1},
+        {"(a)", "", 1, "x$$1$1$$", "a", 20, 4, qelOk, "x$1a$", 1},
+        {"(a)", "", 1, "$$$$&", "a", 10, 4, qelOk, "$$&", 1},
         {"(a)(b)(c)(d)(e)(f)(g)(h)(i)(j)(k)(l)", "", 1, "<$12>", "abcdefghijkl", 20, 13, qelOk, "<l>", 12},
         {"(a)", "", 1, "[$2]", "a", 10, 4, qelOk, "[]", 1},      // no such capture
         {"(a)|b", "", 1, "[$1]", "b", 10, 4, qelOk, "[]", 1},   // capture took no part
@@ -517,7 +521,7 @@ TEST(RegExpReplace, TemplateParsing) {
     EXPECT_EQ(size, 64);
     EXPECT_EQ(qelsRegExpReplaceGetSize("abc", nullptr), qelErrNullPtr);
     EXPECT_EQ(qelsRegExpReplaceInit("abc", nullptr), qelErrNullPtr);
-    for (const char* bad : {"$", "$x", "$0", "ab$", "a$00b", "$&$"}) {
+    for (const char* bad : {"$", "$x", "$0", "ab$", "a$00b", "$&$", "$$$", "$$\\$"}) {
         std::vector<uint8_t> rs(16 + 16 * std::strlen(bad));
         EXPECT_EQ(qelsRegExpReplaceInit(bad, reinterpret_cast<QelRegExpReplaceState*>(rs.data())), qelErrRegExpReference)
             << bad;

@@ -50,6 +50,12 @@ QelStatus parse_template(const char* tmpl, ReplaceHeader& h) {
         if (*p == '$') {
             emit_run(p);
             ++p;
+            if (*p == '$') {
+                // "$$" writes one dollar sign: the second one opens the next
+                // literal run, so "$$x" is a single text item "$x".
+                run = p++;
+                continue;
+            }
             if (*p == '&') {
                 items[n++] = {REPL_GROUP, 0, nullptr};
                 ++p;
