@@ -17,7 +17,10 @@
 //   after the last node: the bytes of every RE_STRING node, back to back.
 //
 // Group-table record 0 is never used by the matcher (group indices start at
-// 1); its 32 bytes are free for a compile-time start-byte set.
+// 1); the compiler keeps the search plan's descriptor there (PlanSlot). The
+// records above the pattern's own groups are never touched by the matcher
+// either: the compiler puts the search plan there, and what is left above the
+// plan is spare room for other per-state search data.
 #ifndef QELCH_REGEX_REGEXP_STATE_H
 #define QELCH_REGEX_REGEXP_STATE_H
 
@@ -140,6 +143,26 @@ struct __attribute__((packed)) RegExpGroupSlot {
 };
 static_assert(sizeof(RegExpGroupSlot) == 32);
 
+// The search plan's descriptor, in group-table record 0. Written by every
+// successful compile; a block whose tag is wrong (a state damaged or built by
+// hand) simply has no plan, and the driver analyses the pattern per call.
+struct __attribute__((packed)) PlanSlot {
+    uint32_t tag;         // kPlanTag
+    uint32_t flags;       // kPlanGeneralOnly
+    int32_t planOffset;   // byte offset of the plan from the state's start, 0 = no plan
+    int32_t planBytes;
+    int32_t spareOffset;  // group-table bytes above the plan that no one uses yet
+    int32_t spareBytes;
+    int32_t groupLimit;   // first group index the pattern does not use
+    int32_t reserved;
+};
+static_assert(sizeof(PlanSlot) == 32);
+constexpr uint32_t kPlanTag = 0x6e616c50;
+// Forces the general path: every search shortcut off, the backtracker alone
+// over every start position. The reference that each fast path is checked
+// against; a fresh compile clears it.
+constexpr uint32_t kPlanGeneralOnly = 0x1;
+
 inline StateHeader* header(QelRegExpState* s) { return reinterpret_cast<StateHeader*>(s); }
 inline const StateHeader* header(const QelRegExpState* s) { return reinterpret_cast<const StateHeader*>(s); }
 inline RegExpGroupSlot* group_table(QelRegExpState* s) {
@@ -154,6 +177,30 @@ inline RegExpNode* node_array(QelRegExpState* s) {
 inline const RegExpNode* node_array(const QelRegExpState* s) {
     return reinterpret_cast<const RegExpNode*>(reinterpret_cast<const uint8_t*>(s) + kNodeArrayOffset);
 }
+
+inline PlanSlot* plan_slot(QelRegExpState* s) {
+    return reinterpret_cast<PlanSlot*>(reinterpret_cast<uint8_t*>(s) + kGroupTableOffset);
+}
+inline const PlanSlot* plan_slot(const QelRegExpState* s) {
+    return reinterpret_cast<const PlanSlot*>(reinterpret_cast<const uint8_t*>(s) + kGroupTableOffset);
+}
+inline bool general_path_only(const QelRegExpState* s) {
+    const PlanSlot* p = plan_slot(s);
+    return p->tag == kPlanTag && (p->flags & kPlanGeneralOnly) != 0;
+}
+// Internal switch (not exported): tests and benchmarks compare the fast paths
+// with the general path through it. A state without a descriptor gets one.
+inline void set_general_path_only(QelRegExpState* s, bool on) {
+    PlanSlot* p = plan_slot(s);
+    if (p->tag != kPlanTag) *p = PlanSlot{kPlanTag, 0, 0, 0, 0, 0, 0, 0};
+    p->flags = on ? (p->flags | kPlanGeneralOnly) : (p->flags & ~kPlanGeneralOnly);
+}
+
+// Builds the search plan of a freshly compiled state into the group-table
+// records from `groupLimit` up and writes the descriptor (search stage,
+// start_filter.cpp). Patterns that leave no room get a descriptor without a
+// plan.
+void build_search_plan(QelRegExpState* state, int32_t groupLimit);
 
 }  // namespace qel::re
 

@@ -106,6 +106,8 @@ QelStatus compile_pattern(const char* pattern, size_t len, const char* options, 
     h->nodeCount = ps.nodeCount;
     h->matchLimit = kDefaultMatchLimit;
     h->searchMode = search_mode(nodes, ps.nodeCount, prefilter);
+    // Groups 1 to ordinal - 1 are the pattern's; the plan goes above them.
+    build_search_plan(state, ps.ordinal);
     return qelOk;
 }
 

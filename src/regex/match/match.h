@@ -9,6 +9,8 @@
 
 namespace qel::re {
 
+struct ClassAsciiEntry;
+
 // Built by the driver on its stack for one search.
 struct RegExpMatchState {
     int32_t currentNode;   // index of the node to match next
@@ -30,6 +32,10 @@ struct RegExpMatchState {
     // on its first step).
     uintptr_t stackGuardLine;
     uint32_t stackMeasured;
+    // Compiled ASCII sets of the bracket classes, sorted by node (search
+    // plan); none when classSetCount is 0.
+    int32_t classSetCount;
+    const ClassAsciiEntry* classSets;
 };
 
 // Sets up the stack guard of a freshly filled working record; the driver

@@ -98,6 +98,25 @@ struct AsciiSet {
 };
 inline void ascii_set_add(AsciiSet& s, uint8_t b) { s.lo[b & 15] |= uint8_t(1u << (b >> 4)); }
 inline bool ascii_set_has(const AsciiSet& s, uint8_t b) { return b < 0x80 && (s.lo[b & 15] >> (b >> 4)) & 1; }
+// A bracket class's ASCII set worked out by the compiler (search plan), valid
+// while the option bits in kClassOptionMask equal `options`. Only classes
+// without a "\X" member get one: for them an ASCII byte is a character of
+// its own, accepted exactly when it is in the set.
+constexpr uint32_t kClassOptionMask = RE_OPT_IGNORECASE | RE_OPT_DOTALL;
+struct __attribute__((packed)) ClassAsciiEntry {
+    int32_t node;
+    uint32_t options;
+    AsciiSet set;
+};
+// The compiled set of the class at `cls` under the current options, or null.
+inline const AsciiSet* planned_class_set(const RegExpMatchState& ms, int32_t cls) {
+    for (int32_t i = 0; i < ms.classSetCount; ++i) {
+        const ClassAsciiEntry& e = ms.classSets[i];
+        if (e.node == cls) return e.options == (ms.options & kClassOptionMask) ? &e.set : nullptr;
+        if (e.node > cls) break;
+    }
+    return nullptr;
+}
 // The ASCII bytes a bracket class accepts as one-byte characters.
 void class_ascii_set(const RegExpNode* nodes, int32_t cls, uint32_t options, AsciiSet& out);
 // Length of the leading run of p[0..n) whose bytes are all in the set.

@@ -97,6 +97,7 @@ struct UnitItem {
     const RegExpNode* node;
     uint32_t options;
     bool clusterClass;  // a class with a "\X" member: copies found only forwards
+    const AsciiSet* ascii;  // the class's compiled ASCII set, or null
 
     int32_t length(const uint8_t* p, int32_t r) const {
         switch (node->w0) {
@@ -106,6 +107,7 @@ struct UnitItem {
             case RE_GRAPHEME:
                 return grapheme_length(p, r);
             case RE_CLASS:
+                if (ascii != nullptr && p[0] < 0x80) return ascii_set_has(*ascii, p[0]) ? 1 : 0;
                 return class_unit_length(nodes, index, p, r, options);
             default: {
                 const Utf8Char ch = read_utf8(p, r);
@@ -228,6 +230,8 @@ struct FastSet {
         : u(item), possible(uncounted && item.node->w0 == RE_CLASS && !item.clusterClass) {
         // A predefined set is a constant table: no reason to wait for it.
         if (uncounted && item.node->w0 == RE_PREDEF) set = predef_set(item.node->w1, item.options);
+        // Nor for a class whose set the compiler already worked out.
+        if (possible && item.ascii != nullptr) set = item.ascii;
     }
 
     // Called once per copy taken; returns the set once it is worth having.
@@ -502,8 +506,9 @@ int match_repeat(const uint8_t* p, int32_t r, RegExpMatchState& ms, int32_t item
         case RE_BACKREF:
             return repeat_backref(p, r, ms, item, min, max, lazy, cont);
         default: {
+            const AsciiSet* ascii = n.w0 == RE_CLASS ? planned_class_set(ms, item) : nullptr;
             const UnitItem u{ms.nodes, item, &n, ms.options,
-                             n.w0 == RE_CLASS && class_has_grapheme_member(ms.nodes, item)};
+                             n.w0 == RE_CLASS && ascii == nullptr && class_has_grapheme_member(ms.nodes, item), ascii};
             return repeat_units(p, r, ms, u, min, max, lazy, cont);
         }
     }
@@ -511,7 +516,9 @@ int match_repeat(const uint8_t* p, int32_t r, RegExpMatchState& ms, int32_t item
 
 int match_class_single(const uint8_t* p, int32_t r, RegExpMatchState& ms, int32_t cls) {
     if (r == 0) return 1;
-    const int32_t len = class_unit_length(ms.nodes, cls, p, r, ms.options);
+    const AsciiSet* ascii = p[0] < 0x80 ? planned_class_set(ms, cls) : nullptr;
+    const int32_t len = ascii != nullptr ? (ascii_set_has(*ascii, p[0]) ? 1 : 0)
+                                         : class_unit_length(ms.nodes, cls, p, r, ms.options);
     if (len == 0) return 1;
     ms.captures[0].length += len;
     ms.currentNode = cls + ms.nodes[cls].w2 + 1;

@@ -21,8 +21,9 @@ namespace qel::re {
 
 namespace {
 
-// Deriving the start filter walks the nodes; on short windows the plain scan
-// is over before that pays off.
+// A state without a search plan (one built by hand, or whose pattern fills
+// the group table) derives the start filter per call; on short windows the
+// plain scan is over before that pays off.
 constexpr int32_t kStartFilterMinWindow = 256;
 
 constexpr uint8_t kLineFeed = 10;
@@ -65,19 +66,6 @@ int32_t find_last(const uint8_t* p, int32_t n, Literal lit, bool fold) {
     return -1;
 }
 
-inline bool is_quantifier(uint32_t kind) { return kind == RE_LAZY || kind == RE_GREEDY; }
-
-// An assertion that looks at the window end or past the current position
-// reads beyond the match; cutting the window at the last trailing literal
-// would change what it sees ("a(?=bc)b" in "abc", "a$\n" in "a\nb").
-bool reads_past_match(const RegExpNode* nodes, int32_t count) {
-    for (int32_t i = 0; i < count; ++i) {
-        uint32_t k = nodes[i].w0;
-        if (k == RE_LOOKAHEAD || k == RE_NLOOKAHEAD) return true;
-        if (k == RE_ANCHOR && (nodes[i].w1 == '$' || nodes[i].w1 == 'Z')) return true;
-    }
-    return false;
-}
 
 void copy_record(QelRegExpFind& out, const CaptureRecord& in) {
     if (in.length < 0) {
@@ -106,6 +94,8 @@ struct ScanFilter {
     const uint8_t* nextLiteral;  // next occurrence of the required literal at or after the last position checked
     const uint8_t* runEnd;          // end of the last run of the leading repeat looked at
     const uint8_t* runViableBelow;  // in that run, only positions below this may match
+    const uint8_t* driveLiteral;    // literal drive: the occurrence last looked at
+    const uint8_t* driveRunStart;   // ... and where the run of C that reaches it starts
 };
 
 // Moves `pos` to the next visited position where a match may begin; null
@@ -122,7 +112,23 @@ const uint8_t* filter_advance(const uint8_t* pos, const uint8_t* end, int32_t fo
             }
             if (sf.nextLiteral - pos > f.maxOffset) pos = sync_to_visited(pos, sf.nextLiteral - f.maxOffset, end, format);
         }
-        if (f.useRun && pos < end) {
+        if (f.useRun && f.literalDrive && pos < end) {
+            // Every byte between a match start and its literal lies in C, so
+            // a match begins no earlier than the run of C that reaches the
+            // next occurrence of the literal.
+            if (sf.driveLiteral == nullptr || sf.driveLiteral < pos) {
+                int32_t k = find_first(pos, static_cast<int32_t>(end - pos), {f.runLiteral, f.runLiteralLen}, false);
+                if (k < 0) return nullptr;
+                const uint8_t* lit = pos + k;
+                // The walk back covers only positions the scan then tries, so
+                // it costs no more than those attempts.
+                const uint8_t* q = lit;
+                while (q > pos && !f.runStop.has(q[-1])) --q;
+                sf.driveLiteral = lit;
+                sf.driveRunStart = q;
+            }
+            if (pos < sf.driveRunStart) pos = sync_to_visited(pos, sf.driveRunStart, end, format);
+        } else if (f.useRun && pos < end) {
             if (pos >= sf.runEnd && !f.runStop.has(*pos)) {
                 // A new run: find where it ends and below which start
                 // positions it can still lead to a match.
@@ -177,7 +183,7 @@ int scan(const uint8_t* pos, int32_t remaining, RegExpMatchState& ms, int anchor
     const uint32_t startOptions = ms.options;
     const uint8_t* const end = pos + remaining;
     const int32_t nodeCount = ms.endNode;
-    ScanFilter sf{filter, nullptr, pos, pos};
+    ScanFilter sf{filter, nullptr, pos, pos, nullptr, pos};
     const bool filtering = filter != nullptr && anchorMode == 0;
     for (;;) {
         if (filtering) {
@@ -218,6 +224,21 @@ int scan(const uint8_t* pos, int32_t remaining, RegExpMatchState& ms, int anchor
     }
 }
 
+// What one search call decided before scanning.
+struct SearchContext {
+    int anchorMode;
+    int32_t altSearchStart;
+    const StartFilter* filter;  // null: every position is tried
+};
+
+// The leftmost match from `pos` within `remaining` bytes: 0 when found, and
+// record 0 of the capture table holds it. Every match the driver reports
+// comes through here, so a matcher other than the scan over start positions
+// hooks in at this one place.
+int find_next(const uint8_t* pos, int32_t remaining, RegExpMatchState& ms, const SearchContext& ctx) {
+    return scan(pos, remaining, ms, ctx.anchorMode, ctx.altSearchStart, ctx.filter);
+}
+
 // Records f, f+1, ... of the capture table into results[count...], at most
 // m of them and no more than the room left. Returns how many.
 int32_t copy_set(QelRegExpFind* results, int32_t count, int32_t capacity, const CaptureRecord* caps, int32_t f,
@@ -249,7 +270,7 @@ int ownRegExpScan(const uint8_t* pos, int32_t remaining, RegExpMatchState& ms, i
 }
 
 QelStatus search_with_filter(const Qel8u* subject, int32_t subjectLen, QelRegExpState* state, QelRegExpFind* results,
-                             int32_t* resultCount, int keepWholeMatch, bool useStartFilter) {
+                             int32_t* resultCount, int keepWholeMatch, bool useFastPaths) {
     if (any_null(subject, state, results, resultCount)) return qelErrNullPtr;
     if (subjectLen < 0) return qelErrLength;
     if (*resultCount < 1) return qelErrSize;
@@ -282,9 +303,28 @@ QelStatus search_with_filter(const Qel8u* subject, int32_t subjectLen, QelRegExp
     int32_t winLen = subjectLen;
     const bool global = (h.options & RE_OPT_GLOBAL) != 0;
 
+    // The plan the compiler made, or the same facts worked out now for a
+    // state without one. With the general path forced only the anchoring and
+    // the alternation of plain literals stay: the latter answers by plain
+    // searches, which the matcher cannot reproduce (it ignores the budget and
+    // finds literals at any byte offset).
+    const bool fast = useFastPaths && !general_path_only(state);
+    const SearchPlan* plan = fast ? search_plan(state) : nullptr;
+    SearchPlan facts;
+    if (plan == nullptr) {
+        fill_plan_facts(state, facts);
+        facts.useFilter = false;
+        facts.classCount = 0;
+    }
+    const SearchPlan& p = plan != nullptr ? *plan : facts;
+    if (plan != nullptr) {
+        ms.classSetCount = plan->classCount;
+        ms.classSets = plan_classes(plan);
+    }
+
     // Trailing-literal cut: every match ends with the prefilter literal, so
     // none ends after its last occurrence.
-    if (h.prefilterNode >= 0 && h.prefilterNode < nodeCount && !reads_past_match(nodes, nodeCount)) {
+    if (fast && h.prefilterNode >= 0 && h.prefilterNode < nodeCount && !p.readsPastMatch) {
         const RegExpNode& pn = nodes[h.prefilterNode];
         Literal lit = literal_of(pn);
         if (lit.len > 0) {
@@ -296,36 +336,31 @@ QelStatus search_with_filter(const Qel8u* subject, int32_t subjectLen, QelRegExp
     const bool foldAll = (h.options & RE_OPT_IGNORECASE) != 0;
 
     // Alternation of plain literals: answered by plain searches alone.
-    if (h.searchMode == 2 && !global && nodeCount >= 3 && (nodeCount & 1)) {
-        bool plain = true;
-        for (int32_t i = 0; i < nodeCount && plain; ++i)
-            plain = (i & 1) ? (nodes[i].w0 == RE_ALT_END && nodes[i].w1 == 0) : literal_of(nodes[i]).len > 0;
-        if (plain) {
-            int32_t best = -1, bestLen = 0;
-            for (int32_t i = 0; i < nodeCount; i += 2) {
-                Literal lit = literal_of(nodes[i]);
-                // Only an occurrence that starts before the best so far can win.
-                int32_t span = best < 0 ? winLen : best + lit.len - 1;
-                if (span > winLen) span = winLen;
-                int32_t k = find_first(winStart, span, lit, foldAll);
-                if (k >= 0 && (best < 0 || k < best)) {
-                    best = k;
-                    bestLen = lit.len;
-                }
+    if (h.searchMode == 2 && !global && p.plainAlternation) {
+        int32_t best = -1, bestLen = 0;
+        for (int32_t i = 0; i < nodeCount; i += 2) {
+            Literal lit = literal_of(nodes[i]);
+            // Only an occurrence that starts before the best so far can win.
+            int32_t span = best < 0 ? winLen : best + lit.len - 1;
+            if (span > winLen) span = winLen;
+            int32_t k = find_first(winStart, span, lit, foldAll);
+            if (k >= 0 && (best < 0 || k < best)) {
+                best = k;
+                bestLen = lit.len;
             }
-            if (best >= 0) {
-                results[0].pointer = winStart + best;
-                results[0].length = bestLen;
-                *resultCount = 1;
-            } else {
-                *resultCount = 0;
-            }
-            return qelOk;
         }
+        if (best >= 0) {
+            results[0].pointer = winStart + best;
+            results[0].length = bestLen;
+            *resultCount = 1;
+        } else {
+            *resultCount = 0;
+        }
+        return qelOk;
     }
 
     // Leading-literal skip: no match starts before the first occurrence.
-    if (h.searchMode == 1 && nodeCount > 0) {
+    if (fast && h.searchMode == 1 && nodeCount > 0) {
         Literal lit = literal_of(nodes[0]);
         if (lit.len > 0) {
             int32_t k = find_first(winStart, winLen, lit, foldAll);
@@ -338,30 +373,32 @@ QelStatus search_with_filter(const Qel8u* subject, int32_t subjectLen, QelRegExp
 
     // Anchoring mode from an anchor at node 0 of a pattern without a
     // top-level bar.
-    int anchorMode = 0;
-    const int32_t firstBar = next_top_level_bar(nodes, 0, nodeCount);
-    if (nodeCount > 0 && nodes[0].w0 == RE_ANCHOR && firstBar < 0) {
+    SearchContext ctx{0, p.firstBar < 0 ? nodeCount : p.firstBar, nullptr};
+    if (nodeCount > 0 && nodes[0].w0 == RE_ANCHOR && p.firstBar < 0) {
         int32_t letter = nodes[0].w1;
         if (letter == 'A' || letter == 'G')
-            anchorMode = 2;
+            ctx.anchorMode = 2;
         else if (letter == '^')
-            anchorMode = (h.options & RE_OPT_MULTILINE) ? 1 : 2;
-        if (nodeCount >= 2 && is_quantifier(nodes[1].w0) && nodes[1].w1 == 0 && anchorMode == 2) anchorMode = 0;
+            ctx.anchorMode = (h.options & RE_OPT_MULTILINE) ? 1 : 2;
+        if (nodeCount >= 2 && is_quantifier(nodes[1].w0) && nodes[1].w1 == 0 && ctx.anchorMode == 2) ctx.anchorMode = 0;
     }
-    // No top-level bar stands before the first one, whatever node 0 is.
-    const int32_t altSearchStart = firstBar < 0 ? nodeCount : firstBar;
 
+    // The start filter: from the plan for any window; worked out per call
+    // only where the window is long enough to repay the analysis.
     StartFilter filter;
-    const StartFilter* useFilter = nullptr;
-    if (useStartFilter && anchorMode == 0 && winLen >= kStartFilterMinWindow) {
-        derive_start_filter(state, filter);
-        if (filter.useByteSet || filter.useRun || filter.useLiteral) useFilter = &filter;
+    if (fast && ctx.anchorMode == 0) {
+        if (plan != nullptr) {
+            if (plan->useFilter) ctx.filter = &plan->filter;
+        } else if (winLen >= kStartFilterMinWindow) {
+            derive_start_filter(state, filter);
+            if (filter.useByteSet || filter.useRun || filter.useLiteral) ctx.filter = &filter;
+        }
     }
 
     if (!global) {
         int32_t n = *resultCount < captureCount ? *resultCount : captureCount;
         *resultCount = n;
-        if (scan(winStart, winLen, ms, anchorMode, altSearchStart, useFilter) == 0) {
+        if (find_next(winStart, winLen, ms, ctx) == 0) {
             for (int32_t i = 0; i < n; ++i) copy_record(results[i], caps[i]);
             return n < captureCount ? qelWrnFindIncomplete : qelOk;
         }
@@ -380,7 +417,7 @@ QelStatus search_with_filter(const Qel8u* subject, int32_t subjectLen, QelRegExp
     while (remaining >= 0) {
         if (count >= capacity) break;
         ms.options = h.options;
-        if (scan(pos, remaining, ms, anchorMode, altSearchStart, useFilter) != 0) break;
+        if (find_next(pos, remaining, ms, ctx) != 0) break;
         count += copy_set(results, count, capacity, caps, f, m);
         if (ms.budget < 0) return qelErrMatchLimit;
         const uint8_t* s = caps[0].pointer;
@@ -393,7 +430,7 @@ QelStatus search_with_filter(const Qel8u* subject, int32_t subjectLen, QelRegExp
             if (count < capacity && rest > 0) {
                 ms.rejectEmpty = 1;
                 ms.options = h.options;
-                if (scan(s, step, ms, 2, altSearchStart, nullptr) == 0) count += copy_set(results, count, capacity, caps, f, m);
+                if (scan(s, step, ms, 2, ctx.altSearchStart, nullptr) == 0) count += copy_set(results, count, capacity, caps, f, m);
                 ms.rejectEmpty = 0;
                 if (ms.budget < 0) return qelErrMatchLimit;
             }

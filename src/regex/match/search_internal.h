@@ -12,7 +12,7 @@
 
 #include <cstdint>
 
-#include "regex/match/match.h"
+#include "regex/match/match_internal.h"
 
 namespace qel::re {
 
@@ -48,12 +48,41 @@ struct StartFilter {
     // alone and at once repeated by a back-reference: a doubled byte.
     bool useDoubled;
     bool doubledFolded;
+    // With `runLiteral`: the literal is rarer than the bytes of C, so the
+    // scan searches for it first and starts at the beginning of the run of
+    // C that reaches it (every byte between a match start and the literal
+    // lies in C).
+    bool literalDrive;
     bool useLiteral;        // every match contains `literal` within `maxOffset` bytes of its start
     bool literalFolded;     // ... compared with a-z folded onto A-Z
     const uint8_t* literal;
     int32_t literalLen;
     int32_t maxOffset;
 };
+
+// The search plan: what the driver would otherwise work out on every call,
+// made once by the compiler (build_search_plan) and kept in the state's group
+// table above the pattern's groups. It holds pointers into the state itself,
+// as the nodes do.
+struct SearchPlan {
+    StartFilter filter;
+    bool useFilter;          // some part of `filter` is on
+    bool readsPastMatch;     // an assertion looks past the match: no trailing-literal cut
+    bool plainAlternation;   // search mode 2 and every node fits its shape
+    int32_t firstBar;        // first top-level RE_ALT_END, -1 none
+    int32_t classCount;      // entries of the class table that follows the plan
+};
+
+inline const ClassAsciiEntry* plan_classes(const SearchPlan* p) {
+    return reinterpret_cast<const ClassAsciiEntry*>(reinterpret_cast<const uint8_t*>(p) + sizeof(SearchPlan));
+}
+
+// The per-call facts of a plan (everything but the filter and the classes),
+// for states without one.
+void fill_plan_facts(const QelRegExpState* state, SearchPlan& p);
+
+// The state's plan, or null when it has none (or the general path is forced).
+const SearchPlan* search_plan(const QelRegExpState* state);
 
 // Fills `f` from the compiled pattern. Conservative: when in doubt a part of
 // the filter is left off.
@@ -80,8 +109,9 @@ int32_t find_folded(const uint8_t* p, int32_t n, const uint8_t* lit, int32_t len
 int32_t find_folded_scalar(const uint8_t* p, int32_t n, const uint8_t* lit, int32_t len);
 int32_t find_folded_avx2(const uint8_t* p, int32_t n, const uint8_t* lit, int32_t len);
 
-// Search with the start filter switched on or off; ownRegExpSearch is this
-// with the filter on. Tests compare the two.
+// Search with the fast paths on, or with the general path forced (as the
+// state's kPlanGeneralOnly switch does); ownRegExpSearch is this with them on.
+// Tests compare the two.
 QelStatus search_with_filter(const Qel8u* subject, int32_t subjectLen, QelRegExpState* state, QelRegExpFind* results,
                              int32_t* resultCount, int keepWholeMatch, bool useStartFilter);
 

@@ -262,6 +262,44 @@ struct Analyzer {
         return w < kUnbounded ? w : kUnbounded;
     }
 
+    // A group the scan can look through: an unquantified capturing or plain
+    // group whose body is one alternative. Its items stand in the top-level
+    // sequence as if the parentheses were not there ("([a-z]+)@").
+    bool transparent(int32_t i) {
+        const RegExpNode& n = nodes[i];
+        if (n.w0 != RE_CAPTURE && n.w0 != RE_GROUP) return false;
+        Item it;
+        if (!item_at(i, count, it) || it.quantified) return false;
+        for (int32_t j = i + 1; j < i + 1 + n.w2; ++j)
+            if (nodes[j].w0 == RE_ALT_END && nodes[j].w1 == n.w1) return false;
+        return true;
+    }
+
+    // The next item of the top-level sequence from i, stepping into
+    // transparent groups and over their closing nodes (the only closing nodes
+    // such a walk meets: every other group is passed over whole).
+    int32_t seq_next(int32_t i) {
+        while (i < count && !giveUp) {
+            if (nodes[i].w0 == RE_CLOSE || transparent(i))
+                ++i;
+            else
+                break;
+        }
+        return i;
+    }
+
+    // Adds the first bytes of the rest of the top-level sequence from i;
+    // returns whether that rest can match empty.
+    bool seq_first(int32_t i, ByteSet& set) {
+        for (i = seq_next(i); i < count && !giveUp; i = seq_next(i)) {
+            Item it;
+            if (!item_at(i, count, it)) return true;
+            if (!first_of(i, it.end, set)) return false;
+            i = it.end;
+        }
+        return true;
+    }
+
     int64_t alternation_width(int32_t from, int32_t to) {
         int64_t best = 0, cur = 0;
         for (int32_t i = from; i < to && !giveUp;) {
@@ -283,6 +321,37 @@ struct Analyzer {
 
 bool option_word_has(uint32_t opts, uint32_t bit) { return (opts & bit) != 0; }
 
+// Rough share of each byte value in source code and prose, in parts per
+// thousand. Only the order matters: it decides whether a literal is rarer
+// than a set of bytes.
+constexpr int byte_share(int b) {
+    if (b == ' ') return 150;
+    if (b == 'e') return 60;
+    if (b == 't') return 45;
+    if (b == 'a' || b == 'o' || b == 'i' || b == 'n' || b == 's' || b == 'r') return 40;
+    if (b >= 'a' && b <= 'z') return 15;
+    if (b == '\n' || b == '\t') return 20;
+    if (b >= 'A' && b <= 'Z') return 6;
+    if (b >= '0' && b <= '9') return 8;
+    if (b == '(' || b == ')' || b == ';' || b == ',' || b == '.' || b == '_' || b == '=' || b == '"' || b == '*' ||
+        b == '/' || b == '-' || b == '>' || b == '<')
+        return 8;
+    return 1;
+}
+
+int set_share(const ByteSet& s) {
+    int total = 0;
+    for (int b = 0; b < 256; ++b)
+        if (s.has(static_cast<uint8_t>(b))) total += byte_share(b);
+    return total;
+}
+
+int literal_share(const uint8_t* lit, int32_t len) {
+    int least = 1000;
+    for (int32_t i = 0; i < len; ++i) least = byte_share(lit[i]) < least ? byte_share(lit[i]) : least;
+    return least;
+}
+
 }  // namespace
 
 void derive_start_filter(const QelRegExpState* state, StartFilter& f) {
@@ -290,11 +359,13 @@ void derive_start_filter(const QelRegExpState* state, StartFilter& f) {
     Analyzer a{node_array(state), h.nodeCount, false, false, false, 0};
     f.useByteSet = false;
     f.useRun = false;
+    f.literalDrive = false;
     f.useDoubled = false;
     f.doubledFolded = false;
     f.runLiteral = nullptr;
     f.runLiteralLen = 0;
     f.runFollow = ByteSet{};
+    f.runStop = ByteSet{};
     f.useLiteral = false;
     f.literalFolded = false;
     f.literal = nullptr;
@@ -339,53 +410,52 @@ void derive_start_filter(const QelRegExpState* state, StartFilter& f) {
             }
         }
     }
+    if (topLevelBar) return;
 
     // A leading repeat of one-byte characters followed by something that
-    // cannot begin with one of them.
+    // cannot begin with one of them. Transparent groups around the repeat or
+    // after it do not matter: "([a-z]+)@" skips runs as "[a-z]+@" does.
     Analyzer::Item head;
     a.giveUp = false;
-    if (!topLevelBar && a.count > 0 && a.item_at(0, a.count, head) && head.quantified && head.qmin >= 1 &&
-        head.end < a.count) {
-        const uint32_t k = a.nodes[0].w0;
+    bool headRun = false;
+    ByteSet headStop{}, headFollow{};
+    const int32_t first = a.seq_next(0);
+    if (!a.giveUp && first < a.count && a.item_at(first, a.count, head) && head.quantified && head.qmin >= 1) {
+        const uint32_t k = a.nodes[first].w0;
         const bool oneChar = k == RE_CHAR || k == RE_PREDEF || k == RE_CLASS || k == RE_UCHAR || k == RE_URANGE;
-        ByteSet run{}, follow{};
+        ByteSet run{};
         if (oneChar) {
-            a.add_single(0, run);
-            bool followNullable = a.first_of(head.end, a.count, follow);
+            a.add_single(first, run);
+            bool followNullable = a.seq_first(head.end, headFollow);
             bool ascii = (run.bits[2] | run.bits[3]) == 0;
-            bool disjoint = ((run.bits[0] & follow.bits[0]) | (run.bits[1] & follow.bits[1]) |
-                             (run.bits[2] & follow.bits[2]) | (run.bits[3] & follow.bits[3])) == 0;
+            bool disjoint = ((run.bits[0] & headFollow.bits[0]) | (run.bits[1] & headFollow.bits[1]) |
+                             (run.bits[2] & headFollow.bits[2]) | (run.bits[3] & headFollow.bits[3])) == 0;
             if (!a.giveUp && !followNullable && ascii && disjoint) {
-                f.useRun = true;
-                f.runFollow = follow;
-            }
-            if (f.useRun) {
-                for (int w = 0; w < 4; ++w) f.runStop.bits[w] = ~run.bits[w];
-                f.runStop.build_rows();
+                headRun = true;
+                for (int w = 0; w < 4; ++w) headStop.bits[w] = ~run.bits[w];
             }
         }
     }
 
-    // Otherwise: a top-level prefix of one-byte-character items (at least one
-    // of them repeated) whose bytes all lie in a set C, then a literal. The
-    // literal must start within the run of C at the match start or right
-    // where that run ends.
-    if (!f.useRun && !topLevelBar && !a.icPossible) {
-        ByteSet run{};
+    // A top-level prefix of one-byte-character items (at least one of them
+    // repeated) whose bytes all lie in a set C, then a literal. The literal
+    // must start within the run of C at the match start or right where that
+    // run ends.
+    const uint8_t* prefixLiteral = nullptr;
+    int32_t prefixLiteralLen = 0;
+    ByteSet prefixRun{};
+    if (!a.icPossible) {
         bool repeated = false;
         a.giveUp = false;
-        for (int32_t i = 0; i < a.count;) {
+        for (int32_t i = a.seq_next(0); i < a.count && !a.giveUp;) {
             Analyzer::Item it;
             if (!a.item_at(i, a.count, it)) break;
             const RegExpNode& n = a.nodes[i];
             const bool literal = !it.quantified && (n.w0 == RE_STRING || (n.w0 == RE_CHAR && n.w1 >= 0 && n.w1 < 256));
             if (literal && repeated) {
-                f.useRun = true;
-                f.runLiteral = n.w0 == RE_STRING ? static_cast<const uint8_t*>(node_pointer(n))
-                                                 : reinterpret_cast<const uint8_t*>(&n) + 4;
-                f.runLiteralLen = n.w0 == RE_STRING ? n.w2 : 1;
-                for (int w = 0; w < 4; ++w) f.runStop.bits[w] = ~run.bits[w];
-                f.runStop.build_rows();
+                prefixLiteral = n.w0 == RE_STRING ? static_cast<const uint8_t*>(node_pointer(n))
+                                                  : reinterpret_cast<const uint8_t*>(&n) + 4;
+                prefixLiteralLen = n.w0 == RE_STRING ? n.w2 : 1;
                 break;
             }
             const uint32_t k = n.w0;
@@ -398,16 +468,35 @@ void derive_start_filter(const QelRegExpState* state, StartFilter& f) {
             // continuation alike: with every such byte in C, the run of bytes
             // in C still covers every character run the items can match.
             if (one.bits[2] | one.bits[3]) one.bits[2] = one.bits[3] = ~uint64_t(0);
-            for (int w = 0; w < 4; ++w) run.bits[w] |= one.bits[w];
+            for (int w = 0; w < 4; ++w) prefixRun.bits[w] |= one.bits[w];
             repeated = repeated || it.quantified;
-            i = it.end;
+            i = a.seq_next(it.end);
         }
     }
+
+    // The literal leads where it is rarer than the bytes that begin a match;
+    // otherwise the runs are skipped one by one.
+    if (prefixLiteral != nullptr && literal_share(prefixLiteral, prefixLiteralLen) < set_share(prefixRun)) {
+        f.useRun = true;
+        f.literalDrive = true;
+        f.runLiteral = prefixLiteral;
+        f.runLiteralLen = prefixLiteralLen;
+        for (int w = 0; w < 4; ++w) f.runStop.bits[w] = ~prefixRun.bits[w];
+    } else if (headRun) {
+        f.useRun = true;
+        f.runStop = headStop;
+        f.runFollow = headFollow;
+    } else if (prefixLiteral != nullptr) {
+        f.useRun = true;
+        f.runLiteral = prefixLiteral;
+        f.runLiteralLen = prefixLiteralLen;
+        for (int w = 0; w < 4; ++w) f.runStop.bits[w] = ~prefixRun.bits[w];
+    }
+    if (f.useRun) f.runStop.build_rows();
 
     // A required literal: only along the top level of a pattern without a
     // top-level bar. Where case folding may apply it is searched folded,
     // which finds every occurrence the matcher could accept.
-    if (topLevelBar) return;
     f.literalFolded = a.icPossible;
     a.giveUp = false;
     int64_t offset = 0;
@@ -438,6 +527,102 @@ void derive_start_filter(const QelRegExpState* state, StartFilter& f) {
         f.literalLen = 1;
         f.maxOffset = static_cast<int32_t>(bestCharOffset);
     }
+}
+
+namespace {
+
+// Plans sit on a 64-byte boundary of the address space, so the 64-bit words
+// of their byte sets are naturally aligned whatever the state's address.
+constexpr uintptr_t kPlanAlign = 64;
+// More classes than this keep the per-position class test.
+constexpr int32_t kMaxPlannedClasses = 64;
+
+bool reads_past_match(const RegExpNode* nodes, int32_t count) {
+    for (int32_t i = 0; i < count; ++i) {
+        uint32_t k = nodes[i].w0;
+        if (k == RE_LOOKAHEAD || k == RE_NLOOKAHEAD) return true;
+        if (k == RE_ANCHOR && (nodes[i].w1 == '$' || nodes[i].w1 == 'Z')) return true;
+    }
+    return false;
+}
+
+bool plain_alternation(const RegExpNode* nodes, int32_t count) {
+    if (count < 3 || (count & 1) == 0) return false;
+    for (int32_t i = 0; i < count; ++i) {
+        const RegExpNode& n = nodes[i];
+        const bool ok = (i & 1) ? (n.w0 == RE_ALT_END && n.w1 == 0)
+                                : (n.w0 == RE_CHAR || (n.w0 == RE_STRING && n.w2 >= 1));
+        if (!ok) return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+void fill_plan_facts(const QelRegExpState* state, SearchPlan& p) {
+    const StateHeader& h = *header(state);
+    const RegExpNode* nodes = node_array(state);
+    p.readsPastMatch = reads_past_match(nodes, h.nodeCount);
+    p.plainAlternation = h.searchMode == 2 && plain_alternation(nodes, h.nodeCount);
+    p.firstBar = -1;
+    for (int32_t j = 0; j < h.nodeCount && p.firstBar < 0; ++j)
+        if (nodes[j].w0 == RE_ALT_END && nodes[j].w1 == 0) p.firstBar = j;
+}
+
+void build_search_plan(QelRegExpState* state, int32_t groupLimit) {
+    const StateHeader& h = *header(state);
+    const RegExpNode* nodes = node_array(state);
+    // The group indices the nodes name, whatever the compiler's count says.
+    for (int32_t i = 0; i < h.nodeCount; ++i) {
+        const RegExpNode& n = nodes[i];
+        const bool named = n.w0 == RE_ALT_END || n.w0 == RE_CLOSE || (n.w0 >= RE_LOOKBEHIND && n.w0 <= RE_ATOMIC);
+        const int64_t g = named ? (n.w1 < 0 ? -int64_t(n.w1) : int64_t(n.w1)) : 0;
+        if (g >= groupLimit) groupLimit = g <= kMaxGroups ? static_cast<int32_t>(g + 1) : kMaxGroups + 2;
+    }
+    PlanSlot* slot = plan_slot(state);
+    *slot = PlanSlot{kPlanTag, 0, 0, 0, 0, 0, groupLimit, 0};
+    if (groupLimit < 1 || groupLimit > kMaxGroups + 1) return;
+
+    int32_t classes = 0;
+    for (int32_t i = 0; i < h.nodeCount; ++i)
+        if (nodes[i].w0 == RE_CLASS && !class_has_grapheme_member(nodes, i)) ++classes;
+    if (classes > kMaxPlannedClasses) classes = 0;
+
+    uint8_t* const base = reinterpret_cast<uint8_t*>(state);
+    uint8_t* const roomEnd = base + kGroupTableOffset + int64_t(kMaxGroups + 1) * sizeof(RegExpGroupSlot);
+    uint8_t* room = base + kGroupTableOffset + int64_t(groupLimit) * sizeof(RegExpGroupSlot);
+    room += (kPlanAlign - reinterpret_cast<uintptr_t>(room) % kPlanAlign) % kPlanAlign;
+    const int64_t need = int64_t(sizeof(SearchPlan)) + int64_t(classes) * int64_t(sizeof(ClassAsciiEntry));
+    if (roomEnd - room < need) {
+        slot->spareOffset = static_cast<int32_t>(base + kGroupTableOffset + int64_t(groupLimit) * 32 - base);
+        slot->spareBytes = static_cast<int32_t>(roomEnd - (base + slot->spareOffset));
+        return;
+    }
+
+    auto* plan = reinterpret_cast<SearchPlan*>(room);
+    derive_start_filter(state, plan->filter);
+    plan->useFilter = plan->filter.useByteSet || plan->filter.useRun || plan->filter.useLiteral;
+    fill_plan_facts(state, *plan);
+    plan->classCount = classes;
+    auto* entries = reinterpret_cast<ClassAsciiEntry*>(room + sizeof(SearchPlan));
+    for (int32_t i = 0, k = 0; i < h.nodeCount && k < classes; ++i) {
+        if (nodes[i].w0 != RE_CLASS || class_has_grapheme_member(nodes, i)) continue;
+        ClassAsciiEntry e{};
+        e.node = i;
+        e.options = h.options & kClassOptionMask;
+        class_ascii_set(nodes, i, h.options, e.set);
+        entries[k++] = e;
+    }
+    slot->planOffset = static_cast<int32_t>(room - base);
+    slot->planBytes = static_cast<int32_t>(need);
+    slot->spareOffset = static_cast<int32_t>(room + need - base);
+    slot->spareBytes = static_cast<int32_t>(roomEnd - (room + need));
+}
+
+const SearchPlan* search_plan(const QelRegExpState* state) {
+    const PlanSlot* slot = plan_slot(state);
+    if (slot->tag != kPlanTag || (slot->flags & kPlanGeneralOnly) || slot->planOffset <= 0) return nullptr;
+    return reinterpret_cast<const SearchPlan*>(reinterpret_cast<const uint8_t*>(state) + slot->planOffset);
 }
 
 }  // namespace qel::re
