@@ -114,10 +114,7 @@ int cmd_convert(const std::vector<std::string>& args) {
         ok = for_each_block(f, [&](std::string_view b) { return conv.feed(b, false); }) && ok;
         ok = conv.feed({}, true) && ok;
     }
-    if (!conv.out.flush()) {
-        error("convert: cannot write output");
-        return kError;
-    }
+    if (!conv.out.flush()) return kError;
     return ok ? kFound : kError;
 }
 

@@ -169,10 +169,7 @@ int cmd_replace(const std::vector<std::string>& args) {
                  return !out.failed();
              }) && ok;
     }
-    if (!out.flush()) {
-        error("replace: cannot write output");
-        return kError;
-    }
+    if (!out.flush()) return kError;
     return ok ? kFound : kError;
 }
 
