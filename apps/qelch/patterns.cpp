@@ -95,6 +95,7 @@ PatternNotes examine_pattern(const std::string& p) {
             i = j + 1;
             continue;
         }
+        if (c == '(' && (i + 1 >= p.size() || p[i + 1] != '?')) ++n.captures;
         if (c == '(' && i + 1 < p.size() && p[i + 1] == '?') {
             char d = i + 2 < p.size() ? p[i + 2] : '\0';
             char e = i + 3 < p.size() ? p[i + 3] : '\0';

@@ -16,6 +16,7 @@ struct PatternNotes {
     std::string unsupported;            // "named groups are not supported" ..., empty when none
     size_t unsupported_at = 0;          // byte offset of that construct
     bool backreference = false;         // \1 ... \9 or a numbered condition (?(1)
+    int captures = 0;                   // capturing groups
 };
 PatternNotes examine_pattern(const std::string& pattern);
 
