@@ -21,6 +21,15 @@ size_t chunk_size() {
 
 void error(const std::string& msg) { std::fprintf(stderr, "qelch: %s\n", msg.c_str()); }
 
+namespace {
+bool g_file_messages = true;
+void file_error(const std::string& msg) {
+    if (g_file_messages) error(msg);
+}
+}  // namespace
+
+void set_file_messages(bool on) { g_file_messages = on; }
+
 std::string RegexFlags::letters() const {
     std::string s;
     if (ignore_case) s += 'i';
@@ -97,7 +106,7 @@ bool read_fully(int fd, char* buf, size_t want, size_t& got, const std::string& 
         ssize_t n = ::read(fd, buf + got, want - got);
         if (n < 0) {
             if (errno == EINTR) continue;
-            error(name + ": " + std::strerror(errno));
+            file_error(name + ": " + std::strerror(errno));
             return false;
         }
         if (n == 0) break;
@@ -116,7 +125,7 @@ bool chunked(const std::string& path, const LineChunkFn& fn, bool align_lines, c
     const std::string name = path == "-" ? "(standard input)" : path;
     int fd = path == "-" ? 0 : ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
-        error(name + ": " + std::strerror(errno));
+        file_error(name + ": " + std::strerror(errno));
         return false;
     }
     // Pieces end at the last line feed within the chunk size, so that what

@@ -24,6 +24,8 @@ constexpr int kError = 2;
 size_t chunk_size();
 
 void error(const std::string& msg);  // "qelch: msg" on stderr
+// grep -s: no messages about files that cannot be opened or read.
+void set_file_messages(bool on);
 
 // Regex options shared by grep, replace and sets.
 struct RegexFlags {

@@ -400,6 +400,7 @@ struct Searcher {
             return;
         }
         next_at.assign(cfg.plan.literals.size(), kUnknown);
+        bool per_line = false;
         if (use_literals && cfg.plan.folded && !c.empty()) {
             folded.resize(c.size());
             qelsLowercaseLatin_8u(reinterpret_cast<const Qel8u*>(c.data()), reinterpret_cast<Qel8u*>(folded.data()),
@@ -419,9 +420,14 @@ struct Searcher {
                 start = nl ? size_t(static_cast<const char*>(nl) - c.data()) + 1 : pos;
                 if (cfg.invert) select_range(c, pos, start);
                 found = cfg.plan.exact;
-            } else if (cfg.use_chunk) {
+            } else if (cfg.use_chunk && !per_line) {
                 Found f = first_match(chunk_state.state(), c.substr(pos));
-                note_status(f.status);
+                if (f.status < 0) {
+                    // The search over many lines ran out of budget: the rest
+                    // of the piece goes line by line, each a smaller search.
+                    per_line = true;
+                    continue;
+                }
                 if (f.count == 0) {
                     if (cfg.invert) select_range(c, pos, c.size());
                     break;
@@ -723,6 +729,7 @@ int cmd_grep(const std::vector<std::string>& args) {
     Config cfg;
     std::vector<std::string> rest;
     if (int rc = parse(args, cfg, rest); rc >= 0) return rc;
+    set_file_messages(!cfg.no_messages);
     if (!cfg.pattern_given) {
         if (rest.empty()) {
             error("grep: missing PATTERN (see qelch grep --help)");

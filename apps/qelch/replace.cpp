@@ -96,12 +96,13 @@ struct Replacer {
     std::string file;  // for messages
     std::string pattern;
     std::string* keep_input = nullptr;  // --dry-run: the input as read
+    bool in_place = false;
 
     bool fail(QelStatus st) {
         error("replace: " + file + ": " +
               (st == qelErrLength ? std::string("the output of one piece does not fit in 2 GiB")
                                   : "the search for '" + pattern + "' failed: " + status_phrase(st)) +
-              "; nothing written for this file");
+              (in_place ? "; left untouched" : "; the output of this file stops here"));
         return false;
     }
 
@@ -130,15 +131,20 @@ struct Replacer {
     // One piece of whole lines.
     bool lines(std::string_view c, std::string& out) {
         size_t pos = 0;
+        bool per_line = false;
         while (pos < c.size()) {
             if (first_only && done_first) {
                 out.append(c.substr(pos));
                 return true;
             }
             size_t start = pos;
-            if (use_chunk) {
+            if (use_chunk && !per_line) {
                 Found f = first_match(chunk_state.state(), c.substr(pos));
-                if (f.status < 0) return fail(f.status);
+                if (f.status < 0) {
+                    // Out of budget over many lines: go on line by line.
+                    per_line = true;
+                    continue;
+                }
                 if (f.count == 0) {
                     out.append(c.substr(pos));
                     return true;
@@ -452,6 +458,7 @@ int cmd_replace(const std::vector<std::string>& args) {
     }
     if (files.empty()) files.push_back("-");
     r.pattern = rest[0];
+    r.in_place = in_place;
     if (!check_pattern(rest[0])) return kError;
     const std::string opts = flags.letters();
     if (!compile(rest[0], opts + (r.first_only ? "" : "g"), flags.bytes, r.state)) return kError;
