@@ -21,6 +21,15 @@ size_t chunk_size() {
 
 void error(const std::string& msg) { std::fprintf(stderr, "qelch: %s\n", msg.c_str()); }
 
+namespace {
+bool g_file_messages = true;
+void file_error(const std::string& msg) {
+    if (g_file_messages) error(msg);
+}
+}  // namespace
+
+void set_file_messages(bool on) { g_file_messages = on; }
+
 std::string RegexFlags::letters() const {
     std::string s;
     if (ignore_case) s += 'i';
@@ -74,6 +83,21 @@ bool compile(const std::string& pattern, const std::string& options, bool bytes_
     return true;
 }
 
+bool sees_past_line_end(const std::string& p) {
+    static const char* risky[] = {"(?=", "(?!", "(?<=", "(?<!", "\\A", "\\z", "\\Z", "\\G"};
+    for (const char* r : risky)
+        if (p.find(r) != std::string::npos) return true;
+    // "(?-m)", "(?i-sm:" ...: after a '-' the letter m switches multi-line off.
+    for (size_t at = p.find("(?"); at != std::string::npos; at = p.find("(?", at + 2)) {
+        bool clearing = false;
+        for (size_t i = at + 2; i < p.size() && std::strchr("imsx-", p[i]); ++i) {
+            if (p[i] == '-') clearing = true;
+            else if (p[i] == 'm' && clearing) return true;
+        }
+    }
+    return false;
+}
+
 namespace {
 
 bool read_fully(int fd, char* buf, size_t want, size_t& got, const std::string& name) {
@@ -82,7 +106,7 @@ bool read_fully(int fd, char* buf, size_t want, size_t& got, const std::string& 
         ssize_t n = ::read(fd, buf + got, want - got);
         if (n < 0) {
             if (errno == EINTR) continue;
-            error(name + ": " + std::strerror(errno));
+            file_error(name + ": " + std::strerror(errno));
             return false;
         }
         if (n == 0) break;
@@ -94,43 +118,64 @@ bool read_fully(int fd, char* buf, size_t want, size_t& got, const std::string& 
 // First size of the read buffer: large enough that the per-piece work is
 // negligible, small enough to stay in the second-level cache.
 constexpr size_t kFirstBuffer = size_t(1) << 20;
+// The library's lengths are signed 32-bit: no piece may be longer.
+constexpr size_t kMaxPiece = 0x7FFFFFFF;
 
-bool chunked(const std::string& path, const LineChunkFn& fn, bool align_lines) {
+bool chunked(const std::string& path, const LineChunkFn& fn, bool align_lines, const LineChunkFn* head) {
     const std::string name = path == "-" ? "(standard input)" : path;
     int fd = path == "-" ? 0 : ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
-        error(name + ": " + std::strerror(errno));
+        file_error(name + ": " + std::strerror(errno));
         return false;
     }
-    // The buffer starts small, so that the pieces handed on stay in the
-    // processor's caches while they are searched and read again, and doubles
-    // up to the chunk size only when one line does not fit.
+    // Pieces end at the last line feed within the chunk size, so that what
+    // is handed on stays in the processor's caches while it is searched and
+    // read again. A line longer than that makes its piece longer: the buffer
+    // grows for it, limited only by memory and the library's 32-bit lengths.
+    // The buffer always holds at least kHeadSize bytes so that the first
+    // block seen by `head` does not depend on the chunk size.
     const size_t cap = chunk_size();
-    std::vector<char> buf(std::min(cap, kFirstBuffer));
+    std::vector<char> buf(std::max(std::min(cap, kFirstBuffer), kHeadSize));
     size_t have = 0;
-    bool ok = true;
+    bool ok = true, eof = false, first = true;
     for (;;) {
-        size_t got = 0;
-        if (!read_fully(fd, buf.data() + have, buf.size() - have, got, name)) {
-            ok = false;
-            break;
-        }
-        have += got;
-        bool eof = have < buf.size();
-        if (have == 0) break;
-        size_t cut = have;
-        if (align_lines && !eof) {
-            const void* nl = memrchr(buf.data(), '\n', have);
-            if (!nl && buf.size() < cap) {
-                buf.resize(std::min(cap, buf.size() * 2));
-                continue;
-            }
-            if (!nl) {
-                error(name + ": a line is longer than the chunk size (" + std::to_string(cap) + " bytes)");
+        if (!eof && have < buf.size()) {
+            size_t got = 0;
+            if (!read_fully(fd, buf.data() + have, buf.size() - have, got, name)) {
                 ok = false;
                 break;
             }
-            cut = size_t(static_cast<const char*>(nl) - buf.data()) + 1;
+            have += got;
+            eof = have < buf.size();
+        }
+        if (first && head) {
+            first = false;
+            if (!(*head)(std::string_view(buf.data(), std::min(have, kHeadSize)))) {
+                ok = false;
+                break;
+            }
+        }
+        if (have == 0) break;
+        size_t cut = std::min(have, cap);
+        if (align_lines && !(eof && cut == have)) {
+            const void* nl = memrchr(buf.data(), '\n', cut);
+            if (!nl) nl = std::memchr(buf.data() + cut, '\n', have - cut);
+            if (!nl && !eof) {
+                if (buf.size() >= kMaxPiece) {
+                    error(name + ": a line is longer than " + std::to_string(kMaxPiece) +
+                          " bytes, more than the library can search");
+                    ok = false;
+                    break;
+                }
+                buf.resize(std::min(kMaxPiece, buf.size() * 2));
+                continue;
+            }
+            cut = nl ? size_t(static_cast<const char*>(nl) - buf.data()) + 1 : have;
+        }
+        if (cut > kMaxPiece) {
+            error(name + ": a line is longer than " + std::to_string(kMaxPiece) + " bytes, more than the library can search");
+            ok = false;
+            break;
         }
         if (!fn(std::string_view(buf.data(), cut))) {
             ok = false;
@@ -138,7 +183,7 @@ bool chunked(const std::string& path, const LineChunkFn& fn, bool align_lines) {
         }
         std::memmove(buf.data(), buf.data() + cut, have - cut);
         have -= cut;
-        if (eof) break;  // at the end the whole rest went out as the last piece
+        if (eof && have == 0) break;
     }
     if (fd != 0) ::close(fd);
     return ok;
@@ -146,21 +191,45 @@ bool chunked(const std::string& path, const LineChunkFn& fn, bool align_lines) {
 
 }  // namespace
 
-bool for_each_chunk(const std::string& path, const LineChunkFn& fn) { return chunked(path, fn, true); }
-bool for_each_block(const std::string& path, const LineChunkFn& fn) { return chunked(path, fn, false); }
+bool for_each_chunk(const std::string& path, const LineChunkFn& fn, const LineChunkFn* head) {
+    return chunked(path, fn, true, head);
+}
+bool for_each_block(const std::string& path, const LineChunkFn& fn) { return chunked(path, fn, false, nullptr); }
+
+namespace {
+int g_write_errno = 0;
+}
+
+int output_error() { return g_write_errno; }
+
+bool report_output_error() {
+    if (std::fflush(stdout) != 0 && g_write_errno == 0) g_write_errno = errno ? errno : EIO;
+    if (g_write_errno == 0 && std::ferror(stdout)) g_write_errno = EIO;
+    if (g_write_errno == 0) return false;
+    error(std::string("cannot write the output: ") + std::strerror(g_write_errno));
+    return true;
+}
 
 bool Out::flush() {
+    if (failed_) {
+        buf_.clear();
+        return false;
+    }
+    errno = 0;
     if (!buf_.empty()) {
         if (std::fwrite(buf_.data(), 1, buf_.size(), f_) != buf_.size()) failed_ = true;
         buf_.clear();
     }
     if (std::fflush(f_) != 0) failed_ = true;
+    if (failed_ && g_write_errno == 0) g_write_errno = errno ? errno : EIO;
     return !failed_;
 }
 
 bool wants_help(const std::vector<std::string>& args) {
-    for (const auto& a : args)
+    for (const auto& a : args) {
+        if (a == "--") break;
         if (a == "-h" || a == "--help") return true;
+    }
     return false;
 }
 

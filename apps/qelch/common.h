@@ -24,6 +24,8 @@ constexpr int kError = 2;
 size_t chunk_size();
 
 void error(const std::string& msg);  // "qelch: msg" on stderr
+// grep -s: no messages about files that cannot be opened or read.
+void set_file_messages(bool on);
 
 // Regex options shared by grep, replace and sets.
 struct RegexFlags {
@@ -42,13 +44,28 @@ struct Compiled {
 bool compile(const std::string& pattern, const std::string& options, bool bytes_format, Compiled& out);
 const char* status_phrase(QelStatus st);
 
+// True when the pattern holds a construct that can see past a line end in a
+// way that changes whether a line matches (look-around, \A \z \Z \G, or an
+// inline option that switches "m" off): such a pattern must be run on each
+// line alone rather than on a piece of many lines compiled with "m".
+bool sees_past_line_end(const std::string& pattern);
+
 // Reads `path` ("-" = stdin) and calls `fn` with pieces that end at a line
-// feed (the last piece of the input may lack it). A line longer than the
-// chunk size is an error. Returns false on an I/O error (message printed).
+// feed (the last piece of the input may lack it), each at most the chunk size
+// unless one line is longer. Before the first piece, `head` (when given) sees
+// the first kHeadSize bytes of the input. Returns false on an I/O error
+// (message printed) or when a callback returned false.
+constexpr size_t kHeadSize = 32768;
 using LineChunkFn = std::function<bool(std::string_view chunk)>;
-bool for_each_chunk(const std::string& path, const LineChunkFn& fn);
+bool for_each_chunk(const std::string& path, const LineChunkFn& fn, const LineChunkFn* head = nullptr);
 // Raw pieces of the input, no line alignment (convert).
 bool for_each_block(const std::string& path, const LineChunkFn& fn);
+
+// The errno of the first failed write to an Out, 0 when none failed.
+int output_error();
+// Prints one message when writing standard output failed (an Out or the
+// final flush); true when it did.
+bool report_output_error();
 
 // Buffered stdout.
 class Out {
@@ -69,7 +86,7 @@ private:
     bool failed_ = false;
 };
 
-// Prints --help text and returns kFound when args holds -h/--help.
+// True when args holds -h or --help before a "--".
 bool wants_help(const std::vector<std::string>& args);
 
 int cmd_grep(const std::vector<std::string>& args);

@@ -6,117 +6,370 @@
 // own also matches inside the chunk at the same place, so no matching line is
 // passed over; a candidate that only matched across a line end fails its
 // confirmation, and the search resumes at the next line. Constructs that can
-// see past a line end in a way that changes the outcome (look-around, \A \z
-// \Z \G) make every line go through the per-line search instead.
+// see past a line end in a way that changes the outcome make every line go
+// through the per-line search instead (sees_past_line_end).
 //
 // When the pattern's text shows literals that every match contains (see
 // literals.h), plain substring searches find the candidate lines instead of
 // the matcher; for a pattern that is only an alternation of plain text they
 // are the whole answer.
+//
+// Many files are searched on several threads, one file per thread at a time;
+// each file's output is held back until the files before it are printed, so
+// the output is the same as that of one thread.
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <atomic>
+#include <cctype>
+#include <cerrno>
 #include <cstdint>
 #include <cstring>
+#include <deque>
+#include <fstream>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "common.h"
 #include "literals.h"
 #include "matches.h"
+#include "patterns.h"
+#include "walk.h"
 
 namespace app {
 namespace {
 
 const char* kHelp =
-    "usage: qelch grep [-i] [--multiline] [--dotall] [--extended] [-o] [-c] [-n] [-v] [--bytes] PATTERN [FILE...]\n"
+    "usage: qelch grep [OPTIONS] PATTERN [FILE...]\n"
+    "       qelch grep [OPTIONS] -e PATTERN... | -f FILE... [FILE...]\n"
     "\n"
-    "Prints the lines of the FILEs (standard input without one) that match PATTERN.\n"
-    "Each line is matched on its own, without its line feed.\n"
-    "  -i            ignore case          --multiline, --dotall, --extended: pattern options m, s, x\n"
-    "  -o            print each match     -c  print the number of selected lines\n"
-    "  -n            prefix line numbers  -v  select the lines that do not match\n"
-    "  --bytes       treat input as bytes, not UTF-8\n"
-    "Exit status: 0 a line was selected, 1 none, 2 error.\n";
+    "Prints the lines of the FILEs (standard input without one; the current\n"
+    "directory with -r) that match PATTERN. Each line is matched on its own,\n"
+    "without its line feed. Short options combine (-in, -C2, -e PAT or -ePAT).\n"
+    "\n"
+    "Patterns:\n"
+    "  -e PAT           a pattern (repeatable); -f FILE: one pattern per line\n"
+    "  -F               patterns are plain text     -i  ignore case\n"
+    "  -w               match whole words only      -x  match whole lines only\n"
+    "  --multiline, --dotall, --extended: pattern options m, s, x\n"
+    "  --bytes          treat input as bytes, not UTF-8\n"
+    "  --crlf           a line ending in CR LF: $ matches before the CR\n"
+    "Output:\n"
+    "  -o  print each match          -c  print the number of selected lines\n"
+    "  -n  prefix line numbers       -v  select the lines that do not match\n"
+    "  -l  print names of files with a selected line, -L  of files without\n"
+    "  -H  print file names, -h  never   -q  print nothing, exit 0 on a match\n"
+    "  -s  no messages about missing or unreadable files\n"
+    "  -m NUM           stop a file after NUM selected lines\n"
+    "  -A NUM, -B NUM, -C NUM   lines of context after, before, around (groups\n"
+    "                   apart are separated by a line \"--\")\n"
+    "  --color[=WHEN]   highlight matches: auto (on a terminal), always, never\n"
+    "Files:\n"
+    "  -r               search directories recursively: hidden files and what\n"
+    "                   .gitignore (inside a repository) and .ignore exclude\n"
+    "                   are skipped; --hidden and --no-ignore include them\n"
+    "  --include=GLOB, --exclude=GLOB, --exclude-dir=GLOB   filter by name\n"
+    "  -a  search binary files as text, -I  skip them. A file with a NUL byte in\n"
+    "      its first 32 KiB is binary: a match there prints \"binary file matches\".\n"
+    "  --threads N      search files on N threads (default: all processors)\n"
+    "Patterns are those of the README section \"Supported pattern syntax\".\n"
+    "Exit status: 0 a line was selected, 1 none, 2 error (also when a search\n"
+    "was cut short by the match limit).\n";
 
-bool sees_past_line_end(const std::string& p) {
-    static const char* risky[] = {"(?=", "(?!", "(?<=", "(?<!", "\\A", "\\z", "\\Z", "\\G"};
-    for (const char* r : risky)
-        if (p.find(r) != std::string::npos) return true;
-    return false;
-}
-
-struct Grep {
-    bool only = false, count = false, numbers = false, invert = false, prefix = false;
-    Compiled line_state, chunk_state, global_state;
+struct Config {
+    std::vector<std::string> patterns;
+    bool pattern_given = false;  // -e or -f seen
+    RegexFlags flags;
+    bool fixed = false, word = false, whole_line = false;
+    bool only = false, count = false, numbers = false, invert = false;
+    bool list_with = false, list_without = false, quiet = false, no_messages = false;
+    int with_name = -1;  // -1: when there are several files
+    int64_t max_count = -1;
+    int64_t after = 0, before = 0;
+    bool color = false;
+    bool recursive = false;
+    WalkOptions walk;
+    int binary = 0;  // 0 detect, 1 text (-a), 2 skip (-I)
+    bool crlf = false;
+    unsigned threads = 0;
+    // Derived.
+    std::string pattern;  // what is compiled
+    std::string shown;    // the pattern as the user gave it, for messages
     bool use_chunk = true;
-    // Literals every match contains: a substring search over the chunk
-    // (Latin lower-cased first when folded) finds the candidate lines; with an
-    // exact plan they need no confirmation. next_at caches, per literal, its
-    // next occurrence in the chunk (kUnknown: search again, kNone: no more).
     LiteralPlan plan;
+    bool no_patterns = false;  // -f of an empty file: nothing matches
+};
+
+const char* kColorMatch = "\33[01;31m\33[K";
+const char* kColorName = "\33[35m\33[K";
+const char* kColorNumber = "\33[32m\33[K";
+const char* kColorSep = "\33[36m\33[K";
+const char* kColorEnd = "\33[m\33[K";
+
+// Hands each file's output to standard output in file order, whichever
+// thread produced it: the file next in order writes through, the others
+// are held until their turn.
+class Printer {
+public:
+    Printer(size_t files, bool separate_groups, bool color)
+        : pending_(files), done_(files), started_(files), separate_(separate_groups), color_(color) {}
+    void emit(size_t file, std::string& data, bool done) {
+        std::lock_guard<std::mutex> lock(mu_);
+        if (file == next_) write(file, data);
+        else pending_[file] += data;
+        data.clear();
+        if (done) {
+            done_[file] = true;
+            while (next_ < done_.size() && done_[next_]) {
+                if (++next_ < done_.size()) write(next_, pending_[next_]);
+            }
+        }
+    }
+    bool failed() { return out_.failed(); }
+    void flush() { out_.flush(); }
+
+private:
+    void write(size_t file, std::string& data) {
+        if (data.empty()) return;
+        // Context groups of different files are apart too.
+        if (separate_ && wrote_ && !started_[file]) {
+            if (color_) out_.put(kColorSep), out_.put("--"), out_.put(kColorEnd);
+            else out_.put("--");
+            out_.put('\n');
+        }
+        started_[file] = true;
+        out_.put(data);
+        wrote_ = true;
+        data.clear();
+        data.shrink_to_fit();
+    }
+    std::mutex mu_;
+    Out out_;
+    std::vector<std::string> pending_;
+    std::vector<bool> done_, started_;
+    size_t next_ = 0;
+    bool separate_, color_, wrote_ = false;
+};
+
+struct Shared {
+    const Config& cfg;
+    Printer& printer;
+    std::atomic<bool> quit{false};  // -q found a line, or output failed
+    std::atomic<bool> any_selected{false};
+    std::atomic<bool> any_error{false};
+};
+
+// One thread's search: its own compiled states (a state serves one search
+// at a time) and the per-file bookkeeping.
+struct Searcher {
+    const Config& cfg;
+    Shared& sh;
+    Compiled line_state, chunk_state, global_state;
     std::string folded;
     std::vector<int64_t> next_at;
     static constexpr int64_t kUnknown = -1;
     static constexpr int64_t kNone = INT64_MAX;
-    Out out;
+    std::string out;
+    size_t file_index = 0;
     std::string name;
+    // Per file.
     int64_t selected = 0;
-    int64_t line_no = 0;   // number of the line that starts at `numbered_to`
+    int64_t line_no = 0;  // number of the line that starts at `numbered_to`
     size_t numbered_to = 0;
-    bool search_error = false;
+    bool binary = false, binary_matched = false;
+    bool stop = false;      // -m reached (and its context printed) or -l decided: not an error
+    bool cut = false;       // a search failed: counts and listings of the file are unknown
+    QelStatus cut_status = qelOk;
+    int64_t last_printed = 0;  // number of the last line printed in this file (0: none)
+    int64_t after_left = 0;
+    size_t after_pos = 0;
+    int64_t chunk_first_line = 1;
+    std::deque<std::pair<int64_t, std::string>> tail;  // last lines of earlier chunks, for -B
+    bool need_numbers = false;
+    bool line_output = false;
 
-    void line_prefix(int64_t no) {
-        if (prefix) {
-            out.put(name);
-            out.put(':');
-        }
-        if (numbers) {
-            out.put(std::to_string(no));
-            out.put(':');
+    Searcher(const Config& c, Shared& s) : cfg(c), sh(s) {
+        need_numbers = cfg.numbers || cfg.after > 0 || cfg.before > 0;
+        line_output = !cfg.count && !cfg.list_with && !cfg.list_without && !cfg.quiet;
+    }
+
+    bool compile_all() {
+        const std::string opts = cfg.flags.letters();
+        if (!compile(cfg.pattern, opts, cfg.flags.bytes, line_state)) return false;
+        if (cfg.use_chunk && !compile(cfg.pattern, opts + "m", cfg.flags.bytes, chunk_state)) return false;
+        if ((cfg.only || cfg.color) && !compile(cfg.pattern, opts + "g", cfg.flags.bytes, global_state)) return false;
+        return true;
+    }
+
+    void note_status(QelStatus st) {
+        if (st < 0 && !cut) {
+            cut = true;
+            cut_status = st;
         }
     }
 
+    std::string_view subject(std::string_view line) const {
+        if (cfg.crlf && !line.empty() && line.back() == '\r') line.remove_suffix(1);
+        return line;
+    }
+
+    void put_colored(const char* color, std::string_view s) {
+        if (cfg.color) out += color;
+        out += s;
+        if (cfg.color) out += kColorEnd;
+    }
+
+    void line_prefix(int64_t no, char sep) {
+        const char s[2] = {sep, 0};
+        if (cfg.with_name > 0) {
+            put_colored(kColorName, name);
+            put_colored(kColorSep, s);
+        }
+        if (cfg.numbers) {
+            put_colored(kColorNumber, std::to_string(no));
+            put_colored(kColorSep, s);
+        }
+    }
+
+    void group_separator(int64_t no) {
+        if ((cfg.after > 0 || cfg.before > 0) && last_printed > 0 && no > last_printed + 1) {
+            put_colored(kColorSep, "--");
+            out += '\n';
+        }
+    }
+
+    // A line with its matches highlighted (only when colouring).
+    void put_line(std::string_view line, bool matching, int32_t records) {
+        if (!cfg.color || !matching) {
+            out += line;
+            out += '\n';
+            return;
+        }
+        std::string_view subj = subject(line);
+        if (records < 1) records = std::max<int32_t>(1, first_match(line_state.state(), subj).count);
+        QelStatus st = qelOk;
+        size_t at = 0;
+        for (auto [off, len] : all_matches(global_state.state(), records, subj, &st)) {
+            if (len <= 0) continue;
+            out += line.substr(at, size_t(off) - at);
+            put_colored(kColorMatch, line.substr(size_t(off), size_t(len)));
+            at = size_t(off) + size_t(len);
+        }
+        note_status(st);
+        out += line.substr(at);
+        out += '\n';
+    }
+
+    void context_line(int64_t no, std::string_view line) {
+        group_separator(no);
+        line_prefix(no, '-');
+        put_line(line, cfg.invert, 0);
+        last_printed = no;
+    }
+
     int64_t number_of(std::string_view chunk, size_t line_start) {
-        if (!numbers) return 0;
+        if (!need_numbers) return 0;
         line_no += std::count(chunk.begin() + long(numbered_to), chunk.begin() + long(line_start), '\n');
         numbered_to = line_start;
         return line_no;
     }
 
-    void select(std::string_view chunk, size_t start, size_t end, int32_t records) {
+    // Prints the lines after the last printed one that -A asks for, up to `upto`.
+    void flush_after(std::string_view c, size_t upto) {
+        while (after_left > 0 && after_pos < upto && after_pos < c.size()) {
+            const void* nl = std::memchr(c.data() + after_pos, '\n', c.size() - after_pos);
+            size_t end = nl ? size_t(static_cast<const char*>(nl) - c.data()) : c.size();
+            context_line(last_printed + 1, c.substr(after_pos, end - after_pos));
+            --after_left;
+            after_pos = end + 1;
+        }
+    }
+
+    void before_context(std::string_view c, size_t start, int64_t no) {
+        int64_t lo = std::max(last_printed + 1, no - cfg.before);
+        if (lo >= no) return;
+        // Lines of this chunk before `start`, nearest first.
+        std::vector<std::string_view> mine;
+        size_t p = start;
+        while (int64_t(mine.size()) < no - lo && p > 0) {
+            const void* nl = p >= 2 ? memrchr(c.data(), '\n', p - 1) : nullptr;
+            size_t b = nl ? size_t(static_cast<const char*>(nl) - c.data()) + 1 : 0;
+            mine.push_back(c.substr(b, p - 1 - b));
+            p = b;
+        }
+        int64_t from_chunk = int64_t(mine.size());
+        for (const auto& [n, text] : tail)
+            if (n >= lo && n < no - from_chunk) context_line(n, text);
+        for (int64_t j = from_chunk - 1; j >= 0; --j) context_line(no - 1 - j, mine[size_t(j)]);
+    }
+
+    void select(std::string_view c, size_t start, size_t end, int32_t records) {
         ++selected;
-        if (count) return;
-        int64_t no = number_of(chunk, start);
-        std::string_view line = chunk.substr(start, end - start);
-        if (!only) {
-            line_prefix(no);
-            out.put(line);
-            out.put('\n');
+        sh.any_selected = true;
+        if (cfg.quiet) {
+            sh.quit = true;
+            stop = true;
             return;
         }
-        QelStatus st = qelOk;
-        for (auto [off, len] : all_matches(global_state.state(), records, line, &st)) {
-            if (len <= 0) continue;
-            line_prefix(no);
-            out.put(line.substr(size_t(off), size_t(len)));
-            out.put('\n');
+        if (cfg.list_with) {
+            stop = true;
+            return;
         }
-        if (st < 0) search_error = true;
+        if (cfg.list_without) {
+            stop = true;
+            return;
+        }
+        if (binary && line_output) {
+            binary_matched = true;
+            stop = true;
+            return;
+        }
+        if (line_output) {
+            int64_t no = number_of(c, start);
+            std::string_view line = c.substr(start, end - start);
+            if (cfg.after > 0 || cfg.before > 0) {
+                flush_after(c, start);
+                before_context(c, start, no);
+                group_separator(no);
+            }
+            if (!cfg.only) {
+                line_prefix(no, ':');
+                put_line(line, !cfg.invert, records);
+            } else if (!cfg.invert) {
+                QelStatus st = qelOk;
+                std::string_view subj = subject(line);
+                for (auto [off, len] : all_matches(global_state.state(), std::max(records, 1), subj, &st)) {
+                    if (len <= 0) continue;
+                    line_prefix(no, ':');
+                    put_colored(kColorMatch, line.substr(size_t(off), size_t(len)));
+                    out += '\n';
+                }
+                note_status(st);
+            }
+            last_printed = no;
+            after_left = cfg.after;
+            after_pos = end + 1;
+        }
+        if (cfg.max_count >= 0 && selected >= cfg.max_count) stop = true;
     }
 
     // Confirms one line; returns the record count of its match, 0 for none.
     int32_t confirm(std::string_view line) {
-        Found f = first_match(line_state.state(), line);
-        if (f.status < 0) search_error = true;
+        Found f = first_match(line_state.state(), subject(line));
+        note_status(f.status);
         return f.count;
     }
 
     // Start of the first occurrence of any literal at or after `pos`, or -1.
     int64_t next_literal(const char* hay, size_t size, size_t pos) {
         int64_t best = kNone;
-        for (size_t k = 0; k < plan.literals.size(); ++k) {
+        for (size_t k = 0; k < cfg.plan.literals.size(); ++k) {
             int64_t& at = next_at[k];
             if (at != kNone && at < int64_t(pos)) {
-                const std::string& lit = plan.literals[k];
+                const std::string& lit = cfg.plan.literals[k];
                 int32_t index = -1;
                 qelsFind_8u(reinterpret_cast<const Qel8u*>(hay + pos), int32_t(size - pos),
                             reinterpret_cast<const Qel8u*>(lit.data()), int32_t(lit.size()), &index);
@@ -127,132 +380,487 @@ struct Grep {
         return best == kNone ? -1 : best;
     }
 
-    bool chunk(std::string_view c) {
-        size_t pos = 0;
-        numbered_to = 0;
-        const bool ends_with_lf = !c.empty() && c.back() == '\n';
-        const char* hay = c.data();
-        const bool use_literals = !plan.literals.empty();
-        next_at.assign(plan.literals.size(), kUnknown);
-        if (use_literals && plan.folded && !c.empty()) {
-            folded.resize(c.size());
-            qelsLowercaseLatin_8u(reinterpret_cast<const Qel8u*>(c.data()), reinterpret_cast<Qel8u*>(folded.data()),
-                                  int32_t(c.size()));
-            hay = folded.data();
-        }
-        while (pos < c.size()) {
-            size_t start = pos;
-            bool found = false;
-            if (use_literals) {
-                int64_t at = next_literal(hay, c.size(), pos);
-                if (at < 0) {
-                    if (invert) select_range(c, pos, c.size());
-                    break;
-                }
-                const void* nl = size_t(at) > pos ? memrchr(c.data() + pos, '\n', size_t(at) - pos) : nullptr;
-                start = nl ? size_t(static_cast<const char*>(nl) - c.data()) + 1 : pos;
-                if (invert) select_range(c, pos, start);
-                found = plan.exact;
-            } else if (use_chunk) {
-                Found f = first_match(chunk_state.state(), c.substr(pos));
-                if (f.status < 0) search_error = true;
-                if (f.count == 0) {
-                    if (invert) select_range(c, pos, c.size());
-                    break;
-                }
-                size_t at = pos + size_t(f.offset);
-                const void* nl = at > pos ? memrchr(c.data() + pos, '\n', at - pos) : nullptr;
-                start = nl ? size_t(static_cast<const char*>(nl) - c.data()) + 1 : pos;
-                if (invert) select_range(c, pos, start);
-                if (start >= c.size() && ends_with_lf) break;  // a position after the last line feed
-            }
-            const void* nl = std::memchr(c.data() + start, '\n', c.size() - start);
-            size_t end = nl ? size_t(static_cast<const char*>(nl) - c.data()) : c.size();
-            int32_t records = found ? 1 : confirm(c.substr(start, end - start));
-            if ((records > 0) != invert) select(c, start, end, records);
-            pos = end + 1;
-        }
-        if (numbers) line_no += std::count(c.begin() + long(numbered_to), c.end(), '\n') + (ends_with_lf ? 0 : 1);
-        return !out.failed();
-    }
-
     // Selects every line in [from, to), which holds whole lines.
     void select_range(std::string_view c, size_t from, size_t to) {
-        while (from < to) {
+        while (from < to && !stop) {
             const void* nl = std::memchr(c.data() + from, '\n', to - from);
             size_t end = nl ? size_t(static_cast<const char*>(nl) - c.data()) : to;
             select(c, from, end, 0);
             from = end + 1;
         }
     }
+
+    void search_chunk(std::string_view c) {
+        size_t pos = 0;
+        const bool ends_with_lf = !c.empty() && c.back() == '\n';
+        const char* hay = c.data();
+        const bool use_literals = !cfg.plan.literals.empty();
+        if (cfg.no_patterns) {
+            if (cfg.invert) select_range(c, 0, c.size());
+            return;
+        }
+        next_at.assign(cfg.plan.literals.size(), kUnknown);
+        bool per_line = false;
+        if (use_literals && cfg.plan.folded && !c.empty()) {
+            folded.resize(c.size());
+            qelsLowercaseLatin_8u(reinterpret_cast<const Qel8u*>(c.data()), reinterpret_cast<Qel8u*>(folded.data()),
+                                  int32_t(c.size()));
+            hay = folded.data();
+        }
+        while (pos < c.size() && !stop) {
+            size_t start = pos;
+            bool found = false;
+            if (use_literals) {
+                int64_t at = next_literal(hay, c.size(), pos);
+                if (at < 0) {
+                    if (cfg.invert) select_range(c, pos, c.size());
+                    break;
+                }
+                const void* nl = size_t(at) > pos ? memrchr(c.data() + pos, '\n', size_t(at) - pos) : nullptr;
+                start = nl ? size_t(static_cast<const char*>(nl) - c.data()) + 1 : pos;
+                if (cfg.invert) select_range(c, pos, start);
+                found = cfg.plan.exact;
+            } else if (cfg.use_chunk && !per_line) {
+                Found f = first_match(chunk_state.state(), c.substr(pos));
+                if (f.status < 0) {
+                    // The search over many lines ran out of budget: the rest
+                    // of the piece goes line by line, each a smaller search.
+                    per_line = true;
+                    continue;
+                }
+                if (f.count == 0) {
+                    if (cfg.invert) select_range(c, pos, c.size());
+                    break;
+                }
+                size_t at = pos + size_t(f.offset);
+                const void* nl = at > pos ? memrchr(c.data() + pos, '\n', at - pos) : nullptr;
+                start = nl ? size_t(static_cast<const char*>(nl) - c.data()) + 1 : pos;
+                if (cfg.invert) select_range(c, pos, start);
+                if (start >= c.size() && ends_with_lf) break;  // a position after the last line feed
+            }
+            if (stop) break;
+            const void* nl = std::memchr(c.data() + start, '\n', c.size() - start);
+            size_t end = nl ? size_t(static_cast<const char*>(nl) - c.data()) : c.size();
+            int32_t records = found ? 1 : confirm(c.substr(start, end - start));
+            if ((records > 0) != cfg.invert) select(c, start, end, records);
+            pos = end + 1;
+        }
+    }
+
+    bool chunk(std::string_view c) {
+        if (sh.quit) return false;
+        numbered_to = 0;
+        chunk_first_line = line_no;
+        after_pos = 0;
+        if (stop) {  // -m reached in an earlier chunk: only its after-context is left
+            flush_after(c, c.size());
+            if (after_left == 0) return false;
+            return flush_output(false);
+        }
+        search_chunk(c);
+        if (line_output) flush_after(c, c.size());
+        if (need_numbers) {
+            const bool ends_with_lf = !c.empty() && c.back() == '\n';
+            line_no += std::count(c.begin() + long(numbered_to), c.end(), '\n') + (ends_with_lf ? 0 : 1);
+            numbered_to = c.size();
+            if (cfg.before > 0 && line_output) keep_tail(c);
+        }
+        if (stop && (!line_output || after_left == 0)) return false;
+        return flush_output(false);
+    }
+
+    // The last -B lines of the chunk, for a match at the start of the next.
+    void keep_tail(std::string_view c) {
+        size_t end = c.size();
+        if (end > 0 && c[end - 1] == '\n') --end;
+        std::vector<std::pair<int64_t, std::string>> lines;
+        int64_t no = line_no - 1;
+        while (int64_t(lines.size()) < cfg.before && no > last_printed) {
+            const void* nl = end > 0 ? memrchr(c.data(), '\n', end) : nullptr;
+            size_t b = nl ? size_t(static_cast<const char*>(nl) - c.data()) + 1 : 0;
+            lines.emplace_back(no, std::string(c.substr(b, end - b)));
+            --no;
+            if (b == 0) break;
+            end = b - 1;
+        }
+        for (auto it = lines.rbegin(); it != lines.rend(); ++it) tail.push_back(std::move(*it));
+        while (int64_t(tail.size()) > cfg.before) tail.pop_front();
+    }
+
+    bool flush_output(bool done) {
+        sh.printer.emit(file_index, out, done);
+        if (sh.printer.failed()) {
+            sh.quit = true;
+            return false;
+        }
+        return true;
+    }
+
+    void file(size_t index, const std::string& path) {
+        file_index = index;
+        name = path == "-" ? "(standard input)" : path;
+        selected = 0;
+        line_no = 1;
+        binary = binary_matched = stop = cut = false;
+        last_printed = 0;
+        after_left = 0;
+        tail.clear();
+        bool skipped = false;
+        const LineChunkFn head = [&](std::string_view h) {
+            if (cfg.binary != 1 && std::memchr(h.data(), '\0', h.size())) {
+                binary = true;
+                if (cfg.binary == 2) {
+                    skipped = true;
+                    return false;
+                }
+            }
+            return true;
+        };
+        bool read_ok = for_each_chunk(path, [&](std::string_view c) { return chunk(c); }, &head);
+        // The reader stops early for -m, -l, -q and -I; that is not an error.
+        bool whole = read_ok || stop || skipped;
+        bool io_error = !whole && !sh.quit;
+        if (io_error) sh.any_error = true;
+        if (cut) {
+            sh.any_error = true;
+            error("grep: " + name + ": the search for '" + cfg.shown + "' was cut short: " + status_phrase(cut_status) +
+                  (cfg.count || cfg.list_without ? "; no count or listing for this file" : ""));
+        }
+        // A count or a listing of a file not searched to the end would be wrong.
+        if (!cut && !io_error && !cfg.quiet) {
+            if (cfg.count) {
+                if (cfg.with_name > 0) {
+                    put_colored(kColorName, name);
+                    put_colored(kColorSep, ":");
+                }
+                out += std::to_string(selected);
+                out += '\n';
+            } else if ((cfg.list_with && selected > 0) || (cfg.list_without && selected == 0)) {
+                put_colored(kColorName, name);
+                out += '\n';
+            }
+        }
+        if (binary_matched && !cfg.quiet) error(name + ": binary file matches");
+        flush_output(true);
+    }
 };
+
+bool read_pattern_file(const std::string& path, std::vector<std::string>& out) {
+    std::ifstream in(path == "-" ? "/dev/stdin" : path, std::ios::binary);
+    if (!in) {
+        error("grep: " + path + ": " + std::strerror(errno));
+        return false;
+    }
+    std::string line;
+    while (std::getline(in, line)) out.push_back(line);
+    return true;
+}
+
+bool parse_count(const std::string& opt, const std::string& v, int64_t& out) {
+    char* end = nullptr;
+    long long n = std::strtoll(v.c_str(), &end, 10);
+    if (v.empty() || *end || n < 0) {
+        error("grep: " + opt + " needs a number, not '" + v + "'");
+        return false;
+    }
+    out = n;
+    return true;
+}
+
+// Parses the command line; returns -1 to go on, else an exit status.
+int parse(const std::vector<std::string>& args, Config& cfg, std::vector<std::string>& rest) {
+    std::string color_when = "never";
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        if (a == "--") {
+            rest.insert(rest.end(), args.begin() + long(i) + 1, args.end());
+            break;
+        }
+        if (a.size() < 2 || a[0] != '-') {
+            rest.push_back(a);
+            continue;
+        }
+        if (a[1] == '-') {
+            std::string key = a, val;
+            bool has_val = false;
+            if (size_t eq = a.find('='); eq != std::string::npos) {
+                key = a.substr(0, eq);
+                val = a.substr(eq + 1);
+                has_val = true;
+            }
+            auto value = [&](std::string& v) {
+                if (has_val) return v = val, true;
+                if (i + 1 >= args.size()) {
+                    error("grep: " + key + " needs a value");
+                    return false;
+                }
+                v = args[++i];
+                return true;
+            };
+            std::string v;
+            if (!has_val && cfg.flags.take(key)) continue;
+            if (key == "--ignore-case") cfg.flags.ignore_case = true;
+            else if (key == "--regexp") { if (!value(v)) return kError; cfg.patterns.push_back(v); cfg.pattern_given = true; }
+            else if (key == "--file") { if (!value(v) || !read_pattern_file(v, cfg.patterns)) return kError; cfg.pattern_given = true; }
+            else if (key == "--fixed-strings") cfg.fixed = true;
+            else if (key == "--word-regexp") cfg.word = true;
+            else if (key == "--line-regexp") cfg.whole_line = true;
+            else if (key == "--only-matching") cfg.only = true;
+            else if (key == "--count") cfg.count = true;
+            else if (key == "--line-number") cfg.numbers = true;
+            else if (key == "--invert-match") cfg.invert = true;
+            else if (key == "--files-with-matches") cfg.list_with = true;
+            else if (key == "--files-without-match") cfg.list_without = true;
+            else if (key == "--with-filename") cfg.with_name = 1;
+            else if (key == "--no-filename") cfg.with_name = 0;
+            else if (key == "--quiet" || key == "--silent") cfg.quiet = true;
+            else if (key == "--no-messages") cfg.no_messages = true;
+            else if (key == "--max-count") { if (!value(v) || !parse_count(key, v, cfg.max_count)) return kError; }
+            else if (key == "--after-context") { if (!value(v) || !parse_count(key, v, cfg.after)) return kError; }
+            else if (key == "--before-context") { if (!value(v) || !parse_count(key, v, cfg.before)) return kError; }
+            else if (key == "--context") {
+                if (!value(v) || !parse_count(key, v, cfg.after)) return kError;
+                cfg.before = cfg.after;
+            }
+            else if (key == "--color" || key == "--colour") color_when = has_val ? val : "auto";
+            else if (key == "--recursive") cfg.recursive = true;
+            else if (key == "--include") { if (!value(v)) return kError; cfg.walk.includes.push_back(v); }
+            else if (key == "--exclude") { if (!value(v)) return kError; cfg.walk.excludes.push_back(v); }
+            else if (key == "--exclude-dir") { if (!value(v)) return kError; cfg.walk.exclude_dirs.push_back(v); }
+            else if (key == "--no-ignore") cfg.walk.no_ignore = true;
+            else if (key == "--hidden") cfg.walk.hidden = true;
+            else if (key == "--text") cfg.binary = 1;
+            else if (key == "--crlf") cfg.crlf = true;
+            else if (key == "--threads") {
+                int64_t n = 0;
+                if (!value(v) || !parse_count(key, v, n) || n < 1) return kError;
+                cfg.threads = unsigned(std::min<int64_t>(n, 256));
+            } else {
+                error("grep: unknown option '" + a + "' (see qelch grep --help)");
+                return kError;
+            }
+            continue;
+        }
+        // Short options, several in one word; a value is the rest of the
+        // word or the next argument.
+        for (size_t k = 1; k < a.size(); ++k) {
+            char c = a[k];
+            if (std::strchr("efmABC", c)) {
+                std::string v;
+                if (k + 1 < a.size()) v = a.substr(k + 1);
+                else if (i + 1 < args.size()) v = args[++i];
+                else {
+                    error(std::string("grep: -") + c + " needs a value");
+                    return kError;
+                }
+                const std::string opt = std::string("-") + c;
+                if (c == 'e') cfg.patterns.push_back(v), cfg.pattern_given = true;
+                else if (c == 'f') {
+                    if (!read_pattern_file(v, cfg.patterns)) return kError;
+                    cfg.pattern_given = true;
+                } else if (c == 'm' && !parse_count(opt, v, cfg.max_count)) return kError;
+                else if (c == 'A' && !parse_count(opt, v, cfg.after)) return kError;
+                else if (c == 'B' && !parse_count(opt, v, cfg.before)) return kError;
+                else if (c == 'C') {
+                    if (!parse_count(opt, v, cfg.after)) return kError;
+                    cfg.before = cfg.after;
+                }
+                break;
+            }
+            switch (c) {
+                case 'i': cfg.flags.ignore_case = true; break;
+                case 'F': cfg.fixed = true; break;
+                case 'w': cfg.word = true; break;
+                case 'x': cfg.whole_line = true; break;
+                case 'o': cfg.only = true; break;
+                case 'c': cfg.count = true; break;
+                case 'n': cfg.numbers = true; break;
+                case 'v': cfg.invert = true; break;
+                case 'l': cfg.list_with = true; break;
+                case 'L': cfg.list_without = true; break;
+                case 'H': cfg.with_name = 1; break;
+                case 'h': cfg.with_name = 0; break;
+                case 'q': cfg.quiet = true; break;
+                case 's': cfg.no_messages = true; break;
+                case 'r': cfg.recursive = true; break;
+                case 'a': cfg.binary = 1; break;
+                case 'I': cfg.binary = 2; break;
+                default:
+                    error(std::string("grep: unknown option '-") + c + "' (see qelch grep --help)");
+                    return kError;
+            }
+        }
+    }
+    if (color_when == "always") cfg.color = true;
+    else if (color_when == "auto") cfg.color = ::isatty(1) != 0;
+    else if (color_when != "never") {
+        error("grep: --color takes auto, always or never");
+        return kError;
+    }
+    return -1;
+}
+
+// Escapes a plain-text pattern for -F: every ASCII punctuation byte gets a
+// backslash, which makes it literal; letters and digits stay as they are
+// (escaped, some would become classes or references).
+std::string escape_fixed(const std::string& s) {
+    std::string out;
+    for (unsigned char b : s) {
+        if (b < 0x80 && std::ispunct(b)) out += '\\';
+        if (b == 0) {
+            out += "\\x00";
+            continue;
+        }
+        out += char(b);
+    }
+    return out;
+}
 
 }  // namespace
 
 int cmd_grep(const std::vector<std::string>& args) {
-    if (wants_help(args)) {
-        std::fputs(kHelp, stdout);
-        return kFound;
-    }
-    Grep g;
-    RegexFlags flags;
-    std::vector<std::string> rest;
-    bool options_done = false;
     for (const auto& a : args) {
-        if (!options_done && a.size() > 1 && a[0] == '-') {
-            if (a == "--") options_done = true;
-            else if (flags.take(a)) {}
-            else if (a == "-o") g.only = true;
-            else if (a == "-c") g.count = true;
-            else if (a == "-n") g.numbers = true;
-            else if (a == "-v") g.invert = true;
-            else {
-                error("grep: unknown option '" + a + "' (see qelch grep --help)");
+        if (a == "--") break;
+        if (a == "--help") {
+            std::fputs(kHelp, stdout);
+            return kFound;
+        }
+    }
+    Config cfg;
+    std::vector<std::string> rest;
+    if (int rc = parse(args, cfg, rest); rc >= 0) return rc;
+    set_file_messages(!cfg.no_messages);
+    if (!cfg.pattern_given) {
+        if (rest.empty()) {
+            error("grep: missing PATTERN (see qelch grep --help)");
+            return kError;
+        }
+        cfg.patterns.push_back(rest[0]);
+        rest.erase(rest.begin());
+    }
+    // A pattern with line feeds is several patterns, one per line.
+    std::vector<std::string> pats;
+    for (const auto& p : cfg.patterns) {
+        size_t from = 0;
+        for (size_t nl; (nl = p.find('\n', from)) != std::string::npos; from = nl + 1) pats.push_back(p.substr(from, nl - from));
+        pats.push_back(p.substr(from));
+    }
+    if (cfg.patterns.empty()) pats.clear();
+    cfg.no_patterns = pats.empty();
+    for (auto& p : pats) {
+        if (cfg.fixed) p = escape_fixed(p);
+        else if (!check_pattern(p)) return kError;
+    }
+    if (pats.size() > 1) {
+        for (const auto& p : pats)
+            if (has_backreference(p)) {
+                error("grep: back-references cannot be combined with other patterns (-e, -f): each pattern's groups "
+                      "would be numbered anew");
                 return kError;
             }
-        } else {
-            rest.push_back(a);
-        }
     }
-    if (rest.empty()) {
-        error("grep: missing PATTERN (see qelch grep --help)");
-        return kError;
-    }
-    const std::string pattern = rest[0];
-    std::vector<std::string> files(rest.begin() + 1, rest.end());
-    if (files.empty()) files.push_back("-");
-    g.prefix = files.size() > 1;
-    const std::string opts = flags.letters();
-    if (!compile(pattern, opts, flags.bytes, g.line_state)) return kError;
-    g.use_chunk = !sees_past_line_end(pattern);
-    if (g.use_chunk && !compile(pattern, opts + "m", flags.bytes, g.chunk_state)) return kError;
-    g.plan = plan_literals(pattern, flags.ignore_case, flags.extended);
-    if (g.only && !compile(pattern, opts + "g", flags.bytes, g.global_state)) return kError;
-
-    bool io_error = false;
-    int64_t total = 0;
-    for (const auto& f : files) {
-        g.name = f == "-" ? "(standard input)" : f;
-        g.selected = 0;
-        g.line_no = 1;
-        if (!for_each_chunk(f, [&](std::string_view c) { return g.chunk(c); })) io_error = true;
-        if (g.count) {
-            if (g.prefix) {
-                g.out.put(g.name);
-                g.out.put(':');
+    for (size_t k = 0; k < cfg.patterns.size(); ++k) cfg.shown += (k ? "' or '" : "") + cfg.patterns[k];
+    std::string joined;
+    bool risky = false;
+    if (pats.size() == 1) joined = pats[0];
+    for (size_t k = 0; pats.size() > 1 && k < pats.size(); ++k) joined += (k ? "|(?:" : "(?:") + pats[k] + ")";
+    for (const auto& p : pats) risky = risky || sees_past_line_end(p);
+    // -w and -x wrap the pattern; their look-around only sees the line feed
+    // next to a line, which is neither a word character nor text.
+    cfg.pattern = joined;
+    if (cfg.whole_line) cfg.pattern = "^(?:" + joined + ")$";
+    else if (cfg.word) cfg.pattern = "(?<!\\w)(?:" + joined + ")(?!\\w)";
+    // With --crlf a line's subject drops its CR, which a search over many
+    // lines cannot: $ needs the per-line search there.
+    if (cfg.crlf && (cfg.whole_line || joined.find('$') != std::string::npos)) risky = true;
+    cfg.use_chunk = !risky;
+    if (!cfg.no_patterns) {
+        if (cfg.fixed && !cfg.flags.extended) {
+            // Plain text: the literals are the patterns themselves.
+            bool plain = pats.size() <= 16;
+            for (const auto& p : cfg.patterns)
+                for (unsigned char b : p)
+                    if (b < 0x20 || b > 0x7E) plain = plain && b == '\n';
+            for (const auto& p : pats) plain = plain && !p.empty();
+            if (plain) {
+                for (const auto& p : cfg.patterns) {
+                    size_t from = 0;
+                    for (size_t nl; (nl = p.find('\n', from)) != std::string::npos; from = nl + 1)
+                        cfg.plan.literals.push_back(p.substr(from, nl - from));
+                    cfg.plan.literals.push_back(p.substr(from));
+                }
+                cfg.plan.exact = true;
+                cfg.plan.folded = cfg.flags.ignore_case;
+                if (cfg.plan.folded)
+                    for (auto& l : cfg.plan.literals)
+                        for (auto& ch : l) ch = char(std::tolower(static_cast<unsigned char>(ch)));
             }
-            g.out.put(std::to_string(g.selected));
-            g.out.put('\n');
+        } else {
+            cfg.plan = plan_literals(joined, cfg.flags.ignore_case, cfg.flags.extended);
         }
-        total += g.selected;
+        if (cfg.word || cfg.whole_line || cfg.crlf) cfg.plan.exact = false;
     }
-    if (!g.out.flush()) {
-        error("grep: cannot write output");
-        return kError;
+    if (cfg.count || cfg.list_with || cfg.list_without || cfg.quiet || cfg.only) cfg.after = cfg.before = 0;
+
+    // The files: operands as given, directories walked with -r.
+    std::vector<std::string> files;
+    bool io_error = false;
+    bool several = rest.size() > 1;
+    if (rest.empty()) {
+        if (cfg.recursive) {
+            std::vector<std::string> found;
+            if (!walk_tree(cfg.walk, ".", cfg.no_messages, found)) io_error = true;
+            for (auto& f : found) files.push_back(f.substr(2));  // no "./" before names, as grep and ripgrep
+            several = true;
+        } else {
+            files.push_back("-");
+        }
     }
-    if (g.search_error) error("grep: the match limit was reached on some lines");
-    if (io_error || g.search_error) return kError;
-    return total > 0 ? kFound : kNothing;
+    for (const auto& r : rest) {
+        struct stat st{};
+        if (cfg.recursive && r != "-" && ::stat(r.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+            if (!walk_tree(cfg.walk, r, cfg.no_messages, files)) io_error = true;
+            several = true;
+        } else if (r == "-" || name_selected(cfg.walk, r)) {
+            files.push_back(r);
+        }
+    }
+    if (cfg.with_name < 0) cfg.with_name = several ? 1 : 0;
+
+    Printer printer(files.size(), cfg.after + cfg.before > 0, cfg.color);
+    Shared shared{cfg, printer};
+    if (cfg.max_count == 0) files.clear();
+    {
+        Searcher probe(cfg, shared);  // reports pattern errors once
+        if (!cfg.no_patterns && !probe.compile_all()) return kError;
+    }
+    unsigned threads = cfg.threads ? cfg.threads : std::max(1u, std::thread::hardware_concurrency());
+    threads = unsigned(std::min<size_t>(threads, files.size()));
+    std::atomic<size_t> next{0};
+    auto work = [&]() {
+        Searcher s(cfg, shared);
+        if (!cfg.no_patterns && !s.compile_all()) return;
+        for (size_t i; (i = next++) < files.size();) {
+            if (shared.quit) {
+                std::string none;
+                printer.emit(i, none, true);
+                continue;
+            }
+            s.file(i, files[i]);
+        }
+    };
+    if (threads <= 1) {
+        work();
+    } else {
+        std::vector<std::thread> pool;
+        for (unsigned t = 0; t < threads; ++t) pool.emplace_back(work);
+        for (auto& t : pool) t.join();
+    }
+    printer.flush();
+    if (output_error()) return kError;
+    if (cfg.quiet && shared.any_selected) return kFound;
+    if (io_error || shared.any_error) return kError;
+    return shared.any_selected ? kFound : kNothing;
 }
 
 }  // namespace app

@@ -18,7 +18,9 @@ const char* kUsage =
     "  hash     print one hash per input line\n"
     "\n"
     "'qelch COMMAND --help' describes a command. Exit status: 0 found/ok,\n"
-    "1 nothing found, 2 error.\n";
+    "1 nothing found, 2 error.\n"
+    "\n"
+    "Patterns: see the section \"Supported pattern syntax\" of the README.\n";
 
 }  // namespace
 
@@ -31,17 +33,24 @@ int main(int argc, char** argv) {
     std::vector<std::string> args(argv + 2, argv + argc);
     if (cmd == "-h" || cmd == "--help" || cmd == "help") {
         std::fputs(kUsage, stdout);
-        return app::kFound;
+        return app::report_output_error() ? app::kError : app::kFound;
     }
     if (cmd == "--version") {
         std::printf("qelch %s\n", qelchGetLibVersion()->versionText);
-        return app::kFound;
+        return app::report_output_error() ? app::kError : app::kFound;
     }
-    if (cmd == "grep") return app::cmd_grep(args);
-    if (cmd == "replace") return app::cmd_replace(args);
-    if (cmd == "sets") return app::cmd_sets(args);
-    if (cmd == "convert") return app::cmd_convert(args);
-    if (cmd == "hash") return app::cmd_hash(args);
-    app::error("unknown command '" + cmd + "' (see qelch --help)");
-    return app::kError;
+    int rc = -1;
+    if (cmd == "grep") rc = app::cmd_grep(args);
+    else if (cmd == "replace") rc = app::cmd_replace(args);
+    else if (cmd == "sets") rc = app::cmd_sets(args);
+    else if (cmd == "convert") rc = app::cmd_convert(args);
+    else if (cmd == "hash") rc = app::cmd_hash(args);
+    if (rc < 0) {
+        app::error("unknown command '" + cmd + "' (see qelch --help)");
+        return app::kError;
+    }
+    // Every command's output ends here: a failed write (a full disk, a
+    // closed descriptor) is reported once, whichever path produced it.
+    if (app::report_output_error()) return app::kError;
+    return rc;
 }

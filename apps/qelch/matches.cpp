@@ -1,14 +1,30 @@
 #include "matches.h"
 
+#include <cstdlib>
 #include <string>
 
 #include "qelch.hpp"
 
 namespace app {
+namespace {
+
+// Test hook: a search whose subject contains this text fails as a search
+// cut by the library's match limit would, so that the tool's handling of
+// that failure can be tested with any pattern.
+bool cut_for_test(std::string_view text) {
+    static const char* cut = std::getenv("QELCH_TEST_CUT_SEARCH");
+    return cut && *cut && text.find(cut) != std::string_view::npos;
+}
+
+}  // namespace
 
 Found first_match(QelRegExpState* state, std::string_view text) {
     static thread_local std::vector<QelRegExpFind> recs(1000);
     Found f;
+    if (cut_for_test(text)) {
+        f.status = qelErrMatchLimit;
+        return f;
+    }
     static const Qel8u empty = 0;
     const Qel8u* p = text.empty() ? &empty : reinterpret_cast<const Qel8u*>(text.data());
     int32_t count = int32_t(recs.size());
@@ -25,6 +41,10 @@ std::vector<std::pair<int64_t, int32_t>> all_matches(QelRegExpState* global, int
     std::vector<std::pair<int64_t, int32_t>> out;
     *status = qelOk;
     if (text.empty() || per_match < 1) return out;
+    if (cut_for_test(text)) {
+        *status = qelErrMatchLimit;
+        return out;
+    }
     alignas(16) unsigned char rs_mem[64];
     auto* rs = reinterpret_cast<QelRegExpReplaceState*>(rs_mem);
     qelsRegExpReplaceInit(nullptr, rs);

@@ -86,7 +86,17 @@ check "chunked grep -v -c" "$($QELCH grep -v -c '7' "$work/big.txt")" \
 head -c 300 /dev/zero | tr '\0' 'x' > "$work/long.txt"
 { head -c 3000000 /dev/zero | tr '\0' 'y'; printf 'z\nyz\n'; } > "$work/wide.txt"
 check "lines longer than the first read buffer" 2 "$($QELCH grep -c 'yz$' "$work/wide.txt")"
-check "line longer than chunk" 2 "$(QELCH_CHUNK_SIZE=64 $QELCH grep x "$work/long.txt" 2>/dev/null; echo $?)"
+# A line longer than the chunk grows the buffer: same answer as one big chunk.
+check "line longer than chunk" "$(cat "$work/long.txt")" "$(QELCH_CHUNK_SIZE=64 $QELCH grep x "$work/long.txt")"
+check "line longer than chunk, -c" 2 "$(QELCH_CHUNK_SIZE=1000 $QELCH grep -c 'yz$' "$work/wide.txt")"
+# An inline option that switches "m" off still sees each line alone.
+check "(?-m) sees each line" "foo" "$(printf 'x\nfoo\n' | $QELCH grep '(?-m)^foo')"
+check "(?i-m:) sees each line" "FOO" "$(printf 'x\nFOO\n' | $QELCH grep '(?i-m:^foo$)')"
+# Every command reports a failed write of its output.
+for cmd in "hash" "grep x" "replace x y" "convert --from utf8 --to utf16le" "--help" "grep --help"; do
+    err=$(printf 'x\n' | $QELCH $cmd 2>&1 >/dev/full; echo "rc=$?")
+    check "write error reported: $cmd" $'qelch: cannot write the output: No space left on device\nrc=2' "$err"
+done
 
 # ---- replace ----
 check "replace all" $'[alpha]\nBeta gamma\n\ndelta [alpha]\nepsilon' "$($QELCH replace 'alpha' '[$&]' "$work/a.txt")"

@@ -1,0 +1,143 @@
+#!/usr/bin/env bash
+# qelch grep options against GNU grep -P (and ripgrep for the ignore rules
+# of -r) on small fixtures; where qelch chooses differently, the reason is
+# written next to the case.
+. "$(dirname "$0")/lib.sh"
+cd "$work" || exit 1
+make_lines > lines.txt
+cp lines.txt copy.txt
+
+# Same output as grep -P over two files, across tiny and large chunks: the
+# context (-A/-B/-C with "--" between groups, also between files), -m with
+# its trailing context, counts, listings and colours.
+options=('-n -C2' '-A1' '-B3 -n' '-inC1' '-c -v' '-l' '-L' '-w' '-x' '-o -i' '-m2 -A1' '-nvm3 -B1' '-h'
+         '--color=always -n' '--color=always -v -C1' '-o --color=always' '--color=always -l' '-B5 -A2'
+         '-m5 -A30 -n' '-c -m3' '-H -c')
+patterns=('the' 'it was the .* of' 'Light' '7$' '^$' 'ing \d+$')
+for o in "${options[@]}"; do
+    for p in "${patterns[@]}"; do
+        want=$(grep -P $o -- "$p" lines.txt copy.txt | md5sum)
+        for cs in 16 100000; do
+            check "grep $o '$p' like grep -P, chunk $cs" "$want" \
+                "$(QELCH_CHUNK_SIZE=$cs $QELCH grep $o -- "$p" lines.txt copy.txt | md5sum)"
+        done
+    done
+done
+
+printf 'a.b\naxb\nA.B\nfoo bar\nfoobar\n(x)\n' > f.txt
+printf 'x\n\\.B\n' > pats.txt
+# Several patterns need grep -E (grep -P takes one); they agree here.
+while IFS=$'\t' read -r name peer args; do
+    eval "set -- $args"
+    check "$name like grep $peer" "$(grep $peer "$@" f.txt; echo "rc=$?")" "$($QELCH grep "$@" f.txt; echo "rc=$?")"
+done <<'TABLE'
+-F	-F	-F a.b
+-F -i	-F	-Fi a.b
+-F -x	-F	-Fx '(x)'
+-F -w	-F	-Fw foo
+-F several	-F	-F -e '(x' -e 'a.b'
+-e several	-E	-e x -e 'A\.'
+-e attached	-P	-ex
+-f	-E	-f pats.txt
+-f with -e	-E	-f pats.txt -e foo
+-w	-P	-w 'foo|bar'
+-x	-P	-x 'foo\w+'
+-m	-P	-m1 a
+-q found	-P	-q a
+-q nothing	-P	-q zzz
+TABLE
+check "-f of an empty file matches nothing" "rc=1" "$($QELCH grep -f /dev/null f.txt; echo "rc=$?")"
+check "-v -f of an empty file selects all" "6" "$($QELCH grep -vc -f /dev/null f.txt)"
+check "-m0" "rc=1" "$($QELCH grep -m0 a f.txt; echo "rc=$?")"
+# -L: exit status as grep 3.8 has it: 0 when some line was selected.
+check "-L" "$(grep -L a f.txt lines.txt; echo "rc=$?")" "$($QELCH grep -L a f.txt lines.txt; echo "rc=$?")"
+check "-s silences a missing file" "rc=2" "$($QELCH grep -s a none.txt 2>&1; echo "rc=$?")"
+check "-q: a match wins over an error" "rc=0" "$($QELCH grep -q a none.txt f.txt 2>/dev/null; echo "rc=$?")"
+check "-h is not help" "$(grep -h a f.txt f.txt)" "$($QELCH grep -h a f.txt f.txt)"
+check "--help" 0 "$($QELCH grep --help | grep -c 'Supported pattern syntax' >/dev/null; echo $?)"
+check "back-references with several patterns refused" 2 "$($QELCH grep -e '(a)\1' -e b f.txt 2>/dev/null; echo $?)"
+
+# Binary files: a NUL in the first 32 KiB.
+printf 'a\0b\nab\n' > bin.dat
+check "binary file matches" "$(grep a bin.dat 2>&1 | sed 's/^grep/qelch/'; echo "rc=$?")" "$($QELCH grep a bin.dat 2>&1; echo "rc=$?")"
+check "binary -c" "$(grep -c a bin.dat)" "$($QELCH grep -c a bin.dat)"
+check "binary -a" "$(grep -a a bin.dat | od -c)" "$($QELCH grep -a a bin.dat | od -c)"
+check "binary -I" "$(grep -I a bin.dat; echo "rc=$?")" "$($QELCH grep -I a bin.dat; echo "rc=$?")"
+check "binary -I -c" "$(grep -Ic a bin.dat)" "$($QELCH grep -Ic a bin.dat)"
+{ head -c 40000 /dev/zero | tr '\0' 'x'; printf '\n\0 late\n'; } > late.dat
+check "a NUL after the first block: text" 1 "$($QELCH grep -c late late.dat 2>&1)"
+
+# --crlf: $ before the CR of a CR LF line, as ripgrep --crlf; the line is
+# printed whole.
+printf 'ab\r\ncd\nab\n' > crlf.txt
+for p in 'b$' '^ab$' 'd$' 'a.$'; do
+    check "--crlf '$p' like rg --crlf" "$(rg --crlf -c -- "$p" crlf.txt | tr -d '\r')" "$($QELCH grep --crlf -c -- "$p" crlf.txt)"
+done
+check "--crlf -x" 2 "$($QELCH grep --crlf -xc ab crlf.txt)"
+
+# -r: hidden files and what .gitignore (inside a repository) and .ignore
+# exclude are skipped, as ripgrep does; symbolic links are not followed.
+mkdir -p tree/.git tree/sub/deep tree/build tree/gen tree/.hid tree/other
+for f in a.txt b.log keep.log sub/c.txt sub/d.log sub/deep/e.txt build/f.txt gen/g.txt .hid/h.txt .dot.txt \
+         other/i.txt other/j.tmp root-only.txt sub/root-only.txt; do echo "needle $f" > "tree/$f"; done
+printf '*.log\n!keep.log\nbuild/\n/root-only.txt\n# comment\n' > tree/.gitignore
+printf 'e.txt\n' > tree/sub/.gitignore
+printf '*.tmp\n' > tree/other/.ignore
+printf '[g]en\n' > tree/.ignore
+ln -s ../a.txt tree/sub/link.txt
+check "-r like rg" "$(rg -l --sort path needle tree)" "$($QELCH grep -rl needle tree)"
+check "-r --hidden like rg" "$(rg -l --hidden --sort path -g '!.git' needle tree)" "$($QELCH grep -rl --hidden needle tree)"
+check "-r --no-ignore like rg" "$(rg -l --no-ignore --sort path needle tree)" "$($QELCH grep -rl --no-ignore needle tree)"
+check "-r without a directory: names without ./" "$(cd tree && rg -l --sort path needle)" \
+    "$(cd tree && $QELCH grep -rl needle)"
+check "--include like grep" "$(grep -rl --include='*.txt' needle tree/sub | sort)" \
+    "$($QELCH grep -rl --no-ignore --include='*.txt' needle tree/sub)"
+check "--exclude like grep" "$(grep -rl --exclude='*.txt' needle tree/sub | sort)" \
+    "$($QELCH grep -rl --no-ignore --exclude='*.txt' needle tree/sub)"
+check "--exclude-dir like grep" "$(grep -rl --exclude-dir=deep needle tree/sub | sort)" \
+    "$($QELCH grep -rl --no-ignore --exclude-dir=deep needle tree/sub)"
+mkdir -p plain/x && echo needle > plain/x/y.log && printf '*.log\n' > plain/.gitignore
+check ".gitignore outside a repository does not count (as rg)" "$(rg -l needle plain)" "$($QELCH grep -rl needle plain)"
+
+# Many files on several threads: the same output as one thread, in file order.
+for i in $(seq 1 40); do head -n $((i * 7)) lines.txt > "many$i.txt"; done
+files=$(ls many*.txt | sort -V)
+check "threads agree" "$($QELCH grep --threads 1 -n -C1 'was the' $files | md5sum)" \
+    "$($QELCH grep --threads 4 -n -C1 'was the' $files | md5sum)"
+check "threads like grep" "$(grep -P -n 'was the' $files | md5sum)" "$($QELCH grep --threads 3 -n 'was the' $files | md5sum)"
+
+# A search the library cuts short (its match limit) is an error naming the
+# pattern and the file: exit 2, no count for that file, the other files go on.
+printf 'a1\nCUT a2\na3\n' > cut.txt
+printf 'a4\n' > fine.txt
+out=$(QELCH_TEST_CUT_SEARCH=CUT $QELCH grep -c 'a\d' cut.txt fine.txt 2>"$work/err"; echo "rc=$?")
+check "cut search: no count for that file" $'fine.txt:1\nrc=2' "$out"
+check "cut search: message" "qelch: grep: cut.txt: the search for 'a\\d' was cut short: match limit exceeded; no count or listing for this file" "$(cat "$work/err")"
+check "cut search: other lines still printed" $'cut.txt:a1\ncut.txt:a3\nfine.txt:a4\nrc=2' \
+    "$(QELCH_TEST_CUT_SEARCH=CUT $QELCH grep 'a\d' cut.txt fine.txt 2>/dev/null; echo "rc=$?")"
+check "cut search: -L does not list" $'rc=2' "$(QELCH_TEST_CUT_SEARCH=CUT $QELCH grep -L 'z\d' cut.txt 2>/dev/null; echo "rc=$?")"
+
+# Patterns: escapes the library reads as letters warn once; syntax it does
+# not have is named.
+while IFS=$'\t' read -r p msg; do
+    check "pattern '$p'" "$msg" "$($QELCH grep -c -- "$p" f.txt 2>&1 >/dev/null | head -1)"
+done <<'TABLE'
+a\Kb\K	qelch: warning: \K is not supported here; read as the letter K
+\h+	qelch: warning: \h is not supported here; read as the letter h
+x\R	qelch: warning: \R is not supported here; read as the letter R
+(a)\g1	qelch: warning: \g is not supported here; read as the letter g
+[\h]	qelch: warning: \h is not supported here; read as the letter h
+(?<name>a)	qelch: bad pattern: named groups are not supported at offset 0
+(?P<n>a)	qelch: bad pattern: named groups are not supported at offset 0
+a(?R)?	qelch: bad pattern: recursion and subroutine calls are not supported at offset 1
+(a)(?1)	qelch: bad pattern: recursion and subroutine calls are not supported at offset 3
+a++	qelch: bad pattern: possessive quantifiers are not supported at offset 2
+a{2}+	qelch: bad pattern: possessive quantifiers are not supported at offset 4
+\++	
+[+]+	
+a+?	
+\d\w\s\b\x41\Q\K\E	
+(?<=a)(?<!b)	
+TABLE
+check "warning once per pattern" 1 "$($QELCH grep -- 'a\Kb\K' f.txt 2>&1 >/dev/null | wc -l)"
+finish
