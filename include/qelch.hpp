@@ -291,6 +291,7 @@ public:
     }
 
 private:
+    friend class pattern_set;  // searches the "g" state in its own set
     QelRegExpState* global_state() {
         if (!state_) return nullptr;
         if (!global_) {
@@ -345,49 +346,92 @@ private:
     int32_t format_ = -1;
 };
 
-// A set of compiled regexes searched in one call (in parallel when large).
-// The set refers to the regexes; they must outlive it and stay unmoved.
+// A set of compiled regexes searched in one call: the leftmost match of
+// each, the number of matches of each, or every match of each with its
+// groups. Slots are searched in parallel when the set is large and the
+// subject long enough.
+//
+// The set refers to the regexes; they must outlive it and stay unmoved, and
+// one regex must not be added twice. One set serves one search at a time:
+// a search writes the regexes' work areas and the set's own buffers (record
+// arrays kept from call to call, so that repeated searches allocate nothing
+// once they have grown), so two threads must not search one set, nor search
+// its regexes on their own, at the same time.
 class pattern_set {
 public:
     explicit pattern_set(uint32_t max_patterns) {
         status_ = qelsRegExpMultiInitAlloc(&set_, max_patterns);
-        if (status_ == qelOk) max_ = max_patterns;
+        if (status_ != qelOk) return;
+        status_ = qelsRegExpMultiInitAlloc(&global_set_, max_patterns);
+        if (status_ != qelOk) return;
+        max_ = max_patterns;
+        slots_.resize(max_);
+        recs_.resize(max_);
+        found_.resize(max_);
     }
     ~pattern_set() {
         if (set_) qelsRegExpMultiFree(set_);
+        if (global_set_) qelsRegExpMultiFree(global_set_);
     }
     pattern_set(const pattern_set&) = delete;
     pattern_set& operator=(const pattern_set&) = delete;
-    explicit operator bool() const { return set_ != nullptr; }
+    explicit operator bool() const { return max_ != 0; }
 
+    // Puts the regex into the lowest free slot under `id` (non-zero; several
+    // slots may share one).
     QelStatus add(regex& re, int32_t id) {
-        if (!set_) return status_;
-        return qelsRegExpMultiAdd(re.native(), id, set_);
+        if (!max_) return status_;
+        QelRegExpState* g = re.native() ? re.global_state() : nullptr;
+        QelStatus st = qelsRegExpMultiAdd(re.native(), id, set_);
+        if (st != qelOk) return st;
+        if (!g) {  // keep both sets alike
+            qelsRegExpMultiDelete(id, set_);
+            return qelErrNullPtr;
+        }
+        for (slot& sl : slots_)
+            if (!sl.re) {
+                sl = slot{&re, id, 0};
+                break;
+            }
+        return qelsRegExpMultiAdd(g, id, global_set_);
     }
-    QelStatus remove(int32_t id) { return set_ ? qelsRegExpMultiDelete(id, set_) : status_; }
+    // Frees the lowest slot with `id`.
+    QelStatus remove(int32_t id) {
+        if (!max_) return status_;
+        QelStatus st = qelsRegExpMultiDelete(id, set_);
+        if (st != qelOk) return st;
+        qelsRegExpMultiDelete(id, global_set_);
+        for (slot& sl : slots_)
+            if (sl.re && sl.id == id) {
+                sl = slot{};
+                break;
+            }
+        return qelOk;
+    }
 
     struct hit {
         int32_t id;
         QelStatus status;
-        std::vector<match> matches;  // the leftmost match, when there is one
+        std::vector<match> matches;  // search(): the leftmost match, if any; find_all(): every match
     };
-    // One entry per searched slot, in slot order.
-    result<std::vector<hit>> search(std::string_view subject, std::size_t records_per_slot = 1000) {
-        if (!set_) return {status_, {}};
-        if (!fits(subject.size())) return {qelErrLength, {}};
-        std::vector<QelRegExpMultiFind> recs(max_);
-        std::vector<std::vector<QelRegExpFind>> found(max_, std::vector<QelRegExpFind>(records_per_slot));
-        for (uint32_t i = 0; i < max_; ++i) recs[i] = {0, 0, int32_t(records_per_slot), 0, found[i].data()};
-        QelStatus st = qelsRegExpMultiFind_8u(bytes(subject) ? bytes(subject) : bytes(""), int32_t(subject.size()),
-                                              recs.data(), set_);
+    struct tally {
+        int32_t id;
+        QelStatus status;  // below 0: the search failed and `count` means nothing
+        int64_t count;     // matches, as find_all of the regex with "g" would list them
+    };
+
+    // The leftmost match of every pattern. One entry per occupied slot, in
+    // slot order.
+    result<std::vector<hit>> search(std::string_view subject, std::size_t records_per_slot = kMaxRecordsPerMatch) {
+        QelStatus st = run(set_, subject, records_per_slot);
         if (st != qelOk) return {st, {}};
         std::vector<hit> out;
         for (uint32_t i = 0; i < max_; ++i) {
-            if (recs[i].searched != 1) continue;
-            hit h{recs[i].identifier, recs[i].status, {}};
-            if (recs[i].count > 0) {
+            if (recs_[i].searched != 1) continue;
+            hit h{recs_[i].identifier, recs_[i].status, {}};
+            if (recs_[i].status >= 0 && recs_[i].count > 0) {
                 match m;
-                m.groups_.assign(found[i].begin(), found[i].begin() + recs[i].count);
+                m.groups_.assign(found_[i].begin(), found_[i].begin() + recs_[i].count);
                 h.matches.push_back(std::move(m));
             }
             out.push_back(std::move(h));
@@ -395,10 +439,123 @@ public:
         return {st, std::move(out)};
     }
 
+    // The number of matches of every pattern (a global search each, all in
+    // one set search).
+    result<std::vector<tally>> count(std::string_view subject) {
+        QelStatus st = run_global(subject);
+        if (st != qelOk) return {st, {}};
+        std::vector<tally> out;
+        for (uint32_t i = 0; i < max_; ++i) {
+            if (recs_[i].searched != 1) continue;
+            const QelStatus s = recs_[i].status;
+            int64_t n = 0;
+            if (s >= 0 && recs_[i].count > 0) n = recs_[i].count / per_match(i, subject);
+            out.push_back({recs_[i].identifier, s, s >= 0 ? n : 0});
+        }
+        return {st, std::move(out)};
+    }
+
+    // Every match of every pattern, each with its groups. The global set
+    // search reports the groups of each match without the whole match, so
+    // patterns with groups are listed by their regex's own find_all.
+    result<std::vector<hit>> find_all(std::string_view subject) {
+        QelStatus st = run_global(subject);
+        if (st != qelOk) return {st, {}};
+        std::vector<hit> out;
+        for (uint32_t i = 0; i < max_; ++i) {
+            if (recs_[i].searched != 1) continue;
+            hit h{recs_[i].identifier, recs_[i].status, {}};
+            if (h.status >= 0 && recs_[i].count > 0) {
+                if (per_match(i, subject) == 1 && slots_[i].records == 1) {
+                    for (int32_t k = 0; k < recs_[i].count; ++k) {
+                        match m;
+                        m.groups_.assign(1, found_[i][std::size_t(k)]);
+                        h.matches.push_back(std::move(m));
+                    }
+                } else {
+                    result<std::vector<match>> all = slots_[i].re->find_all(subject);
+                    h.status = all.status;
+                    h.matches = std::move(all.value);
+                }
+            }
+            out.push_back(std::move(h));
+        }
+        return {st, std::move(out)};
+    }
+
 private:
+    struct slot {
+        regex* re = nullptr;
+        int32_t id = 0;
+        int32_t records = 0;  // the pattern's records per match (whole match + groups), 0 = not known yet
+    };
+
+    // One set search with room for `room` records per slot (at least what
+    // was needed before).
+    QelStatus run(QelRegExpMultiState* set, std::string_view subject, std::size_t room) {
+        if (!max_) return status_;
+        if (!fits(subject.size())) return qelErrLength;
+        if (room < 1) room = 1;
+        if (room > 0x7FFFFFFF) room = 0x7FFFFFFF;
+        for (uint32_t i = 0; i < max_; ++i) {
+            if (found_[i].size() < room) found_[i].resize(room);
+            recs_[i] = {0, 0, int32_t(found_[i].size()), 0, found_[i].data()};
+        }
+        return qelsRegExpMultiFind_8u(bytes(subject) ? bytes(subject) : bytes(""), int32_t(subject.size()),
+                                      recs_.data(), set);
+    }
+
+    // The global set search, then, for every slot whose array may have
+    // filled up (a global search stops there without a warning), that slot
+    // alone again with a larger array, until room for one more match's
+    // records is left over. The arrays keep their size for the next call.
+    QelStatus run_global(std::string_view subject) {
+        QelStatus st = run(global_set_, subject, 4 * kMaxRecordsPerMatch);
+        if (st != qelOk) return st;
+        for (uint32_t i = 0; i < max_; ++i) {
+            QelRegExpMultiFind& r = recs_[i];
+            while (r.searched == 1 && r.status >= 0 && std::size_t(r.count) + kMaxRecordsPerMatch > found_[i].size()) {
+                if (found_[i].size() > 0x7FFFFFFF / 4) {
+                    r.status = qelErrLength;
+                    break;
+                }
+                // Grow by what the part searched so far suggests, at least 4x.
+                std::size_t want = found_[i].size() * 4;
+                if (r.count > 0 && r.results[r.count - 1].length >= 0) {
+                    const std::size_t reached = std::size_t(r.results[r.count - 1].pointer - bytes(subject)) + 1;
+                    const double guess = double(r.count) * double(subject.size()) / double(reached) * 1.25;
+                    if (guess > double(want) && guess < double(0x7FFFFFFF)) want = std::size_t(guess);
+                }
+                if (want > 0x7FFFFFFF) want = 0x7FFFFFFF;
+                found_[i].resize(want);
+                r.results = found_[i].data();
+                r.count = int32_t(found_[i].size());
+                r.status = qelsRegExpFind_8u(bytes(subject), int32_t(subject.size()), slots_[i].re->global_state(),
+                                             r.results, &r.count);
+            }
+        }
+        return qelOk;
+    }
+
+    // Records the global search gives per match: the groups, or the whole
+    // match for a pattern without groups. Learnt from the first subject in
+    // which the pattern matches.
+    int32_t per_match(uint32_t i, std::string_view subject) {
+        slot& sl = slots_[i];
+        if (sl.records == 0) {
+            result<match> m = sl.re->find(subject);
+            if (m.value.size() > 0) sl.records = int32_t(m.value.size());
+        }
+        return sl.records > 1 ? sl.records - 1 : 1;
+    }
+
     QelRegExpMultiState* set_ = nullptr;
+    QelRegExpMultiState* global_set_ = nullptr;  // the same regexes compiled with "g"
     QelStatus status_ = qelErrNullPtr;
     uint32_t max_ = 0;
+    std::vector<slot> slots_;
+    std::vector<QelRegExpMultiFind> recs_;
+    std::vector<std::vector<QelRegExpFind>> found_;
 };
 
 }  // namespace qel

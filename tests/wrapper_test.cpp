@@ -285,4 +285,56 @@ TEST(WrapperPatternSet, SearchReportsEachSlotLikeASingleFind) {
     EXPECT_EQ(empty.search("x").status, qelErrSize);
 }
 
+// Counting and listing every match through the set must give what each
+// regex's own find_all gives, whatever the pattern's groups, empty matches
+// and number of matches (beyond the set's first record arrays), and the
+// buffers kept from call to call must not leak one subject's results into
+// the next.
+TEST(WrapperPatternSet, CountAndFindAllEqualEachRegexAlone) {
+    const char* patterns[] = {"a", "(a)(b)?", "x*", "(?:ab)+", "^c", "(?m)^c", "b(?=a)", "zebra"};
+    std::vector<qel::regex> res;
+    for (const char* p : patterns) res.emplace_back(p);
+    qel::pattern_set set(12);
+    for (std::size_t i = 0; i < res.size(); ++i) ASSERT_EQ(set.add(res[i], int32_t(10 + i)), qelOk);
+
+    std::string big;
+    for (int i = 0; i < 7000; ++i) big += i % 5 ? "ab" : "c\n";
+    const std::string subjects[] = {big, "cab\ncba", big.substr(0, 999), "q"};
+    for (const std::string& subject : subjects) {
+        auto counts = set.count(subject);
+        auto all = set.find_all(subject);
+        ASSERT_EQ(counts.status, qelOk);
+        ASSERT_EQ(all.status, qelOk);
+        ASSERT_EQ(counts.value.size(), res.size());
+        ASSERT_EQ(all.value.size(), res.size());
+        for (std::size_t i = 0; i < res.size(); ++i) {
+            SCOPED_TRACE(std::string(patterns[i]) + " over " + std::to_string(subject.size()) + " bytes");
+            auto want = res[i].find_all(subject);
+            EXPECT_EQ(counts.value[i].id, int32_t(10 + i));
+            EXPECT_EQ(counts.value[i].status, want.status);
+            EXPECT_EQ(counts.value[i].count, int64_t(want.value.size()));
+            ASSERT_EQ(all.value[i].matches.size(), want.value.size());
+            for (std::size_t k = 0; k < want.value.size(); ++k) {
+                const qel::match& a = all.value[i].matches[k];
+                const qel::match& b = want.value[k];
+                ASSERT_EQ(a.size(), b.size());
+                for (std::size_t g = 0; g < b.size(); ++g) {
+                    EXPECT_EQ(a.participated(g), b.participated(g));
+                    EXPECT_EQ(a.position(g, subject), b.position(g, subject)) << "match " << k << " group " << g;
+                    EXPECT_EQ(a[g].size(), b[g].size());
+                }
+            }
+        }
+    }
+    // A slot freed and refilled takes the new regex's results.
+    EXPECT_EQ(set.remove(10), qelOk);
+    qel::regex b("b");
+    ASSERT_EQ(set.add(b, 99), qelOk);
+    auto counts = set.count("abba");
+    ASSERT_EQ(counts.status, qelOk);
+    EXPECT_EQ(counts.value[0].id, 99);
+    EXPECT_EQ(counts.value[0].count, 2);
+    EXPECT_EQ(set.count("").status, qelErrSize);
+}
+
 }  // namespace

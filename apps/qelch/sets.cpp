@@ -1,12 +1,12 @@
 // qelch sets: the matches of many patterns counted in one pass over the
-// input with the library's parallel pattern-set search.
+// input with the C++ wrapper's pattern set (the library's parallel
+// pattern-set search underneath).
 #include <cstdlib>
 #include <fstream>
 #include <string>
 #include <vector>
 
 #include "common.h"
-#include "matches.h"
 #include "qelch.hpp"
 #include "qelcore.h"
 
@@ -20,15 +20,16 @@ const char* kHelp =
     "Counts the matches of every pattern in PATTERNS_FILE (one per line; empty\n"
     "lines are skipped) over the input and prints \"pattern<TAB>count\" for each,\n"
     "in file order. The patterns are searched together, in parallel when there\n"
-    "are more patterns than threads; --threads sets the thread count.\n";
+    "are more patterns than threads; --threads sets the thread count. A pattern\n"
+    "whose search fails (for example at the match limit) gets no count line: the\n"
+    "error names it and the exit status is 2.\n";
 
 struct Entry {
     std::string pattern;
-    Compiled global, single;
-    int32_t per_match = 0;  // records per match of the global search, 0 = not known yet
+    qel::regex re;
     int64_t count = 0;
+    QelStatus failed = qelOk;  // first failing status; the count is then not printed
 };
-
 }  // namespace
 
 int cmd_sets(const std::vector<std::string>& args) {
@@ -82,63 +83,59 @@ int cmd_sets(const std::vector<std::string>& args) {
         return kError;
     }
     const std::string opts = flags.letters();
-    for (auto& e : entries) {
-        if (!compile(e.pattern, opts + "g", flags.bytes, e.global)) return kError;
-        if (!compile(e.pattern, opts, flags.bytes, e.single)) return kError;
-    }
-    if (threads > 0) qelcoreCtlSetNumThreads(threads);
-
-    QelRegExpMultiState* set = nullptr;
-    if (qelsRegExpMultiInitAlloc(&set, Qel32u(entries.size())) != qelOk) {
+    qel::pattern_set set(Qel32u(entries.size()));
+    if (!set) {
         error("sets: cannot allocate the pattern set");
         return kError;
     }
-    for (size_t i = 0; i < entries.size(); ++i) qelsRegExpMultiAdd(entries[i].global.state(), int32_t(i + 1), set);
+    // The set refers to the regexes: compile them all before adding any, so
+    // none moves afterwards.
+    for (auto& e : entries) {
+        e.re = qel::regex(e.pattern, opts);
+        if (!e.re) {
+            Compiled report;  // prints the message with the offset
+            if (compile(e.pattern, opts, flags.bytes, report)) error("sets: cannot compile " + e.pattern);
+            return kError;
+        }
+        if (flags.bytes) e.re.set_format(0);
+    }
+    for (size_t i = 0; i < entries.size(); ++i) {
+        if (set.add(entries[i].re, int32_t(i + 1)) != qelOk) {
+            error("sets: cannot add " + entries[i].pattern);
+            return kError;
+        }
+    }
+    if (threads > 0) qelcoreCtlSetNumThreads(threads);
 
-    const size_t kRecords = 4096;
-    std::vector<std::vector<QelRegExpFind>> found(entries.size(), std::vector<QelRegExpFind>(kRecords));
-    std::vector<QelRegExpMultiFind> recs(entries.size());
     if (files.empty()) files.push_back("-");
     bool ok = true;
     for (const auto& f : files) {
         ok = for_each_chunk(f, [&](std::string_view c) {
-                 const Qel8u* p = reinterpret_cast<const Qel8u*>(c.data());
-                 for (size_t i = 0; i < entries.size(); ++i)
-                     recs[i] = {0, 0, int32_t(kRecords), 0, found[i].data()};
-                 qelsRegExpMultiFind_8u(p, int32_t(c.size()), recs.data(), set);
-                 for (size_t i = 0; i < entries.size(); ++i) {
-                     Entry& e = entries[i];
-                     int32_t count = recs[i].count;
-                     if (recs[i].status < 0 || count <= 0) continue;
-                     if (e.per_match == 0) {
-                         // The global search reports the groups of each match
-                         // (or the whole match when there are none).
-                         int32_t records = first_match(e.single.state(), c).count;
-                         e.per_match = records > 1 ? records - 1 : 1;
-                     }
-                     if (size_t(count) + qel::kMaxRecordsPerMatch > kRecords) {
-                         // The array may have filled up (a global search stops
-                         // there silently): search this pattern again alone
-                         // until the records of one more match would fit.
-                         std::vector<QelRegExpFind> big(kRecords);
-                         for (;;) {
-                             big.resize(big.size() * 4);
-                             count = int32_t(big.size());
-                             QelStatus st = qelsRegExpFind_8u(p, int32_t(c.size()), e.global.state(), big.data(), &count);
-                             if (st < 0 || size_t(count) + qel::kMaxRecordsPerMatch <= big.size() ||
-                                 big.size() > (size_t(1) << 28))
-                                 break;
-                         }
-                     }
-                     e.count += count / e.per_match;
+                 auto counts = set.count(c);
+                 if (!counts.ok()) {
+                     error(std::string("sets: search failed: ") + status_phrase(counts.status));
+                     return false;
+                 }
+                 for (const auto& t : counts.value) {
+                     Entry& e = entries[size_t(t.id - 1)];
+                     if (e.failed != qelOk) continue;
+                     if (t.status < 0) e.failed = t.status;
+                     else e.count += t.count;
                  }
                  return true;
              }) && ok;
     }
-    qelsRegExpMultiFree(set);
     Out out;
     int64_t total = 0;
+    bool failed = false;
     for (const auto& e : entries) {
+        if (e.failed != qelOk) {
+            // A search cut short may have missed matches: no count for it.
+            error("sets: pattern '" + e.pattern + "': " + status_phrase(e.failed) + " (" + std::to_string(e.failed) +
+                  ")");
+            failed = true;
+            continue;
+        }
         out.put(e.pattern);
         out.put('\t');
         out.put(std::to_string(e.count));
@@ -149,7 +146,7 @@ int cmd_sets(const std::vector<std::string>& args) {
         error("sets: cannot write output");
         return kError;
     }
-    if (!ok) return kError;
+    if (!ok || failed) return kError;
     return total > 0 ? kFound : kNothing;
 }
 

@@ -1,11 +1,11 @@
 // Pattern sets: a fixed number of slots, each holding a caller-compiled
 // state under a non-zero identifier, searched in one call. With more slots
-// than the library may use threads, one OpenMP region spreads contiguous
-// shares of slots over the threads; every slot has its own record and its
-// own state, so the threads write disjoint memory and the records equal those
-// of a serial search.
+// than the library may use threads (and a subject worth waking them for), one
+// OpenMP region hands the slots out to the threads one at a time, costliest
+// estimate first; every slot has its own record and its own state, so the
+// threads write disjoint memory and the records equal those of a serial
+// search.
 #include <immintrin.h>
-#include <omp.h>
 
 #include <atomic>
 #include <cstring>
@@ -13,6 +13,7 @@
 #include "frame/frame.h"
 #include "qelcore.h"
 #include "regex/match/multi.h"
+#include "regex/match/start_facts.h"
 
 namespace qel::re {
 namespace {
@@ -84,42 +85,95 @@ bool multi_size_for(Qel32u maxPatterns, int32_t* size) {
     return true;
 }
 
+namespace {
+
+// Below this subject length every slot's search is over before a parallel
+// region has woken its threads.
+constexpr int32_t kMinParallelSubject = 16 * 1024;
+// Up to this many occupied slots the hand-out order is worked out on the
+// stack (12 bytes a slot); larger sets are handed out in slot order.
+constexpr uint32_t kMaxOrderedSlots = 512;
+// The cost estimate reads this many evenly spread pieces of the subject.
+constexpr int32_t kSampleBlocks = 32;
+constexpr int32_t kSampleBlockBytes = 128;
+
+struct SlotCost {
+    double cost;
+    uint32_t slot;
+};
+
+// Occupied slots, costliest estimate first. With every slot handed out one
+// at a time from a shared counter, this order keeps the last slots to start
+// small, so no thread waits long for another at the end.
+uint32_t order_by_cost(const Qel8u* subject, int32_t len, const MultiHeader* h, SlotCost* out) {
+    uint32_t freq[256] = {};
+    uint32_t sampled = 0;
+    const int64_t stride = len / kSampleBlocks;
+    for (int32_t b = 0; b < kSampleBlocks; ++b) {
+        const Qel8u* p = subject + stride * b;
+        const int32_t n = static_cast<int32_t>(len - stride * b) < kSampleBlockBytes
+                              ? static_cast<int32_t>(len - stride * b)
+                              : kSampleBlockBytes;
+        for (int32_t i = 0; i < n; ++i) ++freq[p[i]];
+        sampled += static_cast<uint32_t>(n);
+    }
+    uint32_t count = 0;
+    for (uint32_t i = 0; i < h->maximum; ++i) {
+        const QelRegExpState* st = load_pattern(h, i);
+        if (st == nullptr) continue;
+        StartFacts f;
+        slot_start_facts(st, f);
+        out[count++] = {estimate_search_cost(f, len, freq, sampled), i};
+    }
+    // Insertion sort: a few hundred entries at most, and no allocation.
+    for (uint32_t i = 1; i < count; ++i) {
+        SlotCost v = out[i];
+        uint32_t j = i;
+        for (; j > 0 && out[j - 1].cost < v.cost; --j) out[j] = out[j - 1];
+        out[j] = v;
+    }
+    return count;
+}
+
+}  // namespace
+
 void search_all_slots(const Qel8u* subject, int32_t len, QelRegExpMultiFind* records, const MultiHeader* h,
                       int32_t threads) {
     const uint32_t max = h->maximum;
-    if (max <= static_cast<uint32_t>(threads)) {
+    uint32_t occupied = 0;
+    for (uint32_t i = 0; i < max && occupied < 2; ++i) occupied += load_pattern(h, i) != nullptr;
+    if (max <= static_cast<uint32_t>(threads) || threads < 2 || occupied < 2 || len < kMinParallelSubject) {
         for (uint32_t i = 0; i < max; ++i) search_slot(subject, len, h, i, &records[i]);
         return;
     }
+    // Which thread searches which slot shows in no record, so the slots are
+    // handed out one at a time from a shared counter, costliest first.
+    SlotCost order[kMaxOrderedSlots];
+    bool ordered = false;
+    uint32_t occupiedAll = 0;
+    for (uint32_t i = 0; i < max; ++i) occupiedAll += load_pattern(h, i) != nullptr;
+    uint32_t handOut = max;
+    if (occupiedAll <= kMaxOrderedSlots) {
+        handOut = order_by_cost(subject, len, h, order);
+        ordered = true;
+    }
     // The runtime's barriers are invisible to race detectors, so the
     // hand-offs that matter are also made explicit with release/acquire:
-    // the caller's data to every thread, the master's partition to the team,
-    // and every thread's records back to the caller.
-    std::atomic<uint32_t> go{0}, n_shared{0}, q_shared{0}, r_shared{0};
+    // the caller's data and the order to every thread, and every thread's
+    // records back to the caller.
+    std::atomic<uint32_t> go{0}, next{0};
     std::atomic<int> finished{0};
     go.store(1, std::memory_order_release);
 #pragma omp parallel num_threads(threads)
     {
         (void)go.load(std::memory_order_acquire);
-#pragma omp master
-        {
-            uint32_t n = static_cast<uint32_t>(omp_get_num_threads());
-            q_shared.store(max / n, std::memory_order_relaxed);
-            r_shared.store(max % n, std::memory_order_relaxed);
-            n_shared.store(n, std::memory_order_release);
+        for (;;) {
+            const uint32_t k = next.fetch_add(1, std::memory_order_relaxed);
+            if (k >= handOut) break;
+            const uint32_t slot = ordered ? order[k].slot : k;
+            search_slot(subject, len, h, slot, &records[slot]);
         }
-#pragma omp barrier
-        const uint32_t n = n_shared.load(std::memory_order_acquire);
-        const uint32_t q = q_shared.load(std::memory_order_relaxed);
-        const uint32_t r = r_shared.load(std::memory_order_relaxed);
-        const uint32_t t = static_cast<uint32_t>(omp_get_thread_num());
-        uint64_t begin = uint64_t(t) * q, end = begin + q;
-        if (t == n - 1) end += r;
-        if (end > max) end = max;
-        for (uint64_t i = begin; i < end; ++i)
-            search_slot(subject, len, h, static_cast<uint32_t>(i), &records[i]);
         finished.fetch_add(1, std::memory_order_release);
-#pragma omp barrier
     }
     (void)finished.load(std::memory_order_acquire);
 }
