@@ -298,32 +298,34 @@ void check_guarded() {
     for (size_t n : lengths) {
         auto v = qeltest::random_from<T>(n, static_cast<uint32_t>(n), K<T>::others());
         for (bool at_tail : {false, true}) {
-            qeltest::Guarded<T> g(v, at_tail);
-            const T* s = g.data();
-            ASSERT_EQ(K<T>::find(s, n, c), -1) << n;
-            ASSERT_EQ(K<T>::rfind(s, n, c), -1) << n;
-            for (size_t m : {1u, 2u, 3u, 5u, 16u, 17u, 33u, 100u}) {
-                if (m > n) break;
-                // The string's first and last m units, themselves guarded.
-                for (bool from_end : {false, true}) {
-                    std::vector<T> sub(v.begin() + static_cast<long>(from_end ? n - m : 0),
-                                       v.begin() + static_cast<long>(from_end ? n : m));
-                    for (bool sub_tail : {false, true}) {
-                        qeltest::Guarded<T> gs(sub, sub_tail);
-                        ASSERT_EQ(K<T>::find_sub(s, n, gs.data(), m), ref_find_sub(v.data(), n, sub.data(), m)) << n;
-                        ASSERT_EQ(K<T>::rfind_sub(s, n, gs.data(), m), ref_rfind_sub(v.data(), n, sub.data(), m)) << n;
+            for (size_t odd : qeltest::unit_offsets<T>()) {
+                qeltest::Guarded<T> g(v, at_tail, odd);
+                const T* s = g.data();
+                ASSERT_EQ(K<T>::find(s, n, c), -1) << n;
+                ASSERT_EQ(K<T>::rfind(s, n, c), -1) << n;
+                for (size_t m : {1u, 2u, 3u, 5u, 16u, 17u, 33u, 100u}) {
+                    if (m > n) break;
+                    // The string's first and last m units, themselves guarded.
+                    for (bool from_end : {false, true}) {
+                        std::vector<T> sub(v.begin() + static_cast<long>(from_end ? n - m : 0),
+                                           v.begin() + static_cast<long>(from_end ? n : m));
+                        for (bool sub_tail : {false, true}) {
+                            qeltest::Guarded<T> gs(sub, sub_tail, sizeof(T) - 1 - odd);
+                            ASSERT_EQ(K<T>::find_sub(s, n, gs.data(), m), ref_find_sub(v.data(), n, sub.data(), m)) << n;
+                            ASSERT_EQ(K<T>::rfind_sub(s, n, gs.data(), m), ref_rfind_sub(v.data(), n, sub.data(), m)) << n;
+                        }
                     }
                 }
             }
         }
         if (n == 0) continue;
         v.back() = c;  // only hit at the edge next to the trailing guard
-        qeltest::Guarded<T> t(v, true);
+        qeltest::Guarded<T> t(v, true, sizeof(T) - 1);
         ASSERT_EQ(K<T>::find(t.data(), n, c), static_cast<int32_t>(n - 1));
         ASSERT_EQ(K<T>::rfind(t.data(), n, c), static_cast<int32_t>(n - 1));
         v.back() = v.front();
         v.front() = c;  // only hit at the edge next to the leading guard
-        qeltest::Guarded<T> h(v, false);
+        qeltest::Guarded<T> h(v, false, sizeof(T) - 1);
         ASSERT_EQ(K<T>::find(h.data(), n, c), 0);
         ASSERT_EQ(K<T>::rfind(h.data(), n, c), 0);
     }
@@ -354,7 +356,7 @@ void check_z_forms() {
         std::vector<T> z = v;
         z.push_back(0);
         // The terminator is the last readable unit: nothing past it is read.
-        qeltest::Guarded<T> g(z, true);
+        qeltest::Guarded<T> g(z, true, n % sizeof(T));
         for (T c : {ab[0], ab[2], T{0x41}, T{0}}) {
             int32_t idx = -7;
             ASSERT_EQ(Z<T>::findc(g.data(), c, &idx), qelOk);
@@ -365,7 +367,7 @@ void check_z_forms() {
                                         : qeltest::random_from<T>(m, 1, ab);
             std::vector<T> subz = sub;
             subz.push_back(0);
-            qeltest::Guarded<T> gs(subz, true);
+            qeltest::Guarded<T> gs(subz, true, (n + 1) % sizeof(T));
             int32_t idx = -7;
             ASSERT_EQ(Z<T>::find(g.data(), gs.data(), &idx), qelOk);
             ASSERT_EQ(idx, ref_find_sub(v.data(), n, sub.data(), m)) << n << " " << m;

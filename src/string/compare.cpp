@@ -118,7 +118,7 @@ QelStatus compare_16u(const Qel16u* a, const Qel16u* b, int32_t len, int32_t* re
     if (any_negative(len)) return qelErrLength;
     size_t n = static_cast<size_t>(len);
     size_t i = mismatch_bytes(reinterpret_cast<const uint8_t*>(a), reinterpret_cast<const uint8_t*>(b), 2 * n) / 2;
-    *result = i == n ? 0 : int32_t{a[i]} - int32_t{b[i]};
+    *result = i == n ? 0 : int32_t{load_unit(a + i)} - int32_t{load_unit(b + i)};
     return qelOk;
 }
 

@@ -14,18 +14,12 @@
 
 #include <cstring>
 
+#include "frame/unaligned.h"
 #include "string/find.h"
 
 namespace qel {
 namespace {
 
-// 16-bit strings may start at odd addresses: read units through memcpy.
-template <class T>
-inline T load_unit(const T* p) {
-    T v;
-    std::memcpy(&v, p, sizeof v);
-    return v;
-}
 template <class W>
 inline W load_word(const uint8_t* p) {
     W v;

@@ -13,6 +13,7 @@
 
 #include <cstring>
 
+#include "frame/unaligned.h"
 #include "string/find.h"
 
 namespace qel {
@@ -21,13 +22,6 @@ namespace {
 constexpr size_t kVec = 32;         // AVX2 vector, bytes
 constexpr size_t kBlock = 4 * kVec;  // main-loop step: one branch per four compares
 
-// 16-bit strings may start at odd addresses: read units through memcpy.
-template <class T>
-inline T load_unit(const T* p) {
-    T v;
-    std::memcpy(&v, p, sizeof v);
-    return v;
-}
 
 template <class T>
 inline __m256i splat(T c) {
