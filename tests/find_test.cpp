@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "string/find.h"
+#include "string/find_two_way.h"
 #if defined(__SANITIZE_ADDRESS__)
 #include <sanitizer/asan_interface.h>
 #define FENCE_POISON(p, n) ASAN_POISON_MEMORY_REGION(p, n)
@@ -286,6 +287,75 @@ TEST(FindSubstring, OverlappingOccurrences) {
         EXPECT_EQ(qel::rfind_substring16(s16.data(), n, sub16.data(), m), r.last) << r.s << " / " << r.sub;
     }
 }
+
+// ---- The linear fallback. ----
+
+// Two-Way on its own, against the plain loop: two- and three-letter
+// alphabets make periodic substrings, critical positions at either end and
+// near misses common.
+template <class T>
+void check_two_way() {
+    uint32_t seed = 1;
+    for (const std::vector<T>& abc : {K<T>::pair(), K<T>::triple()})
+        for (size_t n : {1u, 2u, 7u, 40u, 200u})
+            for (size_t m = 1; m <= 24 && m <= n; ++m)
+                for (int pick = 0; pick < 6; ++pick) {
+                    auto v = qeltest::random_from<T>(n, seed++, abc);
+                    // Periodic substrings: a random period repeated, or a
+                    // piece of the string itself.
+                    std::vector<T> sub = qeltest::random_from<T>(m, seed++, abc);
+                    if (pick % 3 == 1)
+                        for (size_t k = 1 + pick % 2; k < m; ++k) sub[k] = sub[k % (1 + pick % 2 + 1)];
+                    if (pick % 3 == 2) {
+                        size_t at = seed % (n - m + 1);
+                        sub.assign(v.begin() + static_cast<long>(at), v.begin() + static_cast<long>(at + m));
+                    }
+                    ASSERT_EQ(qel::two_way_find(v.data(), n, sub.data(), m), ref_find_sub(v.data(), n, sub.data(), m))
+                        << "n=" << n << " m=" << m << " pick=" << pick;
+                    ASSERT_EQ(qel::two_way_rfind(v.data(), n, sub.data(), m), ref_rfind_sub(v.data(), n, sub.data(), m))
+                        << "n=" << n << " m=" << m << " pick=" << pick;
+                }
+}
+
+TEST(FindSubstring, Bytes_TwoWayMatchesPlainLoop) { check_two_way<Qel8u>(); }
+TEST(FindSubstring, Units16_TwoWayMatchesPlainLoop) { check_two_way<Qel16u>(); }
+
+// Inputs that defeat the filter: every other position of a periodic string
+// passes it and fails only in the last unit, so the verification budget runs
+// out early and the search moves to Two-Way part-way through the string. An
+// occurrence planted before, at and after the switch, at both ends, twice,
+// or not at all must be reported as by the plain loop, in both directions.
+template <class T>
+void check_filter_defeated() {
+    const T a = 'a', b = 'b';
+    for (size_t half : {1u, 7u, 40u}) {
+        std::vector<T> sub;
+        for (size_t k = 0; k < half; ++k) sub.insert(sub.end(), {a, b});
+        sub.push_back(b);  // (ab)^half b: never in (ab)*
+        const size_t m = sub.size();
+        for (size_t n : {300u, 4099u}) {
+            std::vector<T> base(n);
+            for (size_t i = 0; i < n; ++i) base[i] = i % 2 ? b : a;
+            std::vector<std::vector<size_t>> plants = {{}, {0}, {2}, {64}, {n / 2}, {n - m}, {6, n - m - 1}};
+            for (const auto& at : plants) {
+                std::vector<T> v = base;
+                for (size_t p : at) std::copy(sub.begin(), sub.end(), v.begin() + static_cast<long>(p));
+                for (size_t odd : qeltest::unit_offsets<T>()) {
+                    qeltest::Guarded<T> g(v, true, odd);
+                    const std::string what = "m=" + std::to_string(m) + " n=" + std::to_string(n) + " at=" +
+                                             (at.empty() ? "none" : std::to_string(at[0]));
+                    ASSERT_EQ(K<T>::find_sub(g.data(), n, sub.data(), m), ref_find_sub(v.data(), n, sub.data(), m))
+                        << what;
+                    ASSERT_EQ(K<T>::rfind_sub(g.data(), n, sub.data(), m), ref_rfind_sub(v.data(), n, sub.data(), m))
+                        << what;
+                }
+            }
+        }
+    }
+}
+
+TEST(FindSubstring, Bytes_FilterDefeatedStaysExact) { check_filter_defeated<Qel8u>(); }
+TEST(FindSubstring, Units16_FilterDefeatedStaysExact) { check_filter_defeated<Qel16u>(); }
 
 // ---- Guard pages: strings and substrings flush against an inaccessible
 // page on either side, with the deciding units at the very edges. ----
