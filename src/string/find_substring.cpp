@@ -122,13 +122,16 @@ struct Needle {
     size_t cand;        // candidate starts: 0 .. cand - 1
     size_t sub_bytes;   // m * sizeof(T)
     size_t off1, off2;  // byte offsets of the two filter units
-    T unit1, unit2;
+    size_t off3;        // a third unit, checked only in blocks that pass the two
+    T unit1, unit2, unit3;
 
     bool verify(size_t i) const { return equal_bytes(b + i * sizeof(T), sb, sub_bytes); }
 };
 
 // Offsets of the rarest unit and of the rarest unit with another value (any
-// other position when all units are equal).
+// other position when all units are equal), and of the rarest unit at a
+// third position (for short substrings of common letters, pairs such as
+// "th" pass often; a third unit then saves most verifications).
 template <class T>
 Needle<T> make_needle(const T* s, size_t n, const T* sub, size_t m) {
     Needle<T> nd;
@@ -148,10 +151,17 @@ Needle<T> make_needle(const T* s, size_t n, const T* sub, size_t m) {
         if (u != u1)
             if (uint32_t r = text_rank(u); r < best2) best2 = r, i2 = k;
     }
+    size_t i3 = i1;
+    uint32_t best3 = ~0u;
+    for (size_t k = 0; k < m; ++k)
+        if (k != i1 && k != i2)
+            if (uint32_t r = text_rank(load_unit(sub + k)); r < best3) best3 = r, i3 = k;
     nd.off1 = i1 * sizeof(T);
     nd.off2 = i2 * sizeof(T);
+    nd.off3 = i3 * sizeof(T);
     nd.unit1 = u1;
     nd.unit2 = load_unit(sub + i2);
+    nd.unit3 = load_unit(sub + i3);
     return nd;
 }
 
@@ -201,6 +211,18 @@ inline uint32_t block_mask(const uint8_t* p, const Needle<T>& nd) {
     }
 }
 
+// Mask of the candidates of the same block whose third unit matches.
+template <class T>
+inline uint32_t third_mask(const uint8_t* p, const Needle<T>& nd) {
+    __m256i c = load32(p + nd.off3);
+    if constexpr (sizeof(T) == 1)
+        return static_cast<uint32_t>(
+            _mm256_movemask_epi8(_mm256_cmpeq_epi8(c, _mm256_set1_epi8(static_cast<char>(nd.unit3)))));
+    else
+        return static_cast<uint32_t>(
+            _mm256_movemask_epi8(_mm256_cmpeq_epi16(c, _mm256_set1_epi16(static_cast<short>(nd.unit3)))));
+}
+
 constexpr uint32_t kUnitBits(size_t size) { return size == 1 ? 1u : 3u; }
 
 // Verifies the candidates of one block, lowest first; block starts at i.
@@ -236,12 +258,29 @@ inline int64_t verify_high(const Needle<T>& nd, size_t i, uint32_t mask, Budget&
     return -1;
 }
 
-// Needs nd.cand >= W / sizeof(T).
+// Needs nd.cand >= W / sizeof(T). The main loop takes two blocks per step
+// with one branch; a block that passes is narrowed by the third unit before
+// any verification.
 template <class T, size_t W>
 int64_t scan_forward(const Needle<T>& nd, size_t& resume) {
     constexpr size_t lanes = W / sizeof(T);
     Budget bg;
     size_t i = 0;
+    if constexpr (W == 32) {
+        for (; i + 2 * lanes <= nd.cand; i += 2 * lanes) {
+            const uint8_t* p = nd.b + i * sizeof(T);
+            uint32_t m0 = block_mask<T, W>(p, nd), m1 = block_mask<T, W>(p + W, nd);
+            if ((m0 | m1) == 0) continue;
+            if (m0 && (m0 &= third_mask(p, nd))) {
+                int64_t r = verify_low(nd, i, m0, bg, resume);
+                if (r != -1) return r;
+            }
+            if (m1 && (m1 &= third_mask(p + W, nd))) {
+                int64_t r = verify_low(nd, i + lanes, m1, bg, resume);
+                if (r != -1) return r;
+            }
+        }
+    }
     for (; i + lanes <= nd.cand; i += lanes) {
         if (uint32_t m = block_mask<T, W>(nd.b + i * sizeof(T), nd)) {
             int64_t r = verify_low(nd, i, m, bg, resume);
@@ -262,6 +301,22 @@ int64_t scan_reverse(const Needle<T>& nd, size_t& resume) {
     constexpr size_t lanes = W / sizeof(T);
     Budget bg;
     size_t top = nd.cand;  // candidates top .. cand-1 are done
+    if constexpr (W == 32) {
+        while (top >= 2 * lanes) {
+            top -= 2 * lanes;
+            const uint8_t* p = nd.b + top * sizeof(T);
+            uint32_t m0 = block_mask<T, W>(p, nd), m1 = block_mask<T, W>(p + W, nd);
+            if ((m0 | m1) == 0) continue;
+            if (m1 && (m1 &= third_mask(p + W, nd))) {
+                int64_t r = verify_high(nd, top + lanes, m1, bg, resume);
+                if (r != -1) return r;
+            }
+            if (m0 && (m0 &= third_mask(p, nd))) {
+                int64_t r = verify_high(nd, top, m0, bg, resume);
+                if (r != -1) return r;
+            }
+        }
+    }
     while (top >= lanes) {
         top -= lanes;
         if (uint32_t m = block_mask<T, W>(nd.b + top * sizeof(T), nd)) {
