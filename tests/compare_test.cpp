@@ -136,6 +136,7 @@ std::vector<size_t> threshold_lengths() {
     for (size_t n = 60; n <= 70; ++n) v.push_back(n);
     for (size_t n = 126; n <= 132; ++n) v.push_back(n);
     for (size_t n = 254; n <= 258; ++n) v.push_back(n);
+    for (size_t n = 510; n <= 514; ++n) v.push_back(n);
     return v;
 }
 
