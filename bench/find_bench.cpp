@@ -3,14 +3,25 @@
 // std::u16string_view::find. Each search runs over a window of the given size
 // whose only occurrence is at its far end (the start, for reverse searches),
 // so every implementation scans the whole window. Data: uniform random bytes,
-// and English-like text built from a fixed word list with a fixed seed.
+// and English text: the file named by the environment variable
+// QELCH_BENCH_TEXT (repeated to fill the buffer), or, without it, text built
+// from a fixed word list with a fixed seed. Occurrences of a needle in the
+// text are broken up before the one at the far end is planted.
+//
+// Adversarial rows (Adversarial/...) pair inputs that make a verify-every-
+// candidate search quadratic with memmem: long runs of one letter with the
+// needle's only other letter in its middle, periodic needles in periodic
+// text, and a periodic needle that passes any two-unit filter at every period.
 //
 // After the runs a summary prints, per case, peer time / our time: above 1
 // means we are faster.
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <iterator>
 #include <functional>
 #include <map>
 #include <random>
@@ -23,6 +34,7 @@
 namespace {
 
 const std::vector<int64_t> kSizes = {16, 64, 256, 1024, 4096, 65536, 1 << 20, 8 << 20};
+const std::vector<int64_t> kSubSizes = {256, 4096, 65536, 1 << 20};
 constexpr size_t kMaxSize = 8 << 20;
 
 // ---- Data. ----
@@ -34,9 +46,24 @@ std::vector<uint8_t> random_bytes() {
     return v;
 }
 
+// The file named by QELCH_BENCH_TEXT, repeated to kMaxSize; empty without one.
+std::vector<uint8_t> text_from_file() {
+    const char* path = std::getenv("QELCH_BENCH_TEXT");
+    if (!path || !*path) return {};
+    std::ifstream in(path, std::ios::binary);
+    std::vector<uint8_t> once((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (once.empty()) return {};
+    std::vector<uint8_t> t;
+    t.reserve(kMaxSize);
+    while (t.size() < kMaxSize) t.insert(t.end(), once.begin(), once.begin() + static_cast<long>(std::min(once.size(), kMaxSize - t.size())));
+    std::fprintf(stderr, "text: %zu bytes from QELCH_BENCH_TEXT, repeated\n", once.size());
+    return t;
+}
+
 // Words drawn with Zipf-like weights, sentences of 4 to 16 words, line breaks
 // near 72 columns.
 std::vector<uint8_t> english_text() {
+    if (auto t = text_from_file(); !t.empty()) return t;
     static const char* const kWords[] = {
         "the", "of", "and", "to", "a", "in", "is", "it", "you", "that", "he", "was", "for", "on", "are", "with",
         "as", "his", "they", "be", "at", "one", "have", "this", "from", "or", "had", "by", "hot", "word", "but",
@@ -84,14 +111,34 @@ const std::vector<uint8_t>& data(bool text) {
     return text ? e : r;
 }
 
-// Misspellings of common letters that the word list never produces.
-const char* const kNeedles[] = {"ae", "hte", "tehr", "thier ", "the wrld", "people whoes", "and then the ths"};
+// Needles of 2 to 64 bytes made of frequent letters, most beginning or
+// ending with a space or a common letter: the cases where a filter on the
+// first and last byte lets most positions through.
+const char* const kNeedles[] = {
+    "e ",
+    " th",
+    " the",
+    "e the ",
+    " and the",
+    "tion of the",
+    " CPU feature is ",
+    " in the event that the ",
+    " terms and conditions of the use",
+    " the rest of the text is not part of the",
+    " of this license and the license of the work that is not the sam",
+};
 
-// A window of `n` units of the data with `needle` placed at its end (or start).
+// A window of `n` units of the data with `needle` placed at its end (or
+// start), and no other occurrence: each one in the data is broken up by
+// changing its middle byte.
 template <class T>
 std::vector<T> window(bool text, size_t n, std::string_view needle, bool at_start) {
     const auto& d = data(text);
-    std::vector<T> w(d.begin(), d.begin() + static_cast<long>(n));
+    std::string w8(d.begin(), d.begin() + static_cast<long>(n));
+    for (size_t at = w8.find(needle); at != std::string::npos; at = w8.find(needle, at > needle.size() ? at - needle.size() : 0))
+        w8[at + needle.size() / 2] = static_cast<char>(w8[at + needle.size() / 2] ^ 0x20);
+    std::vector<T> w(w8.begin(), w8.end());
+    for (auto& u : w) u = static_cast<T>(static_cast<uint8_t>(u));
     size_t at = at_start ? 0 : n - needle.size();
     for (size_t k = 0; k < needle.size(); ++k) w[at + k] = static_cast<T>(static_cast<uint8_t>(needle[k]));
     return w;
@@ -186,6 +233,28 @@ void bm_sub(benchmark::State& st, Sub u, bool text, size_t needle_index) {
     set_bytes(st, n * (wide ? 2 : 1));
 }
 
+// ---- Adversarial inputs, 4 MB, nothing found. ----
+enum class Adv { Run, Periodic, FilterDefeat };
+
+void bm_adversarial(benchmark::State& st, Adv kind, size_t m, bool ours) {
+    constexpr size_t n = 4 << 20;
+    std::vector<uint8_t> s(n), sub(m);
+    for (size_t i = 0; i < n; ++i) s[i] = kind == Adv::Run ? 'a' : (i % 2 ? 'b' : 'a');
+    for (size_t k = 0; k < m; ++k) sub[k] = kind == Adv::Run ? 'a' : (k % 2 ? 'b' : 'a');
+    if (kind == Adv::Run) sub[m / 2] = 'b';              // a...aba...a
+    if (kind == Adv::Periodic) sub[m - 1] = 'c';         // abab...abc
+    if (kind == Adv::FilterDefeat) sub[m - 1] = 'b';     // abab...abb (m odd)
+    auto run = [&] {
+        if (!ours) return memmem(s.data(), n, sub.data(), m) ? 0 : -1;
+        int32_t idx = 0;
+        qelsFind_8u(s.data(), static_cast<int32_t>(n), sub.data(), static_cast<int32_t>(m), &idx);
+        return idx;
+    };
+    if (run() != -1) st.SkipWithError("found");
+    for (auto _ : st) benchmark::DoNotOptimize(run());
+    set_bytes(st, n);
+}
+
 // ---- Registration: each case names ours and its peers. ----
 struct Case {
     std::string op;      // e.g. "FindC_8u/random"
@@ -193,9 +262,9 @@ struct Case {
     std::function<void(benchmark::State&)> fn;
 };
 
-void add(const Case& c) {
+void add(const Case& c, const std::vector<int64_t>& sizes = kSizes) {
     auto* b = benchmark::RegisterBenchmark((c.op + "/" + c.impl).c_str(), c.fn);
-    for (int64_t s : kSizes) b->Arg(s);
+    for (int64_t s : sizes) b->Arg(s);
 }
 
 void register_all() {
@@ -215,7 +284,7 @@ void register_all() {
         for (size_t k = 0; k < sizeof kNeedles / sizeof kNeedles[0]; ++k) {
             const std::string nd = d + "/m" + std::to_string(std::strlen(kNeedles[k]));
             auto sub = [&](const char* op, const char* impl, Sub u) {
-                add({op + nd, impl, [u, text, k](benchmark::State& st) { bm_sub(st, u, text, k); }});
+                add({op + nd, impl, [u, text, k](benchmark::State& st) { bm_sub(st, u, text, k); }}, kSubSizes);
             };
             sub("Find_8u", "qelch", Sub::Find8);
             sub("Find_8u", "memmem", Sub::Memmem);
@@ -230,6 +299,21 @@ void register_all() {
             }
         }
     }
+    // Sizes are fixed (4 MB); the argument is the needle length.
+    const struct {
+        const char* name;
+        Adv kind;
+        std::vector<int64_t> lengths;
+    } adversarial[] = {{"run", Adv::Run, {16384, 65536}},
+                       {"periodic", Adv::Periodic, {64, 1024}},
+                       {"filter-defeat", Adv::FilterDefeat, {15, 255}}};
+    for (const auto& a : adversarial)
+        for (bool ours : {true, false})
+            add({std::string("Adversarial/") + a.name, ours ? "qelch" : "memmem",
+                 [kind = a.kind, ours](benchmark::State& st) {
+                     bm_adversarial(st, kind, static_cast<size_t>(st.range(0)), ours);
+                 }},
+                a.lengths);
 }
 
 // Collects CPU times by (case, size, implementation), the best of any

@@ -22,15 +22,20 @@ int32_t plain_find(const T* s, int32_t len, const T* set, int32_t n, bool rev) {
     std::vector<bool> table;
     if (n > 64) {
         table.assign(sizeof(T) == 1 ? 256 : 65536, false);
-        for (int32_t j = 0; j < n; ++j) table[set[j]] = true;
+        for (int32_t j = 0; j < n; ++j) table[qeltest::unit_at(set, j)] = true;
     }
-    auto in = [&](T u) { return n > 64 ? bool(table[u]) : std::find(set, set + n, u) != set + n; };
+    auto in = [&](T u) {
+        if (n > 64) return bool(table[u]);
+        for (int32_t j = 0; j < n; ++j)
+            if (qeltest::unit_at(set, j) == u) return true;
+        return false;
+    };
     if (!rev) {
         for (int32_t i = 0; i < len; ++i)
-            if (in(s[i])) return i;
+            if (in(qeltest::unit_at(s, i))) return i;
     } else {
         for (int32_t i = len - 1; i >= 0; --i)
-            if (in(s[i])) return i;
+            if (in(qeltest::unit_at(s, i))) return i;
     }
     return -1;
 }
@@ -147,13 +152,15 @@ std::vector<std::vector<int32_t>> hit_patterns(int32_t len, int32_t w) {
 }
 
 // Places a vector flush against the trailing guard, the leading guard, or
-// `offset` units after the leading guard.
+// `where - 1` units after the leading guard; `odd` more bytes away from the
+// guard put 16-bit units at odd addresses.
 template <class T>
 class Placed {
 public:
-    explicit Placed(size_t max_units) : region_((max_units + 64) * sizeof(T)) {}
-    T* put(const std::vector<T>& v, int where) {
-        T* p = where == 0 ? region_.tail<T>(v.size()) : region_.head<T>(v.size()) + (where - 1);
+    explicit Placed(size_t max_units) : region_((max_units + 64) * sizeof(T) + 1) {}
+    T* put(const std::vector<T>& v, int where, size_t odd = 0) {
+        T* p = where == 0 ? region_.tail<T>(v.size(), odd)
+                          : region_.head<T>(v.size(), static_cast<size_t>(where - 1) * sizeof(T) + odd);
         if (!v.empty()) std::memcpy(p, v.data(), v.size() * sizeof(T));
         return p;
     }
@@ -179,10 +186,12 @@ void sweep(const std::vector<int32_t>& set_sizes, const std::vector<int32_t>& le
                 const std::vector<T> s = make_string(len, c, patterns[pi], seed++);
                 for (int where : {0, 1, 1 + static_cast<int>(seed % 7) + 1}) {
                     if (long_string && where == 1) continue;
-                    const T* sp = text.put(s, where);
-                    const T* setp = sets.put(c.set, static_cast<int>(seed % 2));
+                    const size_t odd = (seed + static_cast<uint32_t>(where)) % sizeof(T);
+                    const T* sp = text.put(s, where, odd);
+                    const T* setp = sets.put(c.set, static_cast<int>(seed % 2), sizeof(T) - 1 - odd);
                     const std::string what = "set " + std::to_string(n) + " len " + std::to_string(len) +
-                                             " pattern " + std::to_string(pi) + " placement " + std::to_string(where);
+                                             " pattern " + std::to_string(pi) + " placement " + std::to_string(where) +
+                                             " odd " + std::to_string(odd);
                     if (!agrees(sp, len, setp, n, what)) {
                         qelcoreCtlReset();
                         return;

@@ -136,6 +136,7 @@ std::vector<size_t> threshold_lengths() {
     for (size_t n = 60; n <= 70; ++n) v.push_back(n);
     for (size_t n = 126; n <= 132; ++n) v.push_back(n);
     for (size_t n = 254; n <= 258; ++n) v.push_back(n);
+    for (size_t n = 510; n <= 514; ++n) v.push_back(n);
     return v;
 }
 
@@ -239,12 +240,13 @@ void check_guarded(const Case<T>& c) {
         auto a = qeltest::random_from<T>(n, static_cast<uint32_t>(n), alphabet<T>());
         auto b = fold_twin(a, c.fold, static_cast<uint32_t>(n + 100));
         int32_t want = c.expect(a.data(), b.data(), n);
-        for (bool tail_a : {true, false}) {
-            qeltest::Guarded<T> ga(a, tail_a), gb(b, !tail_a);
-            int32_t got = 99;
-            ASSERT_EQ(c.fn(ga.data(), gb.data(), static_cast<int32_t>(n), &got), qelOk);
-            ASSERT_EQ(got, want) << c.name << " n=" << n;
-        }
+        for (bool tail_a : {true, false})
+            for (size_t odd : qeltest::unit_offsets<T>()) {
+                qeltest::Guarded<T> ga(a, tail_a, odd), gb(b, !tail_a, sizeof(T) - 1 - odd);
+                int32_t got = 99;
+                ASSERT_EQ(c.fn(ga.data(), gb.data(), static_cast<int32_t>(n), &got), qelOk);
+                ASSERT_EQ(got, want) << c.name << " n=" << n << " odd " << odd;
+            }
     }
 }
 

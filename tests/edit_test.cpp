@@ -380,38 +380,42 @@ TYPED_TEST(Edit, GuardPages) {
         auto in = qeltest::random_from<T>(n, static_cast<uint32_t>(n), {T('a'), T(','), T('b')});
         auto n32 = static_cast<int32_t>(n);
         for (bool at_tail : {true, false}) {
-            qeltest::Guarded<T> src(in, at_tail), extra(in, !at_tail);
-            std::vector<T> out(2 * n + 2);
-            std::vector<T> both = in;
-            both.insert(both.end(), in.begin(), in.end());
+            for (size_t odd : qeltest::unit_offsets<T>()) {
+                const size_t other = sizeof(T) - 1 - odd;
+                qeltest::Guarded<T> src(in, at_tail, odd), extra(in, !at_tail, other);
+                qeltest::Guarded<T> out(std::vector<T>(2 * n + 2), false, other);
+                std::vector<T> both = in;
+                both.insert(both.end(), in.begin(), in.end());
 
-            ASSERT_EQ(Api<T>::insert(src.data(), n32, extra.data(), n32, out.data(), n32 / 2), qelOk);
-            ASSERT_EQ(Api<T>::remove(src.data(), n32, out.data(), 0, n32 / 2), qelOk);
-            ASSERT_EQ(Api<T>::concat(src.data(), n32, extra.data(), n32, out.data()), qelOk);
-            ASSERT_TRUE(std::equal(both.begin(), both.end(), out.begin()));
-            // The pointer and length arrays are caller memory too.
-            qeltest::Guarded<const T*> srcs(std::vector<const T*>{src.data(), extra.data()}, at_tail);
-            qeltest::Guarded<int32_t> lens(std::vector<int32_t>{n32, n32}, !at_tail);
-            ASSERT_EQ(Api<T>::concat_list(srcs.data(), lens.data(), 2, out.data()), qelOk);
-            ASSERT_EQ(Api<T>::concat_sep(srcs.data(), lens.data(), 2, T(';'), out.data()), qelOk);
+                ASSERT_EQ(Api<T>::insert(src.data(), n32, extra.data(), n32, out.data(), n32 / 2), qelOk);
+                ASSERT_EQ(Api<T>::remove(src.data(), n32, out.data(), 0, n32 / 2), qelOk);
+                ASSERT_EQ(Api<T>::concat(src.data(), n32, extra.data(), n32, out.data()), qelOk);
+                const std::vector<T> got = out.contents();
+                ASSERT_TRUE(std::equal(both.begin(), both.end(), got.begin()));
+                // The pointer and length arrays are caller memory too.
+                qeltest::Guarded<const T*> srcs(std::vector<const T*>{src.data(), extra.data()}, at_tail);
+                qeltest::Guarded<int32_t> lens(std::vector<int32_t>{n32, n32}, !at_tail);
+                ASSERT_EQ(Api<T>::concat_list(srcs.data(), lens.data(), 2, out.data()), qelOk);
+                ASSERT_EQ(Api<T>::concat_sep(srcs.data(), lens.data(), 2, T(';'), out.data()), qelOk);
 
-            qeltest::Guarded<T> dst(std::vector<T>(n), at_tail);
-            ASSERT_EQ(Api<T>::replace(src.data(), dst.data(), n32, T(','), T(';')), qelOk);
-            for (size_t i = 0; i < n; ++i) ASSERT_EQ(dst.data()[i], in[i] == T(',') ? T(';') : in[i]);
+                qeltest::Guarded<T> dst(std::vector<T>(n), at_tail, other);
+                ASSERT_EQ(Api<T>::replace(src.data(), dst.data(), n32, T(','), T(';')), qelOk);
+                for (size_t i = 0; i < n; ++i) ASSERT_EQ(dst.contents()[i], in[i] == T(',') ? T(';') : in[i]);
 
-            // Slots flush against a guard: a piece copy that runs over faults.
-            qeltest::Guarded<T> s0(std::vector<T>(n), at_tail), s1(std::vector<T>(n), !at_tail);
-            qeltest::Guarded<T*> slots(std::vector<T*>{s0.data(), s1.data()}, at_tail);
-            qeltest::Guarded<int32_t> rooms(std::vector<int32_t>{n32, n32}, !at_tail);
-            int32_t count = 2;
-            ASSERT_GE(Api<T>::split(src.data(), n32, T(','), slots.data(), rooms.data(), &count), qelOk);
+                // Slots flush against a guard: a piece copy that runs over faults.
+                qeltest::Guarded<T> s0(std::vector<T>(n), at_tail, odd), s1(std::vector<T>(n), !at_tail, other);
+                qeltest::Guarded<T*> slots(std::vector<T*>{s0.data(), s1.data()}, at_tail);
+                qeltest::Guarded<int32_t> rooms(std::vector<int32_t>{n32, n32}, !at_tail);
+                int32_t count = 2;
+                ASSERT_GE(Api<T>::split(src.data(), n32, T(','), slots.data(), rooms.data(), &count), qelOk);
 
-            // In place with the buffer flush against a guard.
-            qeltest::Guarded<T> room(in, at_tail);
-            int32_t len = n32;
-            ASSERT_EQ(Api<T>::remove_i(room.data(), &len, 0, 1), qelOk);
-            ASSERT_EQ(Api<T>::insert_i(extra.data(), 1, room.data(), &len, 0), qelOk);
-            ASSERT_EQ(len, n32);
+                // In place with the buffer flush against a guard.
+                qeltest::Guarded<T> room(in, at_tail, odd);
+                int32_t len = n32;
+                ASSERT_EQ(Api<T>::remove_i(room.data(), &len, 0, 1), qelOk);
+                ASSERT_EQ(Api<T>::insert_i(extra.data(), 1, room.data(), &len, 0), qelOk);
+                ASSERT_EQ(len, n32);
+            }
         }
     }
 }

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "string/find.h"
+#include "string/find_two_way.h"
 #if defined(__SANITIZE_ADDRESS__)
 #include <sanitizer/asan_interface.h>
 #define FENCE_POISON(p, n) ASAN_POISON_MEMORY_REGION(p, n)
@@ -287,6 +288,75 @@ TEST(FindSubstring, OverlappingOccurrences) {
     }
 }
 
+// ---- The linear fallback. ----
+
+// Two-Way on its own, against the plain loop: two- and three-letter
+// alphabets make periodic substrings, critical positions at either end and
+// near misses common.
+template <class T>
+void check_two_way() {
+    uint32_t seed = 1;
+    for (const std::vector<T>& abc : {K<T>::pair(), K<T>::triple()})
+        for (size_t n : {1u, 2u, 7u, 40u, 200u})
+            for (size_t m = 1; m <= 24 && m <= n; ++m)
+                for (int pick = 0; pick < 6; ++pick) {
+                    auto v = qeltest::random_from<T>(n, seed++, abc);
+                    // Periodic substrings: a random period repeated, or a
+                    // piece of the string itself.
+                    std::vector<T> sub = qeltest::random_from<T>(m, seed++, abc);
+                    if (pick % 3 == 1)
+                        for (size_t k = 1 + pick % 2; k < m; ++k) sub[k] = sub[k % (1 + pick % 2 + 1)];
+                    if (pick % 3 == 2) {
+                        size_t at = seed % (n - m + 1);
+                        sub.assign(v.begin() + static_cast<long>(at), v.begin() + static_cast<long>(at + m));
+                    }
+                    ASSERT_EQ(qel::two_way_find(v.data(), n, sub.data(), m), ref_find_sub(v.data(), n, sub.data(), m))
+                        << "n=" << n << " m=" << m << " pick=" << pick;
+                    ASSERT_EQ(qel::two_way_rfind(v.data(), n, sub.data(), m), ref_rfind_sub(v.data(), n, sub.data(), m))
+                        << "n=" << n << " m=" << m << " pick=" << pick;
+                }
+}
+
+TEST(FindSubstring, Bytes_TwoWayMatchesPlainLoop) { check_two_way<Qel8u>(); }
+TEST(FindSubstring, Units16_TwoWayMatchesPlainLoop) { check_two_way<Qel16u>(); }
+
+// Inputs that defeat the filter: every other position of a periodic string
+// passes it and fails only in the last unit, so the verification budget runs
+// out early and the search moves to Two-Way part-way through the string. An
+// occurrence planted before, at and after the switch, at both ends, twice,
+// or not at all must be reported as by the plain loop, in both directions.
+template <class T>
+void check_filter_defeated() {
+    const T a = 'a', b = 'b';
+    for (size_t half : {1u, 7u, 40u}) {
+        std::vector<T> sub;
+        for (size_t k = 0; k < half; ++k) sub.insert(sub.end(), {a, b});
+        sub.push_back(b);  // (ab)^half b: never in (ab)*
+        const size_t m = sub.size();
+        for (size_t n : {300u, 4099u}) {
+            std::vector<T> base(n);
+            for (size_t i = 0; i < n; ++i) base[i] = i % 2 ? b : a;
+            std::vector<std::vector<size_t>> plants = {{}, {0}, {2}, {64}, {n / 2}, {n - m}, {6, n - m - 1}};
+            for (const auto& at : plants) {
+                std::vector<T> v = base;
+                for (size_t p : at) std::copy(sub.begin(), sub.end(), v.begin() + static_cast<long>(p));
+                for (size_t odd : qeltest::unit_offsets<T>()) {
+                    qeltest::Guarded<T> g(v, true, odd);
+                    const std::string what = "m=" + std::to_string(m) + " n=" + std::to_string(n) + " at=" +
+                                             (at.empty() ? "none" : std::to_string(at[0]));
+                    ASSERT_EQ(K<T>::find_sub(g.data(), n, sub.data(), m), ref_find_sub(v.data(), n, sub.data(), m))
+                        << what;
+                    ASSERT_EQ(K<T>::rfind_sub(g.data(), n, sub.data(), m), ref_rfind_sub(v.data(), n, sub.data(), m))
+                        << what;
+                }
+            }
+        }
+    }
+}
+
+TEST(FindSubstring, Bytes_FilterDefeatedStaysExact) { check_filter_defeated<Qel8u>(); }
+TEST(FindSubstring, Units16_FilterDefeatedStaysExact) { check_filter_defeated<Qel16u>(); }
+
 // ---- Guard pages: strings and substrings flush against an inaccessible
 // page on either side, with the deciding units at the very edges. ----
 template <class T>
@@ -298,32 +368,34 @@ void check_guarded() {
     for (size_t n : lengths) {
         auto v = qeltest::random_from<T>(n, static_cast<uint32_t>(n), K<T>::others());
         for (bool at_tail : {false, true}) {
-            qeltest::Guarded<T> g(v, at_tail);
-            const T* s = g.data();
-            ASSERT_EQ(K<T>::find(s, n, c), -1) << n;
-            ASSERT_EQ(K<T>::rfind(s, n, c), -1) << n;
-            for (size_t m : {1u, 2u, 3u, 5u, 16u, 17u, 33u, 100u}) {
-                if (m > n) break;
-                // The string's first and last m units, themselves guarded.
-                for (bool from_end : {false, true}) {
-                    std::vector<T> sub(v.begin() + static_cast<long>(from_end ? n - m : 0),
-                                       v.begin() + static_cast<long>(from_end ? n : m));
-                    for (bool sub_tail : {false, true}) {
-                        qeltest::Guarded<T> gs(sub, sub_tail);
-                        ASSERT_EQ(K<T>::find_sub(s, n, gs.data(), m), ref_find_sub(v.data(), n, sub.data(), m)) << n;
-                        ASSERT_EQ(K<T>::rfind_sub(s, n, gs.data(), m), ref_rfind_sub(v.data(), n, sub.data(), m)) << n;
+            for (size_t odd : qeltest::unit_offsets<T>()) {
+                qeltest::Guarded<T> g(v, at_tail, odd);
+                const T* s = g.data();
+                ASSERT_EQ(K<T>::find(s, n, c), -1) << n;
+                ASSERT_EQ(K<T>::rfind(s, n, c), -1) << n;
+                for (size_t m : {1u, 2u, 3u, 5u, 16u, 17u, 33u, 100u}) {
+                    if (m > n) break;
+                    // The string's first and last m units, themselves guarded.
+                    for (bool from_end : {false, true}) {
+                        std::vector<T> sub(v.begin() + static_cast<long>(from_end ? n - m : 0),
+                                           v.begin() + static_cast<long>(from_end ? n : m));
+                        for (bool sub_tail : {false, true}) {
+                            qeltest::Guarded<T> gs(sub, sub_tail, sizeof(T) - 1 - odd);
+                            ASSERT_EQ(K<T>::find_sub(s, n, gs.data(), m), ref_find_sub(v.data(), n, sub.data(), m)) << n;
+                            ASSERT_EQ(K<T>::rfind_sub(s, n, gs.data(), m), ref_rfind_sub(v.data(), n, sub.data(), m)) << n;
+                        }
                     }
                 }
             }
         }
         if (n == 0) continue;
         v.back() = c;  // only hit at the edge next to the trailing guard
-        qeltest::Guarded<T> t(v, true);
+        qeltest::Guarded<T> t(v, true, sizeof(T) - 1);
         ASSERT_EQ(K<T>::find(t.data(), n, c), static_cast<int32_t>(n - 1));
         ASSERT_EQ(K<T>::rfind(t.data(), n, c), static_cast<int32_t>(n - 1));
         v.back() = v.front();
         v.front() = c;  // only hit at the edge next to the leading guard
-        qeltest::Guarded<T> h(v, false);
+        qeltest::Guarded<T> h(v, false, sizeof(T) - 1);
         ASSERT_EQ(K<T>::find(h.data(), n, c), 0);
         ASSERT_EQ(K<T>::rfind(h.data(), n, c), 0);
     }
@@ -354,7 +426,7 @@ void check_z_forms() {
         std::vector<T> z = v;
         z.push_back(0);
         // The terminator is the last readable unit: nothing past it is read.
-        qeltest::Guarded<T> g(z, true);
+        qeltest::Guarded<T> g(z, true, n % sizeof(T));
         for (T c : {ab[0], ab[2], T{0x41}, T{0}}) {
             int32_t idx = -7;
             ASSERT_EQ(Z<T>::findc(g.data(), c, &idx), qelOk);
@@ -365,7 +437,7 @@ void check_z_forms() {
                                         : qeltest::random_from<T>(m, 1, ab);
             std::vector<T> subz = sub;
             subz.push_back(0);
-            qeltest::Guarded<T> gs(subz, true);
+            qeltest::Guarded<T> gs(subz, true, (n + 1) % sizeof(T));
             int32_t idx = -7;
             ASSERT_EQ(Z<T>::find(g.data(), gs.data(), &idx), qelOk);
             ASSERT_EQ(idx, ref_find_sub(v.data(), n, sub.data(), m)) << n << " " << m;

@@ -119,12 +119,13 @@ template <class T>
 void check_guarded(const Hash<T>& h) {
     for (size_t n = 1; n <= 80; ++n) {
         auto in = qeltest::random_units<T>(n, static_cast<uint32_t>(n), 1);
-        for (bool at_tail : {true, false}) {
-            qeltest::Guarded<T> g(in, at_tail);
-            Qel32u got = 0;
-            ASSERT_EQ(h.fn(g.data(), static_cast<int32_t>(n), &got), qelOk);
-            ASSERT_EQ(got, h.ref(in.data(), n)) << h.name << " n=" << n;
-        }
+        for (bool at_tail : {true, false})
+            for (size_t odd : qeltest::unit_offsets<T>()) {
+                qeltest::Guarded<T> g(in, at_tail, odd);
+                Qel32u got = 0;
+                ASSERT_EQ(h.fn(g.data(), static_cast<int32_t>(n), &got), qelOk);
+                ASSERT_EQ(got, h.ref(in.data(), n)) << h.name << " n=" << n << " odd " << odd;
+            }
     }
 }
 

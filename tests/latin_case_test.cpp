@@ -114,13 +114,14 @@ void check_guarded(const Conv<T>& c) {
         auto in = sample<T>(n, static_cast<uint32_t>(n) + 7);
         std::vector<T> want(n);
         for (size_t i = 0; i < n; ++i) want[i] = c.apply(in[i]);
-        for (bool at_tail : {true, false}) {
-            qeltest::Guarded<T> src(in, at_tail), dst(std::vector<T>(n), !at_tail);
-            ASSERT_EQ(c.copy(src.data(), dst.data(), static_cast<int32_t>(n)), qelOk);
-            ASSERT_TRUE(std::equal(want.begin(), want.end(), dst.data())) << c.name << " n=" << n;
-            ASSERT_EQ(c.in_place(src.data(), static_cast<int32_t>(n)), qelOk);
-            ASSERT_TRUE(std::equal(want.begin(), want.end(), src.data())) << c.name << " n=" << n;
-        }
+        for (bool at_tail : {true, false})
+            for (size_t odd : qeltest::unit_offsets<T>()) {
+                qeltest::Guarded<T> src(in, at_tail, odd), dst(std::vector<T>(n), !at_tail, sizeof(T) - 1 - odd);
+                ASSERT_EQ(c.copy(src.data(), dst.data(), static_cast<int32_t>(n)), qelOk);
+                ASSERT_EQ(dst.contents(), want) << c.name << " n=" << n << " odd " << odd;
+                ASSERT_EQ(c.in_place(src.data(), static_cast<int32_t>(n)), qelOk);
+                ASSERT_EQ(src.contents(), want) << c.name << " n=" << n << " odd " << odd;
+            }
     }
 }
 

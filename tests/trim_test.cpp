@@ -26,13 +26,24 @@ template <class T>
 constexpr T kSentinel = static_cast<T>(sizeof(T) == 1 ? 0xA5 : 0xA5A5);
 
 template <class T>
+bool same_units(const T* placed, const T* v, int32_t n) {
+    for (int32_t i = 0; i < n; ++i)
+        if (qeltest::unit_at(placed, static_cast<size_t>(i)) != v[i]) return false;
+    return true;
+}
+
+template <class T>
 Stretch plain_trim(const T* s, int32_t len, const T* set, int32_t n, int side) {
-    auto in = [&](T u) { return std::find(set, set + n, u) != set + n; };
+    auto in = [&](T u) {
+        for (int32_t j = 0; j < n; ++j)
+            if (qeltest::unit_at(set, j) == u) return true;
+        return false;
+    };
     int32_t b = 0, e = len;
     if (side & kTrimStart)
-        while (b < e && in(s[b])) ++b;
+        while (b < e && in(qeltest::unit_at(s, b))) ++b;
     if (side & kTrimEnd)
-        while (e > b && in(s[e - 1])) --e;
+        while (e > b && in(qeltest::unit_at(s, e - 1))) --e;
     return e > b ? Stretch{b, e - b} : Stretch{0, 0};
 }
 
@@ -106,9 +117,11 @@ std::vector<T> build(const std::vector<T>& set, const std::vector<T>& outside, i
 template <class T>
 class Placed {
 public:
-    explicit Placed(size_t max_units) : region_((max_units + 64) * sizeof(T)) {}
-    T* put(const std::vector<T>& v, bool at_tail, size_t offset = 0) {
-        T* p = at_tail ? region_.tail<T>(v.size()) : region_.head<T>(v.size()) + offset;
+    explicit Placed(size_t max_units) : region_((max_units + 64) * sizeof(T) + 1) {}
+    // `offset` units away from the leading guard, then `odd` bytes more (from
+    // either guard), which puts 16-bit units at odd addresses.
+    T* put(const std::vector<T>& v, bool at_tail, size_t offset = 0, size_t odd = 0) {
+        T* p = at_tail ? region_.tail<T>(v.size(), odd) : region_.head<T>(v.size(), offset * sizeof(T) + odd);
         if (!v.empty()) std::memcpy(p, v.data(), v.size() * sizeof(T));
         return p;
     }
@@ -140,7 +153,7 @@ bool trims_agree(const T* s, int32_t len, const T* set, int32_t n, const std::st
             int32_t dst_len = -3;
             const QelStatus st = F::by_side(side)(s, len, set, n, dst.data(), &dst_len);
             bool ok = st == qelOk && dst_len == want.count &&
-                      std::equal(s + want.start, s + want.start + want.count, dst.begin()) &&
+                      same_units(s + want.start, dst.data(), want.count) &&
                       std::all_of(dst.begin() + want.count, dst.end(), [](T u) { return u == kSentinel<T>; });
             if (!ok) {
                 ADD_FAILURE() << ctx << " export, sse42 " << (mode == QELCORE_FEATURE_ON ? "on" : "off")
@@ -165,8 +178,9 @@ void sweep_set_trims(const std::vector<int32_t>& set_sizes) {
             for (int32_t right : runs)
                 for (int32_t mid : mids) {
                     const std::vector<T> s = build(set, outside, left, mid, right, seed++);
-                    const T* sp = text.put(s, seed % 3 == 0, seed % 5);
-                    const T* setp = sets.put(set, seed % 2 == 0);
+                    const size_t odd = seed / 2 % sizeof(T);
+                    const T* sp = text.put(s, seed % 3 == 0, seed % 5, odd);
+                    const T* setp = sets.put(set, seed % 2 == 0, 0, sizeof(T) - 1 - odd);
                     const std::string what = "set " + std::to_string(n) + " runs " + std::to_string(left) + "/" +
                                              std::to_string(mid) + "/" + std::to_string(right);
                     if (!trims_agree(sp, static_cast<int32_t>(s.size()), setp, n, what)) {
@@ -302,25 +316,29 @@ void sweep_unit_trims(T c, T other) {
                 const std::string what = "runs " + std::to_string(left) + "/" + std::to_string(mid) + "/" +
                                          std::to_string(right);
                 // Flush with the trailing guard, flush with the leading one,
-                // then one and three units in.
-                for (int where : {-1, 0, 1, 3}) {
-                    const T* sp = text.put(s, where < 0, where < 0 ? 0 : static_cast<size_t>(where));
-                    const int offset = where;
-                    std::vector<T> dst(s.size() + 4, kSentinel<T>);
-                    int32_t dst_len = -1;
-                    ASSERT_EQ(F::trim_c(sp, len, c, dst.data(), &dst_len), qelOk) << what;
-                    ASSERT_EQ(dst_len, keep) << what << " offset " << offset;
-                    ASSERT_TRUE(std::equal(s.begin() + left, s.begin() + left + keep, dst.begin())) << what;
-                    ASSERT_TRUE(std::all_of(dst.begin() + keep, dst.end(), [](T u) { return u == kSentinel<T>; }))
-                        << what;
+                // then one and three units in; 16-bit units also at odd addresses.
+                for (int where : {-1, 0, 1, 3})
+                    for (size_t odd : qeltest::unit_offsets<T>()) {
+                        const T* sp = text.put(s, where < 0, where < 0 ? 0 : static_cast<size_t>(where), odd);
+                        const std::string at = what + " offset " + std::to_string(where) + " odd " + std::to_string(odd);
+                        qeltest::Guarded<T> dst(std::vector<T>(s.size() + 4, kSentinel<T>), false, odd);
+                        int32_t dst_len = -1;
+                        ASSERT_EQ(F::trim_c(sp, len, c, dst.data(), &dst_len), qelOk) << at;
+                        ASSERT_EQ(dst_len, keep) << at;
+                        for (size_t i = 0; i < dst.size(); ++i)
+                            ASSERT_EQ(qeltest::unit_at(dst.data(), i),
+                                      i < size_t(keep) ? s[size_t(left) + i] : kSentinel<T>)
+                                << at << " unit " << i;
 
-                    std::vector<T> buf(s);
-                    buf.push_back(c);  // slack: data() stays non-null for an empty string
-                    int32_t buf_len = len;
-                    ASSERT_EQ(F::trim_c_in_place(buf.data(), &buf_len, c), qelOk) << what;
-                    ASSERT_EQ(buf_len, keep) << what;
-                    ASSERT_TRUE(std::equal(s.begin() + left, s.begin() + left + keep, buf.begin())) << what;
-                }
+                        std::vector<T> slack(s);
+                        slack.push_back(c);  // data() stays non-null for an empty string
+                        qeltest::Guarded<T> buf(slack, false, odd);
+                        int32_t buf_len = len;
+                        ASSERT_EQ(F::trim_c_in_place(buf.data(), &buf_len, c), qelOk) << at;
+                        ASSERT_EQ(buf_len, keep) << at;
+                        for (size_t i = 0; i < size_t(keep); ++i)
+                            ASSERT_EQ(qeltest::unit_at(buf.data(), i), s[size_t(left) + i]) << at << " unit " << i;
+                    }
             }
 }
 

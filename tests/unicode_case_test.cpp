@@ -207,14 +207,15 @@ TEST(UnicodeCase, GuardPages) {
         for (size_t n : {1u, 7u, 15u, 16u, 17u, 33u, 100u}) {
             auto in = mixed_units(n, static_cast<uint32_t>(n));
             auto want = expected(in, d.map());
-            for (bool at_tail : {true, false}) {
-                qeltest::Guarded<uint16_t> src(in, at_tail);
-                qeltest::Guarded<uint16_t> dst(std::vector<uint16_t>(n), at_tail);
-                ASSERT_EQ(d.copy(src.data(), dst.data(), static_cast<int32_t>(n)), qelOk);
-                EXPECT_TRUE(std::equal(want.begin(), want.end(), dst.data()));
-                ASSERT_EQ(d.in_place(src.data(), static_cast<int32_t>(n)), qelOk);
-                EXPECT_TRUE(std::equal(want.begin(), want.end(), src.data()));
-            }
+            for (bool at_tail : {true, false})
+                for (size_t odd : {0u, 1u}) {
+                    qeltest::Guarded<uint16_t> src(in, at_tail, odd);
+                    qeltest::Guarded<uint16_t> dst(std::vector<uint16_t>(n), at_tail, 1 - odd);
+                    ASSERT_EQ(d.copy(src.data(), dst.data(), static_cast<int32_t>(n)), qelOk);
+                    EXPECT_EQ(dst.contents(), want) << d.name << " n=" << n << " odd " << odd;
+                    ASSERT_EQ(d.in_place(src.data(), static_cast<int32_t>(n)), qelOk);
+                    EXPECT_EQ(src.contents(), want) << d.name << " n=" << n << " odd " << odd;
+                }
         }
     }
 }

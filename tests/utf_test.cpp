@@ -575,20 +575,24 @@ TEST(UtfConvert, NeverTouchesMemoryOutsideTheBuffers) {
                 return w;
             }();
             qeltest::Guarded<uint8_t> src8(text8, at_tail);
-            for (size_t room : {want16.size(), want16.size() / 2}) {
-                qeltest::GuardedRegion out(room * 2 + 2);
-                uint16_t* dst = at_tail ? out.tail<uint16_t>(room) : out.head<uint16_t>(room);
-                int32_t n = static_cast<int32_t>(len), cap = static_cast<int32_t>(room);
-                ASSERT_EQ(qelsConvertUTF_8u16u(src8.data(), &n, dst, &cap, 0), qelOk);
-                ASSERT_EQ(Units(dst, dst + cap), Units(want16.begin(), want16.begin() + cap)) << len;
-            }
+            for (size_t room : {want16.size(), want16.size() / 2})
+                for (size_t odd : {0u, 1u}) {
+                    qeltest::GuardedRegion out(room * 2 + 2);
+                    uint16_t* dst = at_tail ? out.tail<uint16_t>(room, odd) : out.head<uint16_t>(room, odd);
+                    int32_t n = static_cast<int32_t>(len), cap = static_cast<int32_t>(room);
+                    ASSERT_EQ(qelsConvertUTF_8u16u(src8.data(), &n, dst, &cap, 0), qelOk);
+                    Units got(static_cast<size_t>(cap));
+                    if (cap) std::memcpy(got.data(), dst, got.size() * 2);
+                    ASSERT_EQ(got, Units(want16.begin(), want16.begin() + cap)) << len << " odd " << odd;
+                }
 
             const Units text16 = random_utf16ish(len, 9000 + static_cast<uint32_t>(len), 60);
             Bytes want8(len * 3 + 1);
             const auto r = qeltest::ref_utf16_to_utf8(text16.data(), static_cast<int32_t>(len), want8.data(), static_cast<int32_t>(want8.size()), false);
             want8.resize(static_cast<size_t>(r.written));
-            qeltest::Guarded<uint16_t> src16(text16, at_tail);
+            for (size_t odd : {0u, 1u})
             for (size_t room : {want8.size(), want8.size() / 2}) {
+                qeltest::Guarded<uint16_t> src16(text16, at_tail, odd);
                 qeltest::GuardedRegion out(room + 1);
                 uint8_t* dst = at_tail ? out.tail<uint8_t>(room) : out.head<uint8_t>(room);
                 int32_t n = static_cast<int32_t>(len), cap = static_cast<int32_t>(room);

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "frame/unaligned.h"
 #include "qelch.h"
 
 namespace qel {

@@ -62,8 +62,8 @@ template <class T>
 inline bool in_set_pairs(T u, const T* set, int32_t n) {
     int32_t j = 0;
     for (; j + 2 <= n; j += 2)
-        if (set[j] == u || set[j + 1] == u) return true;
-    return j < n && set[j] == u;
+        if (load_unit(set + j) == u || load_unit(set + j + 1) == u) return true;
+    return j < n && load_unit(set + j) == u;
 }
 
 // Searches [from, to) in the direction of the search.
@@ -71,10 +71,10 @@ template <class T, bool Rev>
 inline int32_t scan_units(const T* s, int32_t from, int32_t to, const T* set, int32_t n) {
     if constexpr (!Rev) {
         for (int32_t i = from; i < to; ++i)
-            if (in_set_pairs(s[i], set, n)) return i;
+            if (in_set_pairs(load_unit(s + i), set, n)) return i;
     } else {
         for (int32_t i = to; i > from;)
-            if (in_set_pairs(s[--i], set, n)) return i;
+            if (in_set_pairs(load_unit(s + --i), set, n)) return i;
     }
     return -1;
 }
@@ -117,17 +117,17 @@ inline int32_t scan_flags(const T* s, int32_t len, const uint8_t* flag) {
     if constexpr (!Rev) {
         int32_t i = 0;
         for (; i + 2 <= len; i += 2) {
-            if (flag[s[i]]) return i;
-            if (flag[s[i + 1]]) return i + 1;
+            if (flag[load_unit(s + i)]) return i;
+            if (flag[load_unit(s + i + 1)]) return i + 1;
         }
-        return (i < len && flag[s[i]]) ? i : -1;
+        return (i < len && flag[load_unit(s + i)]) ? i : -1;
     } else {
         int32_t i = len;
         for (; i >= 2; i -= 2) {
-            if (flag[s[i - 1]]) return i - 1;
-            if (flag[s[i - 2]]) return i - 2;
+            if (flag[load_unit(s + i - 1)]) return i - 1;
+            if (flag[load_unit(s + i - 2)]) return i - 2;
         }
-        return (i == 1 && flag[s[0]]) ? 0 : -1;
+        return (i == 1 && flag[load_unit(s)]) ? 0 : -1;
     }
 }
 
@@ -205,7 +205,7 @@ int32_t find8_general(const Qel8u* s, int32_t len, const Qel8u* set, int32_t n) 
     if (len < kUnitScanBelow8) return scan_units<Qel8u, Rev>(s, 0, len, set, n);
     if (n >= kTableFrom8) {
         uint8_t flag[256] = {};
-        for (int32_t j = 0; j < n; ++j) flag[set[j]] = 1;
+        for (int32_t j = 0; j < n; ++j) flag[load_unit(set + j)] = 1;
         return scan_flags<Qel8u, Rev>(s, len, flag);
     }
     __m256i b[kBroadcastMaxSet];
@@ -235,7 +235,7 @@ template <bool Rev>
 __attribute__((noinline)) int32_t find16_table(const Qel16u* s, int32_t len, const Qel16u* set, int32_t n) {
     alignas(64) uint8_t area[kArea16Bytes];
     std::memset(area, 0, sizeof area);
-    for (int32_t j = 0; j < n; ++j) area[set[j]] = 1;
+    for (int32_t j = 0; j < n; ++j) area[load_unit(set + j)] = 1;
     return scan_flags<Qel16u, Rev>(s, len, area);
 }
 
@@ -244,7 +244,7 @@ __attribute__((noinline)) int32_t find16_prepared(const Qel16u* s, int32_t len, 
     alignas(64) uint8_t area[kArea16Bytes];
     static_assert(kArea16Bytes / sizeof(__m128i) == kPreparedMaxSet16);
     __m128i* prepared = reinterpret_cast<__m128i*>(area);
-    for (int32_t j = 0; j < n; ++j) _mm_store_si128(prepared + j, _mm_set1_epi16(static_cast<short>(set[j])));
+    for (int32_t j = 0; j < n; ++j) _mm_store_si128(prepared + j, _mm_set1_epi16(static_cast<short>(load_unit(set + j))));
     auto f32 = [&](__m256i v) {
         __m256i acc = _mm256_setzero_si256();
         for (int32_t j = 0; j < n; ++j)
@@ -266,7 +266,7 @@ int32_t find16_general(const Qel16u* s, int32_t len, const Qel16u* set, int32_t 
     if (n >= table_min_set16(len)) return find16_table<Rev>(s, len, set, n);
     if (n <= kBroadcastMaxSet) {
         __m256i b[kBroadcastMaxSet];
-        for (int32_t j = 0; j < kBroadcastMaxSet; ++j) b[j] = _mm256_set1_epi16(static_cast<short>(set[j < n ? j : 0]));
+        for (int32_t j = 0; j < kBroadcastMaxSet; ++j) b[j] = _mm256_set1_epi16(static_cast<short>(load_unit(set + (j < n ? j : 0))));
         auto f32 = [&](__m256i v) {
             __m256i acc = _mm256_cmpeq_epi16(v, b[0]);
             for (int32_t j = 1; j < n; ++j) acc = _mm256_or_si256(acc, _mm256_cmpeq_epi16(v, b[j]));
@@ -285,13 +285,13 @@ int32_t find16_general(const Qel16u* s, int32_t len, const Qel16u* set, int32_t 
     auto f32 = [&](__m256i v) {
         __m256i acc = _mm256_setzero_si256();
         for (int32_t j = 0; j < n; ++j)
-            acc = _mm256_or_si256(acc, _mm256_cmpeq_epi16(v, _mm256_set1_epi16(static_cast<short>(set[j]))));
+            acc = _mm256_or_si256(acc, _mm256_cmpeq_epi16(v, _mm256_set1_epi16(static_cast<short>(load_unit(set + j)))));
         return static_cast<uint32_t>(_mm256_movemask_epi8(acc));
     };
     auto f16 = [&](__m128i v) {
         __m128i acc = _mm_setzero_si128();
         for (int32_t j = 0; j < n; ++j)
-            acc = _mm_or_si128(acc, _mm_cmpeq_epi16(v, _mm_set1_epi16(static_cast<short>(set[j]))));
+            acc = _mm_or_si128(acc, _mm_cmpeq_epi16(v, _mm_set1_epi16(static_cast<short>(load_unit(set + j)))));
         return static_cast<uint32_t>(_mm_movemask_epi8(acc));
     };
     return scan_blocks<Qel16u, Rev>(s, len, set, n, f32, f16);
@@ -316,7 +316,7 @@ struct NibbleBitmap {
         if (n <= kRegisterBuildMax) {
             const __m128i lanes = _mm_setr_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
             for (int32_t j = 0; j < n; ++j) {
-                const uint32_t u = set[j];
+                const uint32_t u = load_unit(set + j);
                 const __m128i row = _mm_and_si128(_mm_cmpeq_epi8(lanes, _mm_set1_epi8(static_cast<char>(u & 15))),
                                                   _mm_set1_epi8(static_cast<char>(1u << ((u >> 4) & 7))));
                 const __m128i upper = _mm_set1_epi8(static_cast<char>(u & 0x80 ? 0xFF : 0));  // no branch to mispredict
@@ -326,7 +326,7 @@ struct NibbleBitmap {
         } else {
             alignas(32) uint8_t flag[256];
             std::memset(flag, 0, sizeof flag);
-            for (int32_t j = 0; j < n; ++j) flag[set[j]] = 1;
+            for (int32_t j = 0; j < n; ++j) flag[load_unit(set + j)] = 1;
             for (int h = 0; h < 8; ++h) {
                 const __m128i count = _mm_cvtsi32_si128(h);  // bytes are 0/1: the shift stays in its byte
                 lo = _mm_or_si128(lo, _mm_sll_epi16(_mm_load_si128(reinterpret_cast<const __m128i*>(flag + 16 * h)), count));

@@ -23,7 +23,7 @@ namespace {
 
 constexpr size_t kVector = 32;
 constexpr size_t kBlock = 4 * kVector;  // one combined test per 128 bytes keeps the loop branch-light
-constexpr size_t kAlignFrom = 256;      // below, the extra head vector costs more than split loads do
+constexpr size_t kAlignFrom = 512;      // below, the extra head vector costs more than split loads do
 
 size_t mismatch_scalar(const uint8_t* a, const uint8_t* b, size_t n) {
     size_t i = 0;
@@ -70,9 +70,20 @@ size_t mismatch_short(const uint8_t* a, const uint8_t* b, size_t n) {
     return mismatch_scalar(a, b, n);
 }
 
+// First difference within the 32-byte vectors at 0 and at n - 32, which
+// together cover [0, n) for 32 <= n <= 64.
+inline size_t mismatch_two_vectors(const uint8_t* a, const uint8_t* b, size_t n) {
+    uint32_t m = diff_mask32(a, b);
+    if (m) return static_cast<size_t>(__builtin_ctz(m));
+    const size_t t = n - kVector;
+    m = diff_mask32(a + t, b + t);
+    return m ? t + static_cast<size_t>(__builtin_ctz(m)) : n;
+}
+
 // Index of the first byte where a and b differ, or n when they agree.
 [[gnu::always_inline]] inline size_t mismatch_bytes(const uint8_t* a, const uint8_t* b, size_t n) {
     if (n < kVector) return mismatch_short(a, b, n);
+    if (n <= 2 * kVector) return mismatch_two_vectors(a, b, n);
     size_t i = 0;
     if (n >= kAlignFrom) {
         // One unaligned vector, then continue where b is 32-byte aligned: half
@@ -89,7 +100,15 @@ size_t mismatch_short(const uint8_t* a, const uint8_t* b, size_t n) {
         __m256i e2 = _mm256_cmpeq_epi8(_mm256_loadu_si256(pa + 2), _mm256_loadu_si256(pb + 2));
         __m256i e3 = _mm256_cmpeq_epi8(_mm256_loadu_si256(pa + 3), _mm256_loadu_si256(pb + 3));
         __m256i all = _mm256_and_si256(_mm256_and_si256(e0, e1), _mm256_and_si256(e2, e3));
-        if (static_cast<uint32_t>(_mm256_movemask_epi8(all)) != 0xFFFFFFFFu) break;
+        if (static_cast<uint32_t>(_mm256_movemask_epi8(all)) != 0xFFFFFFFFu) {
+            // The difference is in this block: the first vector that has one.
+            uint64_t lo = static_cast<uint32_t>(_mm256_movemask_epi8(e0)) |
+                          uint64_t{static_cast<uint32_t>(_mm256_movemask_epi8(e1))} << 32;
+            if (~lo) return i + static_cast<size_t>(__builtin_ctzll(~lo));
+            uint64_t hi = static_cast<uint32_t>(_mm256_movemask_epi8(e2)) |
+                          uint64_t{static_cast<uint32_t>(_mm256_movemask_epi8(e3))} << 32;
+            return i + 64 + static_cast<size_t>(__builtin_ctzll(~hi));
+        }
     }
     for (; i + kVector <= n; i += kVector) {
         uint32_t m = diff_mask32(a + i, b + i);
@@ -118,7 +137,7 @@ QelStatus compare_16u(const Qel16u* a, const Qel16u* b, int32_t len, int32_t* re
     if (any_negative(len)) return qelErrLength;
     size_t n = static_cast<size_t>(len);
     size_t i = mismatch_bytes(reinterpret_cast<const uint8_t*>(a), reinterpret_cast<const uint8_t*>(b), 2 * n) / 2;
-    *result = i == n ? 0 : int32_t{a[i]} - int32_t{b[i]};
+    *result = i == n ? 0 : int32_t{load_unit(a + i)} - int32_t{load_unit(b + i)};
     return qelOk;
 }
 

@@ -45,7 +45,7 @@ struct FoldCheck {
 template <class T>
 size_t mismatch_range_fold_scalar(const T* a, const T* b, size_t n, uint32_t low, uint32_t high, int32_t delta) {
     for (size_t i = 0; i < n; ++i)
-        if (range_delta(a[i], low, high, delta) != range_delta(b[i], low, high, delta)) return i;
+        if (range_delta(load_unit(a + i), low, high, delta) != range_delta(load_unit(b + i), low, high, delta)) return i;
     return n;
 }
 
@@ -104,8 +104,8 @@ QelStatus compare_latin(const T* a, const T* b, int32_t len, int32_t* result) {
     size_t n = static_cast<size_t>(len);
     size_t i = mismatch_range_fold(a, b, n, kLatinLow, kLatinHigh, kLatinDelta);
     *result = i == n ? 0
-                     : int32_t{range_delta(a[i], kLatinLow, kLatinHigh, kLatinDelta)} -
-                           int32_t{range_delta(b[i], kLatinLow, kLatinHigh, kLatinDelta)};
+                     : int32_t{range_delta(load_unit(a + i), kLatinLow, kLatinHigh, kLatinDelta)} -
+                           int32_t{range_delta(load_unit(b + i), kLatinLow, kLatinHigh, kLatinDelta)};
     return qelOk;
 }
 
@@ -117,7 +117,7 @@ inline size_t unicode_fold_check(const uint16_t* a, const uint16_t* b, size_t at
     uint32_t m = ~static_cast<uint32_t>(_mm256_movemask_epi8(eq));
     while (m) {
         size_t k = at + static_cast<size_t>(__builtin_ctz(m)) / 2;
-        if (to_lower_unit(a[k]) != to_lower_unit(b[k])) return k;
+        if (to_lower_unit(load_unit(a + k)) != to_lower_unit(load_unit(b + k))) return k;
         m &= m - 1;  // two mask bits per unit
         m &= m - 1;
     }
@@ -127,8 +127,10 @@ inline size_t unicode_fold_check(const uint16_t* a, const uint16_t* b, size_t at
 // Index of the first unit whose simple lower-case mappings differ, or n.
 size_t mismatch_unicode_fold_16u(const uint16_t* a, const uint16_t* b, size_t n) {
     if (n < kUnicodeLanes) {
-        for (size_t i = 0; i < n; ++i)
-            if (a[i] != b[i] && to_lower_unit(a[i]) != to_lower_unit(b[i])) return i;
+        for (size_t i = 0; i < n; ++i) {
+            const uint16_t x = load_unit(a + i), y = load_unit(b + i);
+            if (x != y && to_lower_unit(x) != to_lower_unit(y)) return i;
+        }
         return n;
     }
     size_t i = 0;
@@ -144,7 +146,7 @@ QelStatus compare_unicode(const Qel16u* a, const Qel16u* b, int32_t len, int32_t
     if (any_negative(len)) return qelErrLength;
     size_t n = static_cast<size_t>(len);
     size_t i = mismatch_unicode_fold_16u(a, b, n);
-    *result = i == n ? 0 : int32_t{to_lower_unit(a[i])} - int32_t{to_lower_unit(b[i])};
+    *result = i == n ? 0 : int32_t{to_lower_unit(load_unit(a + i))} - int32_t{to_lower_unit(load_unit(b + i))};
     return qelOk;
 }
 

@@ -11,14 +11,6 @@
 
 namespace {
 
-template <class T, int32_t (*Kernel)(const T*, int32_t, T)>
-QelStatus find_unit_checked(const T* src, int32_t len, T c, int32_t* index) {
-    if (qel::any_null(src, index)) return qelErrNullPtr;
-    if (qel::any_negative(len)) return qelErrLength;
-    *index = Kernel(src, len, c);
-    return qelOk;
-}
-
 template <class T, int32_t (*Kernel)(const T*, int32_t, const T*, int32_t)>
 QelStatus find_sub_checked(const T* src, int32_t len, const T* sub, int32_t sub_len, int32_t* index) {
     if (qel::any_null(src, sub, index)) return qelErrNullPtr;
@@ -51,18 +43,8 @@ QelStatus find_sub_z_checked(const T* src, const T* sub, int32_t* index) {
 
 extern "C" {
 
-QelStatus qelsFindC_8u(const Qel8u* src, int32_t len, Qel8u c, int32_t* index) {
-    return find_unit_checked<Qel8u, qel::find_byte>(src, len, c, index);
-}
-QelStatus qelsFindC_16u(const Qel16u* src, int32_t len, Qel16u c, int32_t* index) {
-    return find_unit_checked<Qel16u, qel::find_unit16>(src, len, c, index);
-}
-QelStatus qelsFindRevC_8u(const Qel8u* src, int32_t len, Qel8u c, int32_t* index) {
-    return find_unit_checked<Qel8u, qel::rfind_byte>(src, len, c, index);
-}
-QelStatus qelsFindRevC_16u(const Qel16u* src, int32_t len, Qel16u c, int32_t* index) {
-    return find_unit_checked<Qel16u, qel::rfind_unit16>(src, len, c, index);
-}
+// qelsFindC_* and qelsFindRevC_* live with their kernels (find_unit.cpp),
+// so that a short call runs as one function.
 
 QelStatus qelsFind_8u(const Qel8u* src, int32_t len, const Qel8u* sub, int32_t subLen, int32_t* index) {
     return find_sub_checked<Qel8u, qel::find_substring>(src, len, sub, subLen, index);

@@ -1,31 +1,36 @@
 // Substring search over 8- and 16-bit code units, forward and reverse.
 //
-// A candidate start i survives the filter when the unit at i equals the
-// substring's first unit and the unit at i + m - 1 equals its last one; one
-// vector compare of each tests 32 bytes' worth of candidates at once, and
-// only survivors are compared in full. Fewer candidates than a vector go
-// through 16-byte compares and then a scalar loop. The last partial block is
-// taken by one more vector placed so that its last candidate is the highest
-// one (lowest, in reverse): every load stays inside the string, and the
-// candidates it shares with the previous block are masked off. The worst
-// case is quadratic (every candidate passing the filter), as for any
-// verify-each-candidate search; natural text rejects nearly all of them.
+// Filter: a candidate start i survives when the string holds the
+// substring's unit at two chosen offsets. The offsets are those of the two
+// rarest units of the substring by a fixed rank of how often bytes occur in
+// text: the first and last units of a text substring are often a space or a
+// common letter, which would let nearly every position through. One vector
+// compare per offset tests 32 bytes' worth of candidates at once, and only
+// survivors are compared in full. Fewer candidates than a vector go through
+// 16-byte compares and then a scalar loop. The last partial block is taken
+// by one more vector placed so that its last candidate is the highest one
+// (lowest, in reverse): every load stays inside the string, and the
+// candidates it shares with the previous block are masked off.
+//
+// Linear worst case: a filter can be defeated (a periodic substring in a
+// periodic string passes it at every period), and verifying each survivor
+// in full would then cost O(n * m). The verification work is therefore
+// counted, and once it passes a budget proportional to the units scanned so
+// far (plus a slack proportional to the substring), the rest of the search
+// runs Two-Way, which compares fewer than 2n units whatever the input.
 #include <immintrin.h>
 
+#include <algorithm>
+#include <array>
 #include <cstring>
 
+#include "frame/unaligned.h"
 #include "string/find.h"
+#include "string/find_two_way.h"
 
 namespace qel {
 namespace {
 
-// 16-bit strings may start at odd addresses: read units through memcpy.
-template <class T>
-inline T load_unit(const T* p) {
-    T v;
-    std::memcpy(&v, p, sizeof v);
-    return v;
-}
 template <class W>
 inline W load_word(const uint8_t* p) {
     W v;
@@ -73,150 +78,280 @@ inline bool equal_bytes(const uint8_t* a, const uint8_t* b, size_t len) {
     return true;
 }
 
+// How common a byte is in text, 0 (never seen) to 255 (the space). Only the
+// order matters. Lower-case letters by their usual English frequency, then
+// line breaks and common punctuation, capitals, digits, bytes of multi-byte
+// UTF-8 characters, other punctuation; control characters last.
+constexpr std::array<uint8_t, 256> make_text_rank() {
+    std::array<uint8_t, 256> r{};
+    for (int c = 0x80; c < 0x100; ++c) r[c] = 45;
+    for (int c = 0x21; c < 0x7F; ++c) r[c] = 30;
+    for (int c = '0'; c <= '9'; ++c) r[c] = 65;
+    const char* lower = "etaoinsrhldcumfpgwybvkxjqz";
+    const char* upper = "TAISOWHBCMEPLDRFNGUYJKVQXZ";
+    for (int k = 0; k < 26; ++k) {
+        r[static_cast<uint8_t>(lower[k])] = static_cast<uint8_t>(250 - 6 * k);
+        r[static_cast<uint8_t>(upper[k])] = static_cast<uint8_t>(95 - k);
+    }
+    r[' '] = 255;
+    r['\n'] = 105;
+    r[','] = 110;
+    r['.'] = 108;
+    r['\t'] = 60;
+    r['\r'] = 50;
+    r['-'] = 70;
+    r['\''] = 68;
+    r['"'] = 60;
+    r['('] = r[')'] = 50;
+    r[':'] = r[';'] = 48;
+    return r;
+}
+constexpr std::array<uint8_t, 256> kTextRank = make_text_rank();
+
+// 16-bit units outside ASCII count as rare: where such units are common (a
+// non-Latin script), ASCII ones are rare instead, and either way the choice
+// only has to be good, not best.
+inline uint32_t text_rank(Qel8u u) { return kTextRank[u]; }
+inline uint32_t text_rank(Qel16u u) { return u < 0x80 ? kTextRank[u] : 40; }
+
 // One search problem in bytes: string b, substring sb of m units of T.
 template <class T>
 struct Needle {
-    const uint8_t* b;    // string
-    const uint8_t* sb;   // substring
-    size_t cand;         // candidate starts: 0 .. cand - 1
-    size_t last;         // byte offset of the substring's last unit
-    size_t mid;          // bytes strictly between its first and last unit
-    T first_unit, last_unit;
+    const uint8_t* b;   // string
+    const uint8_t* sb;  // substring
+    size_t cand;        // candidate starts: 0 .. cand - 1
+    size_t sub_bytes;   // m * sizeof(T)
+    size_t off1, off2;  // byte offsets of the two filter units
+    size_t off3;        // a third unit, checked only in blocks that pass the two
+    T unit1, unit2, unit3;
 
-    // Full comparison of candidate i, first and last unit already equal.
-    bool verify(size_t i) const { return equal_bytes(b + (i + 1) * sizeof(T), sb + sizeof(T), mid); }
+    bool verify(size_t i) const { return equal_bytes(b + i * sizeof(T), sb, sub_bytes); }
 };
 
-// Candidate mask (one bit per byte, sizeof(T) bits per candidate) of the
-// block whose first candidate starts at byte p, for a W-byte vector.
-template <class T, size_t W>
-inline uint32_t block_mask(const uint8_t* p, size_t last, T f, T l) {
-    if constexpr (W == 32) {
-        __m256i F, L;
-        if constexpr (sizeof(T) == 1) {
-            F = _mm256_set1_epi8(static_cast<char>(f));
-            L = _mm256_set1_epi8(static_cast<char>(l));
-            return static_cast<uint32_t>(_mm256_movemask_epi8(
-                _mm256_and_si256(_mm256_cmpeq_epi8(load32(p), F), _mm256_cmpeq_epi8(load32(p + last), L))));
-        } else {
-            F = _mm256_set1_epi16(static_cast<short>(f));
-            L = _mm256_set1_epi16(static_cast<short>(l));
-            return static_cast<uint32_t>(_mm256_movemask_epi8(
-                _mm256_and_si256(_mm256_cmpeq_epi16(load32(p), F), _mm256_cmpeq_epi16(load32(p + last), L))));
-        }
-    } else {
-        __m128i F, L;
-        if constexpr (sizeof(T) == 1) {
-            F = _mm_set1_epi8(static_cast<char>(f));
-            L = _mm_set1_epi8(static_cast<char>(l));
-            return static_cast<uint32_t>(
-                _mm_movemask_epi8(_mm_and_si128(_mm_cmpeq_epi8(load16(p), F), _mm_cmpeq_epi8(load16(p + last), L))));
-        } else {
-            F = _mm_set1_epi16(static_cast<short>(f));
-            L = _mm_set1_epi16(static_cast<short>(l));
-            return static_cast<uint32_t>(_mm_movemask_epi8(
-                _mm_and_si128(_mm_cmpeq_epi16(load16(p), F), _mm_cmpeq_epi16(load16(p + last), L))));
-        }
-    }
-}
-
-constexpr uint32_t kUnitBits(size_t size) { return size == 1 ? 1u : 3u; }
-
-// Verifies the candidates of one block, lowest first; block starts at i.
-template <class T>
-inline int64_t verify_low(const Needle<T>& nd, size_t i, uint32_t mask) {
-    while (mask) {
-        int bit = __builtin_ctz(mask);
-        size_t k = i + static_cast<size_t>(bit) / sizeof(T);
-        if (nd.verify(k)) return static_cast<int64_t>(k);
-        mask &= ~(kUnitBits(sizeof(T)) << bit);
-    }
-    return -1;
-}
-// Same, highest first.
-template <class T>
-inline int64_t verify_high(const Needle<T>& nd, size_t i, uint32_t mask) {
-    while (mask) {
-        int unit = (31 - __builtin_clz(mask)) / static_cast<int>(sizeof(T));
-        size_t k = i + static_cast<size_t>(unit);
-        if (nd.verify(k)) return static_cast<int64_t>(k);
-        mask &= ~(kUnitBits(sizeof(T)) << (unit * static_cast<int>(sizeof(T))));
-    }
-    return -1;
-}
-
-// Needs nd.cand >= W / sizeof(T).
-template <class T, size_t W>
-int64_t scan_forward(const Needle<T>& nd) {
-    constexpr size_t lanes = W / sizeof(T);
-    size_t i = 0;
-    for (; i + lanes <= nd.cand; i += lanes) {
-        uint32_t m = block_mask<T, W>(nd.b + i * sizeof(T), nd.last, nd.first_unit, nd.last_unit);
-        if (m) {
-            int64_t r = verify_low(nd, i, m);
-            if (r >= 0) return r;
-        }
-    }
-    if (i < nd.cand) {
-        size_t j = nd.cand - lanes;  // candidates j .. i-1 were rejected above
-        uint32_t m = block_mask<T, W>(nd.b + j * sizeof(T), nd.last, nd.first_unit, nd.last_unit);
-        m &= ~0u << ((i - j) * sizeof(T));
-        return verify_low(nd, j, m);
-    }
-    return -1;
-}
-
-template <class T, size_t W>
-int64_t scan_reverse(const Needle<T>& nd) {
-    constexpr size_t lanes = W / sizeof(T);
-    size_t top = nd.cand;  // candidates top .. cand-1 are done
-    while (top >= lanes) {
-        top -= lanes;
-        uint32_t m = block_mask<T, W>(nd.b + top * sizeof(T), nd.last, nd.first_unit, nd.last_unit);
-        if (m) {
-            int64_t r = verify_high(nd, top, m);
-            if (r >= 0) return r;
-        }
-    }
-    if (top > 0) {
-        // Block at 0; candidates from `top` up were rejected above.
-        uint32_t m = block_mask<T, W>(nd.b, nd.last, nd.first_unit, nd.last_unit);
-        m &= (1u << (top * sizeof(T))) - 1;
-        return verify_high(nd, 0, m);
-    }
-    return -1;
-}
-
-template <class T>
-int64_t scan_scalar_forward(const Needle<T>& nd) {
-    const T* s = reinterpret_cast<const T*>(nd.b);
-    const size_t m1 = nd.last / sizeof(T);
-    for (size_t i = 0; i < nd.cand; ++i)
-        if (load_unit(s + i) == nd.first_unit && load_unit(s + i + m1) == nd.last_unit && nd.verify(i))
-            return static_cast<int64_t>(i);
-    return -1;
-}
-template <class T>
-int64_t scan_scalar_reverse(const Needle<T>& nd) {
-    const T* s = reinterpret_cast<const T*>(nd.b);
-    const size_t m1 = nd.last / sizeof(T);
-    for (size_t i = nd.cand; i-- > 0;)
-        if (load_unit(s + i) == nd.first_unit && load_unit(s + i + m1) == nd.last_unit && nd.verify(i))
-            return static_cast<int64_t>(i);
-    return -1;
-}
-
+// Offsets of the rarest unit and of the rarest unit with another value (any
+// other position when all units are equal), and of the rarest unit at a
+// third position (for short substrings of common letters, pairs such as
+// "th" pass often; a third unit then saves most verifications).
 template <class T>
 Needle<T> make_needle(const T* s, size_t n, const T* sub, size_t m) {
     Needle<T> nd;
     nd.b = reinterpret_cast<const uint8_t*>(s);
     nd.sb = reinterpret_cast<const uint8_t*>(sub);
     nd.cand = n - m + 1;
-    nd.last = (m - 1) * sizeof(T);
-    nd.mid = (m - 2) * sizeof(T);
-    nd.first_unit = load_unit(sub);
-    nd.last_unit = load_unit(sub + m - 1);
+    nd.sub_bytes = m * sizeof(T);
+    size_t i1 = 0;
+    uint32_t best = text_rank(load_unit(sub));
+    for (size_t k = 1; k < m; ++k)
+        if (uint32_t r = text_rank(load_unit(sub + k)); r < best) best = r, i1 = k;
+    const T u1 = load_unit(sub + i1);
+    size_t i2 = i1 == m - 1 ? 0 : m - 1;
+    uint32_t best2 = ~0u;
+    for (size_t k = 0; k < m; ++k) {
+        T u = load_unit(sub + k);
+        if (u != u1)
+            if (uint32_t r = text_rank(u); r < best2) best2 = r, i2 = k;
+    }
+    size_t i3 = i1;
+    uint32_t best3 = ~0u;
+    for (size_t k = 0; k < m; ++k)
+        if (k != i1 && k != i2)
+            if (uint32_t r = text_rank(load_unit(sub + k)); r < best3) best3 = r, i3 = k;
+    nd.off1 = i1 * sizeof(T);
+    nd.off2 = i2 * sizeof(T);
+    nd.off3 = i3 * sizeof(T);
+    nd.unit1 = u1;
+    nd.unit2 = load_unit(sub + i2);
+    nd.unit3 = load_unit(sub + i3);
     return nd;
+}
+
+// Verification budget. Every verification is charged the substring's bytes
+// plus a fixed overhead; the search switches to Two-Way once the charge
+// passes kPerScanned times the bytes of candidates scanned plus kSlack times
+// the substring. Natural text stays far below it; only inputs that defeat
+// the filter reach it.
+constexpr size_t kVerifyOverhead = 32;
+constexpr size_t kPerScanned = 8;
+constexpr size_t kSlack = 16;
+
+struct Budget {
+    size_t spent = 0;
+    bool exhausted(size_t sub_bytes, size_t scanned_bytes) {
+        spent += sub_bytes + kVerifyOverhead;
+        return spent > kPerScanned * scanned_bytes + kSlack * sub_bytes;
+    }
+};
+
+constexpr int64_t kSwitch = -2;  // budget exhausted: Two-Way takes over
+
+// Candidate mask (one bit per byte, sizeof(T) bits per candidate) of the
+// block whose first candidate starts at byte p, for a W-byte vector.
+template <class T, size_t W>
+inline uint32_t block_mask(const uint8_t* p, const Needle<T>& nd) {
+    if constexpr (W == 32) {
+        __m256i a = load32(p + nd.off1), b = load32(p + nd.off2);
+        if constexpr (sizeof(T) == 1)
+            return static_cast<uint32_t>(
+                _mm256_movemask_epi8(_mm256_and_si256(_mm256_cmpeq_epi8(a, _mm256_set1_epi8(static_cast<char>(nd.unit1))),
+                                                      _mm256_cmpeq_epi8(b, _mm256_set1_epi8(static_cast<char>(nd.unit2))))));
+        else
+            return static_cast<uint32_t>(_mm256_movemask_epi8(
+                _mm256_and_si256(_mm256_cmpeq_epi16(a, _mm256_set1_epi16(static_cast<short>(nd.unit1))),
+                                 _mm256_cmpeq_epi16(b, _mm256_set1_epi16(static_cast<short>(nd.unit2))))));
+    } else {
+        __m128i a = load16(p + nd.off1), b = load16(p + nd.off2);
+        if constexpr (sizeof(T) == 1)
+            return static_cast<uint32_t>(
+                _mm_movemask_epi8(_mm_and_si128(_mm_cmpeq_epi8(a, _mm_set1_epi8(static_cast<char>(nd.unit1))),
+                                                _mm_cmpeq_epi8(b, _mm_set1_epi8(static_cast<char>(nd.unit2))))));
+        else
+            return static_cast<uint32_t>(
+                _mm_movemask_epi8(_mm_and_si128(_mm_cmpeq_epi16(a, _mm_set1_epi16(static_cast<short>(nd.unit1))),
+                                                _mm_cmpeq_epi16(b, _mm_set1_epi16(static_cast<short>(nd.unit2))))));
+    }
+}
+
+// Mask of the candidates of the same block whose third unit matches.
+template <class T>
+inline uint32_t third_mask(const uint8_t* p, const Needle<T>& nd) {
+    __m256i c = load32(p + nd.off3);
+    if constexpr (sizeof(T) == 1)
+        return static_cast<uint32_t>(
+            _mm256_movemask_epi8(_mm256_cmpeq_epi8(c, _mm256_set1_epi8(static_cast<char>(nd.unit3)))));
+    else
+        return static_cast<uint32_t>(
+            _mm256_movemask_epi8(_mm256_cmpeq_epi16(c, _mm256_set1_epi16(static_cast<short>(nd.unit3)))));
+}
+
+constexpr uint32_t kUnitBits(size_t size) { return size == 1 ? 1u : 3u; }
+
+// Verifies the candidates of one block, lowest first; block starts at i.
+// On an exhausted budget, `resume` is the lowest candidate not yet rejected.
+template <class T>
+inline int64_t verify_low(const Needle<T>& nd, size_t i, uint32_t mask, Budget& bg, size_t& resume) {
+    while (mask) {
+        int bit = __builtin_ctz(mask);
+        size_t k = i + static_cast<size_t>(bit) / sizeof(T);
+        if (nd.verify(k)) return static_cast<int64_t>(k);
+        if (bg.exhausted(nd.sub_bytes, (k + 1) * sizeof(T))) {
+            resume = k + 1;
+            return kSwitch;
+        }
+        mask &= ~(kUnitBits(sizeof(T)) << bit);
+    }
+    return -1;
+}
+// Same, highest first; `resume` is then one past the highest candidate not
+// yet rejected.
+template <class T>
+inline int64_t verify_high(const Needle<T>& nd, size_t i, uint32_t mask, Budget& bg, size_t& resume) {
+    while (mask) {
+        int unit = (31 - __builtin_clz(mask)) / static_cast<int>(sizeof(T));
+        size_t k = i + static_cast<size_t>(unit);
+        if (nd.verify(k)) return static_cast<int64_t>(k);
+        if (bg.exhausted(nd.sub_bytes, (nd.cand - k) * sizeof(T))) {
+            resume = k;
+            return kSwitch;
+        }
+        mask &= ~(kUnitBits(sizeof(T)) << (unit * static_cast<int>(sizeof(T))));
+    }
+    return -1;
+}
+
+// Needs nd.cand >= W / sizeof(T). The main loop takes two blocks per step
+// with one branch; a block that passes is narrowed by the third unit before
+// any verification.
+template <class T, size_t W>
+int64_t scan_forward(const Needle<T>& nd, size_t& resume) {
+    constexpr size_t lanes = W / sizeof(T);
+    Budget bg;
+    size_t i = 0;
+    if constexpr (W == 32) {
+        for (; i + 2 * lanes <= nd.cand; i += 2 * lanes) {
+            const uint8_t* p = nd.b + i * sizeof(T);
+            uint32_t m0 = block_mask<T, W>(p, nd), m1 = block_mask<T, W>(p + W, nd);
+            if ((m0 | m1) == 0) continue;
+            if (m0 && (m0 &= third_mask(p, nd))) {
+                int64_t r = verify_low(nd, i, m0, bg, resume);
+                if (r != -1) return r;
+            }
+            if (m1 && (m1 &= third_mask(p + W, nd))) {
+                int64_t r = verify_low(nd, i + lanes, m1, bg, resume);
+                if (r != -1) return r;
+            }
+        }
+    }
+    for (; i + lanes <= nd.cand; i += lanes) {
+        if (uint32_t m = block_mask<T, W>(nd.b + i * sizeof(T), nd)) {
+            int64_t r = verify_low(nd, i, m, bg, resume);
+            if (r != -1) return r;
+        }
+    }
+    if (i < nd.cand) {
+        size_t j = nd.cand - lanes;  // candidates j .. i-1 were rejected above
+        uint32_t m = block_mask<T, W>(nd.b + j * sizeof(T), nd);
+        m &= ~0u << ((i - j) * sizeof(T));
+        return verify_low(nd, j, m, bg, resume);
+    }
+    return -1;
+}
+
+template <class T, size_t W>
+int64_t scan_reverse(const Needle<T>& nd, size_t& resume) {
+    constexpr size_t lanes = W / sizeof(T);
+    Budget bg;
+    size_t top = nd.cand;  // candidates top .. cand-1 are done
+    if constexpr (W == 32) {
+        while (top >= 2 * lanes) {
+            top -= 2 * lanes;
+            const uint8_t* p = nd.b + top * sizeof(T);
+            uint32_t m0 = block_mask<T, W>(p, nd), m1 = block_mask<T, W>(p + W, nd);
+            if ((m0 | m1) == 0) continue;
+            if (m1 && (m1 &= third_mask(p + W, nd))) {
+                int64_t r = verify_high(nd, top + lanes, m1, bg, resume);
+                if (r != -1) return r;
+            }
+            if (m0 && (m0 &= third_mask(p, nd))) {
+                int64_t r = verify_high(nd, top, m0, bg, resume);
+                if (r != -1) return r;
+            }
+        }
+    }
+    while (top >= lanes) {
+        top -= lanes;
+        if (uint32_t m = block_mask<T, W>(nd.b + top * sizeof(T), nd)) {
+            int64_t r = verify_high(nd, top, m, bg, resume);
+            if (r != -1) return r;
+        }
+    }
+    if (top > 0) {
+        // Block at 0; candidates from `top` up were rejected above.
+        uint32_t m = block_mask<T, W>(nd.b, nd);
+        m &= (1u << (top * sizeof(T))) - 1;
+        return verify_high(nd, 0, m, bg, resume);
+    }
+    return -1;
+}
+
+// Fewer candidates than a 16-byte vector: at most 15 verifications, so no
+// budget is needed.
+template <class T>
+int64_t scan_scalar_forward(const Needle<T>& nd) {
+    for (size_t i = 0; i < nd.cand; ++i) {
+        const uint8_t* p = nd.b + i * sizeof(T);
+        if (load_word<T>(p + nd.off1) == nd.unit1 && load_word<T>(p + nd.off2) == nd.unit2 && nd.verify(i))
+            return static_cast<int64_t>(i);
+    }
+    return -1;
+}
+template <class T>
+int64_t scan_scalar_reverse(const Needle<T>& nd) {
+    for (size_t i = nd.cand; i-- > 0;) {
+        const uint8_t* p = nd.b + i * sizeof(T);
+        if (load_word<T>(p + nd.off1) == nd.unit1 && load_word<T>(p + nd.off2) == nd.unit2 && nd.verify(i))
+            return static_cast<int64_t>(i);
+    }
+    return -1;
 }
 
 // Vector width by candidate count: a 32-byte block needs 32 bytes' worth of
@@ -225,18 +360,35 @@ template <class T>
 int32_t find_sub(const T* s, size_t n, const T* sub, size_t m) {
     Needle<T> nd = make_needle(s, n, sub, m);
     const size_t cand_bytes = nd.cand * sizeof(T);
-    if (cand_bytes >= 32) return static_cast<int32_t>(scan_forward<T, 32>(nd));
-    if (cand_bytes >= 16) return static_cast<int32_t>(scan_forward<T, 16>(nd));
-    return static_cast<int32_t>(scan_scalar_forward(nd));
+    size_t resume = 0;
+    int64_t r;
+    if (cand_bytes >= 32) r = scan_forward<T, 32>(nd, resume);
+    else if (cand_bytes >= 16) r = scan_forward<T, 16>(nd, resume);
+    else r = scan_scalar_forward(nd);
+    if (r == kSwitch) {
+        // Candidates below `resume` are rejected; the rest is a search of the
+        // string from there on.
+        int64_t t = two_way_find(s + resume, n - resume, sub, m);
+        r = t < 0 ? -1 : t + static_cast<int64_t>(resume);
+    }
+    return static_cast<int32_t>(r);
 }
 
 template <class T>
 int32_t rfind_sub(const T* s, size_t n, const T* sub, size_t m) {
     Needle<T> nd = make_needle(s, n, sub, m);
     const size_t cand_bytes = nd.cand * sizeof(T);
-    if (cand_bytes >= 32) return static_cast<int32_t>(scan_reverse<T, 32>(nd));
-    if (cand_bytes >= 16) return static_cast<int32_t>(scan_reverse<T, 16>(nd));
-    return static_cast<int32_t>(scan_scalar_reverse(nd));
+    size_t resume = 0;
+    int64_t r;
+    if (cand_bytes >= 32) r = scan_reverse<T, 32>(nd, resume);
+    else if (cand_bytes >= 16) r = scan_reverse<T, 16>(nd, resume);
+    else r = scan_scalar_reverse(nd);
+    if (r == kSwitch) {
+        // Candidates from `resume` up are rejected; what remains are the
+        // starts 0 .. resume - 1, all inside the first resume + m - 1 units.
+        r = resume == 0 ? -1 : two_way_rfind(s, resume + m - 1, sub, m);
+    }
+    return static_cast<int32_t>(r);
 }
 
 }  // namespace

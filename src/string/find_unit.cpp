@@ -13,6 +13,7 @@
 
 #include <cstring>
 
+#include "frame/frame.h"
 #include "string/find.h"
 
 namespace qel {
@@ -21,13 +22,6 @@ namespace {
 constexpr size_t kVec = 32;         // AVX2 vector, bytes
 constexpr size_t kBlock = 4 * kVec;  // main-loop step: one branch per four compares
 
-// 16-bit strings may start at odd addresses: read units through memcpy.
-template <class T>
-inline T load_unit(const T* p) {
-    T v;
-    std::memcpy(&v, p, sizeof v);
-    return v;
-}
 
 template <class T>
 inline __m256i splat(T c) {
@@ -112,7 +106,7 @@ inline int32_t rfind_pair(const uint8_t* b, size_t nb, size_t piece, __m256i v) 
 }
 
 template <class T>
-int32_t find_unit_avx2(const T* s, size_t n, T c) {
+[[gnu::always_inline]] inline int32_t find_unit_avx2(const T* s, size_t n, T c) {
     const uint8_t* b = reinterpret_cast<const uint8_t*>(s);
     const size_t nb = n * sizeof(T);
     const __m256i v = splat(c);
@@ -120,6 +114,7 @@ int32_t find_unit_avx2(const T* s, size_t n, T c) {
     if (nb < 8) return find_pair<T, mask4<T>>(b, nb, 4, v);
     if (nb < 16) return find_pair<T, mask8<T>>(b, nb, 8, v);
     if (nb < kVec) return find_pair<T, mask16<T>>(b, nb, 16, v);
+    if (nb <= 2 * kVec) return find_pair<T, mask32<T>>(b, nb, kVec, v);
 
     if (uint32_t m = mask32<T>(b, v)) return unit_at<T>(b, b, low_bit(m));
     // Continue from the next 32-byte boundary; the bytes skipped were in the
@@ -135,7 +130,7 @@ int32_t find_unit_avx2(const T* s, size_t n, T c) {
         __m256i e2 = eq<T>(load32(p + 64), v);
         __m256i e3 = eq<T>(load32(p + 96), v);
         __m256i any = _mm256_or_si256(_mm256_or_si256(e0, e1), _mm256_or_si256(e2, e3));
-        if (!_mm256_testz_si256(any, any)) {
+        if (_mm256_movemask_epi8(any)) {
             uint32_t m0 = static_cast<uint32_t>(_mm256_movemask_epi8(e0));
             if (m0) return unit_at<T>(b, p, low_bit(m0));
             uint32_t m1 = static_cast<uint32_t>(_mm256_movemask_epi8(e1));
@@ -158,7 +153,7 @@ int32_t find_unit_avx2(const T* s, size_t n, T c) {
 }
 
 template <class T>
-int32_t rfind_unit_avx2(const T* s, size_t n, T c) {
+[[gnu::always_inline]] inline int32_t rfind_unit_avx2(const T* s, size_t n, T c) {
     const uint8_t* b = reinterpret_cast<const uint8_t*>(s);
     const size_t nb = n * sizeof(T);
     const __m256i v = splat(c);
@@ -166,6 +161,7 @@ int32_t rfind_unit_avx2(const T* s, size_t n, T c) {
     if (nb < 8) return rfind_pair<T, mask4<T>>(b, nb, 4, v);
     if (nb < 16) return rfind_pair<T, mask8<T>>(b, nb, 8, v);
     if (nb < kVec) return rfind_pair<T, mask16<T>>(b, nb, 16, v);
+    if (nb <= 2 * kVec) return rfind_pair<T, mask32<T>>(b, nb, kVec, v);
 
     const uint8_t* end = b + nb;
     if (uint32_t m = mask32<T>(end - kVec, v)) return unit_at<T>(b, end - kVec, high_bit(m));
@@ -180,7 +176,7 @@ int32_t rfind_unit_avx2(const T* s, size_t n, T c) {
         __m256i e2 = eq<T>(load32(q + 64), v);
         __m256i e3 = eq<T>(load32(q + 96), v);
         __m256i any = _mm256_or_si256(_mm256_or_si256(e0, e1), _mm256_or_si256(e2, e3));
-        if (!_mm256_testz_si256(any, any)) {
+        if (_mm256_movemask_epi8(any)) {
             uint32_t m3 = static_cast<uint32_t>(_mm256_movemask_epi8(e3));
             if (m3) return unit_at<T>(b, q + 96, high_bit(m3));
             uint32_t m2 = static_cast<uint32_t>(_mm256_movemask_epi8(e2));
@@ -234,3 +230,35 @@ int64_t find_byte_z(const Qel8u* s, Qel8u c, int64_t max_len) { return find_unit
 int64_t find_unit16_z(const Qel16u* s, Qel16u c, int64_t max_len) { return find_unit_z(s, c, max_len); }
 
 }  // namespace qel
+
+namespace {
+
+// Exported single-unit searches: the argument checks, then the kernel
+// inlined, so that a short call costs one call.
+template <class T, bool Reverse>
+inline QelStatus find_unit_checked(const T* src, int32_t len, T c, int32_t* index) {
+    if (qel::any_null(src, index)) return qelErrNullPtr;
+    if (qel::any_negative(len)) return qelErrLength;
+    const size_t n = static_cast<size_t>(len);
+    *index = Reverse ? qel::rfind_unit_avx2(src, n, c) : qel::find_unit_avx2(src, n, c);
+    return qelOk;
+}
+
+}  // namespace
+
+extern "C" {
+
+QEL_API QelStatus qelsFindC_8u(const Qel8u* src, int32_t len, Qel8u c, int32_t* index) {
+    return find_unit_checked<Qel8u, false>(src, len, c, index);
+}
+QEL_API QelStatus qelsFindC_16u(const Qel16u* src, int32_t len, Qel16u c, int32_t* index) {
+    return find_unit_checked<Qel16u, false>(src, len, c, index);
+}
+QEL_API QelStatus qelsFindRevC_8u(const Qel8u* src, int32_t len, Qel8u c, int32_t* index) {
+    return find_unit_checked<Qel8u, true>(src, len, c, index);
+}
+QEL_API QelStatus qelsFindRevC_16u(const Qel16u* src, int32_t len, Qel16u c, int32_t* index) {
+    return find_unit_checked<Qel16u, true>(src, len, c, index);
+}
+
+}  // extern "C"

@@ -66,7 +66,7 @@ inline uint32_t shift_xor_groups(const T* p, int groups) {
 template <class T>
 uint32_t shift_xor_scalar(const T* p, size_t n) {
     uint32_t h = 0;
-    for (size_t i = 0; i < n; ++i) h = (h << 1) ^ p[i];
+    for (size_t i = 0; i < n; ++i) h = (h << 1) ^ load_unit(p + i);
     return h;
 }
 
@@ -76,7 +76,7 @@ uint32_t shift_xor_8u(const uint8_t* p, size_t n) {
     // each folded in as h = (h << piece length) ^ hash(piece).
     uint32_t h = 0;
     if (n & 1) h = *p++;
-    if (n & 2) { h = (h << 2) ^ (uint32_t{p[0]} << 1) ^ p[1]; p += 2; }
+    if (n & 2) { h = (h << 2) ^ (uint32_t{load_unit(p)} << 1) ^ load_unit(p + 1); p += 2; }
     if (n & 4) { h = (h << 4) ^ shift_xor_scalar(p, 4); p += 4; }
     if (n & 8) { h = (h << 8) ^ shift_xor_groups(p, 1); p += 8; }
     if (n & 16) h = (h << 16) ^ shift_xor_groups(p, 2);
@@ -91,7 +91,7 @@ uint32_t shift_xor_16u(const uint16_t* p, size_t n) {
 template <class T>
 uint32_t times33_xor(const T* p, size_t n) {
     uint32_t h = 5381;
-    for (size_t i = 0; i < n && p[i] != 0; ++i) h = (h * 33) ^ p[i];
+    for (size_t i = 0; i < n && load_unit(p + i) != 0; ++i) h = (h * 33) ^ load_unit(p + i);
     return h;
 }
 
@@ -104,8 +104,8 @@ constexpr uint32_t pow31(int e) {
 template <class T>
 uint32_t times31_add_scalar(const T* p, size_t n, uint32_t h) {
     size_t i = 0;
-    for (; i + 2 <= n; i += 2) h = h * (31 * 31) + p[i] * 31u + p[i + 1];
-    if (i < n) h = h * 31 + p[i];
+    for (; i + 2 <= n; i += 2) h = h * (31 * 31) + load_unit(p + i) * 31u + load_unit(p + i + 1);
+    if (i < n) h = h * 31 + load_unit(p + i);
     return h;
 }
 

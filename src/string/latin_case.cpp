@@ -40,7 +40,7 @@ constexpr size_t kAlignFrom = 256;  // bytes; below, split stores cost less than
 
 template <class T>
 void range_delta_scalar(const T* s, T* d, size_t n, const Rule& r) {
-    for (size_t i = 0; i < n; ++i) d[i] = range_delta(s[i], r.low, r.high, r.delta);
+    for (size_t i = 0; i < n; ++i) store_unit(d + i, range_delta(load_unit(s + i), r.low, r.high, r.delta));
 }
 
 // Valid for s == d (in place) and for disjoint buffers.

@@ -29,7 +29,7 @@ QelStatus concat_list(const T* const* srcs, const int32_t* lens, int32_t count, 
     for (int32_t k = 0; k < count; ++k) {
         if (srcs[k] == nullptr) return qelErrNullPtr;
         if (lens[k] < 0) return qelErrLength;
-        if (WithSeparator && k > 0) *at++ = separator;
+        if (WithSeparator && k > 0) store_unit(at++, separator);
         if (lens[k] > 0) copy_units(srcs[k], at, lens[k]);
         at += lens[k];
     }

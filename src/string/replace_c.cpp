@@ -23,7 +23,10 @@ constexpr size_t kUnroll = 4;  // four independent vectors per step keep the loa
 
 template <class T>
 void replace_unit_scalar(const T* s, T* d, size_t n, T from, T to) {
-    for (size_t i = 0; i < n; ++i) d[i] = s[i] == from ? to : s[i];
+    for (size_t i = 0; i < n; ++i) {
+        const T u = load_unit(s + i);
+        store_unit(d + i, u == from ? to : u);
+    }
 }
 
 template <class T, class W>

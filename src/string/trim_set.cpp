@@ -129,7 +129,7 @@ struct MemberRegister8 {
     __m128i v;
     MemberRegister8(const Qel8u* set, int32_t n) {
         alignas(16) Qel8u lanes[16];
-        for (int j = 0; j < 16; ++j) lanes[j] = set[j < n ? j : 0];
+        for (int j = 0; j < 16; ++j) lanes[j] = load_unit(set + (j < n ? j : 0));
         v = _mm_load_si128(reinterpret_cast<const __m128i*>(lanes));
     }
     bool operator()(Qel8u u) const {
@@ -141,7 +141,7 @@ struct MemberRegister16 {
     __m256i v;
     MemberRegister16(const Qel16u* set, int32_t n) {
         alignas(32) Qel16u lanes[16];
-        for (int j = 0; j < 16; ++j) lanes[j] = set[j < n ? j : 0];
+        for (int j = 0; j < 16; ++j) lanes[j] = load_unit(set + (j < n ? j : 0));
         v = _mm256_load_si256(reinterpret_cast<const __m256i*>(lanes));
     }
     bool operator()(Qel16u u) const {
@@ -181,9 +181,11 @@ struct MemberScalar5 {
     bool operator()(T u) const {
         int32_t j = 0;
         for (; j + 5 <= n; j += 5)
-            if (set[j] == u || set[j + 1] == u || set[j + 2] == u || set[j + 3] == u || set[j + 4] == u) return true;
+            if (load_unit(set + j) == u || load_unit(set + j + 1) == u || load_unit(set + j + 2) == u ||
+                load_unit(set + j + 3) == u || load_unit(set + j + 4) == u)
+                return true;
         for (; j < n; ++j)
-            if (set[j] == u) return true;
+            if (load_unit(set + j) == u) return true;
         return false;
     }
 };
@@ -192,10 +194,10 @@ template <class T, class In>
 Stretch trim_with(const T* s, int32_t len, int side, const In& in) {
     int32_t e = len - 1;
     if (side & kTrimEnd)
-        while (e >= 0 && in(s[e])) --e;
+        while (e >= 0 && in(load_unit(s + e))) --e;
     int32_t b = 0;
     if (side & kTrimStart)
-        while (b <= e && in(s[b])) ++b;
+        while (b <= e && in(load_unit(s + b))) ++b;
     if (b > e) return {0, 0};
     return {b, e - b + 1};
 }
@@ -203,7 +205,7 @@ Stretch trim_with(const T* s, int32_t len, int side, const In& in) {
 Stretch trim_general8(const Qel8u* s, int32_t len, const Qel8u* set, int32_t n, int side) {
     if (len == 0) return {0, 0};
     if (n == 0) return {0, len};
-    if (n == 1) return trim_with(s, len, side, MemberOne<Qel8u>{set[0]});
+    if (n == 1) return trim_with(s, len, side, MemberOne<Qel8u>{load_unit(set)});
     if (n <= kRegisterSetMax) return trim_with(s, len, side, MemberRegister8(set, n));
     if (n <= kStreamSetMax8) return trim_with(s, len, side, MemberStream8{set, n});
     return trim_with(s, len, side, MemberScalar5<Qel8u>{set, n});
@@ -212,7 +214,7 @@ Stretch trim_general8(const Qel8u* s, int32_t len, const Qel8u* set, int32_t n, 
 Stretch trim_general16(const Qel16u* s, int32_t len, const Qel16u* set, int32_t n, int side) {
     if (len == 0) return {0, 0};
     if (n == 0) return {0, len};
-    if (n == 1) return trim_with(s, len, side, MemberOne<Qel16u>{set[0]});
+    if (n == 1) return trim_with(s, len, side, MemberOne<Qel16u>{load_unit(set)});
     if (n <= kRegisterSetMax) return trim_with(s, len, side, MemberRegister16(set, n));
     if (n <= kStreamSetMax16) return trim_with(s, len, side, MemberStream16{set, n});
     return trim_with(s, len, side, MemberScalar5<Qel16u>{set, n});

@@ -25,7 +25,7 @@ int32_t first_other(const T* s, int32_t from, int32_t to, T c) {
     if (to - from >= kWordScanFrom) {
         const uintptr_t addr = reinterpret_cast<uintptr_t>(s + i);
         for (int32_t lead = static_cast<int32_t>(((4 - (addr & 3)) & 3) / sizeof(T)); lead > 0; --lead, ++i)
-            if (s[i] != c) return i;
+            if (load_unit(s + i) != c) return i;
         const uint32_t w = repeated_word(c);
         for (; i + kPerWord <= to; i += kPerWord) {
             uint32_t x;
@@ -34,7 +34,7 @@ int32_t first_other(const T* s, int32_t from, int32_t to, T c) {
         }
     }
     for (; i < to; ++i)
-        if (s[i] != c) return i;
+        if (load_unit(s + i) != c) return i;
     return to;
 }
 
@@ -46,7 +46,7 @@ int32_t last_other(const T* s, int32_t from, int32_t to, T c) {
     if (to - from >= kWordScanFrom) {
         const uintptr_t addr = reinterpret_cast<uintptr_t>(s + i);
         for (int32_t lead = static_cast<int32_t>((addr & 3) / sizeof(T)); lead > 0; --lead)
-            if (s[--i] != c) return i;
+            if (load_unit(s + --i) != c) return i;
         const uint32_t w = repeated_word(c);
         for (; i - kPerWord >= from; i -= kPerWord) {
             uint32_t x;
@@ -55,7 +55,7 @@ int32_t last_other(const T* s, int32_t from, int32_t to, T c) {
         }
     }
     while (i > from)
-        if (s[--i] != c) return i;
+        if (load_unit(s + --i) != c) return i;
     return from - 1;
 }
 

@@ -26,7 +26,7 @@ inline uint16_t map_unit(uint16_t u) {
 
 template <bool Lower>
 void map_case_scalar(const uint16_t* s, uint16_t* d, size_t n) {
-    for (size_t i = 0; i < n; ++i) d[i] = map_unit<Lower>(s[i]);
+    for (size_t i = 0; i < n; ++i) store_unit(d + i, map_unit<Lower>(load_unit(s + i)));
 }
 
 template <bool Lower>

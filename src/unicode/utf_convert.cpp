@@ -64,7 +64,7 @@ bool decode_scalar_until(const Qel8u* src, size_t n, size_t limit, size_t& pos, 
         }
         const uint32_t b = src[i];
         if (b < 0x80) {
-            dst[o++] = swap_if(b, swap);
+            store_unit(dst + o++, swap_if(b, swap));
             ++i;
             continue;
         }
@@ -92,12 +92,12 @@ bool decode_scalar_until(const Qel8u* src, size_t n, size_t limit, size_t& pos, 
         if (!wellformed) {
             // Malformed: the lead byte stands for itself (its Latin-1 meaning)
             // and the bytes after it are examined again as possible leads.
-            dst[o++] = swap_if(b, swap);
+            store_unit(dst + o++, swap_if(b, swap));
             ++i;
             continue;
         }
         if (value <= 0xFFFF) {
-            dst[o++] = swap_if(value, swap);
+            store_unit(dst + o++, swap_if(value, swap));
         } else {
             if (cap - o < 2) {
                 stopped = true;
@@ -105,8 +105,8 @@ bool decode_scalar_until(const Qel8u* src, size_t n, size_t limit, size_t& pos, 
             }
             // Values above 0x10FFFF fold into a pair by the same masking.
             const uint32_t v = value - 0x10000;
-            dst[o++] = swap_if(0xD800 | ((v >> 10) & 0x3FF), swap);
-            dst[o++] = swap_if(0xDC00 | (v & 0x3FF), swap);
+            store_unit(dst + o++, swap_if(0xD800 | ((v >> 10) & 0x3FF), swap));
+            store_unit(dst + o++, swap_if(0xDC00 | (v & 0x3FF), swap));
         }
         i += static_cast<size_t>(k) + 1;
     }
@@ -126,11 +126,11 @@ bool encode_scalar_until(const Qel16u* src, size_t n, size_t limit, size_t& pos,
             stopped = true;
             break;
         }
-        const uint32_t u = swap_if(src[i], swap);
+        const uint32_t u = swap_if(load_unit(src + i), swap);
         uint32_t value = u;
         size_t units = 1;
         if (u >= 0xD800 && u <= 0xDBFF && i + 1 < n) {
-            const uint32_t next = swap_if(src[i + 1], swap);
+            const uint32_t next = swap_if(load_unit(src + i + 1), swap);
             if (next >= 0xDC00 && next <= 0xDFFF) {
                 value = (((u & 0x3FF) << 10) | (next & 0x3FF)) + 0x10000;
                 units = 2;
