@@ -475,6 +475,19 @@ TEST(RegexMatch, BacktrackingRestoresCountsAndCaptures) {
     });
 }
 
+// A negated POSIX item accepts exactly the characters outside all its ranges.
+TEST(RegexMatch, NegatedPosixItems) {
+    check_api_rows({
+        {"[[:^alpha:]]", "", "aZ!", 2, 1, {}},
+        {"[[:^space:]]", "", "\n\t\x0Bx", 3, 1, {}},
+        {"[[:^xdigit:]]+", "", "aF9g\xC3\xA9", 3, 3, {}},
+        {"[[:^alnum:]]", "i", "aZ0_", 3, 1, {}},
+        {"[[:^punct:]]", "", "!a", 1, 1, {}},
+        {"[^[:^blank:]]", "", "a \t", 1, 1, {}},
+        {"[[:^digit:][:^alpha:]]", "", "a", 0, 1, {}},
+    });
+}
+
 // A state compiled into a block of exactly the reported size, flush against
 // an inaccessible page: the node array may end right after the last node
 // (".*" fills its block), so any peek past it would fault.
