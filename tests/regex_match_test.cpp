@@ -472,6 +472,9 @@ TEST(RegexMatch, BacktrackingRestoresCountsAndCaptures) {
         {"(?:b?)*?a", "", "bbbca", 4, 1, {}},
         {"((a|))*1.", "", "aa", -1, 0, {}},
         {"((1|()c|)){0,}0", "", "c1a0", 3, 1, {{3, 0}, {3, 0}, kUnset}},
+        // An atomic pass may run past the last occurrence of the final literal.
+        {"(?>(?:..)*)b", "", "abbx", -1, 0, {}},
+        {"(?>(?:[^\n]?)+\n|b)aa", "", "baab\nb", -1, 0, {}},
     });
 }
 
