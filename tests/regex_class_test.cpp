@@ -201,7 +201,10 @@ TEST(RegExpClass, PosixItems) {
         {"[[:alpha:]]", 0, 11, "[2] r61-7A r41-5A"},
         {"[[:ascii:]]", 0, 11, "[1] r0-7F"},
         {"[[:blank:]]", 0, 11, "[2] c20 c9"},
-        {"[[:^blank:]]", 0, 12, "[2] c20! c9!"},
+        // A negated item of several ranges holds the gaps between them, so it
+        // accepts exactly what lies outside all of them.
+        {"[[:^blank:]]", 0, 12, "[3] r0-8 rA-1F r21-7FFFFFFF"},
+        {"[[:^punct:]]", 0, 12, "[5] r0-1F r30-39 r41-5A r61-7A r100-7FFFFFFF"},
         {"[[:cntrl:]]", 0, 11, "[1] r0-1F"},
         {"[[:graph:]]", 0, 11, "[1] r21-FF"},
         {"[[:lower:]]", 0, 11, "[1] r61-7A"},
@@ -210,7 +213,7 @@ TEST(RegExpClass, PosixItems) {
         {"[[:space:]]", 0, 11, "[2] r9-D c20"},
         {"[[:upper:]]", 0, 11, "[1] r41-5A"},
         {"[[:xdigit:]]", 0, 12, "[3] r61-66 r41-46 r30-39"},
-        {"[^[:^xdigit:]]", 0, 14, "[^3] r61-66! r41-46! r30-39!"},
+        {"[^[:^xdigit:]]", 0, 14, "[^4] r0-2F r3A-40 r47-60 r67-7FFFFFFF"},
         // Not an item: "[" and the delimiter are members.
         {"[[:abc]", 0, 7, "[5] c5B c3A c61 c62 c63"},
         {"[[:]:]]", 0, 4, "[2] c5B c3A"},

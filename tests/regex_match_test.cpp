@@ -406,6 +406,91 @@ TEST(RegexMatch, ThroughCompilerAndSearch) {
     }
 }
 
+void check_api_rows(const std::vector<ApiRow>& rows) {
+    for (const ApiRow& row : rows) {
+        SCOPED_TRACE(std::string("pattern ") + row.pattern + " /" + row.options + " on \"" + row.subject + "\"");
+        QelRegExpState* st = nullptr;
+        int32_t err = 0;
+        ASSERT_EQ(qelsRegExpInitAlloc(row.pattern, row.options, &st, &err), qelOk);
+        std::vector<uint8_t> bytes(row.subject.begin(), row.subject.end());
+        Guarded<uint8_t> subject(bytes, true);
+        QelRegExpFind out[8];
+        int32_t count = 8;
+        EXPECT_EQ(qelsRegExpFind_8u(subject.data(), int32_t(bytes.size()), st, out, &count), qelOk);
+        std::vector<Span> got;
+        for (int32_t i = 0; i < count; ++i)
+            got.push_back(out[i].length < 0 ? kUnset : Span{int(out[i].pointer - subject.data()), int(out[i].length)});
+        std::vector<Span> want;
+        if (row.start >= 0) {
+            want.push_back({row.start, row.len});
+            want.insert(want.end(), row.caps.begin(), row.caps.end());
+        }
+        EXPECT_EQ(got, want);
+        qelsRegExpFree(st);
+    }
+}
+
+// Pass counts and captures on backtracking: a pass counted on a path is
+// uncounted when the path fails, captures report the successful path only,
+// an empty pass below the minimum still counts, a group is unset until its
+// first pass closes. Every row gives every capture.
+TEST(RegexMatch, BacktrackingRestoresCountsAndCaptures) {
+    check_api_rows({
+        // Counted repeats: a pass is given back when an inner group retries.
+        {"(?:(?:2|[0-9]x?)\\.){3}b", "", "1.2.b", -1, 0, {}},
+        {"(()?a){2}", "", "a", -1, 0, {}},
+        {"(?:(?:1+){2}){2}", "", "111", -1, 0, {}},
+        {"((c|c)){2}", "", "c", -1, 0, {}},
+        {"^(?:(?:25[0-5]|2[0-4][0-9]|[01]?[0-9][0-9]?)\\.){3}(?:25[0-5]|2[0-4][0-9]|[01]?[0-9][0-9]?)$", "", "15.18",
+         -1, 0, {}},
+        // Captures of failed paths, atomic groups and look-arounds.
+        {"((?>(a))b|(a)c)", "", "ac", 0, 2, {{0, 2}, kUnset, {0, 1}}},
+        {"((?>(a+)b)+(aabab))", "", "aaaabaaabaabab", 0, 14, {{0, 14}, {5, 3}, {9, 5}}},
+        {"(?:(?=(a))b|a)", "", "a", 0, 1, {kUnset}},
+        {"(?:(?!(a))|a)", "", "a", 0, 1, {kUnset}},
+        {"(?=(a))a", "", "a", 0, 1, {{0, 1}}},
+        // Passes never made.
+        {"(x*.)*\\1", "", "xab", -1, 0, {}},
+        {"(?:(\\S+)*X)", "", "aXa", 0, 2, {{0, 1}}},
+        {"(\\D*|a)*.", "", "a", 0, 1, {{0, 0}}},
+        {"()((b?)+)(?(3)d)", "", "b", -1, 0, {}},
+        // An empty pass below the minimum counts as a pass.
+        {"(|b){2}c", "", "bc", 0, 2, {{0, 1}}},
+        {"(?:\\b|a){3}\\B", "", "aa", 0, 1, {}},
+        {"(^|(.b)){2}\\d", "", "ab0", 0, 3, {{0, 2}, {0, 2}}},
+        {"(?>(x?)){2}y", "", "y", 0, 1, {{0, 0}}},
+        // A group referenced inside itself is unset until it first closes;
+        // in a later pass the reference sees the pass before.
+        {"(\\1)", "", "", -1, 0, {}},
+        {"((?(1)a))", "", "", 0, 0, {{0, 0}}},
+        {"(a\\1?){3}", "", "aaaaa", 0, 4, {{3, 1}}},
+        // Assertions after a group shaped like "(|a*)*".
+        {"(?:|a*)*b(?!c)", "", "abc", -1, 0, {}},
+        // A look-behind whose body starts with an atomic group holding a capture.
+        {"(?<=(?>(x)|a)b)", "", "ab", 2, 0, {kUnset}},
+        // Nested repeats that can match empty stay fast on short subjects.
+        {"(?:b?)*?a", "", "bbbca", 4, 1, {}},
+        {"((a|))*1.", "", "aa", -1, 0, {}},
+        {"((1|()c|)){0,}0", "", "c1a0", 3, 1, {{3, 0}, {3, 0}, kUnset}},
+        // An atomic pass may run past the last occurrence of the final literal.
+        {"(?>(?:..)*)b", "", "abbx", -1, 0, {}},
+        {"(?>(?:[^\n]?)+\n|b)aa", "", "baab\nb", -1, 0, {}},
+    });
+}
+
+// A negated POSIX item accepts exactly the characters outside all its ranges.
+TEST(RegexMatch, NegatedPosixItems) {
+    check_api_rows({
+        {"[[:^alpha:]]", "", "aZ!", 2, 1, {}},
+        {"[[:^space:]]", "", "\n\t\x0Bx", 3, 1, {}},
+        {"[[:^xdigit:]]+", "", "aF9g\xC3\xA9", 3, 3, {}},
+        {"[[:^alnum:]]", "i", "aZ0_", 3, 1, {}},
+        {"[[:^punct:]]", "", "!a", 1, 1, {}},
+        {"[^[:^blank:]]", "", "a \t", 1, 1, {}},
+        {"[[:^digit:][:^alpha:]]", "", "a", 0, 1, {}},
+    });
+}
+
 // A state compiled into a block of exactly the reported size, flush against
 // an inaccessible page: the node array may end right after the last node
 // (".*" fills its block), so any peek past it would fault.

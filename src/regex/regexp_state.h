@@ -138,7 +138,7 @@ struct __attribute__((packed)) RegExpGroupSlot {
     int32_t passStartLeft;  // remaining subject length when the pass began
     int32_t captureNumber;  // capturing groups only
     uint32_t inPass;        // 1 while a pass through the body is under way
-    uint32_t countedBack;   // a counted pass must be given back on failure
+    uint32_t unused;        // kept for the fixed record size
     int32_t lastPassLength; // bytes of the last completed pass
 };
 static_assert(sizeof(RegExpGroupSlot) == 32);

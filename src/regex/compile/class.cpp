@@ -11,6 +11,8 @@
 //   forms check each byte before looking at the next.
 //
 // Error offsets are reported by leaving the cursor on the byte concerned.
+#include <algorithm>
+
 #include "regex/compile/parse.h"
 
 namespace qel::re {
@@ -18,6 +20,7 @@ namespace qel::re {
 namespace {
 
 constexpr int32_t kComplemented = -1;  // member w3: matches what its test rejects
+constexpr int32_t kMaxCodePoint = 0x7FFFFFFF;  // the largest value the UTF-8 reading rule gives
 
 struct PosixRange {
     int32_t low;
@@ -131,6 +134,7 @@ private:
 
     QelStatus hyphen(const char*& p);
     QelStatus posix_item(const char*& p);
+    void append_outside(const PosixClass& c);
     QelStatus escape(const char*& p);
     QelStatus close(const char*& p);
 
@@ -165,6 +169,23 @@ QelStatus ClassParser::hyphen(const char*& p) {
     return qelOk;
 }
 
+// A negated item of several ranges must accept exactly the characters
+// outside all of them. Complementing each range on its own would not do: the
+// class accepts when any member accepts, so "[[:^alpha:]]" would take every
+// letter (each lies outside the other range). The gaps between the ranges,
+// up to the largest code point, are written as plain ranges instead.
+void ClassParser::append_outside(const PosixClass& c) {
+    PosixRange sorted[4];
+    for (int32_t k = 0; k < c.count; ++k) sorted[k] = c.ranges[k];
+    std::sort(sorted, sorted + c.count, [](const PosixRange& a, const PosixRange& b) { return a.low < b.low; });
+    int64_t next = 0;
+    for (int32_t k = 0; k < c.count; ++k) {
+        if (sorted[k].low > next) append(RE_RANGE, int32_t(next), sorted[k].low - 1, 0);
+        if (sorted[k].high + 1 > next) next = sorted[k].high + 1;
+    }
+    append(RE_RANGE, int32_t(next), kMaxCodePoint, 0);
+}
+
 // p on "[" followed by ':', '.' or '='.
 QelStatus ClassParser::posix_item(const char*& p) {
     const char delimiter = p[1];
@@ -178,6 +199,8 @@ QelStatus ClassParser::posix_item(const char*& p) {
         undo_pending();
         if (c.count == 0) {
             append(RE_PREDEF, negated ? 'W' : 'w', 0, 0);
+        } else if (negated && c.count > 1) {
+            append_outside(c);
         } else {
             for (int32_t k = 0; k < c.count; ++k) {
                 const PosixRange& r = c.ranges[k];

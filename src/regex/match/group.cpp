@@ -1,10 +1,11 @@
 // Groups, alternatives inside groups, quantified groups, conditionals, atomic
 // groups, look-ahead, look-behind and back-references.
 //
-// Plain groups run in line: the closing node decides whether to run the body
-// again or to go on after the group, and the slot words count the passes.
-// A pass counted at a closing node whose continuation then failed is marked
-// (countedBack) so that the loop which started the pass gives the count back.
+// Plain groups run in line: the closing node counts the pass and decides
+// whether to run the body again or to go on after the group. Whatever a frame
+// changes (slot counts, capture records) it puts back before it reports
+// failure, so on every backtrack the counts and captures are exactly those of
+// the path being resumed.
 //
 // A group can be entered again while an earlier activation of it is still on
 // the native stack (an outer repeat reaches its opening node from the
@@ -113,70 +114,119 @@ bool run_body_alternatives(const uint8_t* p, int32_t r, RegExpMatchState& ms, in
     }
 }
 
-// Where a pass of a conditional group starts, and with which options.
-// Returns false when the condition is malformed.
-bool condition_branch(const uint8_t* p, int32_t r, RegExpMatchState& ms, const GroupShape& s, int32_t g,
-                      uint32_t opts, int32_t* start, uint32_t* branchOpts) {
-    const int32_t first = s.open + 1;
-    if (first >= s.close) return false;
-    const RegExpNode& cond = ms.nodes[first];
-    bool truth;
-    int32_t yes;
-    if (cond.w0 == RE_BACKREF) {
-        truth = capture_is_set(ms, cond.w1);
-        yes = first + 1;
-    } else if (is_lookaround(cond.w0)) {
-        if (cond.w2 < 0 || int64_t(first) + cond.w2 + 1 >= s.close) return false;
-        const int32_t lookClose = first + cond.w2 + 1;
-        SubMatch sub(ms, lookClose + 1);
-        truth = continue_at(p, r, ms, first, opts) == 0;
-        sub.leave();
-        ms.captures[0].length = sub.length0;
-        yes = lookClose + 1;
-    } else {
-        return false;
-    }
-    *branchOpts = opts;
-    if (truth) {
-        *start = yes;
-        return true;
-    }
-    const int32_t j = next_alternative(ms, yes, s.close, g);
-    if (j < 0) {
-        *start = s.close;  // empty no-branch: an empty pass leaves the group
-    } else {
-        *start = j + 1;
-        *branchOpts = uint32_t(ms.nodes[j].w2);
-    }
-    return true;
+// Every routine here that changes a slot or a capture record puts it back
+// before it reports failure, so a failed path leaves the group and capture
+// tables exactly as it found them, whatever nesting of groups, atomic groups
+// and look-arounds lies between. A pass counted at a closing node is thereby
+// uncounted by the same frame when the path after it fails.
+
+// Keeps capture records [lo, hi) while `body` runs and puts them back when it
+// fails. Used where a sub-match (atomic group, look-around) has succeeded and
+// returned, so the frames that set its captures are gone: the caller must
+// undo them itself when the path after the sub-match fails. Records are kept
+// a few at a time per frame so that a body with many captures nests instead
+// of needing one large frame.
+constexpr int32_t kCaptureChunk = 8;
+
+template <class Body>
+int with_captures_kept(RegExpMatchState& ms, int32_t lo, int32_t hi, Body&& body) {
+    if (lo >= hi) return body();
+    if (stack_exhausted(ms)) return 1;
+    CaptureRecord kept[kCaptureChunk];
+    const int32_t n = hi - lo < kCaptureChunk ? hi - lo : kCaptureChunk;
+    std::memcpy(kept, &ms.captures[lo], sizeof(CaptureRecord) * size_t(n));
+    const int res = with_captures_kept(ms, lo + n, hi, body);
+    if (res != 0) std::memcpy(&ms.captures[lo], kept, sizeof(CaptureRecord) * size_t(n));
+    return res;
 }
 
-// One round of passes through the body of group g at p (every alternative in
-// turn, or the chosen branch of a conditional). 0 when a pass led to a match
+// The capture numbers set inside nodes (open, close): [lo, hi), empty when
+// the body holds no capturing group. Capture numbers grow with node index.
+void body_captures(const RegExpMatchState& ms, int32_t open, int32_t close, int32_t* lo, int32_t* hi) {
+    *lo = *hi = 0;
+    for (int32_t i = open + 1; i < close; ++i) {
+        const RegExpNode& n = ms.nodes[i];
+        if (n.w0 != RE_CAPTURE || n.w3 < 1 || n.w3 >= kMaxCaptureRecords || n.w3 >= ms.captureCount) continue;
+        if (*lo == 0) *lo = n.w3;
+        *hi = n.w3 + 1;
+    }
+}
+
+// Starts one pass of group g at `start` (mark the pass start, match the body
+// and whatever follows). 0 when the whole rest matched.
+inline int start_pass(const uint8_t* p, int32_t r, RegExpMatchState& ms, int32_t g, int32_t start, uint32_t opts) {
+    RegExpGroupSlot& slot = ms.groups[g];
+    slot.inPass = 1;
+    slot.passStartLeft = r;
+    // Record 0's length is put back from a copy, not worked out from the
+    // position: inside a look-behind the body runs left of record 0's start.
+    const int32_t len0 = ms.captures[0].length;
+    const int res = continue_at(p, r, ms, start, opts);
+    if (res != 0) ms.captures[0].length = len0;
+    return res;
+}
+
+// One pass of a conditional group: evaluate the condition, run the chosen
+// branch. Captures a look-around condition sets are kept only while the
+// path after it lives.
+int conditional_pass(const uint8_t* p, int32_t r, RegExpMatchState& ms, const GroupShape& s, int32_t g,
+                     uint32_t opts) {
+    const int32_t first = s.open + 1;
+    if (first >= s.close) return 1;
+    const RegExpNode& cond = ms.nodes[first];
+    auto branch = [&](bool truth, int32_t yes) {
+        if (truth) return start_pass(p, r, ms, g, yes, opts);
+        const int32_t j = next_alternative(ms, yes, s.close, g);
+        // Without a no-branch the pass is empty and leaves the group.
+        if (j < 0) return start_pass(p, r, ms, g, s.close, opts);
+        return start_pass(p, r, ms, g, j + 1, uint32_t(ms.nodes[j].w2));
+    };
+    if (cond.w0 == RE_BACKREF) return branch(capture_is_set(ms, cond.w1), first + 1);
+    if (!is_lookaround(cond.w0) || cond.w2 < 0 || int64_t(first) + cond.w2 + 1 >= s.close) return 1;
+    const int32_t lookClose = first + cond.w2 + 1;
+    int32_t lo, hi;
+    body_captures(ms, first, lookClose, &lo, &hi);
+    return with_captures_kept(ms, lo, hi, [&] {
+        SubMatch sub(ms, lookClose + 1);
+        const bool truth = continue_at(p, r, ms, first, opts) == 0;
+        sub.leave();
+        ms.captures[0].length = sub.length0;
+        return branch(truth, lookClose + 1);
+    });
+}
+
+// One round of passes through the body of group g at p: every alternative in
+// turn, or the chosen branch of a conditional. 0 when a pass led to a match
 // of the whole rest, 1 when no alternative is left.
 int run_passes(const uint8_t* p, int32_t r, RegExpMatchState& ms, const GroupShape& s, int32_t g, uint32_t opts) {
-    RegExpGroupSlot& slot = ms.groups[g];
-    const bool conditional = ms.nodes[s.open].w0 == RE_COND;
+    if (ms.nodes[s.open].w0 == RE_COND) return conditional_pass(p, r, ms, s, g, opts);
     int32_t start = s.open + 1;
-    if (conditional && !condition_branch(p, r, ms, s, g, opts, &start, &opts)) return 1;
     for (;;) {
-        slot.inPass = 1;
-        slot.countedBack = 0;
-        if (continue_at(p, r, ms, start, opts) == 0) return 0;
-        slot.inPass = 0;
-        if (slot.countedBack) {
-            slot.countedBack = 0;
-            ++slot.minLeft;
-            ++slot.maxLeft;
-        }
-        ms.captures[0].length = int32_t(p - ms.captures[0].pointer);
-        slot.passStartLeft = r;
-        if (conditional) return 1;
+        if (start_pass(p, r, ms, g, start, opts) == 0) return 0;
         const int32_t j = next_alternative(ms, start, s.close, g);
         if (j < 0) return 1;
         opts = uint32_t(ms.nodes[j].w2);
         start = j + 1;
     }
+}
+
+// The choice a repeated group makes with the passes counted so far: a greedy
+// group tries another pass before leaving, a lazy one leaves first.
+int repeat_or_leave(const uint8_t* p, int32_t r, RegExpMatchState& ms, const GroupShape& s, int32_t g) {
+    RegExpGroupSlot& slot = ms.groups[g];
+    const RegExpNode& open = ms.nodes[s.open];
+    const uint32_t closeOpts = uint32_t(ms.nodes[s.close].w2);
+    // Another pass starts with the options of the group's start, whatever an
+    // inline option change inside the last pass left in force.
+    const uint32_t bodyOpts = open.w0 == RE_GROUP_OPTS ? uint32_t(open.w3) : closeOpts;
+    if (s.lazy) {
+        if (slot.minLeft <= 0 && continue_at(p, r, ms, s.after, closeOpts) == 0) return 0;
+        if (slot.maxLeft <= 0) return 1;
+        return run_passes(p, r, ms, s, g, bodyOpts);
+    }
+    if (slot.maxLeft > 0 && run_passes(p, r, ms, s, g, bodyOpts) == 0) return 0;
+    if (slot.minLeft > 0) return 1;
+    return continue_at(p, r, ms, s.after, closeOpts);
 }
 
 }  // namespace
@@ -188,47 +238,32 @@ int match_group_entry(const uint8_t* p, int32_t r, RegExpMatchState& ms) {
     GroupShape s;
     if (g < 1 || g > kMaxGroups || !group_shape(ms, o, s)) return 1;
     const uint32_t closeOpts = uint32_t(ms.nodes[s.close].w2);
-    const uint32_t bodyOpts = n.w0 == RE_GROUP_OPTS ? uint32_t(n.w3) : ms.options;
     // A group repeated zero times is passed over with the options of its
     // surroundings, not those it would set inside.
     if (s.min == 0 && s.max == 0) return continue_at(p, r, ms, s.after, closeOpts);
+    if (stack_exhausted(ms)) return 1;
 
+    // The group may be entered again while an earlier activation of it is
+    // still on the native stack (an outer repeat reaches its opening node from
+    // the continuation after it); that activation gets its slot back when
+    // this one fails. The capture record is left alone: a group is unset
+    // until its first pass closes, and a back-reference inside a later pass
+    // sees the pass before.
     RegExpGroupSlot& slot = ms.groups[g];
     const RegExpGroupSlot outer = slot;
-    const int32_t cap = capture_number(ms, o);
-    CaptureRecord capCopy{};
-    slot = {s.min, s.max, o, r, cap, 0, 0, 0};
-    if (cap) {
-        capCopy = ms.captures[cap];
-        ms.captures[cap] = {p, 0, 0};
-    }
-
-    int res = 1;
-    bool done = false;
-    if (s.lazy && slot.minLeft <= 0) {
-        if (cap) ms.captures[cap] = capCopy;
-        if (continue_at(p, r, ms, s.after, closeOpts) == 0) return 0;
-        if (cap) ms.captures[cap] = {p, 0, 0};
-    }
-    if (slot.maxLeft <= 0) {
-        if (cap) ms.captures[cap] = capCopy;
-        res = s.lazy ? 1 : continue_at(p, r, ms, s.after, closeOpts);
-        done = true;
-    }
-    if (!done) {
+    slot = {s.min, s.max, o, r, capture_number(ms, o), 0, 0, 0};
+    if (n.w0 == RE_GROUP_OPTS) ms.options = uint32_t(n.w3);
+    const uint32_t bodyOpts = n.w0 == RE_GROUP_OPTS ? uint32_t(n.w3) : ms.options;
+    int res;
+    if (s.lazy) {
+        res = 1;
+        if (s.min <= 0) res = continue_at(p, r, ms, s.after, closeOpts);
+        if (res != 0) res = run_passes(p, r, ms, s, g, bodyOpts);
+    } else {
         res = run_passes(p, r, ms, s, g, bodyOpts);
-        if (res != 0) {
-            if (cap) ms.captures[cap] = capCopy;
-            if (slot.minLeft < 1 && !s.lazy) {
-                if (ms.nodes[s.close].w3 == -1) slot.maxLeft = 1;
-                res = continue_at(p, r, ms, s.after, closeOpts);
-            }
-        }
+        if (res != 0 && s.min <= 0) res = continue_at(p, r, ms, s.after, closeOpts);
     }
-    if (res != 0) {
-        slot = outer;
-        if (cap) ms.captures[cap] = capCopy;
-    }
+    if (res != 0) slot = outer;
     return res;
 }
 
@@ -241,45 +276,27 @@ int match_group_close(const uint8_t* p, int32_t r, RegExpMatchState& ms, int32_t
     GroupShape s;
     if (o < 0 || o >= c || !group_shape(ms, o, s) || s.close != c) return 1;
 
+    const RegExpGroupSlot before = slot;
     const int32_t passLen = slot.passStartLeft - r;
+    slot.inPass = 0;
     slot.passStartLeft = r;
-    if (slot.inPass) {
-        slot.inPass = 0;
-        --slot.minLeft;
-        --slot.maxLeft;
-        slot.lastPassLength = passLen;
-    } else {
-        slot.lastPassLength += passLen;
-    }
+    slot.lastPassLength = passLen;
+    --slot.minLeft;
+    --slot.maxLeft;
     const int32_t cap = capture_number(ms, o);
-    if (cap) ms.captures[cap] = {p - slot.lastPassLength, slot.lastPassLength, 0};
-    const uint32_t closeOpts = uint32_t(cn.w2);
+    const CaptureRecord capBefore = cap ? ms.captures[cap] : CaptureRecord{};
+    if (cap) ms.captures[cap] = {p - passLen, passLen, 0};
 
-    if ((slot.maxLeft <= 0 && !s.lazy) || passLen == 0) {
-        if (continue_at(p, r, ms, s.after, closeOpts) == 0) return 0;
-        slot.countedBack = 1;
-        return 1;
+    // An empty pass that reaches or passes the minimum ends the repetition:
+    // another pass would start where this one did. Below the minimum it
+    // counts like any other pass.
+    const int res = (passLen == 0 && slot.minLeft <= 0) ? continue_at(p, r, ms, s.after, uint32_t(cn.w2))
+                                                        : repeat_or_leave(p, r, ms, s, g);
+    if (res != 0) {
+        slot = before;
+        if (cap) ms.captures[cap] = capBefore;
     }
-    const CaptureRecord capCopy = cap ? ms.captures[cap] : CaptureRecord{};
-    if (s.lazy && slot.minLeft <= 0 && continue_at(p, r, ms, s.after, closeOpts) == 0) return 0;
-    if (slot.maxLeft <= 0) {
-        slot.countedBack = 1;
-        return 1;
-    }
-    // Another pass starts with the options of the group's start, whatever an
-    // inline option change inside the last pass left in force.
-    const RegExpNode& open = ms.nodes[o];
-    const uint32_t bodyOpts = open.w0 == RE_GROUP_OPTS ? uint32_t(open.w3) : closeOpts;
-    if (run_passes(p, r, ms, s, g, bodyOpts) == 0) return 0;
-    if (cap) ms.captures[cap] = capCopy;
-    if (slot.minLeft >= 1 || s.lazy) {
-        slot.countedBack = 1;
-        return 1;
-    }
-    if (cn.w3 == -1) slot.maxLeft = 1;
-    if (continue_at(p, r, ms, s.after, closeOpts) == 0) return 0;
-    slot.countedBack = 1;
-    return 1;
+    return res;
 }
 
 // ---- Atomic groups. ----
@@ -290,6 +307,8 @@ struct AtomicShape {
     int32_t tag;
     uint32_t entryOpts;
     uint32_t closeOpts;
+    int32_t capLo;  // captures set inside the body: [capLo, capHi)
+    int32_t capHi;
 };
 
 // One pass of the atomic body at p: the bytes it consumed (record 0's length
@@ -307,9 +326,11 @@ int32_t atomic_pass(const uint8_t* p, int32_t r, RegExpMatchState& ms, const Ato
 // passes continues in a nested frame (checked against the stack guard).
 constexpr int32_t kAtomicChunk = 64;
 
-// Greedy: as many passes as match, then the continuation from the last pass
-// end back to the minimum, one pass at a time. The same attempts, in the same
-// order, as recursing once per pass.
+// Greedy, body without captures: as many passes as match, then the
+// continuation from the last pass end back to the minimum, one pass at a
+// time. The same attempts, in the same order, as recursing once per pass.
+// An empty pass ends the passes: below the minimum the passes still missing
+// would all be that same empty pass, so it stands for them.
 int atomic_greedy(const uint8_t* p, int32_t r, RegExpMatchState& ms, const AtomicShape& a, int32_t min,
                   int32_t max) {
     if (stack_exhausted(ms)) return 1;
@@ -353,6 +374,26 @@ int atomic_greedy(const uint8_t* p, int32_t r, RegExpMatchState& ms, const Atomi
     return 1;
 }
 
+// Greedy, body with captures: one frame per pass, so that backing off a pass
+// also puts back the captures it set.
+int atomic_greedy_captures(const uint8_t* p, int32_t r, RegExpMatchState& ms, const AtomicShape& a, int32_t min,
+                           int32_t max) {
+    if (stack_exhausted(ms)) return 1;
+    if (max >= 1) {
+        const int res = with_captures_kept(ms, a.capLo, a.capHi, [&] {
+            const int32_t k = atomic_pass(p, r, ms, a);
+            if (k < 0) return 1;
+            if (k == 0) return continue_at(p, r, ms, a.s.after, a.closeOpts);
+            if (atomic_greedy_captures(p + k, r - k, ms, a, min - 1, max - 1) == 0) return 0;
+            ms.captures[0].length -= k;
+            return 1;
+        });
+        if (res == 0) return 0;
+    }
+    if (min >= 1) return 1;
+    return continue_at(p, r, ms, a.s.after, a.closeOpts);
+}
+
 int atomic_lazy(const uint8_t* p, int32_t r, RegExpMatchState& ms, const AtomicShape& a, int32_t min,
                 int32_t max) {
     CaptureRecord& rec0 = ms.captures[0];
@@ -365,7 +406,7 @@ int atomic_lazy(const uint8_t* p, int32_t r, RegExpMatchState& ms, const AtomicS
         const int32_t k = atomic_pass(e, rem, ms, a);
         if (k < 0) break;
         if (k == 0) {
-            if (continue_at(e, rem, ms, a.s.after, a.closeOpts) == 0) return 0;
+            if (min - n > 0 && continue_at(e, rem, ms, a.s.after, a.closeOpts) == 0) return 0;
             break;
         }
         e += k;
@@ -373,6 +414,20 @@ int atomic_lazy(const uint8_t* p, int32_t r, RegExpMatchState& ms, const AtomicS
     }
     rec0.length = len0;
     return 1;
+}
+
+int atomic_lazy_captures(const uint8_t* p, int32_t r, RegExpMatchState& ms, const AtomicShape& a, int32_t min,
+                         int32_t max) {
+    if (min <= 0 && continue_at(p, r, ms, a.s.after, a.closeOpts) == 0) return 0;
+    if (max <= 0 || stack_exhausted(ms)) return 1;
+    return with_captures_kept(ms, a.capLo, a.capHi, [&] {
+        const int32_t k = atomic_pass(p, r, ms, a);
+        if (k < 0) return 1;
+        if (k == 0) return continue_at(p, r, ms, a.s.after, a.closeOpts);
+        if (atomic_lazy_captures(p + k, r - k, ms, a, min - 1, max - 1) == 0) return 0;
+        ms.captures[0].length -= k;
+        return 1;
+    });
 }
 
 }  // namespace
@@ -384,25 +439,35 @@ int match_atomic(const uint8_t* p, int32_t r, RegExpMatchState& ms) {
     a.tag = ms.nodes[o].w1;
     a.entryOpts = ms.options;
     a.closeOpts = uint32_t(ms.nodes[a.s.close].w2);
+    body_captures(ms, o, a.s.close, &a.capLo, &a.capHi);
+    if (a.capLo < a.capHi)
+        return a.s.lazy ? atomic_lazy_captures(p, r, ms, a, a.s.min, a.s.max)
+                        : atomic_greedy_captures(p, r, ms, a, a.s.min, a.s.max);
     return a.s.lazy ? atomic_lazy(p, r, ms, a, a.s.min, a.s.max) : atomic_greedy(p, r, ms, a, a.s.min, a.s.max);
 }
 
 // ---- Look-around. ----
 namespace {
 
+// A positive look-around keeps the captures of its successful body while the
+// path after it lives; a negative one keeps none.
 int look_around(const uint8_t* p, int32_t r, RegExpMatchState& ms, const uint8_t* bodyAt, int32_t bodyRem,
                 bool negative) {
     const int32_t o = ms.currentNode;
     GroupShape s;
     if (!group_shape(ms, o, s)) return 1;
+    int32_t lo, hi;
+    body_captures(ms, o, s.close, &lo, &hi);
     const uint32_t entryOpts = ms.options;
-    SubMatch sub(ms, s.close);
-    uint32_t opts = entryOpts;
-    const bool ok = run_body_alternatives(bodyAt, bodyRem, ms, o, s.close, ms.nodes[o].w1, &opts);
-    sub.leave();
-    ms.captures[0].length = sub.length0;
-    if (ok == negative) return 1;
-    return continue_at(p, r, ms, s.close + 1, ok ? opts : entryOpts);
+    return with_captures_kept(ms, lo, hi, [&] {
+        SubMatch sub(ms, s.close);
+        uint32_t opts = entryOpts;
+        const bool ok = run_body_alternatives(bodyAt, bodyRem, ms, o, s.close, ms.nodes[o].w1, &opts);
+        sub.leave();
+        ms.captures[0].length = sub.length0;
+        if (ok == negative) return 1;
+        return continue_at(p, r, ms, s.close + 1, ok ? opts : entryOpts);
+    });
 }
 
 }  // namespace

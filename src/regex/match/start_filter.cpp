@@ -537,10 +537,15 @@ constexpr uintptr_t kPlanAlign = 64;
 // More classes than this keep the per-position class test.
 constexpr int32_t kMaxPlannedClasses = 64;
 
+// An assertion that looks at the window end or past the current position
+// reads beyond the match; cutting the window at the last trailing literal
+// would change what it sees ("a(?=bc)b" in "abc", "a$\n" in "a\nb"). So does
+// an atomic group: the pass it keeps may run past the cut, and a pass cut
+// short would let the literal after it match ("(?>(?:..)*)b" in "abbx").
 bool reads_past_match(const RegExpNode* nodes, int32_t count) {
     for (int32_t i = 0; i < count; ++i) {
         uint32_t k = nodes[i].w0;
-        if (k == RE_LOOKAHEAD || k == RE_NLOOKAHEAD) return true;
+        if (k == RE_LOOKAHEAD || k == RE_NLOOKAHEAD || k == RE_ATOMIC) return true;
         if (k == RE_ANCHOR && (nodes[i].w1 == '$' || nodes[i].w1 == 'Z')) return true;
     }
     return false;
