@@ -47,7 +47,7 @@ enum {
     qelWrnFindIncomplete = 12,    /* result array too small for every record */
     qelOk = 0,
     qelErrNotFound = -2,          /* no pattern with that identifier in the set */
-    qelErrBadArg = -5,            /* value outside its allowed set (identifier 0) */
+    qelErrBadArg = -5,            /* value outside its allowed set (identifier 0, a state already in the set) */
     qelErrSize = -6,              /* a count below 1 */
     qelErrRange = -7,             /* unsupported format code */
     qelErrNullPtr = -8,           /* required pointer null / allocation failed */
@@ -220,7 +220,11 @@ QEL_API QelStatus qelsRegExpInitAlloc(const char* pattern, const char* options, 
 
 /* Pattern sets: up to a fixed number of compiled patterns, each under a
  * non-zero identifier, searched in one call (in parallel when there are more
- * slots than the library may use threads). The set does not own the states. */
+ * slots than the library may use threads). The set does not own the states.
+ * A state may stand in one slot only, since a search writes its state:
+ * qelsRegExpMultiAdd of a state that a slot already holds, and
+ * qelsRegExpMultiModify that would put a state held by another slot into a
+ * second one, return qelErrBadArg and change nothing. */
 QEL_API QelStatus qelsRegExpMultiAdd(QelRegExpState* state, int32_t id, QelRegExpMultiState* multiState);
 QEL_API QelStatus qelsRegExpMultiDelete(int32_t id, QelRegExpMultiState* multiState);
 QEL_API QelStatus qelsRegExpMultiFind_8u(const Qel8u* subject, int32_t subjectLen, QelRegExpMultiFind* multiResults, const QelRegExpMultiState* multiState);
