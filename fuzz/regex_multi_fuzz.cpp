@@ -111,8 +111,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         QELFUZZ_CHECK(qelsRegExpMultiAdd(states[i], int32_t(i + 1), set) == qelOk);
         in_slot[next++] = states[i];
     }
-    if (next == max && !states.empty() && states[0]) {
-        QELFUZZ_CHECK(qelsRegExpMultiAdd(states[0], 99, set) == qelErrNoSlot);
+    // A state the set holds is refused whether or not a slot is free; another
+    // state finds a full set full.
+    if (next > 0) QELFUZZ_CHECK(qelsRegExpMultiAdd(in_slot[0], 99, set) == qelErrBadArg);
+    if (next == max) {
+        uint8_t other = 0;
+        QELFUZZ_CHECK(qelsRegExpMultiAdd(reinterpret_cast<QelRegExpState*>(&other), 99, set) == qelErrNoSlot);
     }
     // Free one slot again, chosen by the input.
     if ((shape >> 4) != 0 && next > 0) {

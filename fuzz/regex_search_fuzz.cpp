@@ -30,8 +30,9 @@ using qelfuzz::PageGuard;
 
 namespace {
 
-// The bound keeps every input fast: the nesting budget limits how deep one
-// attempt may recurse, and the subject length limits how many attempts run.
+// The limit keeps every input fast: the work budget that comes with it bounds
+// the match steps of a whole search call, and the nesting budget how deep one
+// attempt may recurse. A search either of them cuts reports qelErrMatchLimit.
 constexpr int32_t kMatchLimit = 32;
 constexpr size_t kMaxSubject = 128;
 
@@ -129,7 +130,14 @@ void check_find(QelRegExpState* state, const uint8_t* s, size_t n, int32_t cap, 
     auto* recs = rg.as<QelRegExpFind>();
     int32_t count = cap;
     QelStatus st = qelsRegExpFind_8u(s, int32_t(n), state, recs, &count);
-    QELFUZZ_CHECK(st == qelOk || st == qelWrnFindIncomplete);
+    QELFUZZ_CHECK(st == qelOk || st == qelWrnFindIncomplete || st == qelErrMatchLimit);
+    if (st == qelErrMatchLimit) {
+        // Single search: the count is lowered to the capture count and no
+        // record is counted; global: the count keeps the capacity.
+        QELFUZZ_CHECK(count == (global ? cap : (cap < captures ? cap : captures)));
+        if (first_records) first_records->clear();
+        return;
+    }
     QELFUZZ_CHECK(count >= 0 && count <= cap);
     for (int32_t i = 0; i < count; ++i) QELFUZZ_CHECK(inside(recs[i], s, n));
     if (!global && count > 0) {
@@ -150,6 +158,12 @@ void check_replace(QelRegExpState* state, QelRegExpReplaceState* rs, const std::
     QelStatus st = qelsRegExpReplace_8u(s, &sub_len, dg.data(), &dst_len, recs, &count, state, rs);
     if (n == 0) {
         QELFUZZ_CHECK(st == qelErrSize);
+        return;
+    }
+    if (st == qelErrMatchLimit) {
+        // A search that gave up: nothing written, the lengths as passed.
+        QELFUZZ_CHECK(sub_len == int32_t(n) && dst_len == dst_cap);
+        for (int32_t i = 0; i < dst_cap; ++i) QELFUZZ_CHECK(dg.data()[i] == 0);
         return;
     }
     QELFUZZ_CHECK(st == qelOk || st == qelWrnFindIncomplete);

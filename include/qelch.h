@@ -47,7 +47,7 @@ enum {
     qelWrnFindIncomplete = 12,    /* result array too small for every record */
     qelOk = 0,
     qelErrNotFound = -2,          /* no pattern with that identifier in the set */
-    qelErrBadArg = -5,            /* value outside its allowed set (identifier 0) */
+    qelErrBadArg = -5,            /* value outside its allowed set (identifier 0, a state already in the set) */
     qelErrSize = -6,              /* a count below 1 */
     qelErrRange = -7,             /* unsupported format code */
     qelErrNullPtr = -8,           /* required pointer null / allocation failed */
@@ -58,7 +58,7 @@ enum {
     qelErrRegExpReference = -185,
     qelErrRegExpGroup = -186,
     qelErrRegExpQuantifier = -187,
-    qelErrMatchLimit = -188,
+    qelErrMatchLimit = -188,      /* a search gave up: see "Budgets" below */
     qelErrBadState = -189,        /* not a compiled regular-expression state */
     qelErrRegExpOption = -190     /* unknown letter in the options string */
 };
@@ -184,7 +184,34 @@ QEL_API QelStatus qelsLowercase_16u_I(Qel16u* buf, int32_t len);
 /* Regular expressions. Lifecycle: GetSize, Init (or InitAlloc), optional
  * SetMatchLimit / SetFormat (format 1 = UTF-8, the default; 0 = bytes), any
  * number of searches, Free for InitAlloc'd states. Options: "i", "m", "s",
- * "x", "g". A state serves one search at a time. */
+ * "x", "g". A state serves one search at a time.
+ *
+ * Budgets. Every search call (Find, Replace, each slot of a MultiFind) runs
+ * under three bounds:
+ *  - the nesting budget: at most `limit` match steps nested in one another,
+ *    where `limit` is the state's match limit (10000 after every compile;
+ *    qelsRegExpSetMatchLimit sets it, 0 or more);
+ *  - the stack guard: a path that would come within a safety margin of the
+ *    calling thread's stack end is not followed;
+ *  - the work budget: at most 10000 x `limit` match steps in the whole call
+ *    (10^8 at the default limit, a few seconds of work; each step of the
+ *    backtracking matcher, and each copy a repeat takes or gives back, counts
+ *    one). A search that does not backtrack without end stays far below it.
+ * When any of them cuts a path, the path might have held the leftmost match,
+ * so the search stops at once and the call returns qelErrMatchLimit:
+ *  - qelsRegExpFind_8u without "g": no records; *resultCount is already
+ *    lowered to min(capacity, capture count) and does not count records;
+ *  - with "g": the records of the matches found before the cut stay in
+ *    `results`, *resultCount keeps its value on entry (the capacity);
+ *  - qelsRegExpReplace_8u: nothing is written to dst, *subjectLen and
+ *    *dstLen keep their values;
+ *  - qelsRegExpMultiFind_8u: the status of that slot's record; the other
+ *    slots and the call's own status are not affected.
+ * A search in which nothing was cut is never reported this way, and its
+ * results do not depend on the budgets. Patterns that cut at the default
+ * limit are those whose matching needs deep nesting (a repeated group over
+ * thousands of characters) or exponential backtracking ("(x+x+)+y"); a
+ * larger match limit raises both budgets, and a limit of 0 lets no step run. */
 QEL_API QelStatus qelsRegExpFind_8u(const Qel8u* subject, int32_t subjectLen, QelRegExpState* state, QelRegExpFind* results, int32_t* resultCount);
 QEL_API void qelsRegExpFree(QelRegExpState* state);
 QEL_API QelStatus qelsRegExpGetSize(const char* pattern, int32_t* size);
@@ -193,7 +220,11 @@ QEL_API QelStatus qelsRegExpInitAlloc(const char* pattern, const char* options, 
 
 /* Pattern sets: up to a fixed number of compiled patterns, each under a
  * non-zero identifier, searched in one call (in parallel when there are more
- * slots than the library may use threads). The set does not own the states. */
+ * slots than the library may use threads). The set does not own the states.
+ * A state may stand in one slot only, since a search writes its state:
+ * qelsRegExpMultiAdd of a state that a slot already holds, and
+ * qelsRegExpMultiModify that would put a state held by another slot into a
+ * second one, return qelErrBadArg and change nothing. */
 QEL_API QelStatus qelsRegExpMultiAdd(QelRegExpState* state, int32_t id, QelRegExpMultiState* multiState);
 QEL_API QelStatus qelsRegExpMultiDelete(int32_t id, QelRegExpMultiState* multiState);
 QEL_API QelStatus qelsRegExpMultiFind_8u(const Qel8u* subject, int32_t subjectLen, QelRegExpMultiFind* multiResults, const QelRegExpMultiState* multiState);

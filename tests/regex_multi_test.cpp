@@ -85,7 +85,7 @@ TEST(PatternSet, SlotBookkeeping) {
         for (Qel32u victim : {max - 1, 0u, max / 2}) {
             ASSERT_EQ(qelsRegExpMultiDelete(int32_t(victim + 1), s.ms()), qelOk);
             EXPECT_EQ(qelsRegExpMultiDelete(int32_t(victim + 1), s.ms()), qelErrNotFound);
-            ASSERT_EQ(qelsRegExpMultiAdd(st(max), int32_t(victim + 1), s.ms()), qelOk);
+            ASSERT_EQ(qelsRegExpMultiAdd(st(victim), int32_t(victim + 1), s.ms()), qelOk);
             auto* h = reinterpret_cast<qel::re::MultiHeader*>(s.ms());
             EXPECT_EQ(qel::re::find_slot_with_id(h, int32_t(victim + 1)), int64_t(victim)) << max;
         }
@@ -94,9 +94,10 @@ TEST(PatternSet, SlotBookkeeping) {
 
 TEST(PatternSet, DuplicateIdentifiersAndZero) {
     Set s(6);
-    uint8_t a = 0, b = 0;
+    uint8_t a = 0, b = 0, c = 0;
     auto* pa = reinterpret_cast<QelRegExpState*>(&a);
     auto* pb = reinterpret_cast<QelRegExpState*>(&b);
+    auto* pc = reinterpret_cast<QelRegExpState*>(&c);
     EXPECT_EQ(qelsRegExpMultiAdd(pa, 0, s.ms()), qelErrBadArg);
     EXPECT_EQ(qelsRegExpMultiDelete(0, s.ms()), qelErrBadArg);
     EXPECT_EQ(qelsRegExpMultiModify(pa, 0, s.ms()), qelErrBadArg);
@@ -104,14 +105,42 @@ TEST(PatternSet, DuplicateIdentifiersAndZero) {
     EXPECT_EQ(qelsRegExpMultiModify(pa, 5, s.ms()), qelErrNotFound);
     ASSERT_EQ(qelsRegExpMultiAdd(pa, 5, s.ms()), qelOk);
     ASSERT_EQ(qelsRegExpMultiAdd(pb, 5, s.ms()), qelOk);
-    ASSERT_EQ(qelsRegExpMultiModify(pb, 5, s.ms()), qelOk);  // the lower slot only
+    ASSERT_EQ(qelsRegExpMultiModify(pc, 5, s.ms()), qelOk);  // the lower slot only
     auto* h = reinterpret_cast<qel::re::MultiHeader*>(s.ms());
     QelRegExpState* slot0 = nullptr;
     std::memcpy(&slot0, h->patterns, sizeof slot0);
-    EXPECT_EQ(slot0, pb);
+    EXPECT_EQ(slot0, pc);
     EXPECT_EQ(qelsRegExpMultiDelete(5, s.ms()), qelOk);
     EXPECT_EQ(qelsRegExpMultiDelete(5, s.ms()), qelOk);
     EXPECT_EQ(qelsRegExpMultiDelete(5, s.ms()), qelErrNotFound);
+}
+
+// A search writes its state, so one state may stand in one slot only: Add of
+// a state the set holds and Modify that would put it into a second slot are
+// refused and change nothing. The holder sits in the vector head, the vector
+// body and the scalar tail of the slot scan.
+TEST(PatternSet, OneStatePerSlot) {
+    for (Qel32u holder : {0u, 5u, 8u}) {
+        Set s(9);
+        std::vector<uint8_t> fake(10);
+        auto st = [&](size_t i) { return reinterpret_cast<QelRegExpState*>(&fake[i]); };
+        for (Qel32u i = 0; i < 9; ++i) ASSERT_EQ(qelsRegExpMultiAdd(st(i), int32_t(i + 1), s.ms()), qelOk);
+        ASSERT_EQ(qelsRegExpMultiDelete(int32_t(holder + 1), s.ms()), qelOk);
+        ASSERT_EQ(qelsRegExpMultiAdd(st(9), 50, s.ms()), qelOk);  // into the holder's slot
+        auto* h = reinterpret_cast<qel::re::MultiHeader*>(s.ms());
+        EXPECT_EQ(qel::re::find_slot_with_state(h, st(9)), int64_t(holder));
+        ASSERT_EQ(qelsRegExpMultiDelete(int32_t(holder == 0 ? 2 : 1), s.ms()), qelOk);  // a free slot exists
+        const std::vector<uint8_t> freed = s.block;
+        EXPECT_EQ(qelsRegExpMultiAdd(st(9), 51, s.ms()), qelErrBadArg) << holder;
+        EXPECT_EQ(qelsRegExpMultiModify(st(9), 3, s.ms()), qelErrBadArg) << holder;
+        EXPECT_EQ(s.block, freed);
+        // The holder's own slot may be given the state it already holds.
+        EXPECT_EQ(qelsRegExpMultiModify(st(9), 50, s.ms()), qelOk);
+        // Once freed, the state may go into another slot.
+        ASSERT_EQ(qelsRegExpMultiDelete(50, s.ms()), qelOk);
+        EXPECT_EQ(qelsRegExpMultiModify(st(9), 3, s.ms()), qelOk);
+        EXPECT_EQ(qel::re::find_slot_with_state(h, st(9)), int64_t(2));
+    }
 }
 
 // Searches a set of `max` slots (every third one free) with the given

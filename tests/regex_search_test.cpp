@@ -181,11 +181,12 @@ TEST(RegExpFind, ArgumentChecksInOrderAndWriteNothing) {
 }
 
 TEST(RegExpFind, MatchLimit) {
+    // A limit of 0 cuts the first step: the search gave up, it did not find
+    // "no match".
     Compiled re("a", "");
     ASSERT_EQ(qelsRegExpSetMatchLimit(0, re.state), qelOk);
     FindResult r = find(re.state, "aaa", 4);
-    EXPECT_EQ(r.status, qelOk);
-    EXPECT_EQ(r.count, 0);
+    EXPECT_EQ(r.status, qelErrMatchLimit);
 
     // A negative budget cannot be set through the API; a state carrying one
     // reports the limit instead of "not found".
@@ -395,6 +396,10 @@ TEST(StartFilter, SameResultsOnAndOff) {
             int32_t capacity = 1 + static_cast<int32_t>(gen.pick(40));
             FindResult on = find(re.state, subject, capacity, true);
             FindResult off = find(re.state, subject, capacity, false);
+            // The filter only skips attempts, so where the plain scan was not
+            // cut the filtered one was not either; where it was, the filtered
+            // scan may have been spared the attempt that was cut.
+            if (off.status == qelErrMatchLimit) continue;
             ASSERT_EQ(on.status, off.status) << pattern << " /" << opts << " fmt " << format << " over " << subject;
             ASSERT_EQ(on.records, off.records)
                 << pattern << " /" << opts << " fmt " << format << " over \"" << subject << "\"\n on " << show(on.records)

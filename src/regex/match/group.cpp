@@ -333,7 +333,7 @@ constexpr int32_t kAtomicChunk = 64;
 // would all be that same empty pass, so it stands for them.
 int atomic_greedy(const uint8_t* p, int32_t r, RegExpMatchState& ms, const AtomicShape& a, int32_t min,
                   int32_t max) {
-    if (stack_exhausted(ms)) return 1;
+    if (stack_exhausted(ms)) return cut_path(ms);
     CaptureRecord& rec0 = ms.captures[0];
     const int32_t len0 = rec0.length;
     int32_t lens[kAtomicChunk];

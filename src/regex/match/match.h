@@ -36,7 +36,22 @@ struct RegExpMatchState {
     // plan); none when classSetCount is 0.
     int32_t classSetCount;
     const ClassAsciiEntry* classSets;
+    // Work budget: match steps (and iterations of loops that run without a
+    // nested step) left for the whole search call; see work_budget_for.
+    int64_t workLeft;
+    // Set once the nesting budget, the stack guard or the work budget has cut
+    // a path. A cut path may have been the leftmost-first match, so from then
+    // on every step fails at once and the driver reports qelErrMatchLimit.
+    uint32_t cut;
 };
+
+// Match steps a search call may take: kWorkPerLimitUnit per unit of the
+// match limit (10^8 at the default limit of 10000, enough for any search of
+// a few MB that does not backtrack exponentially; 320000 at a limit of 32).
+constexpr int64_t kWorkPerLimitUnit = 10000;
+inline int64_t work_budget_for(int32_t matchLimit) {
+    return matchLimit > 0 ? int64_t(matchLimit) * kWorkPerLimitUnit : 0;
+}
 
 // Sets up the stack guard of a freshly filled working record; the driver
 // calls it once per search, after filling the other fields.
@@ -57,8 +72,9 @@ int ownRegExpScan(const uint8_t* pos, int32_t remaining, RegExpMatchState& ms, i
 // Test entry: one match attempt of a compiled state at subject[pos], with the
 // working record set up as the driver does (records 1.. reset, record 0 =
 // {position, 0}). Copies min(outCount, capture count) records to `out`.
-// Returns 0 on a match, 1 otherwise; *budgetAfter (if not null) receives the
-// budget after the attempt.
+// Returns 0 on a match, 1 otherwise, 2 when a budget or the stack guard cut a
+// path; *budgetAfter (if not null) receives the nesting budget after the
+// attempt.
 int match_at_for_test(QelRegExpState* state, const uint8_t* subject, int32_t len, int32_t pos, CaptureRecord* out,
                       int32_t outCount, int32_t* budgetAfter);
 

@@ -124,6 +124,23 @@ int64_t ascii_run(const uint8_t* p, int64_t n, const AsciiSet& s);
 // Length of the leading run of p[0..n) equal to c (folded when `fold`).
 int64_t byte_run(const uint8_t* p, int64_t n, uint8_t c, bool fold);
 
+// ---- Cuts: the nesting budget, the stack guard and the work budget. ----
+// Fails the current path and marks the search as cut: the work budget is
+// emptied, so every later step fails at once and the search unwinds.
+inline int cut_path(RegExpMatchState& ms) {
+    ms.cut = 1;
+    ms.workLeft = -1;
+    return 1;
+}
+// Charges `n` units of work to a loop that runs without a nested step; true
+// when the work budget is spent (the path is then cut).
+inline bool out_of_work(RegExpMatchState& ms, int64_t n = 1) {
+    ms.workLeft -= n;
+    if (__builtin_expect(ms.workLeft >= 0, 1)) return false;
+    cut_path(ms);
+    return true;
+}
+
 // ---- Stack guard. ----
 // Fails the path when the frame is below the guard line (measuring the real
 // stack bounds the first time the line is crossed).

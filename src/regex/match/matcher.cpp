@@ -165,14 +165,16 @@ int dispatch(const uint8_t* p, int32_t r, RegExpMatchState& ms, int32_t cur) {
 }  // namespace
 
 int RegExpMatchAt(const uint8_t* p, int32_t r, RegExpMatchState& ms) {
-    if (ms.budget <= 0) return 1;
+    // Once a path is cut the work budget stays empty, so this one test also
+    // fails every step after a cut.
+    if (--ms.workLeft < 0 || ms.budget <= 0) return cut_path(ms);
     const int32_t cur = ms.currentNode;
     if (r < 0 || cur >= ms.endNode || cur < 0) {
         if (cur != ms.endNode) return 1;
         return (ms.rejectEmpty && ms.captures[0].length == 0) ? 1 : 0;
     }
     if (!is_valid_kind(ms.nodes[cur].w0)) return 1;
-    if (stack_exhausted(ms)) return 1;
+    if (stack_exhausted(ms)) return cut_path(ms);
     const uint32_t options = ms.options;
     --ms.budget;
     const int res = dispatch(p, r, ms, cur);
@@ -200,6 +202,8 @@ int match_at_for_test(QelRegExpState* state, const uint8_t* subject, int32_t len
     ms.captures = capture_table(state);
     ms.groups = group_table(state);
     init_match_stack_guard(ms);
+    ms.workLeft = work_budget_for(h->matchLimit);
+    ms.cut = 0;
 
     int res = 1;
     for (;;) {
@@ -207,7 +211,7 @@ int match_at_for_test(QelRegExpState* state, const uint8_t* subject, int32_t len
         ms.captures[0] = {subject + pos, 0, 0};
         const int32_t first = ms.currentNode;
         res = RegExpMatchAt(subject + pos, len - pos, ms);
-        if (res == 0) break;
+        if (res == 0 || ms.cut) break;
         int32_t j = first;
         while (j < ms.endNode && !(ms.nodes[j].w0 == RE_ALT_END && ms.nodes[j].w1 == 0)) ++j;
         if (j >= ms.endNode) break;
@@ -217,7 +221,7 @@ int match_at_for_test(QelRegExpState* state, const uint8_t* subject, int32_t len
     const int32_t n = outCount < ms.captureCount ? outCount : ms.captureCount;
     for (int32_t i = 0; i < n; ++i) out[i] = ms.captures[i];
     if (budgetAfter) *budgetAfter = ms.budget;
-    return res;
+    return ms.cut ? 2 : res;
 }
 
 }  // namespace qel::re

@@ -64,6 +64,20 @@ int64_t find_free_slot(const MultiHeader* h) {
     return -1;
 }
 
+int64_t find_slot_with_state(const MultiHeader* h, const QelRegExpState* state) {
+    const uint32_t max = h->maximum;
+    const __m256i want = _mm256_set1_epi64x(static_cast<long long>(reinterpret_cast<uintptr_t>(state)));
+    uint32_t i = 0;
+    for (; i + 4 <= max; i += 4) {
+        __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(h->patterns + size_t(i) * 8));
+        int mask = _mm256_movemask_pd(_mm256_castsi256_pd(_mm256_cmpeq_epi64(v, want)));
+        if (mask) return i + static_cast<uint32_t>(__builtin_ctz(static_cast<unsigned>(mask)));
+    }
+    for (; i < max; ++i)
+        if (load_pattern(h, i) == state) return i;
+    return -1;
+}
+
 int64_t find_slot_with_id(const MultiHeader* h, int32_t id) {
     const uint32_t max = h->maximum;
     const __m256i want = _mm256_set1_epi32(id);
@@ -220,6 +234,9 @@ QelStatus qelsRegExpMultiAdd(QelRegExpState* state, int32_t id, QelRegExpMultiSt
     if (qel::any_null(state, multiState)) return qelErrNullPtr;
     if (id == 0) return qelErrBadArg;
     MultiHeader* h = multi_header(multiState);
+    // A search writes its state's tables, so a state in two slots would be
+    // searched by two threads at once.
+    if (find_slot_with_state(h, state) >= 0) return qelErrBadArg;
     int64_t slot = find_free_slot(h);
     if (slot < 0) return qelErrNoSlot;
     store_pattern(h, static_cast<uint32_t>(slot), state);
@@ -244,6 +261,8 @@ QelStatus qelsRegExpMultiModify(QelRegExpState* state, int32_t id, QelRegExpMult
     MultiHeader* h = multi_header(multiState);
     int64_t slot = find_slot_with_id(h, id);
     if (slot < 0) return qelErrNotFound;
+    const int64_t holder = find_slot_with_state(h, state);
+    if (holder >= 0 && holder != slot) return qelErrBadArg;
     store_pattern(h, static_cast<uint32_t>(slot), state);
     return qelOk;
 }

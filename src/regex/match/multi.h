@@ -25,6 +25,8 @@ constexpr uint64_t kMultiSlotSize = 12;
 // Lowest free slot / lowest slot with the identifier, or -1.
 int64_t find_free_slot(const MultiHeader* h);
 int64_t find_slot_with_id(const MultiHeader* h, int32_t id);
+// Lowest slot holding `state`, or -1.
+int64_t find_slot_with_state(const MultiHeader* h, const QelRegExpState* state);
 // Block size for a maximum; false when it leaves the signed 32-bit range.
 bool multi_size_for(Qel32u maxPatterns, int32_t* size);
 // Serial when maximum <= threads, otherwise one parallel region.

@@ -16,6 +16,10 @@
 // is that literal, so attempts elsewhere are skipped (they would all fail).
 // Record 0's length is exact on every path: added before each continuation,
 // and back at its entry value whenever a routine fails.
+//
+// Every loop over copies charges the work budget once per iteration, so a
+// search that backtracks without end is cut even where a loop skips its
+// continuation attempts, and a cut unwinds without finishing the loops.
 #include <immintrin.h>
 
 #include <cstring>
@@ -254,7 +258,7 @@ int repeat_units(const uint8_t* p, int32_t r, RegExpMatchState& ms, const UnitIt
     const uint8_t* e = p;
     int64_t count = 0;
     while (count < min) {
-        if (e == end) return 1;
+        if (e == end || out_of_work(ms)) return 1;
         const int32_t l = u.length(e, int32_t(end - e));
         if (l == 0) return 1;
         e += l;
@@ -274,7 +278,7 @@ int repeat_units(const uint8_t* p, int32_t r, RegExpMatchState& ms, const UnitIt
         const bool canSkip = pre.on && pre.byte < 0x80;
         const AsciiSet* fast = nullptr;
         for (;;) {
-            if (count > max) break;
+            if (count > max || out_of_work(ms)) break;
             if (pre.allows(e, end)) {
                 rec0.length = len0 + int32_t(e - p);
                 if (continue_at(e, int32_t(end - e), ms, cont, opts) == 0) return 0;
@@ -290,7 +294,7 @@ int repeat_units(const uint8_t* p, int32_t r, RegExpMatchState& ms, const UnitIt
                 const uint8_t* q = e + first;
                 while (q < x) {
                     q += ascii_run(q, x - q, *fast);
-                    if (q >= x) break;
+                    if (q >= x || out_of_work(ms)) break;
                     const int32_t l = u.length(q, int32_t(end - q));
                     if (l == 0) break;
                     q += l;
@@ -317,6 +321,7 @@ int repeat_units(const uint8_t* p, int32_t r, RegExpMatchState& ms, const UnitIt
     const uint8_t* const minEnd = e;
     const AsciiSet* fast = nullptr;
     while (e < end && count < max) {
+        if (out_of_work(ms)) break;
         if (fast != nullptr) {
             e += ascii_run(e, end - e, *fast);
             if (e == end) break;
@@ -330,6 +335,7 @@ int repeat_units(const uint8_t* p, int32_t r, RegExpMatchState& ms, const UnitIt
 
     const bool jump = pre.on && pre.byte < 0x80 && u.node->w0 != RE_GRAPHEME && !u.clusterClass;
     for (;;) {
+        if (out_of_work(ms)) break;
         if (pre.allows(e, end)) {
             rec0.length = len0 + int32_t(e - p);
             if (continue_at(e, int32_t(end - e), ms, cont, opts) == 0) return 0;
@@ -366,7 +372,7 @@ int repeat_char(const uint8_t* p, int32_t r, RegExpMatchState& ms, int32_t item,
     if (byte_run(p, min, c, fold) < min) return 1;
     if (lazy) {
         for (int32_t k = min;; ++k) {
-            if (k > max || k > r) break;
+            if (k > max || k > r || out_of_work(ms)) break;
             if (pre.allows(p + k, end)) {
                 rec0.length = len0 + k;
                 if (continue_at(p + k, r - k, ms, cont, opts) == 0) return 0;
@@ -377,6 +383,7 @@ int repeat_char(const uint8_t* p, int32_t r, RegExpMatchState& ms, int32_t item,
         const int32_t limit = max < r ? max : r;
         int32_t k = limit > min ? min + int32_t(byte_run(p + min, limit - min, c, fold)) : min;
         for (;;) {
+            if (out_of_work(ms)) break;
             if (pre.allows(p + k, end)) {
                 rec0.length = len0 + k;
                 if (continue_at(p + k, r - k, ms, cont, opts) == 0) return 0;
@@ -408,12 +415,14 @@ int repeat_byte(const uint8_t* p, int32_t r, RegExpMatchState& ms, int32_t item,
     const int32_t top = max < r ? max : r;
     if (lazy) {
         for (int32_t k = min; k <= top; ++k) {
+            if (out_of_work(ms)) break;
             if (!pre.allows(p + k, end)) continue;
             rec0.length = len0 + k;
             if (continue_at(p + k, r - k, ms, cont, opts) == 0) return 0;
         }
     } else {
         for (int32_t k = top; k >= min; --k) {
+            if (out_of_work(ms)) break;
             if (!pre.allows(p + k, end)) continue;
             rec0.length = len0 + k;
             if (continue_at(p + k, r - k, ms, cont, opts) == 0) return 0;
@@ -460,7 +469,7 @@ int repeat_backref(const uint8_t* p, int32_t r, RegExpMatchState& ms, int32_t it
         if (!copy_equal(p + taken, text, len, opts)) return 1;
     if (lazy) {
         for (;;) {
-            if (count > max) break;
+            if (count > max || out_of_work(ms)) break;
             if (pre.allows(p + taken, end)) {
                 rec0.length = len0 + taken;
                 if (continue_at(p + taken, r - taken, ms, cont, opts) == 0) return 0;
@@ -470,11 +479,12 @@ int repeat_backref(const uint8_t* p, int32_t r, RegExpMatchState& ms, int32_t it
             ++count;
         }
     } else {
-        while (count < max && r - taken >= len && copy_equal(p + taken, text, len, opts)) {
+        while (count < max && r - taken >= len && !out_of_work(ms) && copy_equal(p + taken, text, len, opts)) {
             taken += len;
             ++count;
         }
         for (;;) {
+            if (out_of_work(ms)) break;
             if (pre.allows(p + taken, end)) {
                 rec0.length = len0 + taken;
                 if (continue_at(p + taken, r - taken, ms, cont, opts) == 0) return 0;

@@ -11,6 +11,11 @@
 //   change left behind by a failed attempt never reaches the next position.
 // - The window never grows: prefilters only move its start forward or cut
 //   its end, and the matcher is never given bytes outside it.
+// - Once the nesting budget, the stack guard or the work budget has cut a
+//   path (ms.cut), the search stops and reports qelErrMatchLimit: the cut
+//   path might have held the leftmost-first match, so neither "no match" nor
+//   a later match can be named with certainty. Matches reported before the
+//   first cut stay in a global search's records.
 #include <bit>
 
 #include "frame/frame.h"
@@ -202,6 +207,8 @@ int scan(const uint8_t* pos, int32_t remaining, RegExpMatchState& ms, int anchor
             ms.captures[0].pointer = pos;
             ms.captures[0].length = 0;
             if (RegExpMatchAt(pos, remaining, ms) == 0) return 0;
+            // A cut path may have been the match: nothing later may be named.
+            if (ms.cut) return 1;
             int32_t from = first > altSearchStart ? first : altSearchStart;
             int32_t bar = next_top_level_bar(ms.nodes, from, nodeCount);
             if (bar < 0) break;
@@ -298,6 +305,8 @@ QelStatus search_with_filter(const Qel8u* subject, int32_t subjectLen, QelRegExp
     ms.captures = caps;
     ms.groups = group_table(state);
     init_match_stack_guard(ms);
+    ms.workLeft = work_budget_for(h.matchLimit);
+    ms.cut = 0;
 
     const uint8_t* winStart = subject;
     int32_t winLen = subjectLen;
@@ -402,7 +411,7 @@ QelStatus search_with_filter(const Qel8u* subject, int32_t subjectLen, QelRegExp
             for (int32_t i = 0; i < n; ++i) copy_record(results[i], caps[i]);
             return n < captureCount ? qelWrnFindIncomplete : qelOk;
         }
-        if (ms.budget < 0) return qelErrMatchLimit;
+        if (ms.cut) return qelErrMatchLimit;
         *resultCount = 0;
         return qelOk;
     }
@@ -417,9 +426,11 @@ QelStatus search_with_filter(const Qel8u* subject, int32_t subjectLen, QelRegExp
     while (remaining >= 0) {
         if (count >= capacity) break;
         ms.options = h.options;
-        if (find_next(pos, remaining, ms, ctx) != 0) break;
+        if (find_next(pos, remaining, ms, ctx) != 0) {
+            if (ms.cut) return qelErrMatchLimit;
+            break;
+        }
         count += copy_set(results, count, capacity, caps, f, m);
-        if (ms.budget < 0) return qelErrMatchLimit;
         const uint8_t* s = caps[0].pointer;
         const int32_t len = caps[0].length;
         const int32_t rest = static_cast<int32_t>(winEnd - s);
@@ -432,7 +443,7 @@ QelStatus search_with_filter(const Qel8u* subject, int32_t subjectLen, QelRegExp
                 ms.options = h.options;
                 if (scan(s, step, ms, 2, ctx.altSearchStart, nullptr) == 0) count += copy_set(results, count, capacity, caps, f, m);
                 ms.rejectEmpty = 0;
-                if (ms.budget < 0) return qelErrMatchLimit;
+                if (ms.cut) return qelErrMatchLimit;
             }
             pos = s + step;
             remaining = rest - step;
