@@ -172,6 +172,7 @@ TEST(SearchPlan, FastPathsEqualGeneralPath) {
         "([a-z]+)@", "(?:\\w+)_t\\b", "\\w+_t\\b", "[0-9]+", "x(a|b)y", "\\w+\\(", "\\s+$", "#define\\s+\\w+\\s+\\(",
         "[0-9a-f]{8}", "\\b[A-Z_]{4,}\\b", "[a-zA-Z]+ing", "([A-Za-z0-9.+-]+)@([A-Za-z0-9-]+)", "(\\w)\\1",
         "\"[^\"\\\\]*(?:\\\\.[^\"\\\\]*)*\"", "\\b(\\w+)\\s+\\1\\b", "[^ ]+ab", "(\\S+)ab", "(a(b+))c", ".x", "x*",
+        "[ \\t]+$", "a+\\z", "(\\s+)\\Z", "\\w+$", "[a-c]+$x",
     };
     constexpr uint32_t kFormCount = sizeof(kForms) / sizeof(kForms[0]);
     constexpr int kPatterns = 26000;

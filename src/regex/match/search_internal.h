@@ -44,6 +44,10 @@ struct StartFilter {
     ByteSet runFollow;
     const uint8_t* runLiteral;
     int32_t runLiteralLen;
+    // The repeat may also stop at the window end (it is followed by an end
+    // anchor; a line feed it may stop before is then `runLiteral`), so a run
+    // that reaches the end is never skipped.
+    bool runEndFollows;
     // Every match begins with a one-byte character of `firstBytes` captured
     // alone and at once repeated by a back-reference: a doubled byte.
     bool useDoubled;

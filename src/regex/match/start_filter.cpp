@@ -359,6 +359,7 @@ void derive_start_filter(const QelRegExpState* state, StartFilter& f) {
     Analyzer a{node_array(state), h.nodeCount, false, false, false, 0};
     f.useByteSet = false;
     f.useRun = false;
+    f.runEndFollows = false;
     f.literalDrive = false;
     f.useDoubled = false;
     f.doubledFolded = false;
@@ -417,7 +418,7 @@ void derive_start_filter(const QelRegExpState* state, StartFilter& f) {
     // after it do not matter: "([a-z]+)@" skips runs as "[a-z]+@" does.
     Analyzer::Item head;
     a.giveUp = false;
-    bool headRun = false;
+    bool headRun = false, headEnd = false, headEndLineFeed = false;
     ByteSet headStop{}, headFollow{};
     const int32_t first = a.seq_next(0);
     if (!a.giveUp && first < a.count && a.item_at(first, a.count, head) && head.quantified && head.qmin >= 1) {
@@ -433,6 +434,20 @@ void derive_start_filter(const QelRegExpState* state, StartFilter& f) {
             if (!a.giveUp && !followNullable && ascii && disjoint) {
                 headRun = true;
                 for (int w = 0; w < 4; ++w) headStop.bits[w] = ~run.bits[w];
+            }
+            // Followed by an end anchor ("\s+$"): the repeat can stop only at
+            // the window end or at a line feed ("$" under "m", or before a
+            // final line feed).
+            const int32_t next = a.seq_next(head.end);
+            if (!headRun && !a.giveUp && ascii && next < a.count && a.nodes[next].w0 == RE_ANCHOR) {
+                const int32_t letter = a.nodes[next].w1;
+                Analyzer::Item anchor;
+                if ((letter == '$' || letter == 'Z' || letter == 'z') && a.item_at(next, a.count, anchor) &&
+                    !anchor.quantified) {
+                    headEnd = true;
+                    headEndLineFeed = letter != 'z';
+                    for (int w = 0; w < 4; ++w) headStop.bits[w] = ~run.bits[w];
+                }
             }
         }
     }
@@ -486,6 +501,15 @@ void derive_start_filter(const QelRegExpState* state, StartFilter& f) {
         f.useRun = true;
         f.runStop = headStop;
         f.runFollow = headFollow;
+    } else if (headEnd) {
+        static constexpr uint8_t kLineFeed[1] = {'\n'};
+        f.useRun = true;
+        f.runEndFollows = true;
+        f.runStop = headStop;
+        if (headEndLineFeed) {
+            f.runLiteral = kLineFeed;
+            f.runLiteralLen = 1;
+        }
     } else if (prefixLiteral != nullptr) {
         f.useRun = true;
         f.runLiteral = prefixLiteral;
@@ -513,15 +537,17 @@ void derive_start_filter(const QelRegExpState* state, StartFilter& f) {
             f.maxOffset = static_cast<int32_t>(offset);
             return;
         }
-        if (!it.quantified && n.w0 == RE_CHAR && bestChar < 0 && n.w1 >= 0 && n.w1 < 256) {
+        // The rarest single byte, leaving out one at offset 0 that the
+        // first-byte set already covers.
+        if (!it.quantified && n.w0 == RE_CHAR && n.w1 >= 0 && n.w1 < 256 && !(offset == 0 && f.useByteSet) &&
+            (bestChar < 0 || byte_share(n.w1) < byte_share(a.nodes[bestChar].w1))) {
             bestChar = i;
             bestCharOffset = offset;
         }
         offset += a.item_width(i, it);
         i = it.end;
     }
-    // A single byte at offset 0 is what the first-byte set already covers.
-    if (bestChar >= 0 && !(bestCharOffset == 0 && f.useByteSet)) {
+    if (bestChar >= 0) {
         f.useLiteral = true;
         f.literal = reinterpret_cast<const uint8_t*>(&a.nodes[bestChar]) + 4;
         f.literalLen = 1;
