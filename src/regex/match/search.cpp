@@ -137,7 +137,13 @@ const uint8_t* filter_advance(const uint8_t* pos, const uint8_t* end, int32_t fo
                 sf.runEnd = q;
                 sf.runViableBelow = pos;
                 if (f.runLiteral == nullptr) {
-                    if (q < end && f.runFollow.has(*q)) sf.runViableBelow = q;
+                    if (f.runFollowAny || (q < end && f.runFollow.has(*q)) || (f.runEndFollows && q == end))
+                        sf.runViableBelow = q;
+                    // A match takes at least runMin bytes of the run.
+                    if (f.runMin > 1 && sf.runViableBelow > pos) {
+                        const uint8_t* last = q - (f.runMin - 1);
+                        sf.runViableBelow = last > pos ? (last < sf.runViableBelow ? last : sf.runViableBelow) : pos;
+                    }
                 } else {
                     // The literal must start in [position, q]; the last such
                     // start bounds the viable positions.
@@ -148,7 +154,7 @@ const uint8_t* filter_advance(const uint8_t* pos, const uint8_t* end, int32_t fo
                                     : -1;
                     if (j >= 0) sf.runViableBelow = lo + j + 1;
                 }
-                if (f.runEndFollows && q == end) sf.runViableBelow = q;
+                if (f.runLiteral != nullptr && f.runEndFollows && q == end) sf.runViableBelow = q;
             }
             // The end of a run follows a one-byte character, so the scan
             // visits it in either format.
@@ -293,8 +299,8 @@ QelStatus search_with_filter(const Qel8u* subject, int32_t subjectLen, QelRegExp
     RegExpMatchState ms;
     ms.stackGuardLine = 0;
     ms.stackMeasured = 0;
-    ms.classSetCount = 0;
-    ms.classSets = nullptr;
+    ms.plannedCount = 0;
+    ms.planned = nullptr;
     ms.currentNode = 0;
     ms.endNode = nodeCount;
     ms.options = h.options;
@@ -323,12 +329,12 @@ QelStatus search_with_filter(const Qel8u* subject, int32_t subjectLen, QelRegExp
     if (plan == nullptr) {
         fill_plan_facts(state, facts);
         facts.useFilter = false;
-        facts.classCount = 0;
+        facts.itemCount = 0;
     }
     const SearchPlan& p = plan != nullptr ? *plan : facts;
     if (plan != nullptr) {
-        ms.classSetCount = plan->classCount;
-        ms.classSets = plan_classes(plan);
+        ms.plannedCount = plan->itemCount;
+        ms.planned = plan_items(plan);
     }
 
     // Trailing-literal cut: every match ends with the prefilter literal, so
