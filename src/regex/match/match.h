@@ -9,7 +9,7 @@
 
 namespace qel::re {
 
-struct ClassAsciiEntry;
+struct PlannedItem;
 
 // Built by the driver on its stack for one search.
 struct RegExpMatchState {
@@ -32,10 +32,10 @@ struct RegExpMatchState {
     // on its first step).
     uintptr_t stackGuardLine;
     uint32_t stackMeasured;
-    // Compiled ASCII sets of the bracket classes, sorted by node (search
-    // plan); none when classSetCount is 0.
-    int32_t classSetCount;
-    const ClassAsciiEntry* classSets;
+    // Facts the compiler worked out about single items (search plan),
+    // sorted by node; none when plannedCount is 0.
+    int32_t plannedCount;
+    const PlannedItem* planned;
     // Work budget: match steps (and iterations of loops that run without a
     // nested step) left for the whole search call; see work_budget_for.
     int64_t workLeft;

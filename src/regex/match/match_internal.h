@@ -98,24 +98,41 @@ struct AsciiSet {
 };
 inline void ascii_set_add(AsciiSet& s, uint8_t b) { s.lo[b & 15] |= uint8_t(1u << (b >> 4)); }
 inline bool ascii_set_has(const AsciiSet& s, uint8_t b) { return b < 0x80 && (s.lo[b & 15] >> (b >> 4)) & 1; }
-// A bracket class's ASCII set worked out by the compiler (search plan), valid
-// while the option bits in kClassOptionMask equal `options`. Only classes
-// without a "\X" member get one: for them an ASCII byte is a character of
-// its own, accepted exactly when it is in the set.
+// Facts about single items worked out by the compiler (search plan), sorted
+// by node index:
+// - a bracket class's ASCII set, valid while the option bits in
+//   kClassOptionMask equal `options`; only classes without a "\X" member get
+//   one, since for them an ASCII byte is a character of its own, accepted
+//   exactly when it is in the set;
+// - a greedy repeat that never gains by giving back: every byte that can
+//   begin a copy of the item is one that cannot begin what follows, so the
+//   continuation, which then starts on such a byte, fails after any give-back
+//   ("\w+\s", "\s+\(").
 constexpr uint32_t kClassOptionMask = RE_OPT_IGNORECASE | RE_OPT_DOTALL;
-struct __attribute__((packed)) ClassAsciiEntry {
+struct __attribute__((packed)) PlannedItem {
     int32_t node;
     uint32_t options;
     AsciiSet set;
+    uint8_t hasSet;
+    uint8_t noGiveBack;
+    uint8_t spare[2];
 };
-// The compiled set of the class at `cls` under the current options, or null.
-inline const AsciiSet* planned_class_set(const RegExpMatchState& ms, int32_t cls) {
-    for (int32_t i = 0; i < ms.classSetCount; ++i) {
-        const ClassAsciiEntry& e = ms.classSets[i];
-        if (e.node == cls) return e.options == (ms.options & kClassOptionMask) ? &e.set : nullptr;
-        if (e.node > cls) break;
+inline const PlannedItem* planned_item(const RegExpMatchState& ms, int32_t node) {
+    for (int32_t i = 0; i < ms.plannedCount; ++i) {
+        const PlannedItem& e = ms.planned[i];
+        if (e.node == node) return &e;
+        if (e.node > node) break;
     }
     return nullptr;
+}
+// The compiled set of the class at `cls` under the current options, or null.
+inline const AsciiSet* planned_class_set(const RegExpMatchState& ms, int32_t cls) {
+    const PlannedItem* e = planned_item(ms, cls);
+    return e != nullptr && e->hasSet && e->options == (ms.options & kClassOptionMask) ? &e->set : nullptr;
+}
+inline bool planned_no_give_back(const RegExpMatchState& ms, int32_t item) {
+    const PlannedItem* e = planned_item(ms, item);
+    return e != nullptr && e->noGiveBack;
 }
 // The ASCII bytes a bracket class accepts as one-byte characters.
 void class_ascii_set(const RegExpNode* nodes, int32_t cls, uint32_t options, AsciiSet& out);

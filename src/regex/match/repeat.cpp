@@ -102,6 +102,7 @@ struct UnitItem {
     uint32_t options;
     bool clusterClass;  // a class with a "\X" member: copies found only forwards
     const AsciiSet* ascii;  // the class's compiled ASCII set, or null
+    bool noGiveBack;        // the plan showed that giving back never helps
 
     int32_t length(const uint8_t* p, int32_t r) const {
         switch (node->w0) {
@@ -340,7 +341,7 @@ int repeat_units(const uint8_t* p, int32_t r, RegExpMatchState& ms, const UnitIt
             rec0.length = len0 + int32_t(e - p);
             if (continue_at(e, int32_t(end - e), ms, cont, opts) == 0) return 0;
         }
-        if (e == minEnd) break;
+        if (e == minEnd || u.noGiveBack) break;
         if (jump) {
             // An ASCII byte is always a character of its own, so its position
             // is a copy boundary of the run.
@@ -382,13 +383,14 @@ int repeat_char(const uint8_t* p, int32_t r, RegExpMatchState& ms, int32_t item,
     } else {
         const int32_t limit = max < r ? max : r;
         int32_t k = limit > min ? min + int32_t(byte_run(p + min, limit - min, c, fold)) : min;
+        const bool noGiveBack = planned_no_give_back(ms, item);
         for (;;) {
             if (out_of_work(ms)) break;
             if (pre.allows(p + k, end)) {
                 rec0.length = len0 + k;
                 if (continue_at(p + k, r - k, ms, cont, opts) == 0) return 0;
             }
-            if (k == min) break;
+            if (k == min || noGiveBack) break;
             if (pre.on) {
                 const uint8_t* x = last_byte(p + min, p + k, pre.byte);
                 if (x == nullptr) break;
@@ -518,7 +520,8 @@ int match_repeat(const uint8_t* p, int32_t r, RegExpMatchState& ms, int32_t item
         default: {
             const AsciiSet* ascii = n.w0 == RE_CLASS ? planned_class_set(ms, item) : nullptr;
             const UnitItem u{ms.nodes, item, &n, ms.options,
-                             n.w0 == RE_CLASS && ascii == nullptr && class_has_grapheme_member(ms.nodes, item), ascii};
+                             n.w0 == RE_CLASS && ascii == nullptr && class_has_grapheme_member(ms.nodes, item), ascii,
+                             !lazy && planned_no_give_back(ms, item)};
             return repeat_units(p, r, ms, u, min, max, lazy, cont);
         }
     }

@@ -142,7 +142,13 @@ const uint8_t* filter_advance(const uint8_t* pos, const uint8_t* end, int32_t fo
                 sf.runEnd = q;
                 sf.runViableBelow = pos;
                 if (f.runLiteral == nullptr) {
-                    if (q < end && f.runFollow.has(*q)) sf.runViableBelow = q;
+                    if (f.runFollowAny || (q < end && f.runFollow.has(*q)) || (f.runEndFollows && q == end))
+                        sf.runViableBelow = q;
+                    // A match takes at least runMin bytes of the run.
+                    if (f.runMin > 1 && sf.runViableBelow > pos) {
+                        const uint8_t* last = q - (f.runMin - 1);
+                        sf.runViableBelow = last > pos ? (last < sf.runViableBelow ? last : sf.runViableBelow) : pos;
+                    }
                 } else {
                     // The literal must start in [position, q]; the last such
                     // start bounds the viable positions.
@@ -153,6 +159,7 @@ const uint8_t* filter_advance(const uint8_t* pos, const uint8_t* end, int32_t fo
                                     : -1;
                     if (j >= 0) sf.runViableBelow = lo + j + 1;
                 }
+                if (f.runLiteral != nullptr && f.runEndFollows && q == end) sf.runViableBelow = q;
             }
             // The end of a run follows a one-byte character, so the scan
             // visits it in either format.
@@ -292,7 +299,15 @@ QelStatus search_with_filter(const Qel8u* subject, int32_t subjectLen, QelRegExp
     const int32_t captureCount = h.captureCount;
     CaptureRecord* caps = capture_table(state);
 
-    RegExpMatchState ms{};
+    // Every field is set one by one: value-initialising the record compiles
+    // to a string store whose start-up cost a one-line search notices. The
+    // size check makes a new field show up here.
+    static_assert(sizeof(RegExpMatchState) == 88, "set the new field of the working record below");
+    RegExpMatchState ms;
+    ms.stackGuardLine = 0;
+    ms.stackMeasured = 0;
+    ms.plannedCount = 0;
+    ms.planned = nullptr;
     ms.currentNode = 0;
     ms.endNode = nodeCount;
     ms.options = h.options;
@@ -323,20 +338,24 @@ QelStatus search_with_filter(const Qel8u* subject, int32_t subjectLen, QelRegExp
     if (plan == nullptr) {
         fill_plan_facts(state, facts);
         facts.useFilter = false;
-        facts.classCount = 0;
+        facts.itemCount = 0;
     }
     const SearchPlan& p = plan != nullptr ? *plan : facts;
     if (plan != nullptr) {
-        ms.classSetCount = plan->classCount;
-        ms.classSets = plan_classes(plan);
+        ms.plannedCount = plan->itemCount;
+        ms.planned = plan_items(plan);
     }
 
     // Trailing-literal cut: every match ends with the prefilter literal, so
-    // none ends after its last occurrence.
+    // none ends after its last occurrence. On a short window whose first-byte
+    // set holds the literal's first byte ("\"[^\"]*\""), the start filter's
+    // one scan rules out as much.
     if (fast && h.prefilterNode >= 0 && h.prefilterNode < nodeCount && !p.readsPastMatch) {
         const RegExpNode& pn = nodes[h.prefilterNode];
         Literal lit = literal_of(pn);
-        if (lit.len > 0) {
+        const bool filterSees = plan != nullptr && plan->filter.useByteSet && winLen < kStartFilterMinWindow &&
+                                lit.len > 0 && plan->filter.firstBytes.has(lit.bytes[0]);
+        if (lit.len > 0 && !filterSees) {
             int32_t k = find_last(winStart, winLen, lit, (static_cast<uint32_t>(pn.w3) & RE_OPT_IGNORECASE) != 0);
             winLen = k >= 0 ? k + lit.len : 0;
         }
@@ -376,6 +395,13 @@ QelStatus search_with_filter(const Qel8u* subject, int32_t subjectLen, QelRegExp
             if (k > 0) {
                 winStart += k;
                 winLen -= k;
+            }
+            // Without the literal no match exists: the scan would only say so
+            // again. (A negative limit, which only a damaged state holds, is
+            // left to the scan to report.)
+            if (k < 0 && h.matchLimit >= 0) {
+                *resultCount = 0;
+                return qelOk;
             }
         }
     }

@@ -44,6 +44,12 @@ struct StartFilter {
     ByteSet runFollow;
     const uint8_t* runLiteral;
     int32_t runLiteralLen;
+    // The repeat may also stop at the window end (it is followed by an end
+    // anchor; a line feed it may stop before is then `runLiteral`), so a run
+    // that reaches the end is never skipped.
+    bool runEndFollows;
+    bool runFollowAny;      // anything may follow the repeat (only runMin applies)
+    int32_t runMin;         // without a literal: the repeat's minimum, in bytes (0 or 1: none)
     // Every match begins with a one-byte character of `firstBytes` captured
     // alone and at once repeated by a back-reference: a doubled byte.
     bool useDoubled;
@@ -70,11 +76,11 @@ struct SearchPlan {
     bool readsPastMatch;     // an assertion looks past the match: no trailing-literal cut
     bool plainAlternation;   // search mode 2 and every node fits its shape
     int32_t firstBar;        // first top-level RE_ALT_END, -1 none
-    int32_t classCount;      // entries of the class table that follows the plan
+    int32_t itemCount;      // entries of the class table that follows the plan
 };
 
-inline const ClassAsciiEntry* plan_classes(const SearchPlan* p) {
-    return reinterpret_cast<const ClassAsciiEntry*>(reinterpret_cast<const uint8_t*>(p) + sizeof(SearchPlan));
+inline const PlannedItem* plan_items(const SearchPlan* p) {
+    return reinterpret_cast<const PlannedItem*>(reinterpret_cast<const uint8_t*>(p) + sizeof(SearchPlan));
 }
 
 // The per-call facts of a plan (everything but the filter and the classes),

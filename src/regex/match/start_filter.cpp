@@ -39,7 +39,6 @@ inline bool is_letter(uint8_t b) { return (b >= 'A' && b <= 'Z') || (b >= 'a' &&
 inline bool is_digit(uint8_t b) { return b >= '0' && b <= '9'; }
 inline bool is_space(uint8_t b) { return b == 9 || b == 10 || b == 12 || b == 13 || b == 32; }
 inline bool is_word(uint8_t b) { return is_letter(b) || is_digit(b) || b == '_'; }
-inline bool is_quantifier(uint32_t k) { return k == RE_LAZY || k == RE_GREEDY; }
 
 // The RE_CHAR comparison: the byte, or under case folding an ASCII letter
 // that differs from it in bit 0x20 only.
@@ -359,6 +358,9 @@ void derive_start_filter(const QelRegExpState* state, StartFilter& f) {
     Analyzer a{node_array(state), h.nodeCount, false, false, false, 0};
     f.useByteSet = false;
     f.useRun = false;
+    f.runEndFollows = false;
+    f.runFollowAny = false;
+    f.runMin = 0;
     f.literalDrive = false;
     f.useDoubled = false;
     f.doubledFolded = false;
@@ -417,9 +419,15 @@ void derive_start_filter(const QelRegExpState* state, StartFilter& f) {
     // after it do not matter: "([a-z]+)@" skips runs as "[a-z]+@" does.
     Analyzer::Item head;
     a.giveUp = false;
-    bool headRun = false;
+    bool headRun = false, headEnd = false, headEndLineFeed = false;
     ByteSet headStop{}, headFollow{};
-    const int32_t first = a.seq_next(0);
+    // Word-boundary tests before the repeat consume nothing and leave the
+    // match starting with it ("\\b[A-Z_]{4,}\\b").
+    int32_t first = a.seq_next(0);
+    while (!a.giveUp && first + 1 < a.count && a.nodes[first].w0 == RE_ANCHOR &&
+           (a.nodes[first].w1 == 'b' || a.nodes[first].w1 == 'B') && !is_quantifier(a.nodes[first + 1].w0))
+        first = a.seq_next(first + 1);
+    int32_t headMin = 0;
     if (!a.giveUp && first < a.count && a.item_at(first, a.count, head) && head.quantified && head.qmin >= 1) {
         const uint32_t k = a.nodes[first].w0;
         const bool oneChar = k == RE_CHAR || k == RE_PREDEF || k == RE_CLASS || k == RE_UCHAR || k == RE_URANGE;
@@ -428,11 +436,29 @@ void derive_start_filter(const QelRegExpState* state, StartFilter& f) {
             a.add_single(first, run);
             bool followNullable = a.seq_first(head.end, headFollow);
             bool ascii = (run.bits[2] | run.bits[3]) == 0;
+            if (ascii && !a.giveUp) {
+                headMin = head.qmin;
+                for (int w = 0; w < 4; ++w) headStop.bits[w] = ~run.bits[w];
+            }
             bool disjoint = ((run.bits[0] & headFollow.bits[0]) | (run.bits[1] & headFollow.bits[1]) |
                              (run.bits[2] & headFollow.bits[2]) | (run.bits[3] & headFollow.bits[3])) == 0;
             if (!a.giveUp && !followNullable && ascii && disjoint) {
                 headRun = true;
                 for (int w = 0; w < 4; ++w) headStop.bits[w] = ~run.bits[w];
+            }
+            // Followed by an end anchor ("\s+$"): the repeat can stop only at
+            // the window end or at a line feed ("$" under "m", or before a
+            // final line feed).
+            const int32_t next = a.seq_next(head.end);
+            if (!headRun && !a.giveUp && ascii && next < a.count && a.nodes[next].w0 == RE_ANCHOR) {
+                const int32_t letter = a.nodes[next].w1;
+                Analyzer::Item anchor;
+                if ((letter == '$' || letter == 'Z' || letter == 'z') && a.item_at(next, a.count, anchor) &&
+                    !anchor.quantified) {
+                    headEnd = true;
+                    headEndLineFeed = letter != 'z';
+                    for (int w = 0; w < 4; ++w) headStop.bits[w] = ~run.bits[w];
+                }
             }
         }
     }
@@ -486,11 +512,33 @@ void derive_start_filter(const QelRegExpState* state, StartFilter& f) {
         f.useRun = true;
         f.runStop = headStop;
         f.runFollow = headFollow;
+        f.runMin = headMin;
+    } else if (headEnd && headEndLineFeed == false) {
+        f.useRun = true;
+        f.runEndFollows = true;
+        f.runStop = headStop;
+        f.runMin = headMin;
+    } else if (headEnd) {
+        static constexpr uint8_t kLineFeed[1] = {'\n'};
+        f.useRun = true;
+        f.runEndFollows = true;
+        f.runStop = headStop;
+        if (headEndLineFeed) {
+            f.runLiteral = kLineFeed;
+            f.runLiteralLen = 1;
+        }
     } else if (prefixLiteral != nullptr) {
         f.useRun = true;
         f.runLiteral = prefixLiteral;
         f.runLiteralLen = prefixLiteralLen;
         for (int w = 0; w < 4; ++w) f.runStop.bits[w] = ~prefixRun.bits[w];
+    } else if (headMin >= 2) {
+        // Only the repeat's minimum is known: a run shorter than it holds no
+        // match start ("[0-9a-f]{8}").
+        f.useRun = true;
+        f.runFollowAny = true;
+        f.runStop = headStop;
+        f.runMin = headMin;
     }
     if (f.useRun) f.runStop.build_rows();
 
@@ -513,15 +561,17 @@ void derive_start_filter(const QelRegExpState* state, StartFilter& f) {
             f.maxOffset = static_cast<int32_t>(offset);
             return;
         }
-        if (!it.quantified && n.w0 == RE_CHAR && bestChar < 0 && n.w1 >= 0 && n.w1 < 256) {
+        // The rarest single byte, leaving out one at offset 0 that the
+        // first-byte set already covers.
+        if (!it.quantified && n.w0 == RE_CHAR && n.w1 >= 0 && n.w1 < 256 && !(offset == 0 && f.useByteSet) &&
+            (bestChar < 0 || byte_share(n.w1) < byte_share(a.nodes[bestChar].w1))) {
             bestChar = i;
             bestCharOffset = offset;
         }
         offset += a.item_width(i, it);
         i = it.end;
     }
-    // A single byte at offset 0 is what the first-byte set already covers.
-    if (bestChar >= 0 && !(bestCharOffset == 0 && f.useByteSet)) {
+    if (bestChar >= 0) {
         f.useLiteral = true;
         f.literal = reinterpret_cast<const uint8_t*>(&a.nodes[bestChar]) + 4;
         f.literalLen = 1;
@@ -531,11 +581,47 @@ void derive_start_filter(const QelRegExpState* state, StartFilter& f) {
 
 namespace {
 
+// Greedy repeats of the top-level sequence (transparent groups looked
+// through) whose item cannot begin with a byte that can begin what follows:
+// giving back a copy always leaves the continuation facing such a byte.
+int32_t no_give_back_items(const QelRegExpState* state, int32_t* out, int32_t cap) {
+    const StateHeader& h = *header(state);
+    Analyzer a{node_array(state), h.nodeCount, false, false, false, 0};
+    uint32_t anyOpts = h.options;
+    for (int32_t i = 0; i < a.count; ++i) {
+        const RegExpNode& n = a.nodes[i];
+        if (n.w0 == RE_SETOPTS) anyOpts |= static_cast<uint32_t>(n.w1);
+        if (n.w0 == RE_GROUP_OPTS) anyOpts |= static_cast<uint32_t>(n.w3);
+        if (n.w0 == RE_ALT_END || n.w0 == RE_CLOSE) anyOpts |= static_cast<uint32_t>(n.w2);
+        if (n.w0 == RE_ALT_END && n.w1 == 0) return 0;
+    }
+    a.icPossible = option_word_has(anyOpts, RE_OPT_IGNORECASE);
+    a.dotallPossible = option_word_has(anyOpts, RE_OPT_DOTALL);
+    int32_t found = 0;
+    for (int32_t i = a.seq_next(0); i < a.count && found < cap && !a.giveUp; i = a.seq_next(i)) {
+        Analyzer::Item it;
+        if (!a.item_at(i, a.count, it)) break;
+        const uint32_t k = a.nodes[i].w0;
+        const bool single = k == RE_CHAR || k == RE_PREDEF || k == RE_CLASS || k == RE_UCHAR || k == RE_URANGE;
+        if (single && it.quantified && a.nodes[it.end - 1].w0 == RE_GREEDY) {
+            ByteSet item{}, follow{};
+            a.add_single(i, item);
+            const bool nullable = a.seq_first(it.end, follow);
+            const bool disjoint = ((item.bits[0] & follow.bits[0]) | (item.bits[1] & follow.bits[1]) |
+                                   (item.bits[2] & follow.bits[2]) | (item.bits[3] & follow.bits[3])) == 0;
+            if (a.giveUp) break;
+            if (!nullable && disjoint) out[found++] = i;
+        }
+        i = it.end;
+    }
+    return found;
+}
+
 // Plans sit on a 64-byte boundary of the address space, so the 64-bit words
 // of their byte sets are naturally aligned whatever the state's address.
 constexpr uintptr_t kPlanAlign = 64;
-// More classes than this keep the per-position class test.
-constexpr int32_t kMaxPlannedClasses = 64;
+// Past this many planned items a pattern keeps the per-position tests.
+constexpr int32_t kMaxPlannedItems = 64;
 
 // An assertion that looks at the window end or past the current position
 // reads beyond the match; cutting the window at the last trailing literal
@@ -588,16 +674,22 @@ void build_search_plan(QelRegExpState* state, int32_t groupLimit) {
     *slot = PlanSlot{kPlanTag, 0, 0, 0, 0, 0, groupLimit, 0};
     if (groupLimit < 1 || groupLimit > kMaxGroups + 1) return;
 
+    int32_t fixed[kMaxPlannedItems];
+    const int32_t fixedCount = no_give_back_items(state, fixed, kMaxPlannedItems);
     int32_t classes = 0;
-    for (int32_t i = 0; i < h.nodeCount; ++i)
-        if (nodes[i].w0 == RE_CLASS && !class_has_grapheme_member(nodes, i)) ++classes;
-    if (classes > kMaxPlannedClasses) classes = 0;
+    for (int32_t i = 0, f = 0; i < h.nodeCount; ++i) {
+        const bool hasSet = nodes[i].w0 == RE_CLASS && !class_has_grapheme_member(nodes, i);
+        const bool noGiveBack = f < fixedCount && fixed[f] == i;
+        if (noGiveBack) ++f;
+        if (hasSet || noGiveBack) ++classes;
+    }
+    if (classes > kMaxPlannedItems) classes = 0;
 
     uint8_t* const base = reinterpret_cast<uint8_t*>(state);
     uint8_t* const roomEnd = base + kGroupTableOffset + int64_t(kMaxGroups + 1) * sizeof(RegExpGroupSlot);
     uint8_t* room = base + kGroupTableOffset + int64_t(groupLimit) * sizeof(RegExpGroupSlot);
     room += (kPlanAlign - reinterpret_cast<uintptr_t>(room) % kPlanAlign) % kPlanAlign;
-    const int64_t need = int64_t(sizeof(SearchPlan)) + int64_t(classes) * int64_t(sizeof(ClassAsciiEntry));
+    const int64_t need = int64_t(sizeof(SearchPlan)) + int64_t(classes) * int64_t(sizeof(PlannedItem));
     if (roomEnd - room < need) {
         slot->spareOffset = static_cast<int32_t>(base + kGroupTableOffset + int64_t(groupLimit) * 32 - base);
         slot->spareBytes = static_cast<int32_t>(roomEnd - (base + slot->spareOffset));
@@ -608,14 +700,19 @@ void build_search_plan(QelRegExpState* state, int32_t groupLimit) {
     derive_start_filter(state, plan->filter);
     plan->useFilter = plan->filter.useByteSet || plan->filter.useRun || plan->filter.useLiteral;
     fill_plan_facts(state, *plan);
-    plan->classCount = classes;
-    auto* entries = reinterpret_cast<ClassAsciiEntry*>(room + sizeof(SearchPlan));
-    for (int32_t i = 0, k = 0; i < h.nodeCount && k < classes; ++i) {
-        if (nodes[i].w0 != RE_CLASS || class_has_grapheme_member(nodes, i)) continue;
-        ClassAsciiEntry e{};
+    plan->itemCount = classes;
+    auto* entries = reinterpret_cast<PlannedItem*>(room + sizeof(SearchPlan));
+    for (int32_t i = 0, k = 0, f = 0; i < h.nodeCount && k < classes; ++i) {
+        const bool hasSet = nodes[i].w0 == RE_CLASS && !class_has_grapheme_member(nodes, i);
+        const bool noGiveBack = f < fixedCount && fixed[f] == i;
+        if (noGiveBack) ++f;
+        if (!hasSet && !noGiveBack) continue;
+        PlannedItem e{};
         e.node = i;
         e.options = h.options & kClassOptionMask;
-        class_ascii_set(nodes, i, h.options, e.set);
+        if (hasSet) class_ascii_set(nodes, i, h.options, e.set);
+        e.hasSet = hasSet;
+        e.noGiveBack = noGiveBack;
         entries[k++] = e;
     }
     slot->planOffset = static_cast<int32_t>(room - base);

@@ -1,0 +1,203 @@
+// The search plan and the fast paths against the general path: the compiler's
+// plan holds the facts the driver relies on, and every search gives the same
+// records and status with the fast paths on and with the general path forced
+// through the state's internal switch.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "regex/match/search_internal.h"
+#include "support/regex_gen.h"
+
+using namespace qel::re;
+
+namespace {
+
+struct Compiled {
+    QelRegExpState* state = nullptr;
+    QelStatus status = qelOk;
+    Compiled(const std::string& pattern, const char* options, int format = 1) {
+        int32_t errOffset = 0;
+        status = qelsRegExpInitAlloc(pattern.c_str(), options, &state, &errOffset);
+        if (status == qelOk) qelsRegExpSetFormat(format, state);
+    }
+    ~Compiled() {
+        if (state) qelsRegExpFree(state);
+    }
+};
+
+struct Outcome {
+    QelStatus status;
+    int32_t count;
+    std::vector<std::pair<long, int32_t>> records;  // {offset or -1 for null, length}
+    bool operator==(const Outcome&) const = default;
+};
+
+Outcome find(QelRegExpState* state, const std::string& subject, int32_t capacity) {
+    std::vector<QelRegExpFind> r(capacity);
+    int32_t count = capacity;
+    const auto* s = reinterpret_cast<const Qel8u*>(subject.data());
+    Outcome o{qelsRegExpFind_8u(s, static_cast<int32_t>(subject.size()), state, r.data(), &count), count, {}};
+    if (o.status >= 0)
+        for (int32_t i = 0; i < count; ++i) o.records.push_back({r[i].pointer ? r[i].pointer - s : -1, r[i].length});
+    return o;
+}
+
+std::string show(const Outcome& o) {
+    std::string t = "status " + std::to_string(o.status) + " count " + std::to_string(o.count) + ":";
+    for (auto& [off, len] : o.records) t += " {" + std::to_string(off) + "," + std::to_string(len) + "}";
+    return t;
+}
+
+// Both paths on one compiled state, through the internal switch.
+void expect_same(QelRegExpState* state, const std::string& subject, int32_t capacity, const std::string& what) {
+    set_general_path_only(state, false);
+    const Outcome fastOutcome = find(state, subject, capacity);
+    set_general_path_only(state, true);
+    const Outcome general = find(state, subject, capacity);
+    set_general_path_only(state, false);
+    ASSERT_EQ(fastOutcome, general) << what << " over \"" << subject << "\"\n fast    " << show(fastOutcome)
+                                    << "\n general " << show(general);
+}
+
+// Option strings over every letter, "x" included (the generator writes no
+// spaces or '#' that "x" would change the meaning of beyond the space atom).
+std::string random_options(qeltest::RegexGen& gen) {
+    std::string o;
+    for (char c : {'s', 'm', 'i', 'x', 'g'})
+        if (gen.pick(3) == 0) o += c;
+    return o;
+}
+
+// A repeated group whose passes can split a text in many ways ("(a|\D)+")
+// backtracks exponentially when the rest fails; such patterns get short
+// subjects only.
+bool repeats_a_group(const std::string& pattern) {
+    for (size_t i = 0; i + 1 < pattern.size(); ++i)
+        if (pattern[i] == ')' && (i == 0 || pattern[i - 1] != '\\') &&
+            (pattern[i + 1] == '+' || pattern[i + 1] == '*' || pattern[i + 1] == '{'))
+            return true;
+    return false;
+}
+
+// Subjects from empty to a few hundred bytes, short ones most often: the plan
+// serves every length.
+std::string random_subject(qeltest::RegexGen& gen, bool shortOnly) {
+    static const size_t kLengths[] = {0, 1, 2, 5, 12, 40, 80, 200, 600};
+    size_t len = kLengths[gen.pick(shortOnly ? 5 : 9)];
+    if (len > 2) len = len / 2 + gen.pick(static_cast<uint32_t>(len));
+    return gen.subject(len, gen.pick(2) == 0);
+}
+
+}  // namespace
+
+TEST(SearchPlan, HoldsWhatTheScanSkipsBy) {
+    struct Row {
+        const char* pattern;
+        bool run;           // the leading-run skip
+        bool drive;         // the literal leads
+        const char* runLiteral;
+    } rows[] = {
+        {"([a-z]+)@", true, true, "@"},           // through the capturing group; '@' is rarer than [a-z]
+        {"(?:[a-z]+)@x", true, true, "@x"},
+        {"\\w+_t\\b", true, true, "_t"},
+        {"qx+ ", true, false, " "},               // a space is commoner than [qx]: run by run
+        {"([a-z]+)[@#]", true, false, nullptr},   // no literal: runs must end in a byte of [@#]
+        {"\\b[0-9a-f]{8}", true, false, nullptr},  // runs shorter than 8 hold no match
+        {"([a-z]+|b)@", false, false, nullptr},   // an alternation is not looked through
+        {"([a-z]+)*@", false, false, nullptr},    // nor a repeated group
+    };
+    for (const Row& r : rows) {
+        Compiled re(r.pattern, "");
+        ASSERT_EQ(re.status, qelOk) << r.pattern;
+        const SearchPlan* plan = search_plan(re.state);
+        ASSERT_NE(plan, nullptr) << r.pattern;
+        EXPECT_EQ(plan->filter.useRun, r.run) << r.pattern;
+        EXPECT_EQ(plan->filter.literalDrive, r.drive) << r.pattern;
+        if (r.runLiteral != nullptr) {
+            ASSERT_NE(plan->filter.runLiteral, nullptr) << r.pattern;
+            EXPECT_EQ(std::string(reinterpret_cast<const char*>(plan->filter.runLiteral), plan->filter.runLiteralLen),
+                      r.runLiteral);
+        }
+    }
+}
+
+// The plan lives above the pattern's own groups and never overlaps them; a
+// pattern that fills the group table has none and is searched all the same.
+TEST(SearchPlan, PlacementAndFallback) {
+    for (int groups : {0, 1, 40, 950, 999}) {
+        std::string pattern;
+        for (int g = 0; g < groups; ++g) pattern += "(a)";
+        pattern += "[b-d]+x";
+        Compiled re(pattern, "g");
+        ASSERT_EQ(re.status, qelOk) << groups;
+        int32_t size = 0;
+        ASSERT_EQ(qelsRegExpGetSize(pattern.c_str(), &size), qelOk);
+        EXPECT_EQ(size, 48056 + 24 * static_cast<int32_t>(pattern.size()));
+        const PlanSlot* slot = plan_slot(re.state);
+        ASSERT_EQ(slot->tag, kPlanTag);
+        EXPECT_EQ(slot->groupLimit, groups + 1);
+        if (groups < 950) {
+            ASSERT_NE(search_plan(re.state), nullptr) << groups;
+            EXPECT_GE(slot->planOffset, kGroupTableOffset + 32 * (groups + 1));
+            EXPECT_LE(slot->spareOffset + slot->spareBytes, kCaptureTableOffset);
+        } else if (groups == 999) {
+            EXPECT_EQ(search_plan(re.state), nullptr);
+        }
+        std::string subject = std::string(groups, 'a') + "bdcx" + std::string(groups, 'a') + "cx";
+        expect_same(re.state, subject, 4096, pattern.substr(0, 30));
+        expect_same(re.state, "zz" + subject.substr(groups), 8, pattern.substr(0, 30));
+    }
+}
+
+TEST(SearchPlan, SwitchIsPerStateAndResetByCompile) {
+    Compiled re("[0-9]+", "");
+    ASSERT_EQ(re.status, qelOk);
+    EXPECT_NE(search_plan(re.state), nullptr);
+    set_general_path_only(re.state, true);
+    EXPECT_TRUE(general_path_only(re.state));
+    EXPECT_EQ(search_plan(re.state), nullptr);
+    int32_t err = 0;
+    ASSERT_EQ(qelsRegExpInit("[0-9]+", "", re.state, &err), qelOk);
+    EXPECT_FALSE(general_path_only(re.state));
+    EXPECT_NE(search_plan(re.state), nullptr);
+}
+
+// The differential: random patterns of both grammars, every option letter,
+// both formats, random match limits and result capacities; each pattern is
+// searched over several subjects with the fast paths on and off.
+TEST(SearchPlan, FastPathsEqualGeneralPath) {
+    qeltest::RegexGen gen(20261214);
+    static const char* const kForms[] = {
+        "([a-z]+)@", "(?:\\w+)_t\\b", "\\w+_t\\b", "[0-9]+", "x(a|b)y", "\\w+\\(", "\\s+$", "#define\\s+\\w+\\s+\\(",
+        "[0-9a-f]{8}", "\\b[A-Z_]{4,}\\b", "[a-zA-Z]+ing", "([A-Za-z0-9.+-]+)@([A-Za-z0-9-]+)", "(\\w)\\1",
+        "\"[^\"\\\\]*(?:\\\\.[^\"\\\\]*)*\"", "\\b(\\w+)\\s+\\1\\b", "[^ ]+ab", "(\\S+)ab", "(a(b+))c", ".x", "x*",
+        "[ \\t]+$", "a+\\z", "(\\s+)\\Z", "\\w+$", "[a-c]+$x", "\\B[a-c]{3}x", "[a-c]{2,}\\z", "\\b(b{2,})",
+    };
+    constexpr uint32_t kFormCount = sizeof(kForms) / sizeof(kForms[0]);
+    constexpr int kPatterns = 26000;
+    constexpr int kSubjectsPerPattern = 4;
+    int compared = 0;
+    for (int i = 0; i < kPatterns; ++i) {
+        std::string pattern;
+        if (i % 10 == 0)
+            pattern = kForms[gen.pick(kFormCount)];
+        else
+            pattern = gen.pick(2) ? gen.broad() : gen.common();
+        const std::string opts = random_options(gen);
+        const int format = static_cast<int>(gen.pick(2));
+        Compiled re(pattern, opts.c_str(), format);
+        if (re.status != qelOk) continue;
+        if (gen.pick(10) == 0) qelsRegExpSetMatchLimit(static_cast<int32_t>(gen.pick(16)), re.state);
+        const std::string what = pattern + " /" + opts + " fmt " + std::to_string(format);
+        for (int s = 0; s < kSubjectsPerPattern; ++s) {
+            std::string subject = random_subject(gen, repeats_a_group(pattern));
+            const int32_t capacity = 1 + static_cast<int32_t>(gen.pick(24));
+            expect_same(re.state, subject, capacity, what);
+            if (HasFatalFailure()) return;
+            ++compared;
+        }
+    }
+    EXPECT_GE(compared, 100000);
+}
