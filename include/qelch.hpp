@@ -1,19 +1,26 @@
 // qelch.hpp — a thin, header-only C++17 layer over the qelch C API.
 //
-//   qel::regex re("(\\w+)@(\\w+)\\.org", "i");
-//   if (!re) { /* re.status(), re.error_offset() */ }
-//   for (const qel::match& m : re.find_all(text)) use(m[0], m[1]);
-//   std::string out = re.replace(text, "<$1>").value;
+//   qel::regex re(R"((\w+)@(\w+)\.org)", "i");
+//   if (!re) return re.error();  // "unbalanced group at offset 3", ...
+//   std::string out;
+//   for (const qel::match& m : re.matches(text))
+//       out += std::string(m[1]) + " at " + std::to_string(m.position()) + "\n";
+//   return out + re.replace_all(text, "<$1>").value;
 //
 // No exceptions: fallible calls return a result<T> carrying the status (and,
-// for compilation, the error offset). A qel::regex owns its compiled state
-// (allocated by the library, released by the destructor); it is movable, never
-// copied, since the state holds pointers into itself. One regex serves one
-// search at a time: searches write its work areas.
+// for compilation, the error offset); status_message() gives the words for a
+// status. A qel::regex owns its compiled states (allocated by the library,
+// released by the destructor); it is movable, never copied. It may be
+// searched from several threads at once: see the class comment.
 #ifndef QELCH_HPP
 #define QELCH_HPP
 
+#include <algorithm>
+#include <array>
+#include <atomic>
+#include <cstddef>
 #include <cstdint>
+#include <iterator>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -30,6 +37,33 @@ struct result {
     bool ok() const { return status >= 0; }
     explicit operator bool() const { return ok(); }
 };
+
+// The words for a status, as the qelch tool prints them ("unbalanced group",
+// "match limit exceeded", ...).
+inline const char* status_message(QelStatus st) {
+    switch (st) {
+        case qelOk: return "ok";
+        case qelWrnTruncated: return "a piece was cut to its slot";
+        case qelWrnSplitIncomplete: return "more pieces than slots";
+        case qelWrnFindIncomplete: return "more records than room for them";
+        case qelErrNotFound: return "no pattern with that identifier";
+        case qelErrBadArg: return "bad argument";
+        case qelErrSize: return "bad size";
+        case qelErrRange: return "unsupported format";
+        case qelErrNullPtr: return "null pointer";
+        case qelErrNoSlot: return "pattern set full";
+        case qelErrLength: return "bad length";
+        case qelErrRegExpEscape: return "bad escape";
+        case qelErrRegExpCharClass: return "bad character class";
+        case qelErrRegExpReference: return "reference to a missing group";
+        case qelErrRegExpGroup: return "unbalanced group";
+        case qelErrRegExpQuantifier: return "bad quantifier";
+        case qelErrMatchLimit: return "match limit exceeded";
+        case qelErrBadState: return "not a compiled pattern";
+        case qelErrRegExpOption: return "bad option";
+        default: return st > 0 ? "warning" : "error";
+    }
+}
 
 // ---- String primitives over string views. ----
 inline std::string_view::size_type npos_if(int32_t index) {
@@ -172,92 +206,448 @@ inline result<std::string> utf16_to_utf8(std::u16string_view s) {
 
 // ---- Regular expressions. ----
 
+class regex;
+
 // One match: group 0 is the whole match; a group that took no part is a
-// default (null) view and participated(k) is false.
+// default (null) view and participated(k) is false. A match keeps a view of
+// the subject it was found in (the subject must outlive it).
 class match {
 public:
     match() = default;
+    // Number of groups, whole match included; 0 when nothing was found.
     std::size_t size() const { return groups_.size(); }
+    explicit operator bool() const { return !groups_.empty(); }
     std::string_view operator[](std::size_t k) const {
         return k < groups_.size() && groups_[k].length >= 0
                    ? std::string_view(reinterpret_cast<const char*>(groups_[k].pointer), std::size_t(groups_[k].length))
                    : std::string_view();
     }
     bool participated(std::size_t k) const { return k < groups_.size() && groups_[k].length >= 0; }
-    // Byte offset of group k within the subject, or npos.
+    // Byte offset of group k within the subject it was found in, or npos.
+    std::size_t position(std::size_t k = 0) const { return position(k, subject_); }
+    // Byte offset of group k within `subject` (a match from a pattern set
+    // carries no subject of its own).
     std::size_t position(std::size_t k, std::string_view subject) const {
-        return participated(k) ? std::size_t(groups_[k].pointer - bytes(subject)) : std::string_view::npos;
+        return participated(k) && subject.data() ? std::size_t(groups_[k].pointer - bytes(subject))
+                                                 : std::string_view::npos;
     }
+    // Byte offset just past the end of group k, or npos.
+    std::size_t end(std::size_t k = 0) const {
+        std::size_t p = position(k);
+        return p == std::string_view::npos ? p : p + std::size_t(groups_[k].length);
+    }
+    std::string_view subject() const { return subject_; }
 
 private:
     friend class regex;
     friend class pattern_set;
     std::vector<QelRegExpFind> groups_;
+    std::string_view subject_;
 };
 
+namespace detail {
+
+// Compiled copies of one pattern, each serving one search at a time: a
+// search takes a copy out of a slot and puts it back afterwards (or frees it
+// when every slot is taken), so threads sharing a qel::regex never share a
+// compiled state. The exchanges order one thread's use of a state before the
+// next thread's.
+class state_pool {
+public:
+    static constexpr std::size_t kSlots = 8;
+    state_pool() = default;
+    state_pool(const state_pool&) = delete;
+    state_pool& operator=(const state_pool&) = delete;
+    ~state_pool() { clear(); }
+
+    QelRegExpState* take() {
+        for (auto& slot : slots_)
+            if (QelRegExpState* s = slot.exchange(nullptr, std::memory_order_acq_rel)) return s;
+        return nullptr;
+    }
+    void give_back(QelRegExpState* s) {
+        for (auto& slot : slots_) {
+            QelRegExpState* expected = nullptr;
+            if (slot.compare_exchange_strong(expected, s, std::memory_order_acq_rel)) return;
+        }
+        qelsRegExpFree(s);
+    }
+    void clear() {
+        for (auto& slot : slots_)
+            if (QelRegExpState* s = slot.exchange(nullptr, std::memory_order_acq_rel)) qelsRegExpFree(s);
+    }
+    // Moves every idle state from `o` (no search may run on either).
+    void take_all(state_pool& o) {
+        clear();
+        for (std::size_t i = 0; i < kSlots; ++i) slots_[i].store(o.slots_[i].exchange(nullptr));
+    }
+    template <class F>
+    void for_each_idle(F f) {
+        for (auto& slot : slots_)
+            if (QelRegExpState* s = slot.load(std::memory_order_acquire)) f(s);
+    }
+
+private:
+    std::array<std::atomic<QelRegExpState*>, kSlots> slots_{};
+};
+
+constexpr std::int64_t kWide = std::int64_t(1) << 40;  // "no fixed bound"
+
+inline std::int64_t cap_width(std::int64_t w) { return w > kWide ? kWide : w; }
+
+// An upper bound, in characters, of how far any look-behind of a pattern
+// reaches back from the position where it is tested. Over-estimates are
+// harmless (they cost a little search time); an unreadable pattern gives kWide.
+class lookbehind_reach {
+public:
+    explicit lookbehind_reach(std::string_view p) : p_(p) {}
+    std::int64_t run() {
+        i_ = 0;
+        alternatives();
+        return i_ < p_.size() ? kWide : reach_;  // a stray ")" stopped the walk
+    }
+
+private:
+    bool at(std::size_t k, char c) const { return k < p_.size() && p_[k] == c; }
+    bool digit(std::size_t k) const { return k < p_.size() && p_[k] >= '0' && p_[k] <= '9'; }
+
+    // Widest alternative up to the ")" that closes the group (not consumed).
+    std::int64_t alternatives() {
+        std::int64_t widest = 0, w = 0;
+        while (i_ < p_.size() && p_[i_] != ')') {
+            if (p_[i_] == '|') {
+                widest = std::max(widest, w);
+                w = 0;
+                ++i_;
+                continue;
+            }
+            std::int64_t item = atom();
+            w = cap_width(w + cap_width(item * quantifier_max()));
+        }
+        return std::max(widest, w);
+    }
+    std::int64_t atom() {
+        const char c = p_[i_++];
+        if (c == '(') return group();
+        if (c == '[') {
+            skip_class();
+            return 1;
+        }
+        if (c == '\\') return escape();
+        if (c == '^' || c == '$') return 0;
+        return 1;
+    }
+    std::int64_t group() {
+        bool behind = false;
+        if (at(i_, '?')) {
+            ++i_;
+            if (at(i_, '#')) {
+                while (i_ < p_.size() && p_[i_] != ')') ++i_;
+                if (i_ < p_.size()) ++i_;
+                return 0;
+            }
+            if (at(i_, '<')) behind = true;
+            if (at(i_, '(')) {  // condition: a group number or a look-around
+                ++i_;
+                alternatives();
+                if (i_ < p_.size()) ++i_;
+            }
+            while (i_ < p_.size() && std::string_view("imsx-<").find(p_[i_]) != std::string_view::npos) ++i_;
+            if (at(i_, ')')) {  // an option setting, no group
+                ++i_;
+                return 0;
+            }
+            if (i_ < p_.size()) ++i_;  // ':', '=', '!' or '>'
+        }
+        std::int64_t w = alternatives();
+        if (i_ < p_.size()) ++i_;
+        if (behind) reach_ = std::max(reach_, w);
+        return w;
+    }
+    void skip_class() {
+        if (at(i_, '^')) ++i_;
+        if (at(i_, ']')) ++i_;
+        while (i_ < p_.size() && p_[i_] != ']') {
+            if (p_[i_] == '\\' && at(i_ + 1, 'Q')) {
+                std::size_t e = p_.find("\\E", i_ + 2);
+                i_ = e == std::string_view::npos ? p_.size() : e + 2;
+            } else if (p_[i_] == '\\') {
+                i_ += 2;
+            } else if (p_[i_] == '[' && (at(i_ + 1, ':') || at(i_ + 1, '.') || at(i_ + 1, '='))) {
+                const char close[3] = {p_[i_ + 1], ']', 0};
+                std::size_t e = p_.find(close, i_ + 2);
+                i_ = e == std::string_view::npos ? p_.size() : e + 2;
+            } else {
+                ++i_;
+            }
+        }
+        if (i_ < p_.size()) ++i_;
+    }
+    std::int64_t escape() {
+        if (i_ >= p_.size()) return 1;
+        const char c = p_[i_++];
+        if (c == 'Q') {  // every quoted byte may be a character of its own
+            std::size_t e = p_.find("\\E", i_);
+            std::size_t stop = e == std::string_view::npos ? p_.size() : e;
+            std::int64_t n = std::int64_t(stop - i_);
+            i_ = e == std::string_view::npos ? p_.size() : e + 2;
+            return n;
+        }
+        if ((c == 'x' || c == 'p' || c == 'P') && at(i_, '{')) {
+            std::size_t e = p_.find('}', i_);
+            i_ = e == std::string_view::npos ? p_.size() : e + 1;
+        } else if (c == 'c' || c == 'p' || c == 'P') {
+            if (i_ < p_.size()) ++i_;
+        }
+        return 1;  // hex and octal digits after the escape are over-counted as characters
+    }
+    // The largest count the quantifier at the cursor allows (1 when none).
+    std::int64_t quantifier_max() {
+        std::int64_t m = 1;
+        if (at(i_, '*') || at(i_, '+')) {
+            ++i_;
+            m = kWide;
+        } else if (at(i_, '?')) {
+            ++i_;
+        } else if (at(i_, '{')) {
+            std::size_t k = i_ + 1;
+            std::int64_t lo = 0, hi = -1;
+            while (digit(k)) lo = std::min<std::int64_t>(lo * 10 + (p_[k++] - '0'), kWide);
+            if (at(k, ',')) {
+                ++k;
+                if (digit(k)) hi = 0;
+                while (digit(k)) hi = std::min<std::int64_t>(hi * 10 + (p_[k++] - '0'), kWide);
+                if (hi < 0) hi = kWide;
+            } else {
+                hi = lo;
+            }
+            if (!at(k, '}')) return 1;  // not a quantifier: "{" is a literal
+            i_ = k + 1;
+            m = hi;
+        } else {
+            return 1;
+        }
+        if (at(i_, '?')) ++i_;
+        return m;
+    }
+
+    std::string_view p_;
+    std::size_t i_ = 0;
+    std::int64_t reach_ = 0;
+};
+
+// Whether a match at a position can depend on the bytes before it: anchors
+// that test the subject start or the previous byte, word boundaries,
+// look-behind, and a leading ".*" or ".+" (which the engine starts only at a
+// line start). A false "yes" costs time only.
+inline bool reads_left_context(std::string_view p) {
+    if (p.find('^') != std::string_view::npos || p.find("(?<") != std::string_view::npos) return true;
+    for (const char* e : {"\\A", "\\G", "\\b", "\\B"})
+        if (p.find(e) != std::string_view::npos) return true;
+    return p.substr(0, 2) == ".*" || p.substr(0, 2) == ".+" || p.substr(0, 5) == "(?:.*" || p.substr(0, 5) == "(?:.+";
+}
+
+// The byte count of the UTF-8 character at s[pos] as the engine steps over
+// it (1 for anything malformed).
+inline std::size_t utf8_step(std::string_view s, std::size_t pos) {
+    const unsigned char lead = static_cast<unsigned char>(s[pos]);
+    std::size_t n = lead < 0x80 ? 1 : lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 1;
+    if (pos + n > s.size()) return 1;
+    for (std::size_t k = 1; k < n; ++k)
+        if ((static_cast<unsigned char>(s[pos + k]) & 0xC0) != 0x80) return 1;
+    return n;
+}
+
+// What a template writes for a match of the empty subject: its literal text
+// ("$$" as one "$", backslashes dropped); every reference is empty there.
+inline std::string empty_match_output(std::string_view tmpl) {
+    std::string out;
+    for (std::size_t i = 0; i < tmpl.size(); ++i) {
+        if (tmpl[i] == '\\') continue;
+        if (tmpl[i] != '$') {
+            out += tmpl[i];
+        } else if (i + 1 < tmpl.size() && tmpl[i + 1] == '$') {
+            out += '$';
+            ++i;
+        } else {
+            while (i + 1 < tmpl.size() && (tmpl[i + 1] == '&' || (tmpl[i + 1] >= '0' && tmpl[i + 1] <= '9'))) {
+                ++i;
+                if (tmpl[i] == '&') break;
+            }
+        }
+    }
+    return out;
+}
+
+}  // namespace detail
+
+// A compiled pattern.
+//
+// Sharing: one qel::regex may be searched from any number of threads at once
+// (every const member). Each search takes a compiled state of its own from a
+// small pool kept by the regex and compiled from the kept pattern text when
+// the pool is empty, so no two searches ever write the same state. The
+// non-const members (the settings, moves, native()) need the regex to
+// themselves, as any C++ object does.
+//
+// Lengths: the library counts in signed 32 bits, so subjects of 2 GiB or
+// more are refused: every search and replacement returns qelErrLength ("bad
+// length") without reading them. Search such data in pieces cut where no
+// match can cross, such as line ends for a pattern that cannot match a line
+// feed.
 class regex {
 public:
     regex() = default;
     // options: any of "i", "m", "s", "x" ("g" is managed by find_all/replace_all).
     explicit regex(const std::string& pattern, const std::string& options = "") : pattern_(pattern) {
-        std::string plain;
         for (char c : options)
-            if (c != 'g') plain += c;
-        options_ = plain;
-        status_ = qelsRegExpInitAlloc(pattern_.c_str(), options_.c_str(), &state_, &error_offset_);
+            if (c != 'g') options_ += c;
+        QelRegExpState* first = nullptr;
+        status_ = qelsRegExpInitAlloc(pattern_.c_str(), options_.c_str(), &first, &error_offset_);
+        if (status_ != qelOk) return;
+        plain_.give_back(first);
+        if (detail::reads_left_context(pattern_)) {
+            std::int64_t chars = detail::lookbehind_reach(pattern_).run();
+            // Six bytes are the longest character the engine steps back over;
+            // one more byte for word boundaries and line starts.
+            context_ = chars >= detail::kWide ? detail::kWide : chars * 6 + 1;
+        }
     }
-    ~regex() { release(); }
     regex(const regex&) = delete;
     regex& operator=(const regex&) = delete;
     regex(regex&& o) noexcept { take(o); }
     regex& operator=(regex&& o) noexcept {
-        if (this != &o) {
-            release();
-            take(o);
-        }
+        if (this != &o) take(o);
         return *this;
+    }
+    ~regex() {
+        if (native_) qelsRegExpFree(native_);
+        if (native_global_) qelsRegExpFree(native_global_);
     }
 
     explicit operator bool() const { return status_ == qelOk; }
     QelStatus status() const { return status_; }
     int32_t error_offset() const { return error_offset_; }
-    QelRegExpState* native() { return state_; }
+    // "unbalanced group at offset 3" for a pattern that did not compile, the
+    // status's words otherwise, "" for a compiled pattern.
+    std::string error() const {
+        if (status_ == qelOk) return {};
+        std::string s = status_message(status_);
+        if (status_ <= qelErrRegExpEscape && status_ != qelErrMatchLimit && status_ != qelErrBadState)
+            s += " at offset " + std::to_string(error_offset_);
+        return s;
+    }
+    // A compiled state of this pattern reserved for the caller (for example
+    // for a pattern set); the regex's own searches never use it.
+    QelRegExpState* native() {
+        if (!native_ && status_ == qelOk) {
+            native_ = plain_.take();
+            if (!native_) native_ = compile(false);
+        }
+        return native_;
+    }
 
     // Match-limit and subject format (1 = UTF-8, 0 = bytes) for every search.
     QelStatus set_match_limit(int32_t limit) {
-        QelStatus st = state_ ? qelsRegExpSetMatchLimit(limit, state_) : qelErrNullPtr;
-        if (st == qelOk) limit_ = limit;
-        if (st == qelOk && global_) qelsRegExpSetMatchLimit(limit, global_);
-        return st;
+        if (status_ != qelOk) return qelErrNullPtr;
+        if (limit < 0) return qelErrLength;
+        limit_ = limit;
+        apply_settings();
+        return qelOk;
     }
     QelStatus set_format(int32_t format) {
-        QelStatus st = state_ ? qelsRegExpSetFormat(format, state_) : qelErrNullPtr;
-        if (st == qelOk) format_ = format;
-        if (st == qelOk && global_) qelsRegExpSetFormat(format, global_);
-        return st;
+        if (status_ != qelOk) return qelErrNullPtr;
+        if (format != 0 && format != 1) return qelErrRange;
+        format_ = format;
+        apply_settings();
+        return qelOk;
     }
 
-    // The leftmost match, or an empty optional-like result (value.size() == 0).
-    result<match> find(std::string_view subject) {
-        if (!state_) return {status_ ? status_ : qelErrNullPtr, {}};
+    // The leftmost match starting at byte `pos` or later (value.size() == 0
+    // when there is none). Anchors, word boundaries and look-behind see the
+    // whole subject, so find(s, 3) finds what a search of s would find at 3.
+    result<match> find(std::string_view subject, std::size_t pos = 0) const {
+        if (status_ != qelOk) return {status_, {}};
         if (!fits(subject.size())) return {qelErrLength, {}};
-        // Room for every possible record: the count written back is then the
-        // pattern's own number of records (whole match + groups).
-        match m;
-        m.groups_.resize(kMaxRecordsPerMatch);
-        int32_t count = int32_t(kMaxRecordsPerMatch);
-        QelStatus st = qelsRegExpFind_8u(bytes(subject) ? bytes(subject) : bytes(""), int32_t(subject.size()), state_,
-                                         m.groups_.data(), &count);
-        if (st < 0 || count < 1) m.groups_.clear();
-        else m.groups_.resize(std::size_t(count));
-        return {st, std::move(m)};
+        if (pos > subject.size()) return {qelOk, {}};
+        // The view starts early enough to hold every byte the pattern may look
+        // back at from `pos`; a first match before `pos` in it is discarded by
+        // a second search that refuses to start fewer than `back` bytes into
+        // the view.
+        const std::size_t back = std::size_t(std::min<std::int64_t>(context_, std::int64_t(pos)));
+        const std::string_view view = subject.substr(pos - back);
+        result<match> r = search(0, view, subject);
+        if (!r.ok() || r.value.size() == 0 || r.value.position() >= pos) return r;
+        return search(back, view, subject);
     }
 
-    // Every match, left to right, each with its groups. The library's global
-    // search reports the groups of each match without the whole match, so the
-    // records come from a global replacement with an empty template, which
-    // reports whole match and groups for every match in one pass.
-    result<std::vector<match>> find_all(std::string_view subject) {
+    // Every match, left to right, found one at a time as the loop asks:
+    //   for (const qel::match& m : re.matches(text)) ...
+    // After an empty match the next search starts one character later. A
+    // search error ends the loop; status() then reports it.
+    class match_range {
+    public:
+        class iterator {
+        public:
+            using iterator_category = std::input_iterator_tag;
+            using value_type = match;
+            using difference_type = std::ptrdiff_t;
+            using pointer = const match*;
+            using reference = const match&;
+            iterator() = default;
+            const match& operator*() const { return current_; }
+            const match* operator->() const { return &current_; }
+            iterator& operator++() {
+                const std::size_t s = current_.position(), e = current_.end();
+                std::size_t next = e;
+                if (e == s) {
+                    if (e >= range_->subject_.size()) return finish();
+                    next = e + (range_->re_->format_ == 0 ? 1 : detail::utf8_step(range_->subject_, e));
+                }
+                load(next);
+                return *this;
+            }
+            void operator++(int) { ++*this; }
+            bool operator==(const iterator& o) const { return range_ == o.range_; }
+            bool operator!=(const iterator& o) const { return range_ != o.range_; }
+
+        private:
+            friend class match_range;
+            explicit iterator(match_range* r) : range_(r) { load(0); }
+            void load(std::size_t pos) {
+                result<match> r = range_->re_->find(range_->subject_, pos);
+                range_->status_ = r.status;
+                if (!r.ok() || r.value.size() == 0) {
+                    finish();
+                    return;
+                }
+                current_ = std::move(r.value);
+            }
+            iterator& finish() {
+                range_ = nullptr;
+                current_ = match();
+                return *this;
+            }
+            match_range* range_ = nullptr;
+            match current_;
+        };
+        iterator begin() { return iterator(this); }
+        iterator end() { return iterator(); }
+        // qelOk, or the error that ended the loop early.
+        QelStatus status() const { return status_; }
+
+    private:
+        friend class regex;
+        match_range(const regex* re, std::string_view subject) : re_(re), subject_(subject) {}
+        const regex* re_;
+        std::string_view subject_;
+        QelStatus status_ = qelOk;
+    };
+    match_range matches(std::string_view subject) const { return match_range(this, subject); }
+
+    // Every match, left to right, each with its groups, in one vector (one
+    // pass of the library's global search).
+    result<std::vector<match>> find_all(std::string_view subject) const {
         result<match> first = find(subject);
         if (!first.ok() || first.value.size() == 0 || subject.empty()) {
             std::vector<match> one;
@@ -265,47 +655,115 @@ public:
             return {first.status, std::move(one)};
         }
         const std::size_t per = first.value.size();
-        QelRegExpState* g = global_state();
-        if (!g) return {qelErrNullPtr, {}};
+        // The global search reports the groups of each match without the
+        // whole match; a global replacement with an empty template reports
+        // both for every match in one pass.
         alignas(16) unsigned char rs_mem[64];
         auto* rs = reinterpret_cast<QelRegExpReplaceState*>(rs_mem);
         qelsRegExpReplaceInit(nullptr, rs);
         std::string sink;
         std::vector<QelRegExpFind> recs;
-        QelStatus st = replace_to_end(g, rs, subject, sink, recs);
+        QelStatus st = with_state(global_, true, [&](QelRegExpState* g) { return replace_to_end(g, rs, subject, sink, recs); });
         if (st < 0) return {st, {}};
         std::vector<match> out;
         for (std::size_t i = 0; i + per <= recs.size(); i += per) {
             match m;
             m.groups_.assign(recs.begin() + long(i), recs.begin() + long(i + per));
+            m.subject_ = subject;
             out.push_back(std::move(m));
         }
         return {st, std::move(out)};
     }
 
     // Replaces the first match (or every match, with replace_all) by the
-    // template: "$&" the whole match, "$n" capture n.
-    result<std::string> replace(std::string_view subject, const std::string& tmpl) { return run_replace(subject, tmpl, state_); }
-    result<std::string> replace_all(std::string_view subject, const std::string& tmpl) {
-        return run_replace(subject, tmpl, global_state());
+    // template: "$&" the whole match, "$n" capture n, "$$" a dollar sign.
+    result<std::string> replace(std::string_view subject, const std::string& tmpl) const {
+        return run_replace(subject, tmpl, false);
+    }
+    result<std::string> replace_all(std::string_view subject, const std::string& tmpl) const {
+        return run_replace(subject, tmpl, true);
     }
 
 private:
     friend class pattern_set;  // searches the "g" state in its own set
+    // A state compiled with "g", reserved for the pattern sets this regex is
+    // added to, like native().
     QelRegExpState* global_state() {
-        if (!state_) return nullptr;
-        if (!global_) {
-            int32_t off = 0;
-            if (qelsRegExpInitAlloc(pattern_.c_str(), (options_ + "g").c_str(), &global_, &off) != qelOk) return nullptr;
-            if (limit_ >= 0) qelsRegExpSetMatchLimit(limit_, global_);
-            if (format_ >= 0) qelsRegExpSetFormat(format_, global_);
+        if (!native_global_ && status_ == qelOk) {
+            native_global_ = global_.take();
+            if (!native_global_) native_global_ = compile(true);
         }
-        return global_;
+        return native_global_;
     }
 
-    result<std::string> run_replace(std::string_view subject, const std::string& tmpl, QelRegExpState* st) {
-        if (!st) return {status_ ? status_ : qelErrNullPtr, {}};
-        if (subject.empty()) return {qelOk, std::string()};
+    QelRegExpState* compile(bool global, std::size_t fence = 0) const {
+        std::string text = pattern_;
+        if (fence > 0) {
+            // The same pattern, refused at every position with fewer than
+            // `fence` bytes before it in the view: (?<=\C{fence})(?:pattern).
+            // A closing "\E" or line feed is added when the pattern ends
+            // inside a quotation or an extended-mode comment.
+            std::string lead = "(?<=";
+            for (std::size_t left = fence; left > 0;) {
+                const std::size_t n = left > 65535 ? 65535 : left;
+                lead += "\\C{" + std::to_string(n) + "}";
+                left -= n;
+            }
+            text = lead + ")(?:" + pattern_;
+        }
+        const std::string opts = global ? options_ + "g" : options_;
+        for (const char* close : {")", "\\E)", "\n)"}) {
+            std::string full = fence > 0 ? text + close : text;
+            QelRegExpState* s = nullptr;
+            int32_t off = 0;
+            if (qelsRegExpInitAlloc(full.c_str(), opts.c_str(), &s, &off) == qelOk) {
+                if (limit_ >= 0) qelsRegExpSetMatchLimit(limit_, s);
+                if (format_ >= 0) qelsRegExpSetFormat(format_, s);
+                return s;
+            }
+            if (fence == 0) break;
+        }
+        return nullptr;
+    }
+
+    // Runs f(state) on a state of `pool` (compiled with "g" when `global`),
+    // taken for this call alone.
+    template <class F>
+    QelStatus with_state(detail::state_pool& pool, bool global, F f, std::size_t fence = 0) const {
+        QelRegExpState* s = pool.take();
+        if (!s) s = compile(global, fence);
+        if (!s) return qelErrNullPtr;
+        QelStatus st = f(s);
+        pool.give_back(s);
+        return st;
+    }
+
+    // The leftmost match in `view` (the end of `subject`) at `fence` bytes
+    // into it or later; a fence other than the kept one (near the subject
+    // start) is compiled for this call only.
+    result<match> search(std::size_t fence, std::string_view view, std::string_view subject) const {
+        match m;
+        m.groups_.resize(kMaxRecordsPerMatch);
+        int32_t count = int32_t(kMaxRecordsPerMatch);
+        auto run = [&](QelRegExpState* s) {
+            return qelsRegExpFind_8u(bytes(view) ? bytes(view) : bytes(""), int32_t(view.size()), s, m.groups_.data(),
+                                     &count);
+        };
+        QelStatus st;
+        if (fence == 0 || std::int64_t(fence) == context_) {
+            st = with_state(fence == 0 ? plain_ : fenced_, false, run, fence);
+        } else {
+            detail::state_pool once;
+            st = with_state(once, false, run, fence);
+        }
+        if (st < 0 || count < 1) m.groups_.clear();
+        else m.groups_.resize(std::size_t(count));
+        m.subject_ = subject;
+        return {st, std::move(m)};
+    }
+
+    result<std::string> run_replace(std::string_view subject, const std::string& tmpl, bool global) const {
+        if (status_ != qelOk) return {status_, {}};
         if (!fits(subject.size())) return {qelErrLength, {}};
         int32_t rsize = 0;
         qelsRegExpReplaceGetSize(tmpl.c_str(), &rsize);
@@ -313,37 +771,60 @@ private:
         auto* rs = reinterpret_cast<QelRegExpReplaceState*>(rstate_mem.data());
         QelStatus pst = qelsRegExpReplaceInit(tmpl.c_str(), rs);
         if (pst != qelOk) return {pst, {}};
+        if (subject.empty()) {  // the library refuses an empty subject; its one possible match is empty
+            result<match> m = find(subject);
+            if (!m.ok()) return {m.status, {}};
+            return {qelOk, m.value.size() ? detail::empty_match_output(tmpl) : std::string()};
+        }
         std::string out;
         std::vector<QelRegExpFind> recs;
-        QelStatus s = replace_to_end(st, rs, subject, out, recs);
+        QelStatus s = with_state(global ? global_ : plain_, global,
+                                 [&](QelRegExpState* st) { return replace_to_end(st, rs, subject, out, recs); });
         if (s < 0) return {s, {}};
         return {s, std::move(out)};
     }
 
-    void release() {
-        if (state_) qelsRegExpFree(state_);
-        if (global_) qelsRegExpFree(global_);
-        state_ = global_ = nullptr;
+    void apply_settings() {
+        auto apply = [this](QelRegExpState* s) {
+            if (limit_ >= 0) qelsRegExpSetMatchLimit(limit_, s);
+            if (format_ >= 0) qelsRegExpSetFormat(format_, s);
+        };
+        plain_.for_each_idle(apply);
+        global_.for_each_idle(apply);
+        fenced_.for_each_idle(apply);
+        if (native_) apply(native_);
+        if (native_global_) apply(native_global_);
     }
+
     void take(regex& o) {
+        if (native_) qelsRegExpFree(native_);
+        if (native_global_) qelsRegExpFree(native_global_);
         pattern_ = std::move(o.pattern_);
         options_ = std::move(o.options_);
-        state_ = std::exchange(o.state_, nullptr);
-        global_ = std::exchange(o.global_, nullptr);
+        plain_.take_all(o.plain_);
+        global_.take_all(o.global_);
+        fenced_.take_all(o.fenced_);
+        native_ = std::exchange(o.native_, nullptr);
+        native_global_ = std::exchange(o.native_global_, nullptr);
         status_ = std::exchange(o.status_, qelErrNullPtr);  // a moved-from regex is empty
         error_offset_ = o.error_offset_;
         limit_ = o.limit_;
         format_ = o.format_;
+        context_ = o.context_;
     }
 
     std::string pattern_;
     std::string options_;
-    QelRegExpState* state_ = nullptr;
-    QelRegExpState* global_ = nullptr;  // compiled with "g" on first use
+    mutable detail::state_pool plain_;   // single searches and replace()
+    mutable detail::state_pool global_;  // compiled with "g": find_all, replace_all
+    mutable detail::state_pool fenced_;  // refusing starts in the first context_ bytes
+    QelRegExpState* native_ = nullptr;
+    QelRegExpState* native_global_ = nullptr;
     QelStatus status_ = qelErrNullPtr;
     int32_t error_offset_ = 0;
     int32_t limit_ = -1;
     int32_t format_ = -1;
+    std::int64_t context_ = 0;  // bytes before a start position a match may look at
 };
 
 // A set of compiled regexes searched in one call: the leftmost match of

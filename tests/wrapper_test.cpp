@@ -2,12 +2,15 @@
 // C functions it wraps.
 #include <gtest/gtest.h>
 
+#include <random>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <utility>
 #include <vector>
 
 #include "qelch.hpp"
+#include "regex/match/match.h"
 
 namespace {
 
@@ -93,7 +96,8 @@ TEST(WrapperRegex, FindReportsGroupsAndPositions) {
     EXPECT_EQ(m[2], "example");
     EXPECT_FALSE(m.participated(3));
     EXPECT_EQ(m[3].data(), nullptr);
-    EXPECT_EQ(m.position(0, text), 5u);
+    EXPECT_EQ(m.position(), 5u);
+    EXPECT_EQ(m.position(2), 9u);
     EXPECT_EQ(m.position(2, text), 9u);
     EXPECT_EQ(m.position(3, text), std::string_view::npos);
     EXPECT_EQ(m[7], "");  // beyond the groups: an empty view, no fault
@@ -249,6 +253,222 @@ TEST(WrapperRegex, MovesTransferTheStateWithoutCopying) {
     std::vector<qel::regex> v;
     for (const char* p : {"a", "b", "c", "d", "e"}) v.emplace_back(p);  // reallocation moves them
     EXPECT_EQ(v[4].find("xe").value[0], "e");
+}
+
+TEST(WrapperRegex, StatusWordsAreTheToolsAndErrorNamesTheOffset) {
+    struct Row {
+        QelStatus status;
+        const char* words;
+    };
+    for (const Row& r : {Row{qelErrRegExpGroup, "unbalanced group"}, Row{qelErrRegExpEscape, "bad escape"},
+                         Row{qelErrRegExpCharClass, "bad character class"},
+                         Row{qelErrRegExpReference, "reference to a missing group"},
+                         Row{qelErrRegExpQuantifier, "bad quantifier"}, Row{qelErrRegExpOption, "bad option"},
+                         Row{qelErrMatchLimit, "match limit exceeded"}, Row{qelErrLength, "bad length"},
+                         Row{qelOk, "ok"}, Row{-12345, "error"}, Row{99, "warning"}})
+        EXPECT_STREQ(qel::status_message(r.status), r.words) << r.status;
+
+    struct Bad {
+        const char* pattern;
+        const char* options;
+        const char* error;
+    };
+    for (const Bad& b : {Bad{"a(b", "", "unbalanced group at offset 3"}, Bad{"ab)", "", "unbalanced group at offset 2"},
+                         Bad{"a**", "", "bad quantifier at offset 2"}, Bad{"abc", "q", "bad option at offset 0"},
+                         Bad{"(a)\\2", "", "reference to a missing group at offset 4"}})
+        EXPECT_EQ(qel::regex(b.pattern, b.options).error(), b.error) << b.pattern;
+    EXPECT_EQ(qel::regex("a(b)").error(), "");
+    EXPECT_EQ(qel::regex().error(), "null pointer");
+}
+
+// find(subject, pos) against the matcher tried at every position from pos
+// on with the whole subject before it: the first position that matches, with
+// its groups. Context-reading patterns over short random subjects, every
+// start position.
+TEST(WrapperRegex, FindFromAnOffsetSeesTheWholeSubject) {
+    struct Pattern {
+        const char* text;
+        const char* options;
+    };
+    const Pattern patterns[] = {
+        {"\\b\\w+", ""},     {"\\B\\w", ""},          {"^a+", ""},        {"^\\w", "m"},        {"\\Aa|b", ""},
+        {"(?<=a)b+", ""},    {"(?<!b)a", ""},          {"(?<=ab|ba)(\\w)", ""}, {"(?<=a\\s{2})b", ""},
+        {"(a)(?<=\\w{3})b", ""}, {"a|(?<=b\\n)\\w", "m"}, {"x*", ""},     {"a\\b", ""},         {"(?i)(?<=A)B", ""},
+        {"\\w+$", "m"},      {"b(?=a)", ""},
+    };
+    std::mt19937 rng(19);
+    const char alphabet[] = "ab \nAB";
+    for (const Pattern& pt : patterns) {
+        qel::regex re(pt.text, pt.options);
+        ASSERT_TRUE(re) << pt.text;
+        QelRegExpState* oracle = nullptr;
+        int32_t off = 0;
+        ASSERT_EQ(qelsRegExpInitAlloc(pt.text, pt.options, &oracle, &off), qelOk);
+        for (int round = 0; round < 60; ++round) {
+            std::string s(rng() % 12, ' ');
+            for (char& c : s) c = alphabet[rng() % (sizeof alphabet - 1)];
+            for (std::size_t pos = 0; pos <= s.size(); ++pos) {
+                qel::result<qel::match> got = re.find(s, pos);
+                ASSERT_TRUE(got.ok());
+                qel::re::CaptureRecord want[8];
+                std::size_t at = pos;
+                for (; at <= s.size(); ++at)
+                    if (qel::re::match_at_for_test(oracle, reinterpret_cast<const Qel8u*>(s.data()), int32_t(s.size()),
+                                                   int32_t(at), want, 8, nullptr) == 0)
+                        break;
+                const std::string where = std::string(pt.text) + " over \"" + s + "\" from " + std::to_string(pos);
+                if (at > s.size()) {
+                    EXPECT_EQ(got.value.size(), 0u) << where;
+                    continue;
+                }
+                ASSERT_GT(got.value.size(), 0u) << where;
+                EXPECT_EQ(got.value.position(), at) << where;
+                EXPECT_EQ(got.value[0].size(), std::size_t(want[0].length)) << where;
+                for (std::size_t k = 1; k < got.value.size(); ++k)
+                    EXPECT_EQ(got.value[k].data(), reinterpret_cast<const char*>(want[k].pointer)) << where << " group " << k;
+            }
+        }
+        qelsRegExpFree(oracle);
+    }
+
+    // Beyond the end nothing is found; at the end an empty match still is.
+    qel::regex star("x*");
+    EXPECT_EQ(star.find("ab", 3).value.size(), 0u);
+    EXPECT_EQ(star.find("ab", 2).value.position(), 2u);
+    // Look-behind over multi-byte characters, from offsets both nearer the
+    // start than it reaches and farther: each match of a whole-subject search
+    // is found from its own start and from every byte after the previous one.
+    std::string text;
+    for (int i = 0; i < 6; ++i) text += "\xc3\xa9\xe2\x82\xacz ";
+    for (const char* pattern : {"(?<=..)z", "(?<=[\xc3\xa9][\xe2\x82\xac])z|\\b\\s"}) {
+        qel::regex wide(pattern);
+        qel::result<std::vector<qel::match>> all = wide.find_all(text);
+        ASSERT_GE(all.value.size(), 6u) << pattern;
+        std::size_t from = 0;
+        for (const qel::match& m : all.value) {
+            for (std::size_t pos = from; pos <= m.position(); ++pos) {
+                qel::result<qel::match> got = wide.find(text, pos);
+                EXPECT_EQ(got.value.position(), m.position()) << pattern << " from " << pos;
+                EXPECT_EQ(got.value.end(), m.end()) << pattern << " from " << pos;
+                EXPECT_EQ(got.value.subject().data(), text.data());
+            }
+            from = m.end() + 1;
+        }
+    }
+}
+
+TEST(WrapperRegex, MatchesWalksWhatFindAllReturns) {
+    struct Row {
+        const char* pattern;
+        std::string subject;
+    };
+    const Row rows[] = {
+        {"(\\w+)@(\\w+)", "a@b cc@dd e@"}, {"x*", "ab"}, {"a*", "baaab"}, {"\\b", "ab cd"}, {"(?<=a)b|c", "abcab"},
+        {"^\\w", "ab\ncd"}, {"q", "abc"}, {"", ""}, {"\\w+", "h\xc3\xa9llo w\xc3\xb6rld"}, {"x*", "\xc3\xa9z"},
+    };
+    for (const Row& r : rows) {
+        qel::regex re(r.pattern, "m");
+        qel::result<std::vector<qel::match>> all = re.find_all(r.subject);
+        ASSERT_TRUE(all.ok()) << r.pattern;
+        auto range = re.matches(r.subject);
+        std::size_t i = 0;
+        for (auto& m : range) {
+            ASSERT_LT(i, all.value.size()) << r.pattern << " over " << r.subject;
+            EXPECT_EQ(m.position(), all.value[i].position()) << r.pattern << " match " << i;
+            EXPECT_EQ(m.size(), all.value[i].size()) << r.pattern << " match " << i;
+            for (std::size_t k = 0; k < m.size(); ++k) EXPECT_EQ(m[k].data(), all.value[i][k].data()) << r.pattern;
+            ++i;
+        }
+        EXPECT_EQ(i, all.value.size()) << r.pattern << " over " << r.subject;
+        EXPECT_EQ(range.status(), qelOk);
+    }
+    // The loop may stop early; the range is an input range over a subject.
+    qel::regex word("\\w+");
+    std::string first;
+    for (const qel::match& m : word.matches("one two three")) {
+        first = m[0];
+        break;
+    }
+    EXPECT_EQ(first, "one");
+    qel::regex failed("(");
+    auto none = failed.matches("abc");
+    EXPECT_EQ(none.begin(), none.end());
+    EXPECT_EQ(none.status(), qelErrRegExpGroup);
+}
+
+TEST(WrapperRegex, EmptySubjectReplacementIsTheTemplateOfTheEmptyMatch) {
+    struct Row {
+        const char* pattern;
+        const char* tmpl;
+        QelStatus status;
+        const char* out;
+    };
+    const Row rows[] = {
+        {"x*", "[$&]", qelOk, "[]"},        {"(a)?", "<$1>", qelOk, "<>"},  {"^$", "$$1\\x", qelOk, "$1x"},
+        {"a", "[$&]", qelOk, ""},           {"x*", "$", qelErrRegExpReference, ""},
+    };
+    for (const Row& r : rows) {
+        qel::regex re(r.pattern);
+        for (bool all : {false, true}) {
+            qel::result<std::string> got = all ? re.replace_all("", r.tmpl) : re.replace("", r.tmpl);
+            EXPECT_EQ(got.status, r.status) << r.pattern << " " << r.tmpl;
+            EXPECT_EQ(got.value, r.out) << r.pattern << " " << r.tmpl;
+        }
+    }
+    EXPECT_EQ(qel::regex("a").replace_all("banana", "$$").value, "b$n$n$");
+}
+
+// A view longer than the library's 32-bit lengths is refused before a byte of
+// it is read (only one byte behind the pointer exists).
+TEST(WrapperRegex, SubjectsOf2GiBAndMoreAreRefused) {
+    const char one = 'a';
+    const std::string_view huge(&one, std::size_t(1) << 31);
+    qel::regex re("a");
+    EXPECT_EQ(re.find(huge).status, qelErrLength);
+    EXPECT_EQ(re.find(huge, 5).status, qelErrLength);
+    EXPECT_EQ(re.find_all(huge).status, qelErrLength);
+    EXPECT_EQ(re.replace(huge, "b").status, qelErrLength);
+    EXPECT_EQ(re.replace_all(huge, "b").status, qelErrLength);
+    auto range = re.matches(huge);
+    EXPECT_EQ(range.begin(), range.end());
+    EXPECT_EQ(range.status(), qelErrLength);
+    EXPECT_EQ(re.find(huge.substr(0, 1)).value.position(), 0u);
+}
+
+// One regex searched from several threads at once: every thread must get the
+// matches of its own subject (run under ThreadSanitizer in CI).
+TEST(WrapperRegex, OneRegexServesManyThreads) {
+    const qel::regex re("(\\d+)-(\\w)");
+    const qel::regex back("(?<=x)\\d");
+    constexpr int kThreads = 4;
+    std::vector<std::string> subjects;
+    for (int t = 0; t < kThreads; ++t) {
+        std::string s;
+        for (int i = 0; i < 40; ++i) s += std::to_string(t * 1000 + i) + "-" + char('a' + t) + " x" + char('0' + t) + " ";
+        subjects.push_back(s);
+    }
+    std::vector<int> wrong(kThreads, 0);
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t)
+        threads.emplace_back([&, t] {
+            const std::string& s = subjects[std::size_t(t)];
+            const std::string letter(1, char('a' + t));
+            for (int round = 0; round < 200; ++round) {
+                std::size_t n = 0;
+                for (const qel::match& m : re.matches(s)) {
+                    if (m.subject().data() != s.data() || m[2] != letter || m.position() >= s.size()) ++wrong[t];
+                    ++n;
+                }
+                if (n != 40) ++wrong[t];
+                qel::result<std::vector<qel::match>> all = re.find_all(s);
+                if (all.value.size() != 40 || all.value.back()[0].data() < s.data()) ++wrong[t];
+                if (re.replace_all(s, "$2").value.find(letter + " x") != 0) ++wrong[t];
+                qel::result<qel::match> b = back.find(s, std::size_t(round % 100));
+                if (b.value.size() != 1 || b.value[0] != std::string(1, char('0' + t))) ++wrong[t];
+            }
+        });
+    for (std::thread& th : threads) th.join();
+    for (int t = 0; t < kThreads; ++t) EXPECT_EQ(wrong[std::size_t(t)], 0) << "thread " << t;
 }
 
 TEST(WrapperPatternSet, SearchReportsEachSlotLikeASingleFind) {

@@ -1,5 +1,7 @@
 #include "common.h"
 
+#include "qelch.hpp"
+
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -48,22 +50,8 @@ bool RegexFlags::take(std::string_view arg) {
     return false;
 }
 
-const char* status_phrase(QelStatus st) {
-    switch (st) {
-        case qelErrRegExpEscape: return "bad escape";
-        case qelErrRegExpCharClass: return "bad character class";
-        case qelErrRegExpReference: return "reference to a missing group";
-        case qelErrRegExpGroup: return "unbalanced group";
-        case qelErrRegExpQuantifier: return "bad quantifier";
-        case qelErrRegExpOption: return "bad option";
-        case qelErrNullPtr: return "null pointer";
-        case qelErrMatchLimit: return "match limit exceeded";
-        case qelErrBadState: return "not a compiled pattern";
-        case qelErrLength: return "bad length";
-        case qelErrSize: return "bad size";
-        default: return "error";
-    }
-}
+// The words are the C++ wrapper's, so programs built on either say the same.
+const char* status_phrase(QelStatus st) { return qel::status_message(st); }
 
 bool compile(const std::string& pattern, const std::string& options, bool bytes_format, Compiled& out) {
     int32_t size = 0;
