@@ -141,7 +141,7 @@ check "convert chunked" "$(md5sum < "$work/s16le")" \
     "$(QELCH_CHUNK_SIZE=17 $QELCH convert --from utf8 --to utf16le "$SAMPLE" | md5sum)"
 check "convert chunked back" "$(md5sum < "$SAMPLE")" \
     "$(QELCH_CHUNK_SIZE=17 $QELCH convert --from utf16le --to utf8 "$work/s16le" | md5sum)"
-check "convert bad direction" 2 "$($QELCH convert --from utf8 --to utf8 2>/dev/null </dev/null; echo $?)"
+check "convert unknown encoding" 2 "$($QELCH convert --from utf8 --to utf32 2>/dev/null </dev/null; echo $?)"
 
 # ---- hash ----
 check "hash x31" "00017862" "$(printf 'abc\n' | $QELCH hash --algo x31)"
