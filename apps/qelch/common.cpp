@@ -84,7 +84,9 @@ bool compile(const std::string& pattern, const std::string& options, bool bytes_
 }
 
 bool sees_past_line_end(const std::string& p) {
-    static const char* risky[] = {"(?=", "(?!", "(?<=", "(?<!", "\\A", "\\z", "\\Z", "\\G"};
+    // An atomic group belongs here too: over many lines it may take a line
+    // feed and, unable to give it back, fail where the line alone matches.
+    static const char* risky[] = {"(?=", "(?!", "(?<=", "(?<!", "(?>", "\\A", "\\z", "\\Z", "\\G"};
     for (const char* r : risky)
         if (p.find(r) != std::string::npos) return true;
     // "(?-m)", "(?i-sm:" ...: after a '-' the letter m switches multi-line off.

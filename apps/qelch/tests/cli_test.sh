@@ -92,6 +92,8 @@ check "line longer than chunk, -c" 2 "$(QELCH_CHUNK_SIZE=1000 $QELCH grep -c 'yz
 # An inline option that switches "m" off still sees each line alone.
 check "(?-m) sees each line" "foo" "$(printf 'x\nfoo\n' | $QELCH grep '(?-m)^foo')"
 check "(?i-m:) sees each line" "FOO" "$(printf 'x\nFOO\n' | $QELCH grep '(?i-m:^foo$)')"
+# An atomic group over many lines may take a line feed it cannot give back.
+check "atomic group sees each line" 3 "$(printf 'a \nb\nc\n' | $QELCH grep -c '(?>\s*)$')"
 # Every command reports a failed write of its output.
 for cmd in "hash" "grep x" "replace x y" "convert --from utf8 --to utf16le" "--help" "grep --help"; do
     err=$(printf 'x\n' | $QELCH $cmd 2>&1 >/dev/full; echo "rc=$?")
