@@ -7,15 +7,19 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 
 namespace app {
 
 size_t chunk_size() {
-    size_t size = size_t(64) << 20;
-    if (const char* env = std::getenv("QELCH_CHUNK_SIZE")) {
-        long long v = std::atoll(env);
-        if (v >= 16 && v < (1ll << 30)) size = size_t(v);
-    }
+    static const size_t size = [] {
+        size_t s = size_t(64) << 20;
+        if (const char* env = std::getenv("QELCH_CHUNK_SIZE")) {
+            long long v = std::atoll(env);
+            if (v >= 16 && v < (1ll << 30)) s = size_t(v);
+        }
+        return s;
+    }();
     return size;
 }
 
@@ -120,6 +124,32 @@ bool read_fully(int fd, char* buf, size_t want, size_t& got, const std::string& 
 // First size of the read buffer: large enough that the per-piece work is
 // negligible, small enough to stay in the second-level cache.
 constexpr size_t kFirstBuffer = size_t(1) << 20;
+// Memory for reading, of a size that only grows; its bytes are not
+// initialised.
+class ReadBuffer {
+public:
+    char* data() { return p_.get(); }
+    size_t size() const { return size_; }
+    void reserve(size_t n) {
+        if (n > size_) grow(n, 0);
+    }
+    // Grows to n bytes, keeping the first `keep`.
+    void grow(size_t n, size_t keep) {
+        std::unique_ptr<char[]> q(new char[n]);
+        if (keep) std::memcpy(q.get(), p_.get(), keep);
+        p_ = std::move(q);
+        size_ = n;
+    }
+    void release() {
+        p_.reset();
+        size_ = 0;
+    }
+
+private:
+    std::unique_ptr<char[]> p_;
+    size_t size_ = 0;
+};
+
 // The library's lengths are signed 32-bit: no piece may be longer.
 constexpr size_t kMaxPiece = 0x7FFFFFFF;
 
@@ -137,7 +167,11 @@ bool chunked(const std::string& path, const LineChunkFn& fn, bool align_lines, c
     // The buffer always holds at least kHeadSize bytes so that the first
     // block seen by `head` does not depend on the chunk size.
     const size_t cap = chunk_size();
-    std::vector<char> buf(std::max(std::min(cap, kFirstBuffer), kHeadSize));
+    // One buffer per thread, kept from file to file and never cleared: a
+    // search over thousands of small files would otherwise spend its time
+    // filling fresh buffers with zeros.
+    thread_local ReadBuffer buf;
+    buf.reserve(std::max(std::min(cap, kFirstBuffer), kHeadSize));
     size_t have = 0;
     bool ok = true, eof = false, first = true;
     for (;;) {
@@ -169,7 +203,7 @@ bool chunked(const std::string& path, const LineChunkFn& fn, bool align_lines, c
                     ok = false;
                     break;
                 }
-                buf.resize(std::min(kMaxPiece, buf.size() * 2));
+                buf.grow(std::min(kMaxPiece, buf.size() * 2), have);
                 continue;
             }
             cut = nl ? size_t(static_cast<const char*>(nl) - buf.data()) + 1 : have;
@@ -188,6 +222,8 @@ bool chunked(const std::string& path, const LineChunkFn& fn, bool align_lines, c
         if (eof && have == 0) break;
     }
     if (fd != 0) ::close(fd);
+    // A buffer grown for one very long line is not kept for the next file.
+    if (buf.size() > std::max(std::min(cap, kFirstBuffer), kHeadSize) * 4) buf.release();
     return ok;
 }
 
