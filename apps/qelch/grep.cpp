@@ -748,8 +748,14 @@ int cmd_grep(const std::vector<std::string>& args) {
     if (cfg.patterns.empty()) pats.clear();
     cfg.no_patterns = pats.empty();
     for (auto& p : pats) {
-        if (cfg.fixed) p = escape_fixed(p);
-        else if (!check_pattern(p)) return kError;
+        if (cfg.fixed) {
+            p = escape_fixed(p);
+            continue;
+        }
+        // Each pattern alone first, so that an error shows the user's own
+        // text rather than the joined or wrapped one.
+        Compiled alone;
+        if (!check_pattern(p) || !compile(p, cfg.flags.letters(), cfg.flags.bytes, alone)) return kError;
     }
     if (pats.size() > 1) {
         for (const auto& p : pats)

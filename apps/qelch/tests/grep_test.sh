@@ -139,5 +139,7 @@ a+?
 \d\w\s\b\x41\Q\K\E	
 (?<=a)(?<!b)	
 TABLE
+check "an error shows the pattern as given" $'qelch: bad pattern: unbalanced group at offset 1\nb)\n ^' \
+    "$($QELCH grep -w -e a -e 'b)' f.txt 2>&1)"
 check "warning once per pattern" 1 "$($QELCH grep -- 'a\Kb\K' f.txt 2>&1 >/dev/null | wc -l)"
 finish
