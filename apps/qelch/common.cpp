@@ -1,6 +1,7 @@
 #include "common.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -106,7 +107,10 @@ bool sees_past_line_end(const std::string& p) {
 
 namespace {
 
-bool read_fully(int fd, char* buf, size_t want, size_t& got, const std::string& name) {
+// Reads until `want` bytes or the end of a regular file; from a pipe or a
+// terminal, only what one read returns, so that lines are handled as they
+// come (`tail -f log | qelch grep x`). `got` 0 means the end.
+bool read_some(int fd, char* buf, size_t want, size_t& got, const std::string& name, bool stream) {
     got = 0;
     while (got < want) {
         ssize_t n = ::read(fd, buf + got, want - got);
@@ -117,13 +121,11 @@ bool read_fully(int fd, char* buf, size_t want, size_t& got, const std::string& 
         }
         if (n == 0) break;
         got += size_t(n);
+        if (stream) break;
     }
     return true;
 }
 
-// First size of the read buffer: large enough that the per-piece work is
-// negligible, small enough to stay in the second-level cache.
-constexpr size_t kFirstBuffer = size_t(1) << 20;
 // Memory for reading, of a size that only grows; its bytes are not
 // initialised.
 class ReadBuffer {
@@ -150,6 +152,9 @@ private:
     size_t size_ = 0;
 };
 
+// First size of the read buffer: large enough that the per-piece work is
+// negligible, small enough to stay in the second-level cache.
+constexpr size_t kFirstBuffer = size_t(1) << 20;
 // The library's lengths are signed 32-bit: no piece may be longer.
 constexpr size_t kMaxPiece = 0x7FFFFFFF;
 
@@ -172,18 +177,21 @@ bool chunked(const std::string& path, const LineChunkFn& fn, bool align_lines, c
     // filling fresh buffers with zeros.
     thread_local ReadBuffer buf;
     buf.reserve(std::max(std::min(cap, kFirstBuffer), kHeadSize));
+    struct stat st{};
+    const bool stream = ::fstat(fd, &st) == 0 && !S_ISREG(st.st_mode);
     size_t have = 0;
-    bool ok = true, eof = false, first = true;
+    bool ok = true, eof = false, first = true, need_more = true;
     for (;;) {
-        if (!eof && have < buf.size()) {
+        if (!eof && need_more && have < buf.size()) {
             size_t got = 0;
-            if (!read_fully(fd, buf.data() + have, buf.size() - have, got, name)) {
+            if (!read_some(fd, buf.data() + have, buf.size() - have, got, name, stream)) {
                 ok = false;
                 break;
             }
             have += got;
-            eof = have < buf.size();
+            eof = stream ? got == 0 : have < buf.size();
         }
+        need_more = true;
         if (first && head) {
             first = false;
             if (!(*head)(std::string_view(buf.data(), std::min(have, kHeadSize)))) {
@@ -191,12 +199,16 @@ bool chunked(const std::string& path, const LineChunkFn& fn, bool align_lines, c
                 break;
             }
         }
-        if (have == 0) break;
+        if (have == 0) {
+            if (eof) break;
+            continue;
+        }
         size_t cut = std::min(have, cap);
         if (align_lines && !(eof && cut == have)) {
             const void* nl = memrchr(buf.data(), '\n', cut);
             if (!nl) nl = std::memchr(buf.data() + cut, '\n', have - cut);
             if (!nl && !eof) {
+                if (have < buf.size()) continue;  // a pipe: read on
                 if (buf.size() >= kMaxPiece) {
                     error(name + ": a line is longer than " + std::to_string(kMaxPiece) +
                           " bytes, more than the library can search");
@@ -220,6 +232,8 @@ bool chunked(const std::string& path, const LineChunkFn& fn, bool align_lines, c
         std::memmove(buf.data(), buf.data() + cut, have - cut);
         have -= cut;
         if (eof && have == 0) break;
+        // From a pipe, a whole line still waiting is handled before reading on.
+        if (stream && have > 0 && (!align_lines || std::memchr(buf.data(), '\n', have))) need_more = false;
     }
     if (fd != 0) ::close(fd);
     // A buffer grown for one very long line is not kept for the next file.
