@@ -91,6 +91,9 @@ ln -s ../a.txt tree/sub/link.txt
 check "-r like rg" "$(rg -l --sort path needle tree)" "$($QELCH grep -rl needle tree)"
 check "-r --hidden like rg" "$(rg -l --hidden --sort path -g '!.git' needle tree)" "$($QELCH grep -rl --hidden needle tree)"
 check "-r --no-ignore like rg" "$(rg -l --no-ignore --sort path needle tree)" "$($QELCH grep -rl --no-ignore needle tree)"
+check "-r below the top: the ignore files above count too" "$(rg -l --sort path needle tree/sub tree/other)" \
+    "$($QELCH grep -rl needle tree/sub tree/other)"
+check "-r below the top, from inside" "$(cd tree/sub && rg -l --sort path needle)" "$(cd tree/sub && $QELCH grep -rl needle)"
 check "-r without a directory: names without ./" "$(cd tree && rg -l --sort path needle)" \
     "$(cd tree && $QELCH grep -rl needle)"
 check "--include like grep" "$(grep -rl --include='*.txt' needle tree/sub | sort)" \
