@@ -153,10 +153,12 @@ struct Walker {
             ok = false;
             return;
         }
-        std::vector<std::string> names;
+        // The entry type from the directory itself spares a stat per entry
+        // where the file system gives it.
+        std::vector<std::pair<std::string, unsigned char>> names;
         while (dirent* e = ::readdir(d)) {
             if (std::strcmp(e->d_name, ".") == 0 || std::strcmp(e->d_name, "..") == 0) continue;
-            names.emplace_back(e->d_name);
+            names.emplace_back(e->d_name, e->d_type);
         }
         ::closedir(d);
         std::sort(names.begin(), names.end());
@@ -175,24 +177,28 @@ struct Walker {
                 pushed = true;
             }
         }
-        for (const auto& n : names) {
+        for (const auto& [n, type] : names) {
             if (!o.hidden && n[0] == '.') continue;
             const std::string full = prefix + n;
             const std::string sub = rel.empty() ? n : rel + "/" + n;
-            struct stat st{};
-            if (::lstat(full.c_str(), &st) != 0) {
-                if (!quiet) error(full + ": " + std::strerror(errno));
-                ok = false;
-                continue;
+            mode_t mode = type == DT_REG ? S_IFREG : type == DT_DIR ? S_IFDIR : type == DT_LNK ? S_IFLNK : 0;
+            if (mode == 0) {
+                struct stat st{};
+                if (::lstat(full.c_str(), &st) != 0) {
+                    if (!quiet) error(full + ": " + std::strerror(errno));
+                    ok = false;
+                    continue;
+                }
+                mode = st.st_mode;
             }
-            if (S_ISLNK(st.st_mode)) continue;
-            bool is_dir = S_ISDIR(st.st_mode);
+            if (S_ISLNK(mode)) continue;
+            bool is_dir = S_ISDIR(mode);
             if (!o.no_ignore && ignored(sets, sub, is_dir)) continue;
             if (is_dir) {
                 bool skip = false;
                 for (const auto& g : o.exclude_dirs) skip = skip || ::fnmatch(g.c_str(), n.c_str(), 0) == 0;
                 if (!skip) dir(full, sub, in_repo);
-            } else if (S_ISREG(st.st_mode) && name_selected(o, n)) {
+            } else if (S_ISREG(mode) && name_selected(o, n)) {
                 out.push_back(full);
             }
         }

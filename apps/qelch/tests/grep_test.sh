@@ -86,7 +86,9 @@ for f in a.txt b.log keep.log sub/c.txt sub/d.log sub/deep/e.txt build/f.txt gen
 printf '*.log\n!keep.log\nbuild/\n/root-only.txt\n# comment\n' > tree/.gitignore
 printf 'e.txt\n' > tree/sub/.gitignore
 printf '*.tmp\n' > tree/other/.ignore
-printf '[g]en\n' > tree/.ignore
+printf '[g]en\n**/deep2\nsub/**/*.md\n' > tree/.ignore
+mkdir -p tree/a/deep2 tree/sub/x/y && echo needle > tree/a/deep2/k.txt && echo needle > tree/a/l.txt
+echo needle > tree/sub/x/y/m.md && echo needle > tree/sub/n.md && echo needle > tree/o.md
 ln -s ../a.txt tree/sub/link.txt
 check "-r like rg" "$(rg -l --sort path needle tree)" "$($QELCH grep -rl needle tree)"
 check "-r --hidden like rg" "$(rg -l --hidden --sort path -g '!.git' needle tree)" "$($QELCH grep -rl --hidden needle tree)"
