@@ -62,6 +62,12 @@ cp big big.want
 check "file-size limit exit" 2 "$( (ulimit -f 50; $QELCH replace --in-place a b big 2>/dev/null); echo $?)"
 check "file-size limit keeps the original" "$(md5sum < big.want)" "$(md5sum < big)"
 check "no temporary file left" "" "$(ls -A | grep qelch-)"
+for sig in TERM INT HUP; do
+    status=$(QELCH_CHUNK_SIZE=1000 QELCH_TEST_SIGNAL_AFTER_WRITE=$(kill -l $sig) $QELCH replace --in-place a b big 2>/dev/null; echo $?)
+    check "SIG$sig during --in-place ends the process" $((128 + $(kill -l $sig))) "$status"
+    check "SIG$sig during --in-place keeps the original" "$(md5sum < big.want)" "$(md5sum < big)"
+    check "SIG$sig during --in-place leaves no temporary file" "" "$(ls -A | grep qelch-)"
+done
 status=$(QELCH_TEST_FAIL_WRITE=1 $QELCH replace --in-place 'alpha' 'omega' t 2>/dev/null; echo $?)
 check "write failure exit" 2 "$status"
 check "write failure keeps the original" $'alpha\nbeta' "$(cat t)"
