@@ -13,7 +13,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-packages=(cmake g++ libgtest-dev pkg-config libpcre2-dev libicu-dev)
+packages=(cmake g++ libgtest-dev pkg-config libpcre2-dev libicu-dev ripgrep patch perl)
 
 if command -v dpkg >/dev/null 2>&1; then
   need=()

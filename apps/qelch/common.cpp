@@ -3,21 +3,26 @@
 #include "qelch.hpp"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 
 namespace app {
 
 size_t chunk_size() {
-    size_t size = size_t(64) << 20;
-    if (const char* env = std::getenv("QELCH_CHUNK_SIZE")) {
-        long long v = std::atoll(env);
-        if (v >= 16 && v < (1ll << 30)) size = size_t(v);
-    }
+    static const size_t size = [] {
+        size_t s = size_t(64) << 20;
+        if (const char* env = std::getenv("QELCH_CHUNK_SIZE")) {
+            long long v = std::atoll(env);
+            if (v >= 16 && v < (1ll << 30)) s = size_t(v);
+        }
+        return s;
+    }();
     return size;
 }
 
@@ -72,7 +77,9 @@ bool compile(const std::string& pattern, const std::string& options, bool bytes_
 }
 
 bool sees_past_line_end(const std::string& p) {
-    static const char* risky[] = {"(?=", "(?!", "(?<=", "(?<!", "\\A", "\\z", "\\Z", "\\G"};
+    // An atomic group belongs here too: over many lines it may take a line
+    // feed and, unable to give it back, fail where the line alone matches.
+    static const char* risky[] = {"(?=", "(?!", "(?<=", "(?<!", "(?>", "\\A", "\\z", "\\Z", "\\G"};
     for (const char* r : risky)
         if (p.find(r) != std::string::npos) return true;
     // "(?-m)", "(?i-sm:" ...: after a '-' the letter m switches multi-line off.
@@ -88,7 +95,10 @@ bool sees_past_line_end(const std::string& p) {
 
 namespace {
 
-bool read_fully(int fd, char* buf, size_t want, size_t& got, const std::string& name) {
+// Reads until `want` bytes or the end of a regular file; from a pipe or a
+// terminal, only what one read returns, so that lines are handled as they
+// come (`tail -f log | qelch grep x`). `got` 0 means the end.
+bool read_some(int fd, char* buf, size_t want, size_t& got, const std::string& name, bool stream) {
     got = 0;
     while (got < want) {
         ssize_t n = ::read(fd, buf + got, want - got);
@@ -99,9 +109,36 @@ bool read_fully(int fd, char* buf, size_t want, size_t& got, const std::string& 
         }
         if (n == 0) break;
         got += size_t(n);
+        if (stream) break;
     }
     return true;
 }
+
+// Memory for reading, of a size that only grows; its bytes are not
+// initialised.
+class ReadBuffer {
+public:
+    char* data() { return p_.get(); }
+    size_t size() const { return size_; }
+    void reserve(size_t n) {
+        if (n > size_) grow(n, 0);
+    }
+    // Grows to n bytes, keeping the first `keep`.
+    void grow(size_t n, size_t keep) {
+        std::unique_ptr<char[]> q(new char[n]);
+        if (keep) std::memcpy(q.get(), p_.get(), keep);
+        p_ = std::move(q);
+        size_ = n;
+    }
+    void release() {
+        p_.reset();
+        size_ = 0;
+    }
+
+private:
+    std::unique_ptr<char[]> p_;
+    size_t size_ = 0;
+};
 
 // First size of the read buffer: large enough that the per-piece work is
 // negligible, small enough to stay in the second-level cache.
@@ -123,19 +160,26 @@ bool chunked(const std::string& path, const LineChunkFn& fn, bool align_lines, c
     // The buffer always holds at least kHeadSize bytes so that the first
     // block seen by `head` does not depend on the chunk size.
     const size_t cap = chunk_size();
-    std::vector<char> buf(std::max(std::min(cap, kFirstBuffer), kHeadSize));
+    // One buffer per thread, kept from file to file and never cleared: a
+    // search over thousands of small files would otherwise spend its time
+    // filling fresh buffers with zeros.
+    thread_local ReadBuffer buf;
+    buf.reserve(std::max(std::min(cap, kFirstBuffer), kHeadSize));
+    struct stat st{};
+    const bool stream = ::fstat(fd, &st) == 0 && !S_ISREG(st.st_mode);
     size_t have = 0;
-    bool ok = true, eof = false, first = true;
+    bool ok = true, eof = false, first = true, need_more = true;
     for (;;) {
-        if (!eof && have < buf.size()) {
+        if (!eof && need_more && have < buf.size()) {
             size_t got = 0;
-            if (!read_fully(fd, buf.data() + have, buf.size() - have, got, name)) {
+            if (!read_some(fd, buf.data() + have, buf.size() - have, got, name, stream)) {
                 ok = false;
                 break;
             }
             have += got;
-            eof = have < buf.size();
+            eof = stream ? got == 0 : have < buf.size();
         }
+        need_more = true;
         if (first && head) {
             first = false;
             if (!(*head)(std::string_view(buf.data(), std::min(have, kHeadSize)))) {
@@ -143,19 +187,23 @@ bool chunked(const std::string& path, const LineChunkFn& fn, bool align_lines, c
                 break;
             }
         }
-        if (have == 0) break;
+        if (have == 0) {
+            if (eof) break;
+            continue;
+        }
         size_t cut = std::min(have, cap);
         if (align_lines && !(eof && cut == have)) {
             const void* nl = memrchr(buf.data(), '\n', cut);
             if (!nl) nl = std::memchr(buf.data() + cut, '\n', have - cut);
             if (!nl && !eof) {
+                if (have < buf.size()) continue;  // a pipe: read on
                 if (buf.size() >= kMaxPiece) {
                     error(name + ": a line is longer than " + std::to_string(kMaxPiece) +
                           " bytes, more than the library can search");
                     ok = false;
                     break;
                 }
-                buf.resize(std::min(kMaxPiece, buf.size() * 2));
+                buf.grow(std::min(kMaxPiece, buf.size() * 2), have);
                 continue;
             }
             cut = nl ? size_t(static_cast<const char*>(nl) - buf.data()) + 1 : have;
@@ -172,8 +220,12 @@ bool chunked(const std::string& path, const LineChunkFn& fn, bool align_lines, c
         std::memmove(buf.data(), buf.data() + cut, have - cut);
         have -= cut;
         if (eof && have == 0) break;
+        // From a pipe, a whole line still waiting is handled before reading on.
+        if (stream && have > 0 && (!align_lines || std::memchr(buf.data(), '\n', have))) need_more = false;
     }
     if (fd != 0) ::close(fd);
+    // A buffer grown for one very long line is not kept for the next file.
+    if (buf.size() > std::max(std::min(cap, kFirstBuffer), kHeadSize) * 4) buf.release();
     return ok;
 }
 

@@ -45,8 +45,8 @@ bool compile(const std::string& pattern, const std::string& options, bool bytes_
 const char* status_phrase(QelStatus st);
 
 // True when the pattern holds a construct that can see past a line end in a
-// way that changes whether a line matches (look-around, \A \z \Z \G, or an
-// inline option that switches "m" off): such a pattern must be run on each
+// way that changes whether a line matches (look-around, atomic groups,
+// \A \z \Z \G, or an inline option that switches "m" off): such a pattern must be run on each
 // line alone rather than on a piece of many lines compiled with "m".
 bool sees_past_line_end(const std::string& pattern);
 

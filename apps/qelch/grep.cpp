@@ -75,6 +75,8 @@ const char* kHelp =
     "  -a  search binary files as text, -I  skip them. A file with a NUL byte in\n"
     "      its first 32 KiB is binary: a match there prints \"binary file matches\".\n"
     "  --threads N      search files on N threads (default: all processors)\n"
+    "  --line-buffered  write the output as the input comes (the default on a\n"
+    "                   terminal); a pipe is read as it is written\n"
     "Patterns are those of the README section \"Supported pattern syntax\".\n"
     "Exit status: 0 a line was selected, 1 none, 2 error (also when a search\n"
     "was cut short by the match limit).\n";
@@ -94,6 +96,7 @@ struct Config {
     WalkOptions walk;
     int binary = 0;  // 0 detect, 1 text (-a), 2 skip (-I)
     bool crlf = false;
+    bool line_buffered = false;  // output written after each piece of input
     unsigned threads = 0;
     // Derived.
     std::string pattern;  // what is compiled
@@ -129,7 +132,10 @@ public:
         }
     }
     bool failed() { return out_.failed(); }
-    void flush() { out_.flush(); }
+    void flush() {
+        std::lock_guard<std::mutex> lock(mu_);
+        out_.flush();
+    }
 
 private:
     void write(size_t file, std::string& data) {
@@ -489,6 +495,7 @@ struct Searcher {
 
     bool flush_output(bool done) {
         sh.printer.emit(file_index, out, done);
+        if (cfg.line_buffered) sh.printer.flush();
         if (sh.printer.failed()) {
             sh.quit = true;
             return false;
@@ -631,6 +638,7 @@ int parse(const std::vector<std::string>& args, Config& cfg, std::vector<std::st
             else if (key == "--hidden") cfg.walk.hidden = true;
             else if (key == "--text") cfg.binary = 1;
             else if (key == "--crlf") cfg.crlf = true;
+            else if (key == "--line-buffered") cfg.line_buffered = true;
             else if (key == "--threads") {
                 int64_t n = 0;
                 if (!value(v) || !parse_count(key, v, n) || n < 1) return kError;
@@ -691,6 +699,7 @@ int parse(const std::vector<std::string>& args, Config& cfg, std::vector<std::st
             }
         }
     }
+    if (::isatty(1)) cfg.line_buffered = true;
     if (color_when == "always") cfg.color = true;
     else if (color_when == "auto") cfg.color = ::isatty(1) != 0;
     else if (color_when != "never") {
@@ -748,8 +757,14 @@ int cmd_grep(const std::vector<std::string>& args) {
     if (cfg.patterns.empty()) pats.clear();
     cfg.no_patterns = pats.empty();
     for (auto& p : pats) {
-        if (cfg.fixed) p = escape_fixed(p);
-        else if (!check_pattern(p)) return kError;
+        if (cfg.fixed) {
+            p = escape_fixed(p);
+            continue;
+        }
+        // Each pattern alone first, so that an error shows the user's own
+        // text rather than the joined or wrapped one.
+        Compiled alone;
+        if (!check_pattern(p) || !compile(p, cfg.flags.letters(), cfg.flags.bytes, alone)) return kError;
     }
     if (pats.size() > 1) {
         for (const auto& p : pats)

@@ -82,6 +82,7 @@ std::string template_text(const std::string& t) {
 struct Replacer {
     Compiled state;        // the pattern with "g" (without it for --first)
     Compiled chunk_state;  // with "m", for candidate lines
+    Compiled multi_state;  // with "m" and the "g" of `state`, for many lines at once
     bool use_chunk = true;
     bool whole = false;
     std::vector<uint64_t> template_mem;
@@ -118,18 +119,83 @@ struct Replacer {
             }
             return true;
         }
-        QelStatus st = qel::replace_to_end(state.state(), rs(), s, buf, recs);
+        int32_t count = 0;
+        QelStatus st = replace_with(state, s, count);
         if (st < 0) return fail(st);
         out.append(buf);
-        if (!recs.empty()) {
-            replaced += first_only ? 1 : int64_t(recs.size()) / per_match;
+        if (count > 0) {
+            replaced += first_only ? 1 : count / per_match;
             done_first = true;
         }
         return true;
     }
 
-    // One piece of whole lines.
+    // The replacement of one subject run to its end, as qel::replace_to_end
+    // does it, but keeping the record array at its size between calls: the
+    // tool calls this once per matching line, and refilling thousands of
+    // records each time would cost more than the search.
+    QelStatus replace_with(Compiled& with, std::string_view s, int32_t& count) {
+        if (s.size() > 0x7FFFFFFF) return qelErrLength;
+        if (recs.size() < 4 * qel::kMaxRecordsPerMatch) recs.resize(4 * qel::kMaxRecordsPerMatch);
+        size_t cap = s.size() * 2 + 64;
+        for (;;) {
+            if (cap > 0x7FFFFFFF) cap = 0x7FFFFFFF;
+            if (buf.size() < cap) buf.resize(cap);
+            int32_t subLen = int32_t(s.size()), dstLen = int32_t(cap);
+            count = int32_t(recs.size());
+            QelStatus st = qelsRegExpReplace_8u(reinterpret_cast<const Qel8u*>(s.data()), &subLen,
+                                                reinterpret_cast<Qel8u*>(buf.data()), &dstLen, recs.data(), &count,
+                                                with.state(), rs());
+            if (st < 0) return st;
+            // A full record array stops a global search silently: grow it
+            // until room for one more match is left.
+            if (st == qelWrnFindIncomplete || size_t(count) + qel::kMaxRecordsPerMatch > recs.size()) {
+                if (recs.size() >= 0x3FFFFFFF / 4) return qelErrLength;
+                recs.resize(recs.size() * 4);
+                continue;
+            }
+            if (size_t(subLen) == s.size()) {
+                buf.resize(size_t(dstLen));
+                return st;
+            }
+            if (cap == 0x7FFFFFFF) return qelErrLength;
+            cap *= 2;
+        }
+    }
+
+    // One piece of whole lines. First as one subject with "m" (one library
+    // call for many lines): the same as line by line unless a match takes a
+    // line feed, which the records show; then line by line.
     bool lines(std::string_view c, std::string& out) {
+        if (use_chunk && !(first_only && done_first)) {
+            // The subject ends at the last line's end, not after its line
+            // feed; an empty last line is left to the line-by-line path, as
+            // "m" does not see a line start after a final line feed.
+            std::string_view body = c;
+            if (!body.empty() && body.back() == '\n') body.remove_suffix(1);
+            while (!body.empty() && body.back() == '\n') body.remove_suffix(1);
+            int32_t count = 0;
+            QelStatus st = body.empty() ? qelOk : replace_with(multi_state, body, count);
+            bool within_lines = st >= 0 && !body.empty();
+            for (int32_t k = 0; within_lines && k < count; ++k) {
+                const QelRegExpFind& f = recs[size_t(k)];
+                if (f.length > 0 && std::memchr(f.pointer, '\n', size_t(f.length))) within_lines = false;
+            }
+            if (within_lines) {
+                out.append(buf);
+                if (count > 0) {
+                    replaced += first_only ? 1 : count / per_match;
+                    done_first = true;
+                }
+                if (body.size() == c.size()) return true;
+                out += '\n';
+                return lines_one_by_one(c.substr(body.size() + 1), out);
+            }
+        }
+        return lines_one_by_one(c, out);
+    }
+
+    bool lines_one_by_one(std::string_view c, std::string& out) {
         size_t pos = 0;
         bool per_line = false;
         while (pos < c.size()) {
@@ -324,6 +390,8 @@ bool write_all(int fd, std::string_view data) {
         }
         off += size_t(n);
     }
+    // Test hook: a signal that ends the process half-way through a file.
+    if (const char* sig = std::getenv("QELCH_TEST_SIGNAL_AFTER_WRITE")) ::raise(std::atoi(sig));
     return true;
 }
 
@@ -464,7 +532,9 @@ int cmd_replace(const std::vector<std::string>& args) {
     if (!compile(rest[0], opts + (r.first_only ? "" : "g"), flags.bytes, r.state)) return kError;
     r.per_match = examine_pattern(rest[0]).captures + 1;
     r.use_chunk = !r.whole && !sees_past_line_end(rest[0]);
-    if (r.use_chunk && !compile(rest[0], opts + "m", flags.bytes, r.chunk_state)) return kError;
+    if (r.use_chunk && (!compile(rest[0], opts + "m", flags.bytes, r.chunk_state) ||
+                        !compile(rest[0], opts + (r.first_only ? "m" : "mg"), flags.bytes, r.multi_state)))
+        return kError;
     int32_t tsize = 0;
     qelsRegExpReplaceGetSize(rest[1].c_str(), &tsize);
     r.template_mem.assign(size_t(tsize) / 8 + 1, 0);

@@ -85,7 +85,8 @@ struct Rule {
 // The rules of one directory: .ignore before .gitignore, since the former
 // takes precedence.
 struct RuleSet {
-    std::string base;  // directory of the ignore files, relative to the walk root ("" = root)
+    std::string base;    // directory of the ignore files, relative to the walk root ("" = root)
+    std::string prefix;  // for a directory above the root: the way down to the root, with '/' 
     std::vector<Rule> rules;  // in reverse order of precedence: the last matching one decides
 };
 
@@ -127,7 +128,7 @@ bool exists(const std::string& p) {
 // before shallower ones; within a set the last matching rule decides.
 bool ignored(const std::vector<RuleSet>& sets, const std::string& rel, bool is_dir) {
     for (auto set = sets.rbegin(); set != sets.rend(); ++set) {
-        std::string sub = set->base.empty() ? rel : rel.substr(set->base.size() + 1);
+        std::string sub = set->prefix + (set->base.empty() ? rel : rel.substr(set->base.size() + 1));
         const char* name = std::strrchr(sub.c_str(), '/');
         name = name ? name + 1 : sub.c_str();
         for (auto r = set->rules.rbegin(); r != set->rules.rend(); ++r) {
@@ -152,10 +153,12 @@ struct Walker {
             ok = false;
             return;
         }
-        std::vector<std::string> names;
+        // The entry type from the directory itself spares a stat per entry
+        // where the file system gives it.
+        std::vector<std::pair<std::string, unsigned char>> names;
         while (dirent* e = ::readdir(d)) {
             if (std::strcmp(e->d_name, ".") == 0 || std::strcmp(e->d_name, "..") == 0) continue;
-            names.emplace_back(e->d_name);
+            names.emplace_back(e->d_name, e->d_type);
         }
         ::closedir(d);
         std::sort(names.begin(), names.end());
@@ -174,24 +177,28 @@ struct Walker {
                 pushed = true;
             }
         }
-        for (const auto& n : names) {
+        for (const auto& [n, type] : names) {
             if (!o.hidden && n[0] == '.') continue;
             const std::string full = prefix + n;
             const std::string sub = rel.empty() ? n : rel + "/" + n;
-            struct stat st{};
-            if (::lstat(full.c_str(), &st) != 0) {
-                if (!quiet) error(full + ": " + std::strerror(errno));
-                ok = false;
-                continue;
+            mode_t mode = type == DT_REG ? S_IFREG : type == DT_DIR ? S_IFDIR : type == DT_LNK ? S_IFLNK : 0;
+            if (mode == 0) {
+                struct stat st{};
+                if (::lstat(full.c_str(), &st) != 0) {
+                    if (!quiet) error(full + ": " + std::strerror(errno));
+                    ok = false;
+                    continue;
+                }
+                mode = st.st_mode;
             }
-            if (S_ISLNK(st.st_mode)) continue;
-            bool is_dir = S_ISDIR(st.st_mode);
+            if (S_ISLNK(mode)) continue;
+            bool is_dir = S_ISDIR(mode);
             if (!o.no_ignore && ignored(sets, sub, is_dir)) continue;
             if (is_dir) {
                 bool skip = false;
                 for (const auto& g : o.exclude_dirs) skip = skip || ::fnmatch(g.c_str(), n.c_str(), 0) == 0;
                 if (!skip) dir(full, sub, in_repo);
-            } else if (S_ISREG(st.st_mode) && name_selected(o, n)) {
+            } else if (S_ISREG(mode) && name_selected(o, n)) {
                 out.push_back(full);
             }
         }
@@ -214,25 +221,38 @@ bool name_selected(const WalkOptions& o, const std::string& path) {
 
 bool walk_tree(const WalkOptions& o, const std::string& root, bool quiet, std::vector<std::string>& out) {
     Walker w{o, quiet, out, {}, true};
-    // A repository that the walk starts inside: look for .git upwards.
+    // The directories above the root: whether the walk starts inside a
+    // repository, and their ignore files, which cover the walk too (a
+    // .gitignore up to the repository's top, a .ignore up to the file
+    // system's root), as version control and ripgrep read them.
     bool in_repo = false;
     if (!o.no_ignore) {
         std::unique_ptr<char, void (*)(void*)> real(::realpath(root.c_str(), nullptr), std::free);
+        std::vector<std::string> above;  // nearest first
         if (real) {
-            std::string p = real.get();
-            for (;;) {
-                if (exists(p + "/.git")) {
-                    in_repo = true;
-                    break;
-                }
+            for (std::string p = real.get(); p.size() > 1;) {
                 size_t slash = p.rfind('/');
-                if (slash == std::string::npos || p.size() <= 1) break;
                 p = slash == 0 ? "/" : p.substr(0, slash);
-                if (p == "/") {
-                    in_repo = exists("/.git");
-                    break;
-                }
+                above.push_back(p);
             }
+            const std::string start = real.get();
+            // The repository's top: the nearest directory with a .git, from
+            // the root upwards.
+            std::string top;
+            if (exists(start + "/.git")) top = start;
+            for (size_t k = 0; top.empty() && k < above.size(); ++k)
+                if (exists((above[k] == "/" ? "" : above[k]) + "/.git")) top = above[k];
+            in_repo = !top.empty();
+            std::vector<RuleSet> sets;  // nearest first
+            for (const std::string& dir : above) {
+                const std::string d = dir == "/" ? "" : dir;
+                RuleSet set;
+                set.prefix = start.substr(d.size() + 1) + "/";
+                if (!top.empty() && dir.size() >= top.size()) read_rules(d + "/.gitignore", set.rules);
+                read_rules(d + "/.ignore", set.rules);
+                if (!set.rules.empty()) sets.push_back(std::move(set));
+            }
+            w.sets.assign(sets.rbegin(), sets.rend());
         }
     }
     std::string path = root;

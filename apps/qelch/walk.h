@@ -25,7 +25,7 @@ bool name_selected(const WalkOptions& o, const std::string& path);
 bool walk_tree(const WalkOptions& o, const std::string& root, bool quiet, std::vector<std::string>& out);
 
 // Glob as ignore files write them: '*' and '?' stop at '/', "**" crosses
-// directories, [...] classes. Exposed for the tests of the walker.
+// directories, [...] classes.
 bool glob_match(const char* pattern, const char* path);
 
 }  // namespace app

@@ -92,6 +92,14 @@ check "line longer than chunk, -c" 2 "$(QELCH_CHUNK_SIZE=1000 $QELCH grep -c 'yz
 # An inline option that switches "m" off still sees each line alone.
 check "(?-m) sees each line" "foo" "$(printf 'x\nfoo\n' | $QELCH grep '(?-m)^foo')"
 check "(?i-m:) sees each line" "FOO" "$(printf 'x\nFOO\n' | $QELCH grep '(?i-m:^foo$)')"
+# A pipe is read as it is written: lines and characters cut between two
+# reads come out whole.
+check "pipe: lines cut between reads" 2 "$( { printf 'ab'; sleep 0.2; printf 'c\nd'; sleep 0.2; printf 'e\n'; } | $QELCH grep -c 'abc|de')"
+check "pipe: long line between reads" 1 "$( { head -c 70000 /dev/zero | tr '\0' a; sleep 0.2; printf 'b\nc\n'; } | QELCH_CHUNK_SIZE=16 $QELCH grep -c 'ab$')"
+check "pipe: a character cut between reads" "$(printf 'h\xc3\xa9\n' | iconv -f UTF-8 -t UTF-16LE | od -An -tx1)" \
+    "$( { printf 'h\xc3'; sleep 0.2; printf '\xa9\n'; } | $QELCH convert -f UTF-8 -t UTF-16LE | od -An -tx1)"
+# An atomic group over many lines may take a line feed it cannot give back.
+check "atomic group sees each line" 3 "$(printf 'a \nb\nc\n' | $QELCH grep -c '(?>\s*)$')"
 # Every command reports a failed write of its output.
 for cmd in "hash" "grep x" "replace x y" "convert --from utf8 --to utf16le" "--help" "grep --help"; do
     err=$(printf 'x\n' | $QELCH $cmd 2>&1 >/dev/full; echo "rc=$?")
@@ -141,7 +149,7 @@ check "convert chunked" "$(md5sum < "$work/s16le")" \
     "$(QELCH_CHUNK_SIZE=17 $QELCH convert --from utf8 --to utf16le "$SAMPLE" | md5sum)"
 check "convert chunked back" "$(md5sum < "$SAMPLE")" \
     "$(QELCH_CHUNK_SIZE=17 $QELCH convert --from utf16le --to utf8 "$work/s16le" | md5sum)"
-check "convert bad direction" 2 "$($QELCH convert --from utf8 --to utf8 2>/dev/null </dev/null; echo $?)"
+check "convert unknown encoding" 2 "$($QELCH convert --from utf8 --to utf32 2>/dev/null </dev/null; echo $?)"
 
 # ---- hash ----
 check "hash x31" "00017862" "$(printf 'abc\n' | $QELCH hash --algo x31)"

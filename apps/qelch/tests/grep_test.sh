@@ -51,6 +51,9 @@ check "-v -f of an empty file selects all" "6" "$($QELCH grep -vc -f /dev/null f
 check "-m0" "rc=1" "$($QELCH grep -m0 a f.txt; echo "rc=$?")"
 # -L: exit status as grep 3.8 has it: 0 when some line was selected.
 check "-L" "$(grep -L a f.txt lines.txt; echo "rc=$?")" "$($QELCH grep -L a f.txt lines.txt; echo "rc=$?")"
+# A file that could not be read has no count (grep 3.8 prints "dir:0").
+mkdir adir
+check "no count for an unread file" $'f.txt:1\nrc=2' "$($QELCH grep -c foobar adir f.txt 2>/dev/null; echo "rc=$?")"
 check "-s silences a missing file" "rc=2" "$($QELCH grep -s a none.txt 2>&1; echo "rc=$?")"
 check "-q: a match wins over an error" "rc=0" "$($QELCH grep -q a none.txt f.txt 2>/dev/null; echo "rc=$?")"
 check "-h is not help" "$(grep -h a f.txt f.txt)" "$($QELCH grep -h a f.txt f.txt)"
@@ -83,11 +86,16 @@ for f in a.txt b.log keep.log sub/c.txt sub/d.log sub/deep/e.txt build/f.txt gen
 printf '*.log\n!keep.log\nbuild/\n/root-only.txt\n# comment\n' > tree/.gitignore
 printf 'e.txt\n' > tree/sub/.gitignore
 printf '*.tmp\n' > tree/other/.ignore
-printf '[g]en\n' > tree/.ignore
+printf '[g]en\n**/deep2\nsub/**/*.md\n' > tree/.ignore
+mkdir -p tree/a/deep2 tree/sub/x/y && echo needle > tree/a/deep2/k.txt && echo needle > tree/a/l.txt
+echo needle > tree/sub/x/y/m.md && echo needle > tree/sub/n.md && echo needle > tree/o.md
 ln -s ../a.txt tree/sub/link.txt
 check "-r like rg" "$(rg -l --sort path needle tree)" "$($QELCH grep -rl needle tree)"
 check "-r --hidden like rg" "$(rg -l --hidden --sort path -g '!.git' needle tree)" "$($QELCH grep -rl --hidden needle tree)"
 check "-r --no-ignore like rg" "$(rg -l --no-ignore --sort path needle tree)" "$($QELCH grep -rl --no-ignore needle tree)"
+check "-r below the top: the ignore files above count too" "$(rg -l --sort path needle tree/sub tree/other)" \
+    "$($QELCH grep -rl needle tree/sub tree/other)"
+check "-r below the top, from inside" "$(cd tree/sub && rg -l --sort path needle)" "$(cd tree/sub && $QELCH grep -rl needle)"
 check "-r without a directory: names without ./" "$(cd tree && rg -l --sort path needle)" \
     "$(cd tree && $QELCH grep -rl needle)"
 check "--include like grep" "$(grep -rl --include='*.txt' needle tree/sub | sort)" \
@@ -139,5 +147,7 @@ a+?
 \d\w\s\b\x41\Q\K\E	
 (?<=a)(?<!b)	
 TABLE
+check "an error shows the pattern as given" $'qelch: bad pattern: unbalanced group at offset 1\nb)\n ^' \
+    "$($QELCH grep -w -e a -e 'b)' f.txt 2>&1)"
 check "warning once per pattern" 1 "$($QELCH grep -- 'a\Kb\K' f.txt 2>&1 >/dev/null | wc -l)"
 finish

@@ -1,6 +1,11 @@
 # Shared by the tool's test scripts: the tool under test, a scratch
 # directory removed at exit, and check NAME EXPECTED ACTUAL.
 set -u
+# The peers the tests compare with must be there: a missing one fails the
+# run rather than skipping its cases.
+for peer in grep sed iconv rg perl patch diff; do
+    command -v "$peer" >/dev/null || { echo "missing $peer, which the tool's tests compare with"; exit 1; }
+done
 QELCH=$(realpath "$1")
 SAMPLE=$(realpath "$2")
 work=$(mktemp -d)
