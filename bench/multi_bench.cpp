@@ -32,6 +32,7 @@
 #include <vector>
 
 #include "qelch.h"
+#include "qelch.hpp"
 #include "qelcore.h"
 #if QELCH_BENCH_HAVE_HS
 #include <hs/hs.h>
@@ -266,6 +267,28 @@ BENCHMARK_CAPTURE(BM_words100_qelch, 1_thread, 1)->Unit(benchmark::kMillisecond)
 BENCHMARK_CAPTURE(BM_words100_qelch, 2_threads, 2)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK_CAPTURE(BM_words10_qelch, 1_thread, 1)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(BM_words10_qelch, 2_threads, 2)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// ---- The C++ wrapper counting 20 keywords (compare with `qelch sets` on
+// the same text and keyword list, see bench/README.md) ----
+
+const char* const kKeywords[] = {"the", "and", "of", "to", "that", "was", "his", "with", "for", "had",
+                                 "you", "not", "her", "which", "have", "from", "this", "but", "they", "were"};
+
+void BM_wrapper_count20(benchmark::State& st) {
+    std::vector<qel::regex> res;
+    for (const char* k : kKeywords) res.emplace_back(k);
+    qel::pattern_set set(20);
+    for (size_t i = 0; i < res.size(); ++i) set.add(res[i], int32_t(i + 1));
+    int64_t total = 0;
+    for (auto _ : st) {
+        auto r = set.count(text());
+        total = 0;
+        for (const auto& t : r.value) total += t.count;
+    }
+    st.counters["matches"] = double(total);
+    st.SetBytesProcessed(int64_t(st.iterations()) * int64_t(text().size()));
+}
+BENCHMARK(BM_wrapper_count20)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 #if QELCH_BENCH_HAVE_HS
 // ---- The peer: one compiled database, one block scan per iteration ----
