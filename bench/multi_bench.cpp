@@ -25,6 +25,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <map>
+#include <memory>
 #include <random>
 #include <sstream>
 #include <string>
@@ -203,7 +204,8 @@ struct QelSet {
     std::vector<Pattern> pats;
     std::vector<std::vector<uint64_t>> states;
     QelRegExpMultiState* set = nullptr;
-    std::vector<std::vector<QelRegExpFind>> found;
+    std::vector<std::unique_ptr<QelRegExpFind[]>> found;  // not zero-filled: pages never written stay unmapped
+    std::vector<int32_t> room;
     std::vector<QelRegExpMultiFind> recs;
     explicit QelSet(std::vector<Pattern> ps) : pats(std::move(ps)) {
         qelsRegExpMultiInitAlloc(&set, Qel32u(pats.size()));
@@ -217,14 +219,17 @@ struct QelSet {
                 std::fprintf(stderr, "multi_bench: cannot compile %s\n", pats[i].text.c_str());
             qelsRegExpMultiAdd(st, int32_t(i + 1), set);
         }
-        // Untouched pages cost nothing: room for a match at every byte.
-        found.assign(pats.size(), std::vector<QelRegExpFind>(text().size() + 1));
+        // Room for a match at every byte; only the records written cost memory.
+        for (size_t i = 0; i < pats.size(); ++i) {
+            room.push_back(int32_t(text().size() + 1));
+            found.emplace_back(new QelRegExpFind[text().size() + 1]);
+        }
         recs.resize(pats.size());
     }
     ~QelSet() { qelsRegExpMultiFree(set); }
     int64_t run() {
         const std::string& t = text();
-        for (size_t i = 0; i < recs.size(); ++i) recs[i] = {0, 0, int32_t(found[i].size()), 0, found[i].data()};
+        for (size_t i = 0; i < recs.size(); ++i) recs[i] = {0, 0, room[i], 0, found[i].get()};
         qelsRegExpMultiFind_8u(reinterpret_cast<const Qel8u*>(t.data()), int32_t(t.size()), recs.data(), set);
         int64_t total = 0;
         for (const auto& r : recs) total += r.count;
