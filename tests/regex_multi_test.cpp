@@ -262,13 +262,18 @@ TEST(PatternSet, ConcurrentCallersWithOwnSets) {
 TEST(PatternSet, SharedLiteralPassEqualsEachSlotsOwnSearch) {
     std::mt19937 rng(2024);
     const char* extra[] = {"a+b", "(ab)", "\\x{e9}", "ba|ab", "b\\b"};
-    for (int round = 0; round < 60; ++round) {
-        const Qel32u max = 2 + rng() % 40;
+    for (int round = 0; round < 80; ++round) {
+        // Odd rounds: a few literals of two bytes or more, which take the
+        // vector filter; even rounds: many, one-byte ones too.
+        const bool few = round % 2 == 1;
+        const Qel32u max = few ? 2 + rng() % 15 : 2 + rng() % 40;
         const bool big = round % 3 == 0;  // large enough for the parallel path
-        std::string subject;
         const size_t len = big ? 20000 + rng() % 5000 : 1 + rng() % 300;
+        const size_t offset = rng() % 32;  // every alignment of the subject
+        std::string buffer;
         const char alphabet[] = "aabbc \xc3\xa9";
-        for (size_t i = 0; i < len; ++i) subject += alphabet[rng() % 8];
+        for (size_t i = 0; i < offset + len; ++i) buffer += alphabet[rng() % 8];
+        const std::string_view subject(buffer.data() + offset, len);
         std::vector<Pattern> inSet, alone;
         std::vector<int32_t> capacity(max);
         inSet.reserve(max);
@@ -279,7 +284,7 @@ TEST(PatternSet, SharedLiteralPassEqualsEachSlotsOwnSearch) {
             if (rng() % 6 == 0) {
                 pat = extra[rng() % 5];
             } else {
-                const size_t l = 1 + rng() % 4;
+                const size_t l = few ? 2 + rng() % 4 : 1 + rng() % 4;
                 for (size_t k = 0; k < l; ++k) pat += "abc"[rng() % 3];
                 if (rng() % 10 == 0) opts += "i";
             }

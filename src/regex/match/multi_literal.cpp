@@ -1,10 +1,16 @@
 // The shared literal scan. Literals are chained by a hash of their first two
 // bytes (one-byte literals by their byte); one pass over the subject looks
-// each position up once and checks only the literals of its chain. Each
+// each position up once and checks only the literals of its chain. A few
+// literals of two bytes or more go through a vector filter first: each
+// literal falls in one of eight buckets, and nibble tables of the first
+// three bytes tell, 32 positions at a time, which buckets may start where;
+// only those positions are checked. Each
 // slot keeps the end of its last match, so occurrences that overlap it are
 // passed over, exactly as the global search resumes after a match; a slot
 // stops when its record array is full or, without "g", at its first match.
 #include "regex/match/multi_literal.h"
+
+#include <immintrin.h>
 
 #include <cstring>
 
@@ -14,6 +20,10 @@ namespace qel::re {
 namespace {
 
 constexpr uint32_t kPairTableBits = 12;
+// Beyond this many literals the buckets fill up and the vector filter lets
+// nearly every position of a text through.
+constexpr uint32_t kVectorFilterMaxLiterals = 16;
+constexpr int32_t kVectorFilterMinSubject = 64;
 constexpr uint16_t kNone = 0xFFFF;
 // The matcher needs two units of the nesting budget for a literal (its node,
 // then the end of the pattern); a state with less never matches at all and
@@ -121,7 +131,68 @@ void search_literal_slots(const Qel8u* subject, int32_t len, const uint32_t* slo
             --active;
         }
     };
-    for (int32_t i = 0; i < len && active > 0; ++i) {
+    // Checks literal k at position i (its first two bytes may differ).
+    auto check = [&](uint32_t k, int32_t i) {
+        const int32_t l = lits[k].len;
+        if (i + 8 <= len) {
+            uint64_t word;
+            std::memcpy(&word, subject + i, 8);
+            if (((word ^ head[k]) & headMask[k]) != 0) return;
+            if (l <= 8 || (l <= len - i && std::memcmp(subject + i + 8, lits[k].bytes + 8, size_t(l - 8)) == 0))
+                hit(k, i);
+        } else if (l <= len - i && std::memcmp(subject + i, lits[k].bytes, size_t(l)) == 0) {
+            hit(k, i);
+        }
+    };
+    int32_t i = 0;
+    if (!anyByte && n <= kVectorFilterMaxLiterals && len >= kVectorFilterMinSubject) {
+        int32_t width = 3;
+        for (uint32_t k = 0; k < n; ++k) width = lits[k].len < width ? lits[k].len : width;
+        alignas(32) uint8_t lo[3][32] = {}, hi[3][32] = {};
+        uint16_t bucketHead[8];
+        uint16_t bucketNext[kVectorFilterMaxLiterals];
+        std::memset(bucketHead, 0xFF, sizeof bucketHead);
+        for (uint32_t k = n; k-- > 0;) {
+            const uint32_t b = k % 8;
+            bucketNext[k] = bucketHead[b];
+            bucketHead[b] = uint16_t(k);
+            for (int32_t j = 0; j < width; ++j) {
+                const uint8_t c = lits[k].bytes[j];
+                // Both 128-bit lanes: the byte shuffle looks up within a lane.
+                lo[j][c & 15] |= uint8_t(1u << b);
+                lo[j][16 + (c & 15)] |= uint8_t(1u << b);
+                hi[j][c >> 4] |= uint8_t(1u << b);
+                hi[j][16 + (c >> 4)] |= uint8_t(1u << b);
+            }
+        }
+        const __m256i nibble = _mm256_set1_epi8(0x0F);
+        __m256i loT[3], hiT[3];
+        for (int32_t j = 0; j < 3; ++j) {
+            loT[j] = _mm256_load_si256(reinterpret_cast<const __m256i*>(lo[j]));
+            hiT[j] = _mm256_load_si256(reinterpret_cast<const __m256i*>(hi[j]));
+        }
+        alignas(32) uint8_t buckets[32];
+        for (; i + 32 + (width - 1) <= len && active > 0; i += 32) {
+            __m256i acc = _mm256_set1_epi8(-1);
+            for (int32_t j = 0; j < width; ++j) {
+                const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(subject + i + j));
+                const __m256i l = _mm256_shuffle_epi8(loT[j], _mm256_and_si256(v, nibble));
+                const __m256i h = _mm256_shuffle_epi8(hiT[j], _mm256_and_si256(_mm256_srli_epi16(v, 4), nibble));
+                acc = _mm256_and_si256(acc, _mm256_and_si256(l, h));
+            }
+            uint32_t mask = ~static_cast<uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(acc, _mm256_setzero_si256())));
+            if (mask == 0) continue;
+            _mm256_store_si256(reinterpret_cast<__m256i*>(buckets), acc);
+            while (mask != 0) {
+                const int32_t p = __builtin_ctz(mask);
+                mask &= mask - 1;
+                for (uint32_t bits = buckets[p]; bits != 0; bits &= bits - 1)
+                    for (uint16_t k = bucketHead[__builtin_ctz(bits)]; k != kNone; k = bucketNext[k]) check(k, i + p);
+            }
+        }
+    }
+    // The hash-chained pass (and the end the vector filter leaves).
+    for (; i < len && active > 0; ++i) {
         const uint8_t a = subject[i];
         if (anyByte)
             for (uint16_t k = byteHead[a]; k != kNone; k = next[k]) hit(k, i);
@@ -129,21 +200,7 @@ void search_literal_slots(const Qel8u* subject, int32_t len, const uint32_t* slo
         const uint8_t b = subject[i + 1];
         uint16_t k = pairHead[pair_hash(a, b)];
         if (k == kNone) continue;
-        if (i + 8 <= len) {
-            uint64_t word;
-            std::memcpy(&word, subject + i, 8);
-            for (; k != kNone; k = next[k]) {
-                if (((word ^ head[k]) & headMask[k]) != 0) continue;
-                const int32_t l = lits[k].len;
-                if (l <= 8 || (l <= len - i && std::memcmp(subject + i + 8, lits[k].bytes + 8, size_t(l - 8)) == 0))
-                    hit(k, i);
-            }
-        } else {
-            for (; k != kNone; k = next[k]) {
-                const int32_t l = lits[k].len;
-                if (l <= len - i && std::memcmp(subject + i, lits[k].bytes, size_t(l)) == 0) hit(k, i);
-            }
-        }
+        for (; k != kNone; k = next[k]) check(k, i);
     }
     for (uint32_t k = 0; k < n; ++k) finish_record(records[slots[k]], run[k].count, ids[k]);
 }
