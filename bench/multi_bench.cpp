@@ -383,6 +383,38 @@ void run_hs(benchmark::State& st, std::vector<Pattern> (*make)(), QelSet& ours) 
     st.SetBytesProcessed(int64_t(st.iterations()) * int64_t(text().size()));
 }
 
+// Peer and ours alternating within each iteration, so that both see the
+// same load on the shared machine: `ratio` = peer CPU time / our busiest
+// thread's CPU time.
+void run_pair(benchmark::State& st, std::vector<Pattern> (*make)(), QelSet& ours, int threads) {
+    HsSet peer(make());
+    if (!peer.db) {
+        st.SkipWithError("peer database not compiled");
+        return;
+    }
+    double peerMs = 0, oursMs = 0;
+    qelcoreCtlSetNumThreads(threads);
+    for (auto _ : st) {
+        auto a = thread_run_ns();
+        peer.run();
+        auto b = thread_run_ns();
+        ours.run();
+        auto c = thread_run_ns();
+        peerMs += busiest_ms(a, b);
+        oursMs += busiest_ms(b, c);
+    }
+    qelcoreCtlSetNumThreads(0);
+    st.counters["peer_ms"] = peerMs / double(st.iterations());
+    st.counters["qelch_ms"] = oursMs / double(st.iterations());
+    st.counters["ratio"] = oursMs > 0 ? peerMs / oursMs : 0;
+}
+void BM_words100_pair(benchmark::State& st, int threads) { run_pair(st, words100, set100(), threads); }
+void BM_words10_pair(benchmark::State& st, int threads) { run_pair(st, words10, set10(), threads); }
+BENCHMARK_CAPTURE(BM_words100_pair, 1_thread, 1)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_words100_pair, 2_threads, 2)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_words10_pair, 1_thread, 1)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_words10_pair, 2_threads, 2)->Unit(benchmark::kMillisecond);
+
 void BM_words100_hyperscan(benchmark::State& st) { run_hs(st, words100, set100()); }
 void BM_words10_hyperscan(benchmark::State& st) { run_hs(st, words10, set10()); }
 BENCHMARK(BM_words100_hyperscan)->Unit(benchmark::kMillisecond);
