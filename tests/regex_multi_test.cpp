@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <random>
 #include <string>
 #include <thread>
 #include <vector>
@@ -280,6 +281,86 @@ TEST(PatternSet, ConcurrentCallersWithOwnSets) {
     for (auto& th : pool) th.join();
     qelcoreCtlSetNumThreads(0);
     for (int v : ok) EXPECT_EQ(v, 1);
+}
+
+// Slots whose pattern is a plain literal are answered by one shared pass over
+// the subject; every record must still equal the slot's own search: overlaps
+// ("aa" in "aaa"), full record arrays, searches without "g", literals the
+// pass must leave to the slot's own search (case folding, a byte from 0x80
+// in UTF-8 format), and other patterns beside them.
+TEST(PatternSet, SharedLiteralPassEqualsEachSlotsOwnSearch) {
+    std::mt19937 rng(2024);
+    const char* extra[] = {"a+b", "(ab)", "\\x{e9}", "ba|ab", "b\\b"};
+    for (int round = 0; round < 80; ++round) {
+        // Odd rounds: a few literals of two bytes or more, which take the
+        // vector filter; even rounds: many, one-byte ones too.
+        const bool few = round % 2 == 1;
+        const Qel32u max = few ? 2 + rng() % 15 : 2 + rng() % 40;
+        const bool big = round % 3 == 0;  // large enough for the parallel path
+        const size_t len = big ? 20000 + rng() % 5000 : 1 + rng() % 300;
+        const size_t offset = rng() % 32;  // every alignment of the subject
+        std::string buffer;
+        const char alphabet[] = "aabbc \xc3\xa9";
+        for (size_t i = 0; i < offset + len; ++i) buffer += alphabet[rng() % 8];
+        const std::string_view subject(buffer.data() + offset, len);
+        std::vector<Pattern> inSet, alone;
+        std::vector<int32_t> capacity(max);
+        inSet.reserve(max);
+        alone.reserve(max);
+        for (Qel32u i = 0; i < max; ++i) {
+            std::string pat;
+            std::string opts = rng() % 4 ? "g" : "";
+            if (rng() % 6 == 0) {
+                pat = extra[rng() % 5];
+            } else {
+                const size_t l = few ? 2 + rng() % 4 : 1 + rng() % 4;
+                for (size_t k = 0; k < l; ++k) pat += "abc"[rng() % 3];
+                if (rng() % 10 == 0) opts += "i";
+            }
+            inSet.emplace_back(pat.c_str(), opts.c_str());
+            alone.emplace_back(pat.c_str(), opts.c_str());
+            if (rng() % 8 == 0) {
+                qelsRegExpSetFormat(0, inSet.back().state());
+                qelsRegExpSetFormat(0, alone.back().state());
+            }
+            capacity[i] = rng() % 5 == 0 ? int32_t(1 + rng() % 3) : int32_t(subject.size() + 2);
+        }
+        Set s(max);
+        for (Qel32u i = 0; i < max; ++i) ASSERT_EQ(qelsRegExpMultiAdd(inSet[i].state(), int32_t(i + 1), s.ms()), qelOk);
+        for (int32_t threads : {1, 2}) {
+            std::vector<std::vector<QelRegExpFind>> got(max), want(max);
+            std::vector<QelRegExpMultiFind> rec(max);
+            for (Qel32u i = 0; i < max; ++i) {
+                got[i].assign(size_t(capacity[i]), QelRegExpFind{nullptr, -9});
+                rec[i] = {0, 0, capacity[i], 0, got[i].data()};
+            }
+            qelcoreCtlSetNumThreads(threads);
+            QelStatus setStatus = qelErrBadArg;
+            std::thread caller([&] {  // fresh OpenMP workers, as in search_set
+                setStatus = qelsRegExpMultiFind_8u(reinterpret_cast<const Qel8u*>(subject.data()),
+                                                   int32_t(subject.size()), rec.data(), s.ms());
+            });
+            caller.join();
+            qelcoreCtlSetNumThreads(0);
+            ASSERT_EQ(setStatus, qelOk);
+            for (Qel32u i = 0; i < max; ++i) {
+                want[i].assign(size_t(capacity[i]), QelRegExpFind{nullptr, -9});
+                int32_t count = capacity[i];
+                QelStatus st = qelsRegExpFind_8u(reinterpret_cast<const Qel8u*>(subject.data()), int32_t(subject.size()),
+                                                 alone[i].state(), want[i].data(), &count);
+                SCOPED_TRACE("round " + std::to_string(round) + " slot " + std::to_string(i) + " threads " +
+                             std::to_string(threads));
+                EXPECT_EQ(rec[i].searched, 1);
+                EXPECT_EQ(rec[i].identifier, int32_t(i + 1));
+                EXPECT_EQ(rec[i].status, st);
+                ASSERT_EQ(rec[i].count, count);
+                for (int32_t k = 0; k < capacity[i]; ++k) {
+                    ASSERT_EQ(got[i][size_t(k)].pointer, want[i][size_t(k)].pointer) << "record " << k;
+                    ASSERT_EQ(got[i][size_t(k)].length, want[i][size_t(k)].length) << "record " << k;
+                }
+            }
+        }
+    }
 }
 
 }  // namespace

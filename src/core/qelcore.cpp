@@ -117,8 +117,15 @@ int32_t ownGetNumThreads(void) {
     count(QELCORE_CALL_NUM_THREADS);
     int32_t n = g_num_threads.load(std::memory_order_relaxed);
     if (n >= 1) return n;
+    // Asking the system reads files under /sys on every call, which costs
+    // more than a short set search; the answer is kept after the first call.
+    static std::atomic<int32_t> hw_threads{0};
+    n = hw_threads.load(std::memory_order_relaxed);
+    if (n >= 1) return n;
     long hw = sysconf(_SC_NPROCESSORS_ONLN);
-    return hw >= 1 ? static_cast<int32_t>(hw > 1024 ? 1024 : hw) : 1;
+    n = hw >= 1 ? static_cast<int32_t>(hw > 1024 ? 1024 : hw) : 1;
+    hw_threads.store(n, std::memory_order_relaxed);
+    return n;
 }
 
 uint64_t qelGetEnabledCpuFeatures(void) {

@@ -13,6 +13,7 @@
 #include "frame/frame.h"
 #include "qelcore.h"
 #include "regex/match/multi.h"
+#include "regex/match/multi_literal.h"
 #include "regex/match/start_facts.h"
 
 namespace qel::re {
@@ -105,21 +106,68 @@ namespace {
 // region has woken its threads.
 constexpr int32_t kMinParallelSubject = 16 * 1024;
 // Up to this many occupied slots the hand-out order is worked out on the
-// stack (12 bytes a slot); larger sets are handed out in slot order.
-constexpr uint32_t kMaxOrderedSlots = 512;
+// stack (16 bytes a slot); larger sets are handed out in slot order.
+constexpr uint32_t kMaxOrderedSlots = 256;
 // The cost estimate reads this many evenly spread pieces of the subject.
 constexpr int32_t kSampleBlocks = 32;
 constexpr int32_t kSampleBlockBytes = 128;
 
 struct SlotCost {
     double cost;
-    uint32_t slot;
+    uint32_t slot;  // maximum + g: the shared literal pass of group g
 };
 
-// Occupied slots, costliest estimate first. With every slot handed out one
-// at a time from a shared counter, this order keeps the last slots to start
-// small, so no thread waits long for another at the end.
-uint32_t order_by_cost(const Qel8u* subject, int32_t len, const MultiHeader* h, SlotCost* out) {
+// Below this many literal slots the shared pass saves too little.
+constexpr uint32_t kMinSharedLiterals = 2;
+// A group of literal slots worth a pass of its own on another thread.
+constexpr uint32_t kMinLiteralsPerGroup = 8;
+
+// Slots answered by the shared literal pass, in ascending slot order.
+struct LiteralSlots {
+    uint32_t slots[kMaxSharedLiterals];
+    SharedLiteral lits[kMaxSharedLiterals];
+    int32_t ids[kMaxSharedLiterals];
+    uint32_t count;
+};
+
+void gather_literal_slots(const MultiHeader* h, const QelRegExpMultiFind* records, LiteralSlots& out) {
+    out.count = 0;
+    for (uint32_t i = 0; i < h->maximum && out.count < kMaxSharedLiterals; ++i) {
+        const QelRegExpState* st = load_pattern(h, i);
+        if (st == nullptr || !shared_literal_of(st, records[i], out.lits[out.count])) continue;
+        out.slots[out.count] = i;
+        out.ids[out.count] = load_id(h, i);
+        ++out.count;
+    }
+    if (out.count < kMinSharedLiterals) out.count = 0;
+}
+
+// Runs the shared pass over the literal slots k with k % groups == g.
+void search_literal_group(const Qel8u* subject, int32_t len, const LiteralSlots& ls, uint32_t g, uint32_t groups,
+                          QelRegExpMultiFind* records) {
+    if (groups == 1) {
+        search_literal_slots(subject, len, ls.slots, ls.lits, ls.ids, ls.count, records);
+        return;
+    }
+    uint32_t slots[kMaxSharedLiterals];
+    SharedLiteral lits[kMaxSharedLiterals];
+    int32_t ids[kMaxSharedLiterals];
+    uint32_t n = 0;
+    for (uint32_t k = g; k < ls.count; k += groups) {
+        slots[n] = ls.slots[k];
+        lits[n] = ls.lits[k];
+        ids[n] = ls.ids[k];
+        ++n;
+    }
+    search_literal_slots(subject, len, slots, lits, ids, n, records);
+}
+
+// Occupied slots outside the literal pass, and the literal groups,
+// costliest estimate first. With every item handed out one at a time from a
+// shared counter, this order keeps the last items to start small, so no
+// thread waits long for another at the end.
+uint32_t order_by_cost(const Qel8u* subject, int32_t len, const MultiHeader* h, const LiteralSlots& ls,
+                       uint32_t groups, SlotCost* out) {
     uint32_t freq[256] = {};
     uint32_t sampled = 0;
     const int64_t stride = len / kSampleBlocks;
@@ -131,13 +179,21 @@ uint32_t order_by_cost(const Qel8u* subject, int32_t len, const MultiHeader* h, 
         for (int32_t i = 0; i < n; ++i) ++freq[p[i]];
         sampled += static_cast<uint32_t>(n);
     }
-    uint32_t count = 0;
+    uint32_t count = 0, lit = 0;
+    for (uint32_t g = 0; g < groups; ++g) out[count++] = {0, h->maximum + g};
     for (uint32_t i = 0; i < h->maximum; ++i) {
         const QelRegExpState* st = load_pattern(h, i);
         if (st == nullptr) continue;
         StartFacts f;
         slot_start_facts(st, f);
-        out[count++] = {estimate_search_cost(f, len, freq, sampled), i};
+        const double cost = estimate_search_cost(f, len, freq, sampled);
+        if (lit < ls.count && ls.slots[lit] == i) {
+            // One pass serves the group; its literals share the cost.
+            out[lit % groups].cost += cost * 0.5;
+            ++lit;
+            continue;
+        }
+        out[count++] = {cost, i};
     }
     // Insertion sort: a few hundred entries at most, and no allocation.
     for (uint32_t i = 1; i < count; ++i) {
@@ -149,6 +205,21 @@ uint32_t order_by_cost(const Qel8u* subject, int32_t len, const MultiHeader* h, 
     return count;
 }
 
+// Every slot on the calling thread: the literal pass, then the others.
+void search_serially(const Qel8u* subject, int32_t len, QelRegExpMultiFind* records, const MultiHeader* h) {
+    LiteralSlots ls;
+    gather_literal_slots(h, records, ls);
+    uint32_t lit = 0;
+    for (uint32_t i = 0; i < h->maximum; ++i) {
+        if (lit < ls.count && ls.slots[lit] == i) {
+            ++lit;
+            continue;
+        }
+        search_slot(subject, len, h, i, &records[i]);
+    }
+    if (ls.count > 0) search_literal_slots(subject, len, ls.slots, ls.lits, ls.ids, ls.count, records);
+}
+
 }  // namespace
 
 void search_all_slots(const Qel8u* subject, int32_t len, QelRegExpMultiFind* records, const MultiHeader* h,
@@ -157,18 +228,25 @@ void search_all_slots(const Qel8u* subject, int32_t len, QelRegExpMultiFind* rec
     uint32_t occupied = 0;
     for (uint32_t i = 0; i < max && occupied < 2; ++i) occupied += load_pattern(h, i) != nullptr;
     if (max <= static_cast<uint32_t>(threads) || threads < 2 || occupied < 2 || len < kMinParallelSubject) {
-        for (uint32_t i = 0; i < max; ++i) search_slot(subject, len, h, i, &records[i]);
+        search_serially(subject, len, records, h);
         return;
     }
     // Which thread searches which slot shows in no record, so the slots are
     // handed out one at a time from a shared counter, costliest first.
-    SlotCost order[kMaxOrderedSlots];
-    bool ordered = false;
     uint32_t occupiedAll = 0;
     for (uint32_t i = 0; i < max; ++i) occupiedAll += load_pattern(h, i) != nullptr;
+    LiteralSlots ls;
+    ls.count = 0;
+    SlotCost order[kMaxOrderedSlots];
+    bool ordered = false;
+    uint32_t groups = 0;
     uint32_t handOut = max;
     if (occupiedAll <= kMaxOrderedSlots) {
-        handOut = order_by_cost(subject, len, h, order);
+        gather_literal_slots(h, records, ls);
+        groups = ls.count / kMinLiteralsPerGroup;
+        if (groups > static_cast<uint32_t>(threads)) groups = static_cast<uint32_t>(threads);
+        if (groups < 1 && ls.count > 0) groups = 1;
+        handOut = order_by_cost(subject, len, h, ls, groups, order);
         ordered = true;
     }
     // The runtime's barriers are invisible to race detectors, so the
@@ -185,7 +263,10 @@ void search_all_slots(const Qel8u* subject, int32_t len, QelRegExpMultiFind* rec
             const uint32_t k = next.fetch_add(1, std::memory_order_relaxed);
             if (k >= handOut) break;
             const uint32_t slot = ordered ? order[k].slot : k;
-            search_slot(subject, len, h, slot, &records[slot]);
+            if (slot >= max)
+                search_literal_group(subject, len, ls, slot - max, groups, records);
+            else
+                search_slot(subject, len, h, slot, &records[slot]);
         }
         finished.fetch_add(1, std::memory_order_release);
     }

@@ -1,0 +1,208 @@
+// The shared literal scan. Literals are chained by a hash of their first two
+// bytes (one-byte literals by their byte); one pass over the subject looks
+// each position up once and checks only the literals of its chain. A few
+// literals of two bytes or more go through a vector filter first: each
+// literal falls in one of eight buckets, and nibble tables of the first
+// three bytes tell, 32 positions at a time, which buckets may start where;
+// only those positions are checked. Each
+// slot keeps the end of its last match, so occurrences that overlap it are
+// passed over, exactly as the global search resumes after a match; a slot
+// stops when its record array is full or, without "g", at its first match.
+#include "regex/match/multi_literal.h"
+
+#include <immintrin.h>
+
+#include <cstring>
+
+#include "regex/match/match.h"
+
+namespace qel::re {
+namespace {
+
+constexpr uint32_t kPairTableBits = 12;
+// Beyond this many literals the buckets fill up and the vector filter lets
+// nearly every position of a text through.
+constexpr uint32_t kVectorFilterMaxLiterals = 16;
+constexpr int32_t kVectorFilterMinSubject = 64;
+constexpr uint16_t kNone = 0xFFFF;
+// The matcher needs two units of the nesting budget for a literal (its node,
+// then the end of the pattern); a state with less never matches at all and
+// goes through its own search.
+constexpr int32_t kMinMatchLimit = 2;
+
+inline uint32_t pair_hash(uint8_t a, uint8_t b) {
+    return ((uint32_t(a) << 5) ^ uint32_t(b)) & ((1u << kPairTableBits) - 1);
+}
+
+struct SlotRun {
+    QelRegExpFind* results;
+    int32_t capacity;
+    int32_t count;
+    int64_t next;  // no match may start before this (end of the last one)
+    bool done;
+};
+
+void begin_record(QelRegExpMultiFind& rec) {
+    rec.searched = 0;
+    rec.identifier = 0;
+    rec.status = 0;
+}
+
+void finish_record(QelRegExpMultiFind& rec, int32_t count, int32_t id) {
+    rec.count = count;
+    rec.status = qelOk;
+    rec.identifier = id;
+    rec.searched = 1;
+}
+
+}  // namespace
+
+bool shared_literal_of(const QelRegExpState* state, const QelRegExpMultiFind& rec, SharedLiteral& out) {
+    if (rec.results == nullptr || rec.count < 1) return false;
+    const StateHeader& h = *header(state);
+    if (h.identifier != kStateIdentifier || h.nodeCount != 1 || h.captureCount != 1) return false;
+    if (h.matchLimit < kMinMatchLimit || (h.options & RE_OPT_IGNORECASE) != 0) return false;
+    const RegExpNode& n = node_array(state)[0];
+    if ((static_cast<uint32_t>(n.w3) & RE_OPT_IGNORECASE) != 0) return false;
+    if (n.w0 == RE_CHAR && n.w1 >= 0 && n.w1 < 0x80) {
+        // w1 holds the byte value; its low byte comes first in memory.
+        out.bytes = reinterpret_cast<const uint8_t*>(&n) + 4;
+        out.len = 1;
+    } else if (n.w0 == RE_STRING && n.w2 >= 1 && node_pointer(n) != nullptr) {
+        out.bytes = static_cast<const uint8_t*>(node_pointer(n));
+        out.len = n.w2;
+        // In UTF-8 format the scan starts only at character boundaries; an
+        // ASCII first byte is always one.
+        if (h.format != 0 && out.bytes[0] >= 0x80) return false;
+    } else {
+        return false;
+    }
+    out.global = (h.options & RE_OPT_GLOBAL) != 0;
+    return true;
+}
+
+void search_literal_slots(const Qel8u* subject, int32_t len, const uint32_t* slots, const SharedLiteral* lits,
+                          const int32_t* ids, uint32_t n, QelRegExpMultiFind* records) {
+    if (n > kMaxSharedLiterals) n = kMaxSharedLiterals;
+    uint16_t pairHead[1u << kPairTableBits];
+    uint16_t byteHead[256];
+    uint16_t next[kMaxSharedLiterals];
+    // The first (up to) eight bytes of each literal and the mask of those
+    // in use: one load and compare settles most literals.
+    uint64_t head[kMaxSharedLiterals];
+    uint64_t headMask[kMaxSharedLiterals];
+    SlotRun run[kMaxSharedLiterals];
+    std::memset(pairHead, 0xFF, sizeof pairHead);
+    std::memset(byteHead, 0xFF, sizeof byteHead);
+    bool anyByte = false;
+    uint32_t active = 0;
+    // Chained in reverse, so that each chain lists its literals in slot
+    // order (only the order of slots' own matches matters, but a fixed order
+    // keeps the pass easy to follow).
+    for (uint32_t k = n; k-- > 0;) {
+        QelRegExpMultiFind& rec = records[slots[k]];
+        begin_record(rec);
+        run[k] = {rec.results, lits[k].global ? rec.count : 1, 0, 0, false};
+        const uint8_t* b = lits[k].bytes;
+        if (lits[k].len == 1) {
+            next[k] = byteHead[b[0]];
+            byteHead[b[0]] = uint16_t(k);
+            anyByte = true;
+        } else {
+            const int32_t m = lits[k].len < 8 ? lits[k].len : 8;
+            head[k] = 0;
+            std::memcpy(&head[k], b, size_t(m));
+            headMask[k] = m == 8 ? ~uint64_t(0) : (uint64_t(1) << (8 * m)) - 1;
+            const uint32_t hsh = pair_hash(b[0], b[1]);
+            next[k] = pairHead[hsh];
+            pairHead[hsh] = uint16_t(k);
+        }
+        ++active;
+    }
+    auto hit = [&](uint32_t k, int32_t i) {
+        SlotRun& r = run[k];
+        if (r.done || i < r.next) return;
+        r.results[r.count].pointer = subject + i;
+        r.results[r.count].length = lits[k].len;
+        ++r.count;
+        r.next = int64_t(i) + lits[k].len;
+        if (r.count >= r.capacity) {
+            r.done = true;
+            --active;
+        }
+    };
+    // Checks literal k at position i (its first two bytes may differ).
+    auto check = [&](uint32_t k, int32_t i) {
+        const int32_t l = lits[k].len;
+        if (i + 8 <= len) {
+            uint64_t word;
+            std::memcpy(&word, subject + i, 8);
+            if (((word ^ head[k]) & headMask[k]) != 0) return;
+            if (l <= 8 || (l <= len - i && std::memcmp(subject + i + 8, lits[k].bytes + 8, size_t(l - 8)) == 0))
+                hit(k, i);
+        } else if (l <= len - i && std::memcmp(subject + i, lits[k].bytes, size_t(l)) == 0) {
+            hit(k, i);
+        }
+    };
+    int32_t i = 0;
+    if (!anyByte && n <= kVectorFilterMaxLiterals && len >= kVectorFilterMinSubject) {
+        int32_t width = 3;
+        for (uint32_t k = 0; k < n; ++k) width = lits[k].len < width ? lits[k].len : width;
+        alignas(32) uint8_t lo[3][32] = {}, hi[3][32] = {};
+        uint16_t bucketHead[8];
+        uint16_t bucketNext[kVectorFilterMaxLiterals];
+        std::memset(bucketHead, 0xFF, sizeof bucketHead);
+        for (uint32_t k = n; k-- > 0;) {
+            const uint32_t b = k % 8;
+            bucketNext[k] = bucketHead[b];
+            bucketHead[b] = uint16_t(k);
+            for (int32_t j = 0; j < width; ++j) {
+                const uint8_t c = lits[k].bytes[j];
+                // Both 128-bit lanes: the byte shuffle looks up within a lane.
+                lo[j][c & 15] |= uint8_t(1u << b);
+                lo[j][16 + (c & 15)] |= uint8_t(1u << b);
+                hi[j][c >> 4] |= uint8_t(1u << b);
+                hi[j][16 + (c >> 4)] |= uint8_t(1u << b);
+            }
+        }
+        const __m256i nibble = _mm256_set1_epi8(0x0F);
+        __m256i loT[3], hiT[3];
+        for (int32_t j = 0; j < 3; ++j) {
+            loT[j] = _mm256_load_si256(reinterpret_cast<const __m256i*>(lo[j]));
+            hiT[j] = _mm256_load_si256(reinterpret_cast<const __m256i*>(hi[j]));
+        }
+        alignas(32) uint8_t buckets[32];
+        for (; i + 32 + (width - 1) <= len && active > 0; i += 32) {
+            __m256i acc = _mm256_set1_epi8(-1);
+            for (int32_t j = 0; j < width; ++j) {
+                const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(subject + i + j));
+                const __m256i l = _mm256_shuffle_epi8(loT[j], _mm256_and_si256(v, nibble));
+                const __m256i h = _mm256_shuffle_epi8(hiT[j], _mm256_and_si256(_mm256_srli_epi16(v, 4), nibble));
+                acc = _mm256_and_si256(acc, _mm256_and_si256(l, h));
+            }
+            uint32_t mask = ~static_cast<uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(acc, _mm256_setzero_si256())));
+            if (mask == 0) continue;
+            _mm256_store_si256(reinterpret_cast<__m256i*>(buckets), acc);
+            while (mask != 0) {
+                const int32_t p = __builtin_ctz(mask);
+                mask &= mask - 1;
+                for (uint32_t bits = buckets[p]; bits != 0; bits &= bits - 1)
+                    for (uint16_t k = bucketHead[__builtin_ctz(bits)]; k != kNone; k = bucketNext[k]) check(k, i + p);
+            }
+        }
+    }
+    // The hash-chained pass (and the end the vector filter leaves).
+    for (; i < len && active > 0; ++i) {
+        const uint8_t a = subject[i];
+        if (anyByte)
+            for (uint16_t k = byteHead[a]; k != kNone; k = next[k]) hit(k, i);
+        if (i + 1 >= len) break;
+        const uint8_t b = subject[i + 1];
+        uint16_t k = pairHead[pair_hash(a, b)];
+        if (k == kNone) continue;
+        for (; k != kNone; k = next[k]) check(k, i);
+    }
+    for (uint32_t k = 0; k < n; ++k) finish_record(records[slots[k]], run[k].count, ids[k]);
+}
+
+}  // namespace qel::re

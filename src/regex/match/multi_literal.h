@@ -1,0 +1,37 @@
+// The shared literal scan of the pattern-set search: slots whose pattern is
+// one case-sensitive literal and nothing else are answered together by one
+// pass over the subject instead of one search each. Every record and status
+// equals what the slot's own search gives.
+#ifndef QELCH_REGEX_MATCH_MULTI_LITERAL_H
+#define QELCH_REGEX_MATCH_MULTI_LITERAL_H
+
+#include <cstdint>
+
+#include "qelch.h"
+
+namespace qel::re {
+
+// Most literal slots one pass serves (they live on the stack of the pass);
+// further ones are searched on their own.
+constexpr uint32_t kMaxSharedLiterals = 256;
+
+struct SharedLiteral {
+    const uint8_t* bytes;  // inside the slot's state
+    int32_t len;
+    bool global;
+};
+
+// True when `state` is a pattern the shared scan answers exactly and the
+// record `rec` is one its search would fill normally (results present, room
+// for a record); fills `out`.
+bool shared_literal_of(const QelRegExpState* state, const QelRegExpMultiFind& rec, SharedLiteral& out);
+
+// Searches slots[0..n) (each with its literal in lits[k]) in one pass over
+// the subject and fills their records as the per-slot search would: results
+// and count, status 0, the identifier ids[k], searched 1.
+void search_literal_slots(const Qel8u* subject, int32_t len, const uint32_t* slots, const SharedLiteral* lits,
+                          const int32_t* ids, uint32_t n, QelRegExpMultiFind* records);
+
+}  // namespace qel::re
+
+#endif
