@@ -302,12 +302,14 @@ QelStatus search_with_filter(const Qel8u* subject, int32_t subjectLen, QelRegExp
     // Every field is set one by one: value-initialising the record compiles
     // to a string store whose start-up cost a one-line search notices. The
     // size check makes a new field show up here.
-    static_assert(sizeof(RegExpMatchState) == 88, "set the new field of the working record below");
+    static_assert(sizeof(RegExpMatchState) == 104, "set the new field of the working record below");
     RegExpMatchState ms;
     ms.stackGuardLine = 0;
     ms.stackMeasured = 0;
     ms.plannedCount = 0;
     ms.planned = nullptr;
+    ms.workLeft = work_budget_for(h.matchLimit);
+    ms.cut = 0;
     ms.currentNode = 0;
     ms.endNode = nodeCount;
     ms.options = h.options;
@@ -320,8 +322,6 @@ QelStatus search_with_filter(const Qel8u* subject, int32_t subjectLen, QelRegExp
     ms.captures = caps;
     ms.groups = group_table(state);
     init_match_stack_guard(ms);
-    ms.workLeft = work_budget_for(h.matchLimit);
-    ms.cut = 0;
 
     const uint8_t* winStart = subject;
     int32_t winLen = subjectLen;
