@@ -33,6 +33,15 @@ check "--first: first match of the input" $'aX\nab' "$(printf 'ab\nab\n' | $QELC
 check "look-behind sees only its line" $'x\nab' "$(printf 'x\nab\n' | $QELCH replace '(?<=x\n)a' 'X')"
 # --whole: one subject, ^ and $ of the input (Perl's $ also before a final line feed).
 check "--whole \$" "$(printf 'a\nb;\n;')" "$(printf 'a\nb\n' | $QELCH replace --whole '$' ';')"
+while IFS=$'\t' read -r flags pattern template peer; do
+    check "--whole $flags '$pattern' like perl -0777" "$(perl -0777 -pe "$peer" "$L" | md5sum)" \
+        "$(QELCH_CHUNK_SIZE=16 $QELCH replace --whole $flags "$pattern" "$template" "$L" | md5sum)"
+done <<'TABLE'
+-i	\n\n+	<p>	s/\n\n+/<p>/gi
+--multiline	^(\w)	[$1]	s/^(\w)/[$1]/gm
+-i	$	;	s/$/;/g
+--dotall	best.*?worst	X	s/best.*?worst/X/gs
+TABLE
 check "--whole across lines" "a_b_c_" "$(printf 'a b\nc\n' | $QELCH replace --whole '\s' '_')"
 check "--whole --multiline ^" $'>a\n>b' "$(printf 'a\nb' | $QELCH replace --whole --multiline '^' '>')"
 check "bad template" 2 "$($QELCH replace a '$x' "$L" 2>/dev/null; echo $?)"
