@@ -7,10 +7,11 @@
 // piece of many lines compiled with "m"), and only those are rewritten.
 // --whole makes the whole input one subject instead.
 //
-// --in-place writes a temporary file beside the target (the file a symbolic
-// link points to), gives it the owner, group and mode of the original, and
-// renames it over the original only once it is complete. A file that cannot
-// be rewritten that way is reported and left untouched.
+// --in-place writes a new file beside the target (the file a symbolic link
+// points to), without a name where the file system allows it, gives it the
+// owner, group and mode of the original, and renames it over the original
+// only once it is complete. A file that cannot be rewritten that way is
+// reported and left untouched.
 #include <fcntl.h>
 #include <limits.h>
 #include <signal.h>
