@@ -192,7 +192,6 @@ struct Searcher {
     int64_t last_printed = 0;  // number of the last line printed in this file (0: none)
     int64_t after_left = 0;
     size_t after_pos = 0;
-    int64_t chunk_first_line = 1;
     std::deque<std::pair<int64_t, std::string>> tail;  // last lines of earlier chunks, for -B
     bool need_numbers = false;
     bool line_output = false;
@@ -320,11 +319,7 @@ struct Searcher {
             stop = true;
             return;
         }
-        if (cfg.list_with) {
-            stop = true;
-            return;
-        }
-        if (cfg.list_without) {
+        if (cfg.list_with || cfg.list_without) {  // one selected line decides
             stop = true;
             return;
         }
@@ -456,7 +451,6 @@ struct Searcher {
     bool chunk(std::string_view c) {
         if (sh.quit) return false;
         numbered_to = 0;
-        chunk_first_line = line_no;
         after_pos = 0;
         if (stop) {  // -m reached in an earlier chunk: only its after-context is left
             flush_after(c, c.size());

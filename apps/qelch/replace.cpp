@@ -7,10 +7,11 @@
 // piece of many lines compiled with "m"), and only those are rewritten.
 // --whole makes the whole input one subject instead.
 //
-// --in-place writes a temporary file beside the target (the file a symbolic
-// link points to), gives it the owner, group and mode of the original, and
-// renames it over the original only once it is complete. A file that cannot
-// be rewritten that way is reported and left untouched.
+// --in-place writes a new file beside the target (the file a symbolic link
+// points to), without a name where the file system allows it, gives it the
+// owner, group and mode of the original, and renames it over the original
+// only once it is complete. A file that cannot be rewritten that way is
+// reported and left untouched.
 #include <fcntl.h>
 #include <limits.h>
 #include <signal.h>
@@ -425,13 +426,28 @@ bool replace_in_place(Replacer& r, const std::string& path, const std::string& b
     }
     sigset_t all, old;
     sigfillset(&all);
-    sigprocmask(SIG_BLOCK, &all, &old);
-    int fd = ::mkstemp(tmp.data());
-    if (fd >= 0) std::memcpy(g_temp_path, tmp.c_str(), tmp.size() + 1);
-    sigprocmask(SIG_SETMASK, &old, nullptr);
-    if (fd < 0) {
-        error(path + ": cannot create a temporary file beside it: " + std::strerror(errno) + "; left untouched");
-        return false;
+    // Best, a file without a name until it is complete: nothing is left
+    // behind whatever ends the process while it is written, even a signal
+    // that cannot be caught. Else a named temporary file, removed by the
+    // signals that can be.
+    const std::string dir = target.substr(0, slash + 1);
+    // Test hook: the named temporary file, as where the file system has no
+    // unnamed files.
+    int fd = std::getenv("QELCH_TEST_NAMED_TEMP") ? -1 : ::open(dir.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
+    const bool unnamed = fd >= 0 && ::access("/proc/self/fd", X_OK) == 0;
+    if (fd >= 0 && !unnamed) {
+        ::close(fd);
+        fd = -1;
+    }
+    if (!unnamed) {
+        sigprocmask(SIG_BLOCK, &all, &old);
+        fd = ::mkstemp(tmp.data());
+        if (fd >= 0) std::memcpy(g_temp_path, tmp.c_str(), tmp.size() + 1);
+        sigprocmask(SIG_SETMASK, &old, nullptr);
+        if (fd < 0) {
+            error(path + ": cannot create a temporary file beside it: " + std::strerror(errno) + "; left untouched");
+            return false;
+        }
     }
     bool ok = true;
     // Owner and group first: changing them may clear the set-id bits that
@@ -454,11 +470,8 @@ bool replace_in_place(Replacer& r, const std::string& path, const std::string& b
         error(path + ": " + std::strerror(errno) + "; left untouched");
         ok = false;
     }
-    if (::close(fd) != 0 && ok) {
-        error(path + ": " + std::strerror(errno) + "; left untouched");
-        ok = false;
-    }
-    if (ok && r.replaced > 0 && !backup.empty()) {
+    const bool publish = ok && r.replaced > 0;
+    if (publish && !backup.empty()) {
         const std::string saved = target + backup;
         ::unlink(saved.c_str());
         if (::link(target.c_str(), saved.c_str()) != 0) {
@@ -466,12 +479,34 @@ bool replace_in_place(Replacer& r, const std::string& path, const std::string& b
             ok = false;
         }
     }
-    if (ok && r.replaced > 0 && ::rename(tmp.c_str(), target.c_str()) != 0) {
+    // From here to the rename, signals wait: the name given to the new file
+    // is either renamed over the original or removed.
+    sigprocmask(SIG_BLOCK, &all, &old);
+    bool named = !unnamed;
+    if (ok && publish && unnamed) {
+        const std::string self = "/proc/self/fd/" + std::to_string(fd);
+        for (int attempt = 0; attempt < 100 && !named; ++attempt) {
+            tmp = dir + "." + target.substr(slash + 1) + ".qelch-" + std::to_string(::getpid()) + "-" +
+                  std::to_string(attempt);
+            if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, tmp.c_str(), AT_SYMLINK_FOLLOW) == 0) named = true;
+            else if (errno != EEXIST) break;
+        }
+        if (!named) {
+            error(path + ": cannot name the new file: " + std::strerror(errno) + "; left untouched");
+            ok = false;
+        }
+    }
+    if (::close(fd) != 0 && ok) {
+        error(path + ": " + std::strerror(errno) + "; left untouched");
+        ok = false;
+    }
+    if (ok && publish && ::rename(tmp.c_str(), target.c_str()) != 0) {
         error(path + ": cannot replace the file: " + std::strerror(errno) + "; left untouched");
         ok = false;
     }
-    if (!ok || r.replaced == 0) ::unlink(tmp.c_str());
+    if (named && (!ok || !publish)) ::unlink(tmp.c_str());
     g_temp_path[0] = '\0';
+    sigprocmask(SIG_SETMASK, &old, nullptr);
     return ok;
 }
 

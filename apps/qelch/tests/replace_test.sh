@@ -33,6 +33,15 @@ check "--first: first match of the input" $'aX\nab' "$(printf 'ab\nab\n' | $QELC
 check "look-behind sees only its line" $'x\nab' "$(printf 'x\nab\n' | $QELCH replace '(?<=x\n)a' 'X')"
 # --whole: one subject, ^ and $ of the input (Perl's $ also before a final line feed).
 check "--whole \$" "$(printf 'a\nb;\n;')" "$(printf 'a\nb\n' | $QELCH replace --whole '$' ';')"
+while IFS=$'\t' read -r flags pattern template peer; do
+    check "--whole $flags '$pattern' like perl -0777" "$(perl -0777 -pe "$peer" "$L" | md5sum)" \
+        "$(QELCH_CHUNK_SIZE=16 $QELCH replace --whole $flags "$pattern" "$template" "$L" | md5sum)"
+done <<'TABLE'
+-i	\n\n+	<p>	s/\n\n+/<p>/gi
+--multiline	^(\w)	[$1]	s/^(\w)/[$1]/gm
+-i	$	;	s/$/;/g
+--dotall	best.*?worst	X	s/best.*?worst/X/gs
+TABLE
 check "--whole across lines" "a_b_c_" "$(printf 'a b\nc\n' | $QELCH replace --whole '\s' '_')"
 check "--whole --multiline ^" $'>a\n>b' "$(printf 'a\nb' | $QELCH replace --whole --multiline '^' '>')"
 check "bad template" 2 "$($QELCH replace a '$x' "$L" 2>/dev/null; echo $?)"
@@ -62,12 +71,23 @@ cp big big.want
 check "file-size limit exit" 2 "$( (ulimit -f 50; $QELCH replace --in-place a b big 2>/dev/null); echo $?)"
 check "file-size limit keeps the original" "$(md5sum < big.want)" "$(md5sum < big)"
 check "no temporary file left" "" "$(ls -A | grep qelch-)"
-for sig in TERM INT HUP; do
-    status=$(QELCH_CHUNK_SIZE=1000 QELCH_TEST_SIGNAL_AFTER_WRITE=$(kill -l $sig) $QELCH replace --in-place a b big 2>/dev/null; echo $?)
+# Where the file system can hold a file without a name, even SIGKILL leaves nothing.
+sigs="TERM INT HUP"
+python3 -c 'import os; os.open(".", os.O_TMPFILE | os.O_WRONLY)' 2>/dev/null && sigs="$sigs KILL"
+for sig in $sigs; do
+    status=$( (QELCH_CHUNK_SIZE=1000 QELCH_TEST_SIGNAL_AFTER_WRITE=$(kill -l $sig) $QELCH replace --in-place a b big) 2>/dev/null; echo $?)
     check "SIG$sig during --in-place ends the process" $((128 + $(kill -l $sig))) "$status"
     check "SIG$sig during --in-place keeps the original" "$(md5sum < big.want)" "$(md5sum < big)"
     check "SIG$sig during --in-place leaves no temporary file" "" "$(ls -A | grep qelch-)"
 done
+for sig in TERM INT; do
+    status=$( (QELCH_TEST_NAMED_TEMP=1 QELCH_CHUNK_SIZE=1000 QELCH_TEST_SIGNAL_AFTER_WRITE=$(kill -l $sig) \
+               $QELCH replace --in-place a b big) 2>/dev/null; echo $?)
+    check "SIG$sig with a named temporary file: original kept" "$(md5sum < big.want)" "$(md5sum < big)"
+    check "SIG$sig with a named temporary file: removed" "" "$(ls -A | grep qelch-)"
+done
+check "named temporary file: rewrite" "2000" "$(QELCH_TEST_NAMED_TEMP=1 $QELCH replace --in-place a b big 2>/dev/null; grep -c '^b*$' big)"
+cp big.want big
 status=$(QELCH_TEST_FAIL_WRITE=1 $QELCH replace --in-place 'alpha' 'omega' t 2>/dev/null; echo $?)
 check "write failure exit" 2 "$status"
 check "write failure keeps the original" $'alpha\nbeta' "$(cat t)"
