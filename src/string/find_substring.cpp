@@ -78,7 +78,7 @@ inline bool equal_bytes(const uint8_t* a, const uint8_t* b, size_t len) {
     return true;
 }
 
-// How common a byte is in text, 0 (never seen) to 255 (the space). Only the
+// How common a byte is in text, 0 (never seen) to 254 (the space). Only the
 // order matters. Lower-case letters by their usual English frequency, then
 // line breaks and common punctuation, capitals, digits, bytes of multi-byte
 // UTF-8 characters, other punctuation; control characters last.
@@ -93,7 +93,7 @@ constexpr std::array<uint8_t, 256> make_text_rank() {
         r[static_cast<uint8_t>(lower[k])] = static_cast<uint8_t>(250 - 6 * k);
         r[static_cast<uint8_t>(upper[k])] = static_cast<uint8_t>(95 - k);
     }
-    r[' '] = 255;
+    r[' '] = 254;
     r['\n'] = 105;
     r[','] = 110;
     r['.'] = 108;
@@ -129,9 +129,15 @@ struct Needle {
 };
 
 // Offsets of the rarest unit and of the rarest unit with another value (any
-// other position when all units are equal), and of the rarest unit at a
-// third position (for short substrings of common letters, pairs such as
-// "th" pass often; a third unit then saves most verifications).
+// other position when all units are equal), found in one pass; and a third
+// unit, the rarest of the first, middle and last ones not already taken
+// (for short substrings of common letters, pairs such as "th" pass often,
+// and a third unit then saves most verifications). Only the first
+// kRankScan units are ranked, which keeps the set-up of a long substring
+// as cheap as that of a short one: its first units nearly always hold an
+// uncommon one, and any choice is correct.
+constexpr size_t kRankScan = 32;
+
 template <class T>
 Needle<T> make_needle(const T* s, size_t n, const T* sub, size_t m) {
     Needle<T> nd;
@@ -139,23 +145,29 @@ Needle<T> make_needle(const T* s, size_t n, const T* sub, size_t m) {
     nd.sb = reinterpret_cast<const uint8_t*>(sub);
     nd.cand = n - m + 1;
     nd.sub_bytes = m * sizeof(T);
-    size_t i1 = 0;
-    uint32_t best = text_rank(load_unit(sub));
-    for (size_t k = 1; k < m; ++k)
-        if (uint32_t r = text_rank(load_unit(sub + k)); r < best) best = r, i1 = k;
-    const T u1 = load_unit(sub + i1);
-    size_t i2 = i1 == m - 1 ? 0 : m - 1;
-    uint32_t best2 = ~0u;
-    for (size_t k = 0; k < m; ++k) {
-        T u = load_unit(sub + k);
-        if (u != u1)
-            if (uint32_t r = text_rank(u); r < best2) best2 = r, i2 = k;
+    const size_t scan = std::min(m, kRankScan);
+    // best: rarest so far; second: rarest so far whose value differs from
+    // best's (kept valid as best changes: an old best differs from a new one
+    // of another value, and a new best of second's value leaves second valid).
+    T u1 = load_unit(sub);
+    uint32_t r1 = text_rank(u1), r2 = ~0u;
+    size_t i1 = 0, i2 = m - 1;
+    for (size_t k = 1; k < scan; ++k) {
+        const T u = load_unit(sub + k);
+        const uint32_t r = text_rank(u);
+        if (r < r1) {
+            if (u != u1) r2 = r1, i2 = i1;
+            r1 = r, i1 = k, u1 = u;
+        } else if (r < r2 && u != u1) {
+            r2 = r, i2 = k;
+        }
     }
+    if (i2 == i1) i2 = 0;  // m - 1 was the rarest and nothing differs from it
     size_t i3 = i1;
-    uint32_t best3 = ~0u;
-    for (size_t k = 0; k < m; ++k)
+    uint32_t r3 = ~0u;
+    for (size_t k : {size_t{0}, m / 2, m - 1})
         if (k != i1 && k != i2)
-            if (uint32_t r = text_rank(load_unit(sub + k)); r < best3) best3 = r, i3 = k;
+            if (uint32_t r = text_rank(load_unit(sub + k)); r < r3) r3 = r, i3 = k;
     nd.off1 = i1 * sizeof(T);
     nd.off2 = i2 * sizeof(T);
     nd.off3 = i3 * sizeof(T);
