@@ -193,10 +193,11 @@ QEL_API QelStatus qelsLowercase_16u_I(Qel16u* buf, int32_t len);
  *    qelsRegExpSetMatchLimit sets it, 0 or more);
  *  - the stack guard: a path that would come within a safety margin of the
  *    calling thread's stack end is not followed;
- *  - the work budget: at most 10000 x `limit` match steps in the whole call
- *    (10^8 at the default limit, a few seconds of work; each step of the
- *    backtracking matcher, and each copy a repeat takes or gives back, counts
- *    one). A search that does not backtrack without end stays far below it.
+ *  - the work budget: at most `limit` x (`limit` + 500) match steps in the
+ *    whole call (1.05 x 10^8 at the default limit, a few seconds of work;
+ *    17024 at a limit of 32, milliseconds); each step of the backtracking
+ *    matcher, and each copy a repeat takes or gives back, counts one. A
+ *    search that does not backtrack without end stays far below it.
  * When any of them cuts a path, the path might have held the leftmost match,
  * so the search stops at once and the call returns qelErrMatchLimit:
  *  - qelsRegExpFind_8u without "g": no records; *resultCount is already

@@ -65,7 +65,7 @@ Outcome find_first(const std::string& pattern, const char* options, const std::s
 
 // Runs `call` in a forked child that an alarm ends after `seconds`. Returns
 // false when the child did not finish in time (or died).
-constexpr unsigned kHangSeconds = 120;
+constexpr unsigned kHangSeconds = 300;
 
 bool run_bounded(const std::function<Outcome()>& call, Outcome& out) {
     int fds[2];

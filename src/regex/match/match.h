@@ -45,12 +45,17 @@ struct RegExpMatchState {
     uint32_t cut;
 };
 
-// Match steps a search call may take: kWorkPerLimitUnit per unit of the
-// match limit (10^8 at the default limit of 10000, enough for any search of
-// a few MB that does not backtrack exponentially; 320000 at a limit of 32).
-constexpr int64_t kWorkPerLimitUnit = 10000;
+// Match steps a search call may take: limit x (limit + kWorkBase). At the
+// default limit of 10000 that is 1.05 x 10^8, enough for any search of a few
+// MB that does not backtrack without end, and a few seconds of work. A
+// budget in proportion to the limit alone would leave the small limits that
+// fuzzing and untrusted patterns use with millions of steps (10^4 x 32 took
+// seconds per fuzz input under the sanitizers); growing with the square,
+// a limit of 32 allows 17000 steps, still room for ordinary searches of a
+// few KB. Fits in 64 bits for every limit.
+constexpr int64_t kWorkBase = 500;
 inline int64_t work_budget_for(int32_t matchLimit) {
-    return matchLimit > 0 ? int64_t(matchLimit) * kWorkPerLimitUnit : 0;
+    return matchLimit > 0 ? int64_t(matchLimit) * (int64_t(matchLimit) + kWorkBase) : 0;
 }
 
 // Sets up the stack guard of a freshly filled working record; the driver
