@@ -284,7 +284,7 @@ TEST(ByteSetFind, MatchesScalarOverAlignmentsAndLengths) {
         }
 }
 
-TEST(FoldedLiteralFind, MatchesScalarOverAlignmentsAndLengths) {
+TEST(FoldedLiteralFind, BothDirectionsMatchScalarOverAlignmentsAndLengths) {
     // Letters of both cases and their neighbours in the byte table ("@[`{"),
     // which must not fold.
     std::vector<uint8_t> alphabet = {'a', 'A', 'b', 'B', '@', '[', '`', '{', 'z', 'Z', 0xE1, 0xC1};
@@ -300,6 +300,8 @@ TEST(FoldedLiteralFind, MatchesScalarOverAlignmentsAndLengths) {
                     qeltest::Guarded<uint8_t> g(v, atTail);
                     ASSERT_EQ(find_folded_avx2(g.data(), n, l, len), find_folded_scalar(g.data(), n, l, len))
                         << lit << " n " << n << " align " << align;
+                    ASSERT_EQ(rfind_folded_avx2(g.data(), n, l, len), rfind_folded_scalar(g.data(), n, l, len))
+                        << "reverse " << lit << " n " << n << " align " << align;
                 }
             }
     }

@@ -44,12 +44,6 @@ Literal literal_of(const RegExpNode& n) {
     return {nullptr, 0};
 }
 
-bool equal_folded(const uint8_t* a, const uint8_t* b, int32_t n) {
-    for (int32_t i = 0; i < n; ++i)
-        if (fold_upper(a[i]) != fold_upper(b[i])) return false;
-    return true;
-}
-
 // First occurrence of `lit` in [p, p + n), folding a-z onto A-Z when asked.
 int32_t find_first(const uint8_t* p, int32_t n, Literal lit, bool fold) {
     if (n < lit.len) return -1;
@@ -61,9 +55,7 @@ int32_t find_first(const uint8_t* p, int32_t n, Literal lit, bool fold) {
 int32_t find_last(const uint8_t* p, int32_t n, Literal lit, bool fold) {
     if (n < lit.len) return -1;
     if (!fold) return lit.len == 1 ? rfind_byte(p, n, lit.bytes[0]) : rfind_substring(p, n, lit.bytes, lit.len);
-    for (int32_t i = n - lit.len; i >= 0; --i)
-        if (equal_folded(p + i, lit.bytes, lit.len)) return i;
-    return -1;
+    return rfind_folded_avx2(p, n, lit.bytes, lit.len);
 }
 
 
