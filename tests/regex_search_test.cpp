@@ -348,7 +348,7 @@ TEST(StartFilter, DerivedFromThePattern) {
         {"\\1?(a)", "", false, "", "", nullptr, 0},
         {"[^a]", "", true, "b\xC3\x80", "a", nullptr, 0},
         {"\\d+\\.\\d+", "", true, "09", "a.", nullptr, 0},
-        {"(?=ab)\\w", "", true, "a_", " ", nullptr, 0},
+        {"(?=ab)\\w", "", true, "a", " _", nullptr, 0},  // the look-ahead decides the first byte
         {"x(?i)y", "", true, "xX", "y", nullptr, 0},
     };
     for (const Row& r : rows) {

@@ -203,10 +203,21 @@ struct Analyzer {
                     case RE_UPROP: case RE_URANGE: case RE_URANGES: case RE_GRAPHEME:
                         add_single(i, set);
                         break;
-                    case RE_ANCHOR: case RE_SETOPTS: case RE_LOOKAHEAD: case RE_NLOOKAHEAD: case RE_LOOKBEHIND:
-                    case RE_NLOOKBEHIND:
+                    case RE_ANCHOR: case RE_SETOPTS: case RE_NLOOKAHEAD: case RE_LOOKBEHIND: case RE_NLOOKBEHIND:
                         itemNullable = true;
                         break;
+                    case RE_LOOKAHEAD: {
+                        // What follows starts where the body does, so a body
+                        // that needs a byte needs one of its first bytes
+                        // there ("\\w+(?=\\()"); the set is then only wider
+                        // than that of the whole match.
+                        ByteSet body{};
+                        if (first_of(i + 1, i + 1 + n.w2, body))
+                            itemNullable = true;
+                        else
+                            for (int w = 0; w < 4; ++w) set.bits[w] |= body.bits[w];
+                        break;
+                    }
                     case RE_GROUP: case RE_CAPTURE: case RE_GROUP_OPTS: case RE_ATOMIC:
                         itemNullable = first_of(i + 1, i + 1 + n.w2, set);
                         break;
