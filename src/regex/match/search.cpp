@@ -184,10 +184,28 @@ int scan(const uint8_t* pos, int32_t remaining, RegExpMatchState& ms, int anchor
     const int32_t nodeCount = ms.endNode;
     ScanFilter sf{filter, nullptr, pos, pos, nullptr, pos};
     const bool filtering = filter != nullptr && anchorMode == 0;
+    // At line starts only, with a literal that starts every match
+    // ("^#include" under "m"): the literal's occurrences at line starts are
+    // the only positions worth trying.
+    const bool lineLiteral = filter != nullptr && anchorMode == 1;
     for (;;) {
         if (filtering) {
             pos = filter_advance(pos, end, ms.format, sf);
             if (pos == nullptr) return 1;
+            remaining = static_cast<int32_t>(end - pos);
+        } else if (lineLiteral) {
+            for (;;) {
+                const int32_t k = find_first(pos, static_cast<int32_t>(end - pos), {filter->literal, filter->literalLen}, false);
+                if (k < 0) return 1;
+                const uint8_t* lit = pos + k;
+                if (k == 0 || lit[-1] == kLineFeed) {
+                    pos = lit;
+                    break;
+                }
+                const int32_t j = find_byte(lit, static_cast<int32_t>(end - lit), kLineFeed);
+                if (j < 0) return 1;
+                pos = lit + j + 1;
+            }
             remaining = static_cast<int32_t>(end - pos);
         }
         ms.options = startOptions;
@@ -404,6 +422,9 @@ QelStatus search_with_filter(const Qel8u* subject, int32_t subjectLen, QelRegExp
     // The start filter: from the plan for any window; worked out per call
     // only where the window is long enough to repay the analysis.
     StartFilter filter;
+    if (fast && ctx.anchorMode == 1 && plan != nullptr && plan->filter.useLiteral && plan->filter.maxOffset == 0 &&
+        !plan->filter.literalFolded)
+        ctx.filter = &plan->filter;
     if (fast && ctx.anchorMode == 0) {
         if (plan != nullptr) {
             if (plan->useFilter) ctx.filter = &plan->filter;
