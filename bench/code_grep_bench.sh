@@ -7,8 +7,8 @@
 #   bench/code_grep_bench.sh [TREE]
 #
 #   TREE             directory whose text files are searched (default:
-#                    QELCH_BENCH_TREE, else the first of the usual system
-#                    include and documentation directories that exists)
+#                    QELCH_BENCH_TREE, else the C preprocessor's system
+#                    header directory)
 #   QELCH_BINARY     the tool (default: build/apps/qelch/qelch, built if absent)
 #   QELCH_BENCH_MB   MB of the tree's files to use, taken in sorted path
 #                    order and joined into one file (default 64)
@@ -26,9 +26,9 @@ limit="${QELCH_BENCH_TIMEOUT:-120}"
 
 tree="${1:-${QELCH_BENCH_TREE:-}}"
 if [ -z "$tree" ]; then
-  for d in /usr/include /usr/share/doc /usr/local/include; do
-    if [ -d "$d" ]; then tree="$d"; break; fi
-  done
+  # The C preprocessor's last header search directory: the system headers.
+  tree=$(cpp -v /dev/null -o /dev/null 2>&1 |
+         awk '/search starts here:/ {on = 1; next} /End of search list/ {on = 0} on {d = $1} END {print d}')
 fi
 [ -d "$tree" ] || { echo "code_grep_bench: no text tree (pass a directory)" >&2; exit 2; }
 
