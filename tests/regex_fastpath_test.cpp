@@ -175,7 +175,7 @@ TEST(SearchPlan, FastPathsEqualGeneralPath) {
         "[0-9a-f]{8}", "\\b[A-Z_]{4,}\\b", "[a-zA-Z]+ing", "([A-Za-z0-9.+-]+)@([A-Za-z0-9-]+)", "(\\w)\\1",
         "\"[^\"\\\\]*(?:\\\\.[^\"\\\\]*)*\"", "\\b(\\w+)\\s+\\1\\b", "[^ ]+ab", "(\\S+)ab", "(a(b+))c", ".x", "x*",
         "[ \\t]+$", "a+\\z", "(\\s+)\\Z", "\\w+$", "[a-c]+$x", "\\B[a-c]{3}x", "[a-c]{2,}\\z", "\\b(b{2,})",
-        "^#include", "^ab\\w", "^a.b", "(?m)^ab",
+        "^#include", "^ab\\w", "^a.b", "(?m)^ab", "\\w+\\s*$", "[a-c]+ *\\z", "(\\w+)\\s*\\Z", "b+ ?$",
         "\\w+(?=\\()", "[a-c]+(?=x|y)", "(?=a)", "(?=a)?b", "[a-c]+(?=(?=c)|x)", "(?<=struct )\\w+",
     };
     constexpr uint32_t kFormCount = sizeof(kForms) / sizeof(kForms[0]);
