@@ -7,8 +7,8 @@
 // - code_bulk/*: one global search over the whole text.
 //
 // The text is built at run time from the header and source files under a
-// directory: QELCH_BENCH_CODE_DIR if set, else the first of the usual system
-// include directories that exists. Files are taken in sorted path order up
+// directory: QELCH_BENCH_CODE_DIR if set, else the compiler's system header
+// directory. Files are taken in sorted path order up
 // to QELCH_BENCH_CODE_MB megabytes (default 8), so a run on the same machine
 // always sees the same bytes. Each benchmark reports its match count as a
 // counter, so the engines can be checked against each other in the output.
@@ -39,10 +39,12 @@ bool is_source(const fs::path& p) {
     return std::find(std::begin(kExt), std::end(kExt), e) != std::end(kExt);
 }
 
+// The build passes the compiler's system header directory as the default.
 std::string code_dir() {
     if (const char* d = std::getenv("QELCH_BENCH_CODE_DIR")) return d;
-    for (const char* d : {"/usr/include", "/usr/local/include"})
-        if (fs::is_directory(d)) return d;
+#ifdef QELCH_BENCH_SYSTEM_INCLUDE
+    if (fs::is_directory(QELCH_BENCH_SYSTEM_INCLUDE)) return QELCH_BENCH_SYSTEM_INCLUDE;
+#endif
     return {};
 }
 

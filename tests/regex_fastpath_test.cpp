@@ -105,6 +105,7 @@ TEST(SearchPlan, HoldsWhatTheScanSkipsBy) {
         {"qx+ ", true, false, " "},               // a space is commoner than [qx]: run by run
         {"([a-z]+)[@#]", true, false, nullptr},   // no literal: runs must end in a byte of [@#]
         {"\\b[0-9a-f]{8}", true, false, nullptr},  // runs shorter than 8 hold no match
+        {"\\w+(?=\\()", true, false, nullptr},     // a look-ahead's body tells what follows
         {"([a-z]+|b)@", false, false, nullptr},   // an alternation is not looked through
         {"([a-z]+)*@", false, false, nullptr},    // nor a repeated group
     };
@@ -174,6 +175,8 @@ TEST(SearchPlan, FastPathsEqualGeneralPath) {
         "[0-9a-f]{8}", "\\b[A-Z_]{4,}\\b", "[a-zA-Z]+ing", "([A-Za-z0-9.+-]+)@([A-Za-z0-9-]+)", "(\\w)\\1",
         "\"[^\"\\\\]*(?:\\\\.[^\"\\\\]*)*\"", "\\b(\\w+)\\s+\\1\\b", "[^ ]+ab", "(\\S+)ab", "(a(b+))c", ".x", "x*",
         "[ \\t]+$", "a+\\z", "(\\s+)\\Z", "\\w+$", "[a-c]+$x", "\\B[a-c]{3}x", "[a-c]{2,}\\z", "\\b(b{2,})",
+        "^#include", "^ab\\w", "^a.b", "(?m)^ab", "\\w+\\s*$", "[a-c]+ *\\z", "(\\w+)\\s*\\Z", "b+ ?$",
+        "\\w+(?=\\()", "[a-c]+(?=x|y)", "(?=a)", "(?=a)?b", "[a-c]+(?=(?=c)|x)", "(?<=struct )\\w+",
     };
     constexpr uint32_t kFormCount = sizeof(kForms) / sizeof(kForms[0]);
     constexpr int kPatterns = 26000;

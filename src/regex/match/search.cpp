@@ -49,12 +49,6 @@ Literal literal_of(const RegExpNode& n) {
     return {nullptr, 0};
 }
 
-bool equal_folded(const uint8_t* a, const uint8_t* b, int32_t n) {
-    for (int32_t i = 0; i < n; ++i)
-        if (fold_upper(a[i]) != fold_upper(b[i])) return false;
-    return true;
-}
-
 // First occurrence of `lit` in [p, p + n), folding a-z onto A-Z when asked.
 int32_t find_first(const uint8_t* p, int32_t n, Literal lit, bool fold) {
     if (n < lit.len) return -1;
@@ -66,9 +60,7 @@ int32_t find_first(const uint8_t* p, int32_t n, Literal lit, bool fold) {
 int32_t find_last(const uint8_t* p, int32_t n, Literal lit, bool fold) {
     if (n < lit.len) return -1;
     if (!fold) return lit.len == 1 ? rfind_byte(p, n, lit.bytes[0]) : rfind_substring(p, n, lit.bytes, lit.len);
-    for (int32_t i = n - lit.len; i >= 0; --i)
-        if (equal_folded(p + i, lit.bytes, lit.len)) return i;
-    return -1;
+    return rfind_folded_avx2(p, n, lit.bytes, lit.len);
 }
 
 
@@ -197,10 +189,28 @@ int scan(const uint8_t* pos, int32_t remaining, RegExpMatchState& ms, int anchor
     const int32_t nodeCount = ms.endNode;
     ScanFilter sf{filter, nullptr, pos, pos, nullptr, pos};
     const bool filtering = filter != nullptr && anchorMode == 0;
+    // At line starts only, with a literal that starts every match
+    // ("^#include" under "m"): the literal's occurrences at line starts are
+    // the only positions worth trying.
+    const bool lineLiteral = filter != nullptr && anchorMode == 1;
     for (;;) {
         if (filtering) {
             pos = filter_advance(pos, end, ms.format, sf);
             if (pos == nullptr) return 1;
+            remaining = static_cast<int32_t>(end - pos);
+        } else if (lineLiteral) {
+            for (;;) {
+                const int32_t k = find_first(pos, static_cast<int32_t>(end - pos), {filter->literal, filter->literalLen}, false);
+                if (k < 0) return 1;
+                const uint8_t* lit = pos + k;
+                if (k == 0 || lit[-1] == kLineFeed) {
+                    pos = lit;
+                    break;
+                }
+                const int32_t j = find_byte(lit, static_cast<int32_t>(end - lit), kLineFeed);
+                if (j < 0) return 1;
+                pos = lit + j + 1;
+            }
             remaining = static_cast<int32_t>(end - pos);
         }
         ms.options = startOptions;
@@ -421,6 +431,9 @@ QelStatus search_with_filter(const Qel8u* subject, int32_t subjectLen, QelRegExp
     // The start filter: from the plan for any window; worked out per call
     // only where the window is long enough to repay the analysis.
     StartFilter filter;
+    if (fast && ctx.anchorMode == 1 && plan != nullptr && plan->filter.useLiteral && plan->filter.maxOffset == 0 &&
+        !plan->filter.literalFolded)
+        ctx.filter = &plan->filter;
     if (fast && ctx.anchorMode == 0) {
         if (plan != nullptr) {
             if (plan->useFilter) ctx.filter = &plan->filter;

@@ -114,6 +114,9 @@ int32_t find_doubled_avx2(const uint8_t* p, int32_t n, const ByteSet& set, bool 
 int32_t find_folded(const uint8_t* p, int32_t n, const uint8_t* lit, int32_t len);
 int32_t find_folded_scalar(const uint8_t* p, int32_t n, const uint8_t* lit, int32_t len);
 int32_t find_folded_avx2(const uint8_t* p, int32_t n, const uint8_t* lit, int32_t len);
+// Last occurrence, the same folding; the trailing-literal cut's search.
+int32_t rfind_folded_scalar(const uint8_t* p, int32_t n, const uint8_t* lit, int32_t len);
+int32_t rfind_folded_avx2(const uint8_t* p, int32_t n, const uint8_t* lit, int32_t len);
 
 // Search with the fast paths on, or with the general path forced (as the
 // state's kPlanGeneralOnly switch does); ownRegExpSearch is this with them on.

@@ -203,10 +203,21 @@ struct Analyzer {
                     case RE_UPROP: case RE_URANGE: case RE_URANGES: case RE_GRAPHEME:
                         add_single(i, set);
                         break;
-                    case RE_ANCHOR: case RE_SETOPTS: case RE_LOOKAHEAD: case RE_NLOOKAHEAD: case RE_LOOKBEHIND:
-                    case RE_NLOOKBEHIND:
+                    case RE_ANCHOR: case RE_SETOPTS: case RE_NLOOKAHEAD: case RE_LOOKBEHIND: case RE_NLOOKBEHIND:
                         itemNullable = true;
                         break;
+                    case RE_LOOKAHEAD: {
+                        // What follows starts where the body does, so a body
+                        // that needs a byte needs one of its first bytes
+                        // there ("\\w+(?=\\()"); the set is then only wider
+                        // than that of the whole match.
+                        ByteSet body{};
+                        if (first_of(i + 1, i + 1 + n.w2, body))
+                            itemNullable = true;
+                        else
+                            for (int w = 0; w < 4; ++w) set.bits[w] |= body.bits[w];
+                        break;
+                    }
                     case RE_GROUP: case RE_CAPTURE: case RE_GROUP_OPTS: case RE_ATOMIC:
                         itemNullable = first_of(i + 1, i + 1 + n.w2, set);
                         break;
@@ -288,11 +299,22 @@ struct Analyzer {
     }
 
     // Adds the first bytes of the rest of the top-level sequence from i;
-    // returns whether that rest can match empty.
-    bool seq_first(int32_t i, ByteSet& set) {
+    // returns whether that rest can match empty. When `endOk` is given, an
+    // end anchor reached while the rest could still be empty ("\\s*$") ends
+    // the walk instead: the rest then needs a byte of the set, a line feed
+    // (added to the set; not for "\\z") or the window end, which *endOk
+    // reports.
+    bool seq_first(int32_t i, ByteSet& set, bool* endOk = nullptr) {
         for (i = seq_next(i); i < count && !giveUp; i = seq_next(i)) {
             Item it;
             if (!item_at(i, count, it)) return true;
+            const RegExpNode& n = nodes[i];
+            if (endOk != nullptr && n.w0 == RE_ANCHOR && !it.quantified &&
+                (n.w1 == '$' || n.w1 == 'Z' || n.w1 == 'z')) {
+                if (n.w1 != 'z') set.add('\n');
+                *endOk = true;
+                return false;
+            }
             if (!first_of(i, it.end, set)) return false;
             i = it.end;
         }
@@ -419,7 +441,7 @@ void derive_start_filter(const QelRegExpState* state, StartFilter& f) {
     // after it do not matter: "([a-z]+)@" skips runs as "[a-z]+@" does.
     Analyzer::Item head;
     a.giveUp = false;
-    bool headRun = false, headEnd = false, headEndLineFeed = false;
+    bool headRun = false, headRunEnd = false, headEnd = false, headEndLineFeed = false;
     ByteSet headStop{}, headFollow{};
     // Word-boundary tests before the repeat consume nothing and leave the
     // match starting with it ("\\b[A-Z_]{4,}\\b").
@@ -434,7 +456,8 @@ void derive_start_filter(const QelRegExpState* state, StartFilter& f) {
         ByteSet run{};
         if (oneChar) {
             a.add_single(first, run);
-            bool followNullable = a.seq_first(head.end, headFollow);
+            bool followEnd = false;
+            bool followNullable = a.seq_first(head.end, headFollow, &followEnd);
             bool ascii = (run.bits[2] | run.bits[3]) == 0;
             if (ascii && !a.giveUp) {
                 headMin = head.qmin;
@@ -444,6 +467,7 @@ void derive_start_filter(const QelRegExpState* state, StartFilter& f) {
                              (run.bits[2] & headFollow.bits[2]) | (run.bits[3] & headFollow.bits[3])) == 0;
             if (!a.giveUp && !followNullable && ascii && disjoint) {
                 headRun = true;
+                headRunEnd = followEnd;
                 for (int w = 0; w < 4; ++w) headStop.bits[w] = ~run.bits[w];
             }
             // Followed by an end anchor ("\s+$"): the repeat can stop only at
@@ -512,6 +536,7 @@ void derive_start_filter(const QelRegExpState* state, StartFilter& f) {
         f.useRun = true;
         f.runStop = headStop;
         f.runFollow = headFollow;
+        f.runEndFollows = headRunEnd;
         f.runMin = headMin;
     } else if (headEnd && headEndLineFeed == false) {
         f.useRun = true;
@@ -606,7 +631,8 @@ int32_t no_give_back_items(const QelRegExpState* state, int32_t* out, int32_t ca
         if (single && it.quantified && a.nodes[it.end - 1].w0 == RE_GREEDY) {
             ByteSet item{}, follow{};
             a.add_single(i, item);
-            const bool nullable = a.seq_first(it.end, follow);
+            bool endOk = false;  // a give-back position is never the end
+            const bool nullable = a.seq_first(it.end, follow, &endOk);
             const bool disjoint = ((item.bits[0] & follow.bits[0]) | (item.bits[1] & follow.bits[1]) |
                                    (item.bits[2] & follow.bits[2]) | (item.bits[3] & follow.bits[3])) == 0;
             if (a.giveUp) break;
