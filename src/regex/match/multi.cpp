@@ -133,7 +133,7 @@ struct LiteralSlots {
 void gather_literal_slots(const MultiHeader* h, const QelRegExpMultiFind* records, LiteralSlots& out) {
     out.count = 0;
     for (uint32_t i = 0; i < h->maximum && out.count < kMaxSharedLiterals; ++i) {
-        const QelRegExpState* st = load_pattern(h, i);
+        QelRegExpState* st = load_pattern(h, i);
         if (st == nullptr || !shared_literal_of(st, records[i], out.lits[out.count])) continue;
         out.slots[out.count] = i;
         out.ids[out.count] = load_id(h, i);

@@ -15,6 +15,7 @@
 #include <cstring>
 
 #include "regex/match/match.h"
+#include "regex/match/start_facts.h"
 
 namespace qel::re {
 namespace {
@@ -48,36 +49,104 @@ void begin_record(QelRegExpMultiFind& rec) {
     rec.status = 0;
 }
 
-void finish_record(QelRegExpMultiFind& rec, int32_t count, int32_t id) {
+void finish_record(QelRegExpMultiFind& rec, int32_t count, int32_t id, QelStatus status) {
     rec.count = count;
-    rec.status = qelOk;
+    rec.status = status;
     rec.identifier = id;
     rec.searched = 1;
 }
 
+void copy_capture(QelRegExpFind& out, const CaptureRecord& in) {
+    if (in.length < 0) {
+        out.pointer = nullptr;
+        out.length = -1;
+    } else {
+        out.pointer = in.pointer;
+        out.length = in.length;
+    }
+}
+
+// One match attempt of a verified slot at an occurrence of its literal, as
+// the slot's own search would make it there: the same working record, every
+// top-level alternative at this one position, and the records copied as the
+// single or global search copies them. No match of such a pattern is empty,
+// so the next attempt starts at the end of this match.
+void verify_at(const Qel8u* subject, int32_t len, int32_t i, const SharedLiteral& lit, SlotRun& r, QelStatus& status) {
+    QelRegExpState* state = lit.verify;
+    const StateHeader& h = *header(state);
+    CaptureRecord* caps = capture_table(state);
+    RegExpMatchState ms{};
+    ms.currentNode = 0;
+    ms.endNode = h.nodeCount;
+    ms.options = h.options;
+    ms.rejectEmpty = 0;
+    ms.captureCount = h.captureCount;
+    ms.budget = h.matchLimit;
+    ms.format = h.format;
+    ms.subjectStart = subject;
+    ms.nodes = node_array(state);
+    ms.captures = caps;
+    ms.groups = group_table(state);
+    init_match_stack_guard(ms);
+    if (ownRegExpScan(subject + i, len - i, ms, 2, h.nodeCount) != 0) return;
+    if (!lit.global) {
+        const int32_t n = r.capacity < h.captureCount ? r.capacity : h.captureCount;
+        for (int32_t c = 0; c < n; ++c) copy_capture(r.results[c], caps[c]);
+        r.count = n;
+        status = n < h.captureCount ? qelWrnFindIncomplete : qelOk;
+        r.done = true;
+        return;
+    }
+    const int32_t f = h.captureCount > 1 ? 1 : 0;
+    const int32_t m = h.captureCount - f;
+    const int32_t room = r.capacity - r.count < m ? r.capacity - r.count : m;
+    for (int32_t c = 0; c < room; ++c) copy_capture(r.results[r.count + c], caps[f + c]);
+    r.count += room;
+    r.next = int64_t(caps[0].pointer - subject) + caps[0].length;
+    if (r.count >= r.capacity) r.done = true;
+}
+
 }  // namespace
 
-bool shared_literal_of(const QelRegExpState* state, const QelRegExpMultiFind& rec, SharedLiteral& out) {
+bool shared_literal_of(QelRegExpState* state, const QelRegExpMultiFind& rec, SharedLiteral& out) {
     if (rec.results == nullptr || rec.count < 1) return false;
     const StateHeader& h = *header(state);
-    if (h.identifier != kStateIdentifier || h.nodeCount != 1 || h.captureCount != 1) return false;
-    if (h.matchLimit < kMinMatchLimit || (h.options & RE_OPT_IGNORECASE) != 0) return false;
-    const RegExpNode& n = node_array(state)[0];
-    if ((static_cast<uint32_t>(n.w3) & RE_OPT_IGNORECASE) != 0) return false;
-    if (n.w0 == RE_CHAR && n.w1 >= 0 && n.w1 < 0x80) {
-        // w1 holds the byte value; its low byte comes first in memory.
-        out.bytes = reinterpret_cast<const uint8_t*>(&n) + 4;
-        out.len = 1;
-    } else if (n.w0 == RE_STRING && n.w2 >= 1 && node_pointer(n) != nullptr) {
-        out.bytes = static_cast<const uint8_t*>(node_pointer(n));
-        out.len = n.w2;
-        // In UTF-8 format the scan starts only at character boundaries; an
-        // ASCII first byte is always one.
-        if (h.format != 0 && out.bytes[0] >= 0x80) return false;
-    } else {
-        return false;
-    }
+    if (h.identifier != kStateIdentifier || h.nodeCount < 1 || h.captureCount < 1) return false;
+    out.verify = nullptr;
     out.global = (h.options & RE_OPT_GLOBAL) != 0;
+    const RegExpNode& n = node_array(state)[0];
+    if (h.nodeCount == 1 && h.captureCount == 1 && h.matchLimit >= kMinMatchLimit &&
+        (h.options & RE_OPT_IGNORECASE) == 0 && (static_cast<uint32_t>(n.w3) & RE_OPT_IGNORECASE) == 0) {
+        if (n.w0 == RE_CHAR && n.w1 >= 0 && n.w1 < 0x80) {
+            // w1 holds the byte value; its low byte comes first in memory.
+            out.bytes = reinterpret_cast<const uint8_t*>(&n) + 4;
+            out.len = 1;
+            return true;
+        }
+        if (n.w0 == RE_STRING && n.w2 >= 1 && node_pointer(n) != nullptr) {
+            out.bytes = static_cast<const uint8_t*>(node_pointer(n));
+            out.len = n.w2;
+            // In UTF-8 format the scan starts only at character boundaries;
+            // an ASCII first byte is always one.
+            return h.format == 0 || out.bytes[0] < 0x80;
+        }
+    }
+    // A pattern anchored to the start or to line starts is tried at few
+    // positions anyway; leave it to its own search.
+    if (n.w0 == RE_ANCHOR && (n.w1 == 'A' || n.w1 == 'G' || n.w1 == '^')) return false;
+    // The budget is given back after every attempt, so it can end up
+    // negative only from a negative limit; leave such a state to its own
+    // search, which reports it.
+    if (h.matchLimit < 0) return false;
+    StartFacts f;
+    slot_start_facts(state, f);
+    if (!f.valid || f.anchored || !f.useByteSet || !f.useLiteral || f.maxOffset != 0 || f.literalFolded ||
+        f.literalLen < 2)
+        return false;
+    if (h.format != 0 && f.literal[0] >= 0x80) return false;
+    out.bytes = f.literal;
+    out.len = f.literalLen;
+    out.verify = state;
     return true;
 }
 
@@ -92,6 +161,7 @@ void search_literal_slots(const Qel8u* subject, int32_t len, const uint32_t* slo
     uint64_t head[kMaxSharedLiterals];
     uint64_t headMask[kMaxSharedLiterals];
     SlotRun run[kMaxSharedLiterals];
+    QelStatus status[kMaxSharedLiterals];
     std::memset(pairHead, 0xFF, sizeof pairHead);
     std::memset(byteHead, 0xFF, sizeof byteHead);
     bool anyByte = false;
@@ -102,7 +172,8 @@ void search_literal_slots(const Qel8u* subject, int32_t len, const uint32_t* slo
     for (uint32_t k = n; k-- > 0;) {
         QelRegExpMultiFind& rec = records[slots[k]];
         begin_record(rec);
-        run[k] = {rec.results, lits[k].global ? rec.count : 1, 0, 0, false};
+        run[k] = {rec.results, lits[k].global || lits[k].verify ? rec.count : 1, 0, 0, false};
+        status[k] = qelOk;
         const uint8_t* b = lits[k].bytes;
         if (lits[k].len == 1) {
             next[k] = byteHead[b[0]];
@@ -122,6 +193,11 @@ void search_literal_slots(const Qel8u* subject, int32_t len, const uint32_t* slo
     auto hit = [&](uint32_t k, int32_t i) {
         SlotRun& r = run[k];
         if (r.done || i < r.next) return;
+        if (lits[k].verify != nullptr) {
+            verify_at(subject, len, i, lits[k], r, status[k]);
+            if (r.done) --active;
+            return;
+        }
         r.results[r.count].pointer = subject + i;
         r.results[r.count].length = lits[k].len;
         ++r.count;
@@ -202,7 +278,16 @@ void search_literal_slots(const Qel8u* subject, int32_t len, const uint32_t* slo
         if (k == kNone) continue;
         for (; k != kNone; k = next[k]) check(k, i);
     }
-    for (uint32_t k = 0; k < n; ++k) finish_record(records[slots[k]], run[k].count, ids[k]);
+    for (uint32_t k = 0; k < n; ++k) {
+        if (lits[k].verify != nullptr && lits[k].global) {
+            // As the global search ends: a warning when not even the first
+            // match's records all fitted.
+            const StateHeader& h = *header(lits[k].verify);
+            const int32_t m = h.captureCount > 1 ? h.captureCount - 1 : 1;
+            if (run[k].count > 0 && run[k].count < m) status[k] = qelWrnFindIncomplete;
+        }
+        finish_record(records[slots[k]], run[k].count, ids[k], status[k]);
+    }
 }
 
 }  // namespace qel::re

@@ -19,12 +19,18 @@ struct SharedLiteral {
     const uint8_t* bytes;  // inside the slot's state
     int32_t len;
     bool global;
+    // Null: the pattern is the literal alone. Otherwise every match of this
+    // state begins with the literal, and the matcher runs at its
+    // occurrences only.
+    QelRegExpState* verify;
 };
 
 // True when `state` is a pattern the shared scan answers exactly and the
 // record `rec` is one its search would fill normally (results present, room
-// for a record); fills `out`.
-bool shared_literal_of(const QelRegExpState* state, const QelRegExpMultiFind& rec, SharedLiteral& out);
+// for a record); fills `out`. Patterns of the literal alone qualify, and
+// patterns none of whose matches is empty and every one of which begins
+// with a case-sensitive literal of two bytes or more.
+bool shared_literal_of(QelRegExpState* state, const QelRegExpMultiFind& rec, SharedLiteral& out);
 
 // Searches slots[0..n) (each with its literal in lits[k]) in one pass over
 // the subject and fills their records as the per-slot search would: results
