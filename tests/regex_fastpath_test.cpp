@@ -57,6 +57,11 @@ void expect_same(QelRegExpState* state, const std::string& subject, int32_t capa
     set_general_path_only(state, true);
     const Outcome general = find(state, subject, capacity);
     set_general_path_only(state, false);
+    // The general path gave up (a cut path may have been the match); a fast
+    // path that needed less work may still answer, so there is nothing to
+    // compare. The reverse, a fast path giving up where the general path did
+    // not, is a fault and compared below.
+    if (general.status == qelErrMatchLimit && fastOutcome.status != qelErrMatchLimit) return;
     ASSERT_EQ(fastOutcome, general) << what << " over \"" << subject << "\"\n fast    " << show(fastOutcome)
                                     << "\n general " << show(general);
 }

@@ -41,6 +41,9 @@ struct SlotRun {
     int32_t count;
     int64_t next;  // no match may start before this (end of the last one)
     bool done;
+    // Work budget of the slot's matcher, shared by all its attempts in the
+    // pass as one search call shares it.
+    int64_t workLeft;
 };
 
 void begin_record(QelRegExpMultiFind& rec) {
@@ -87,8 +90,19 @@ void verify_at(const Qel8u* subject, int32_t len, int32_t i, const SharedLiteral
     ms.nodes = node_array(state);
     ms.captures = caps;
     ms.groups = group_table(state);
+    ms.workLeft = r.workLeft;
+    ms.cut = 0;
     init_match_stack_guard(ms);
-    if (ownRegExpScan(subject + i, len - i, ms, 2, h.nodeCount) != 0) return;
+    const int found = ownRegExpScan(subject + i, len - i, ms, 2, h.nodeCount);
+    r.workLeft = ms.workLeft;
+    if (ms.cut) {
+        // A cut path may have been this slot's next match: stop it as its own
+        // search would, keeping the matches found before.
+        status = qelErrMatchLimit;
+        r.done = true;
+        return;
+    }
+    if (found != 0) return;
     if (!lit.global) {
         const int32_t n = r.capacity < h.captureCount ? r.capacity : h.captureCount;
         for (int32_t c = 0; c < n; ++c) copy_capture(r.results[c], caps[c]);
@@ -172,7 +186,8 @@ void search_literal_slots(const Qel8u* subject, int32_t len, const uint32_t* slo
     for (uint32_t k = n; k-- > 0;) {
         QelRegExpMultiFind& rec = records[slots[k]];
         begin_record(rec);
-        run[k] = {rec.results, lits[k].global || lits[k].verify ? rec.count : 1, 0, 0, false};
+        run[k] = {rec.results, lits[k].global || lits[k].verify ? rec.count : 1, 0, 0, false,
+                  lits[k].verify ? work_budget_for(header(lits[k].verify)->matchLimit) : 0};
         status[k] = qelOk;
         const uint8_t* b = lits[k].bytes;
         if (lits[k].len == 1) {
