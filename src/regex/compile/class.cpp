@@ -175,9 +175,13 @@ QelStatus ClassParser::hyphen(const char*& p) {
 // letter (each lies outside the other range). The gaps between the ranges,
 // up to the largest code point, are written as plain ranges instead.
 void ClassParser::append_outside(const PosixClass& c) {
+    // At most four ranges: an insertion sort by low end.
     PosixRange sorted[4];
-    for (int32_t k = 0; k < c.count; ++k) sorted[k] = c.ranges[k];
-    std::sort(sorted, sorted + c.count, [](const PosixRange& a, const PosixRange& b) { return a.low < b.low; });
+    for (int32_t k = 0; k < c.count; ++k) {
+        int32_t j = k;
+        for (; j > 0 && sorted[j - 1].low > c.ranges[k].low; --j) sorted[j] = sorted[j - 1];
+        sorted[j] = c.ranges[k];
+    }
     int64_t next = 0;
     for (int32_t k = 0; k < c.count; ++k) {
         if (sorted[k].low > next) append(RE_RANGE, int32_t(next), sorted[k].low - 1, 0);
