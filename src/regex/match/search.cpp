@@ -88,6 +88,7 @@ struct ScanFilter {
     const uint8_t* runViableBelow;  // in that run, only positions below this may match
     const uint8_t* driveLiteral;    // literal drive: the occurrence last looked at
     const uint8_t* driveRunStart;   // ... and where the run of C that reaches it starts
+    const uint8_t* subjectStart;    // look-behind literals may lie before the window
 };
 
 // Moves `pos` to the next visited position where a match may begin; null
@@ -96,6 +97,15 @@ const uint8_t* filter_advance(const uint8_t* pos, const uint8_t* end, int32_t fo
     const StartFilter& f = *sf.f;
     for (;;) {
         const uint8_t* before = pos;
+        if (f.behindLen > 0) {
+            // The next occurrence ending at or after pos; it may start before
+            // the window, never before the subject.
+            const uint8_t* from = pos - sf.subjectStart >= f.behindLen ? pos - f.behindLen : sf.subjectStart;
+            const int32_t k = find_first(from, static_cast<int32_t>(end - from), {f.behindLiteral, f.behindLen}, false);
+            if (k < 0) return nullptr;
+            const uint8_t* after = from + k + f.behindLen;
+            if (after > pos) pos = sync_to_visited(pos, after, end, format);
+        }
         if (f.useLiteral) {
             if (sf.nextLiteral == nullptr || sf.nextLiteral < pos) {
                 int32_t k = find_first(pos, static_cast<int32_t>(end - pos), {f.literal, f.literalLen}, f.literalFolded);
@@ -182,7 +192,7 @@ int scan(const uint8_t* pos, int32_t remaining, RegExpMatchState& ms, int anchor
     const uint32_t startOptions = ms.options;
     const uint8_t* const end = pos + remaining;
     const int32_t nodeCount = ms.endNode;
-    ScanFilter sf{filter, nullptr, pos, pos, nullptr, pos};
+    ScanFilter sf{filter, nullptr, pos, pos, nullptr, pos, ms.subjectStart};
     const bool filtering = filter != nullptr && anchorMode == 0;
     // At line starts only, with a literal that starts every match
     // ("^#include" under "m"): the literal's occurrences at line starts are
@@ -430,7 +440,7 @@ QelStatus search_with_filter(const Qel8u* subject, int32_t subjectLen, QelRegExp
             if (plan->useFilter) ctx.filter = &plan->filter;
         } else if (winLen >= kStartFilterMinWindow) {
             derive_start_filter(state, filter);
-            if (filter.useByteSet || filter.useRun || filter.useLiteral) ctx.filter = &filter;
+            if (filter.useByteSet || filter.useRun || filter.useLiteral || filter.behindLen > 0) ctx.filter = &filter;
         }
     }
 

@@ -59,6 +59,10 @@ struct StartFilter {
     // C that reaches it (every byte between a match start and the literal
     // lies in C).
     bool literalDrive;
+    // Every match is preceded by this literal ("(?<=struct )\\w+"): the scan
+    // goes to the ends of its occurrences.
+    const uint8_t* behindLiteral;
+    int32_t behindLen;      // 0: none
     bool useLiteral;        // every match contains `literal` within `maxOffset` bytes of its start
     bool literalFolded;     // ... compared with a-z folded onto A-Z
     const uint8_t* literal;

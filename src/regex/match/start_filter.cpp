@@ -390,6 +390,8 @@ void derive_start_filter(const QelRegExpState* state, StartFilter& f) {
     f.runLiteralLen = 0;
     f.runFollow = ByteSet{};
     f.runStop = ByteSet{};
+    f.behindLiteral = nullptr;
+    f.behindLen = 0;
     f.useLiteral = false;
     f.literalFolded = false;
     f.literal = nullptr;
@@ -435,6 +437,24 @@ void derive_start_filter(const QelRegExpState* state, StartFilter& f) {
         }
     }
     if (topLevelBar) return;
+
+    // A leading look-behind at a plain literal.
+    if (!a.icPossible && a.count >= 3 && a.nodes[0].w0 == RE_LOOKBEHIND && a.nodes[0].w2 == 1 &&
+        a.nodes[2].w0 == RE_CLOSE && !(a.count > 3 && is_quantifier(a.nodes[3].w0))) {
+        const RegExpNode& body = a.nodes[1];
+        if (body.w0 == RE_STRING && body.w2 >= 1) {
+            f.behindLiteral = static_cast<const uint8_t*>(node_pointer(body));
+            f.behindLen = body.w2;
+        } else if (body.w0 == RE_CHAR && body.w1 >= 0 && body.w1 < 256) {
+            f.behindLiteral = reinterpret_cast<const uint8_t*>(&body) + 4;
+            f.behindLen = 1;
+        }
+        // The look-behind steps back by characters; only a literal of ASCII
+        // bytes is sure to lie exactly its length in bytes before the match.
+        for (int32_t j = 0; j < f.behindLen; ++j)
+            if (f.behindLiteral[j] >= 0x80) f.behindLen = 0;
+        if (f.behindLen == 0) f.behindLiteral = nullptr;
+    }
 
     // A leading repeat of one-byte characters followed by something that
     // cannot begin with one of them. Transparent groups around the repeat or
@@ -719,7 +739,8 @@ void build_search_plan(QelRegExpState* state, int32_t groupLimit) {
 
     auto* plan = reinterpret_cast<SearchPlan*>(room);
     derive_start_filter(state, plan->filter);
-    plan->useFilter = plan->filter.useByteSet || plan->filter.useRun || plan->filter.useLiteral;
+    plan->useFilter =
+        plan->filter.useByteSet || plan->filter.useRun || plan->filter.useLiteral || plan->filter.behindLen > 0;
     fill_plan_facts(state, *plan);
     plan->itemCount = classes;
     auto* entries = reinterpret_cast<PlannedItem*>(room + sizeof(SearchPlan));
