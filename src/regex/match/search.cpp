@@ -236,6 +236,14 @@ int scan(const uint8_t* pos, int32_t remaining, RegExpMatchState& ms, int anchor
             first = bar + 1;
         }
         if (anchorMode == 2 || remaining == 0) return 1;
+        if (filtering && filter->skipRunOnFail && !filter->headStop.has(*pos)) {
+            // Later starts in this run end where this one did, and fail there too.
+            const int32_t k = find_byteset(pos, remaining, filter->headStop);
+            const int32_t skip = k < 0 ? remaining : k;
+            pos += skip;
+            remaining -= skip;
+            continue;
+        }
         if (anchorMode == 1) {
             // Only positions after a line feed; a line feed is always the
             // first byte of a character, so a byte search finds them.
