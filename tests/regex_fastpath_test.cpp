@@ -181,7 +181,9 @@ TEST(SearchPlan, FastPathsEqualGeneralPath) {
         "\"[^\"\\\\]*(?:\\\\.[^\"\\\\]*)*\"", "\\b(\\w+)\\s+\\1\\b", "[^ ]+ab", "(\\S+)ab", "(a(b+))c", ".x", "x*",
         "[ \\t]+$", "a+\\z", "(\\s+)\\Z", "\\w+$", "[a-c]+$x", "\\B[a-c]{3}x", "[a-c]{2,}\\z", "\\b(b{2,})",
         "^#include", "^ab\\w", "^a.b", "(?m)^ab", "\\w+\\s*$", "[a-c]+ *\\z", "(\\w+)\\s*\\Z", "b+ ?$",
-        "\\w+(?=\\()", "[a-c]+(?=x|y)", "(?=a)", "(?=a)?b", "[a-c]+(?=(?=c)|x)", "(?<=struct )\\w+",
+        "\\w+(?=\\()", "[a-c]+(?=x|y)", "(?=a)", "(?=a)?b", "[a-c]+(?=(?=c)|x)", "(?<=struct )\\w+", "(?<=ab)c", "(?<=a)\\w+",
+        "(?<=\\xc3)\\C", "(?<=b)", "(?<=bc)x*", "(?<=a)+b", "\\B\\w+ ", "\\b\\w+ a", "([a-c]+)\\1",
+        "(?:([a-c]+)) x", "[a-c]+ (?=b)", "[a-c]+bc ",
     };
     constexpr uint32_t kFormCount = sizeof(kForms) / sizeof(kForms[0]);
     constexpr int kPatterns = 26000;

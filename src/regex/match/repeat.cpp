@@ -11,8 +11,8 @@
 // base character. Only a class that holds "\X" has copies whose start cannot
 // be found backwards; it steps over the run again from its start.
 //
-// Literal pre-test: when the continuation is an unquantified RE_CHAR and case
-// folding is off, a continuation attempt can only succeed where the next byte
+// Literal pre-test: when the continuation is an unquantified RE_CHAR (or an
+// RE_STRING, by its first byte) and case folding is off, a continuation attempt can only succeed where the next byte
 // is that literal, so attempts elsewhere are skipped (they would all fail).
 // Record 0's length is exact on every path: added before each continuation,
 // and back at its entry value whenever a routine fails.
@@ -39,6 +39,9 @@ Pretest literal_pretest(const RegExpMatchState& ms, int32_t cont, uint32_t optio
     if (options & RE_OPT_IGNORECASE) return {false, 0};
     if (cont < 0 || cont >= ms.endNode) return {false, 0};
     const RegExpNode& n = ms.nodes[cont];
+    // A string is never quantified as a whole: its first byte must stand there.
+    if (n.w0 == RE_STRING && n.w2 >= 1 && node_pointer(n) != nullptr)
+        return {true, static_cast<const uint8_t*>(node_pointer(n))[0]};
     if (n.w0 != RE_CHAR || n.w1 < 0 || n.w1 > 255 || quantifier_at(ms, cont + 1) != nullptr) return {false, 0};
     return {true, uint8_t(n.w1)};
 }

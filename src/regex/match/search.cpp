@@ -93,6 +93,7 @@ struct ScanFilter {
     const uint8_t* runViableBelow;  // in that run, only positions below this may match
     const uint8_t* driveLiteral;    // literal drive: the occurrence last looked at
     const uint8_t* driveRunStart;   // ... and where the run of C that reaches it starts
+    const uint8_t* subjectStart;    // look-behind literals may lie before the window
 };
 
 // Moves `pos` to the next visited position where a match may begin; null
@@ -101,6 +102,15 @@ const uint8_t* filter_advance(const uint8_t* pos, const uint8_t* end, int32_t fo
     const StartFilter& f = *sf.f;
     for (;;) {
         const uint8_t* before = pos;
+        if (f.behindLen > 0) {
+            // The next occurrence ending at or after pos; it may start before
+            // the window, never before the subject.
+            const uint8_t* from = pos - sf.subjectStart >= f.behindLen ? pos - f.behindLen : sf.subjectStart;
+            const int32_t k = find_first(from, static_cast<int32_t>(end - from), {f.behindLiteral, f.behindLen}, false);
+            if (k < 0) return nullptr;
+            const uint8_t* after = from + k + f.behindLen;
+            if (after > pos) pos = sync_to_visited(pos, after, end, format);
+        }
         if (f.useLiteral) {
             if (sf.nextLiteral == nullptr || sf.nextLiteral < pos) {
                 int32_t k = find_first(pos, static_cast<int32_t>(end - pos), {f.literal, f.literalLen}, f.literalFolded);
@@ -187,7 +197,7 @@ int scan(const uint8_t* pos, int32_t remaining, RegExpMatchState& ms, int anchor
     const uint32_t startOptions = ms.options;
     const uint8_t* const end = pos + remaining;
     const int32_t nodeCount = ms.endNode;
-    ScanFilter sf{filter, nullptr, pos, pos, nullptr, pos};
+    ScanFilter sf{filter, nullptr, pos, pos, nullptr, pos, ms.subjectStart};
     const bool filtering = filter != nullptr && anchorMode == 0;
     // At line starts only, with a literal that starts every match
     // ("^#include" under "m"): the literal's occurrences at line starts are
@@ -233,6 +243,14 @@ int scan(const uint8_t* pos, int32_t remaining, RegExpMatchState& ms, int anchor
             first = bar + 1;
         }
         if (anchorMode == 2 || remaining == 0) return 1;
+        if (filtering && filter->skipRunOnFail && !filter->headStop.has(*pos)) {
+            // Later starts in this run end where this one did, and fail there too.
+            const int32_t k = find_byteset(pos, remaining, filter->headStop);
+            const int32_t skip = k < 0 ? remaining : k;
+            pos += skip;
+            remaining -= skip;
+            continue;
+        }
         if (anchorMode == 1) {
             // Only positions after a line feed; a line feed is always the
             // first byte of a character, so a byte search finds them.
@@ -439,7 +457,7 @@ QelStatus search_with_filter(const Qel8u* subject, int32_t subjectLen, QelRegExp
             if (plan->useFilter) ctx.filter = &plan->filter;
         } else if (winLen >= kStartFilterMinWindow) {
             derive_start_filter(state, filter);
-            if (filter.useByteSet || filter.useRun || filter.useLiteral) ctx.filter = &filter;
+            if (filter.useByteSet || filter.useRun || filter.useLiteral || filter.behindLen > 0) ctx.filter = &filter;
         }
     }
 

@@ -59,6 +59,18 @@ struct StartFilter {
     // C that reaches it (every byte between a match start and the literal
     // lies in C).
     bool literalDrive;
+    // Every match is preceded by this literal ("(?<=struct )\\w+"): the scan
+    // goes to the ends of its occurrences.
+    const uint8_t* behindLiteral;
+    int32_t behindLen;      // 0: none
+    // The pattern starts with a greedy unbounded repeat of one-byte ASCII
+    // characters (set C = the complement of `headStop`) that never gives
+    // back, and holds no back-reference or condition: an attempt from a
+    // later position of the same run of C reaches the same run end and the
+    // same continuation, so once an attempt inside a run fails, the rest of
+    // the run is skipped.
+    bool skipRunOnFail;
+    ByteSet headStop;
     bool useLiteral;        // every match contains `literal` within `maxOffset` bytes of its start
     bool literalFolded;     // ... compared with a-z folded onto A-Z
     const uint8_t* literal;

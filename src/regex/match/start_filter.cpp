@@ -390,6 +390,10 @@ void derive_start_filter(const QelRegExpState* state, StartFilter& f) {
     f.runLiteralLen = 0;
     f.runFollow = ByteSet{};
     f.runStop = ByteSet{};
+    f.behindLiteral = nullptr;
+    f.behindLen = 0;
+    f.skipRunOnFail = false;
+    f.headStop = ByteSet{};
     f.useLiteral = false;
     f.literalFolded = false;
     f.literal = nullptr;
@@ -436,6 +440,24 @@ void derive_start_filter(const QelRegExpState* state, StartFilter& f) {
     }
     if (topLevelBar) return;
 
+    // A leading look-behind at a plain literal.
+    if (!a.icPossible && a.count >= 3 && a.nodes[0].w0 == RE_LOOKBEHIND && a.nodes[0].w2 == 1 &&
+        a.nodes[2].w0 == RE_CLOSE && !(a.count > 3 && is_quantifier(a.nodes[3].w0))) {
+        const RegExpNode& body = a.nodes[1];
+        if (body.w0 == RE_STRING && body.w2 >= 1) {
+            f.behindLiteral = static_cast<const uint8_t*>(node_pointer(body));
+            f.behindLen = body.w2;
+        } else if (body.w0 == RE_CHAR && body.w1 >= 0 && body.w1 < 256) {
+            f.behindLiteral = reinterpret_cast<const uint8_t*>(&body) + 4;
+            f.behindLen = 1;
+        }
+        // The look-behind steps back by characters; only a literal of ASCII
+        // bytes is sure to lie exactly its length in bytes before the match.
+        for (int32_t j = 0; j < f.behindLen; ++j)
+            if (f.behindLiteral[j] >= 0x80) f.behindLen = 0;
+        if (f.behindLen == 0) f.behindLiteral = nullptr;
+    }
+
     // A leading repeat of one-byte characters followed by something that
     // cannot begin with one of them. Transparent groups around the repeat or
     // after it do not matter: "([a-z]+)@" skips runs as "[a-z]+@" does.
@@ -468,6 +490,21 @@ void derive_start_filter(const QelRegExpState* state, StartFilter& f) {
             if (!a.giveUp && !followNullable && ascii && disjoint) {
                 headRun = true;
                 headRunEnd = followEnd;
+                bool plain = true;
+                for (int32_t j = 0; j < a.count; ++j)
+                    plain = plain && a.nodes[j].w0 != RE_BACKREF && a.nodes[j].w0 != RE_COND;
+                // Nothing may stand before the repeat: a failed "\\B" at one
+                // start says nothing about the next.
+                // And the item must accept exactly the bytes of its set: a
+                // start it rejects would otherwise end the run early.
+                bool exact = !a.icPossible;
+                for (int b = 0; b < 256 && exact; ++b) exact = a.single(first, static_cast<uint8_t>(b), false) != kMaybe;
+                if (plain && exact && first == a.seq_next(0) && a.nodes[head.end - 1].w0 == RE_GREEDY &&
+                    head.qmax >= RE_UNBOUNDED) {
+                    f.skipRunOnFail = true;
+                    for (int w = 0; w < 4; ++w) f.headStop.bits[w] = ~run.bits[w];
+                    f.headStop.build_rows();
+                }
                 for (int w = 0; w < 4; ++w) headStop.bits[w] = ~run.bits[w];
             }
             // Followed by an end anchor ("\s+$"): the repeat can stop only at
@@ -724,7 +761,8 @@ void build_search_plan(QelRegExpState* state, int32_t groupLimit) {
 
     auto* plan = reinterpret_cast<SearchPlan*>(room);
     derive_start_filter(state, plan->filter);
-    plan->useFilter = plan->filter.useByteSet || plan->filter.useRun || plan->filter.useLiteral;
+    plan->useFilter =
+        plan->filter.useByteSet || plan->filter.useRun || plan->filter.useLiteral || plan->filter.behindLen > 0;
     fill_plan_facts(state, *plan);
     plan->itemCount = classes;
     auto* entries = reinterpret_cast<PlannedItem*>(room + sizeof(SearchPlan));
