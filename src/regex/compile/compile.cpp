@@ -2,6 +2,7 @@
 // finishing pass that makes the state independent of the pattern buffer.
 #include "frame/frame.h"
 #include "regex/compile/compiler.h"
+#include "regex/match/linear.h"
 
 namespace qel::re {
 
@@ -106,6 +107,7 @@ QelStatus compile_pattern(const char* pattern, size_t len, const char* options, 
     h->nodeCount = ps.nodeCount;
     h->matchLimit = kDefaultMatchLimit;
     h->searchMode = search_mode(nodes, ps.nodeCount, prefilter);
+    linear_prepare(state);
     return qelOk;
 }
 

@@ -14,6 +14,7 @@
 #include <bit>
 
 #include "frame/frame.h"
+#include "regex/match/linear.h"
 #include "regex/match/search_internal.h"
 #include "string/find.h"
 
@@ -173,7 +174,8 @@ int32_t next_top_level_bar(const RegExpNode* nodes, int32_t from, int32_t count)
 }
 
 int scan(const uint8_t* pos, int32_t remaining, RegExpMatchState& ms, int anchorMode, int32_t altSearchStart,
-         const StartFilter* filter) {
+         const StartFilter* filter, const LinearProgram* linear) {
+    if (linear != nullptr) return linear_scan(pos, remaining, ms, anchorMode, linear);
     const uint32_t startOptions = ms.options;
     const uint8_t* const end = pos + remaining;
     const int32_t nodeCount = ms.endNode;
@@ -245,11 +247,17 @@ int32_t utf8_step(const uint8_t* pos, int32_t remaining) {
 }
 
 int ownRegExpScan(const uint8_t* pos, int32_t remaining, RegExpMatchState& ms, int anchorMode, int32_t altSearchStart) {
-    return scan(pos, remaining, ms, anchorMode, altSearchStart, nullptr);
+    return scan(pos, remaining, ms, anchorMode, altSearchStart, nullptr, nullptr);
 }
 
 QelStatus search_with_filter(const Qel8u* subject, int32_t subjectLen, QelRegExpState* state, QelRegExpFind* results,
                              int32_t* resultCount, int keepWholeMatch, bool useStartFilter) {
+    return search_with_paths(subject, subjectLen, state, results, resultCount, keepWholeMatch, useStartFilter,
+                             LinearUse::Useful);
+}
+
+QelStatus search_with_paths(const Qel8u* subject, int32_t subjectLen, QelRegExpState* state, QelRegExpFind* results,
+                            int32_t* resultCount, int keepWholeMatch, bool useStartFilter, LinearUse linearUse) {
     if (any_null(subject, state, results, resultCount)) return qelErrNullPtr;
     if (subjectLen < 0) return qelErrLength;
     if (*resultCount < 1) return qelErrSize;
@@ -351,9 +359,13 @@ QelStatus search_with_filter(const Qel8u* subject, int32_t subjectLen, QelRegExp
     // No top-level bar stands before the first one, whatever node 0 is.
     const int32_t altSearchStart = firstBar < 0 ? nodeCount : firstBar;
 
+    // Patterns the backtracker could take more than linear time on go to
+    // the linear path, which finds the same records.
+    const LinearProgram* linear = linear_program(state, linearUse);
+
     StartFilter filter;
     const StartFilter* useFilter = nullptr;
-    if (useStartFilter && anchorMode == 0 && winLen >= kStartFilterMinWindow) {
+    if (linear == nullptr && useStartFilter && anchorMode == 0 && winLen >= kStartFilterMinWindow) {
         derive_start_filter(state, filter);
         if (filter.useByteSet || filter.useRun || filter.useLiteral) useFilter = &filter;
     }
@@ -361,7 +373,7 @@ QelStatus search_with_filter(const Qel8u* subject, int32_t subjectLen, QelRegExp
     if (!global) {
         int32_t n = *resultCount < captureCount ? *resultCount : captureCount;
         *resultCount = n;
-        if (scan(winStart, winLen, ms, anchorMode, altSearchStart, useFilter) == 0) {
+        if (scan(winStart, winLen, ms, anchorMode, altSearchStart, useFilter, linear) == 0) {
             for (int32_t i = 0; i < n; ++i) copy_record(results[i], caps[i]);
             return n < captureCount ? qelWrnFindIncomplete : qelOk;
         }
@@ -380,7 +392,7 @@ QelStatus search_with_filter(const Qel8u* subject, int32_t subjectLen, QelRegExp
     while (remaining >= 0) {
         if (count >= capacity) break;
         ms.options = h.options;
-        if (scan(pos, remaining, ms, anchorMode, altSearchStart, useFilter) != 0) break;
+        if (scan(pos, remaining, ms, anchorMode, altSearchStart, useFilter, linear) != 0) break;
         count += copy_set(results, count, capacity, caps, f, m);
         if (ms.budget < 0) return qelErrMatchLimit;
         const uint8_t* s = caps[0].pointer;
@@ -393,7 +405,7 @@ QelStatus search_with_filter(const Qel8u* subject, int32_t subjectLen, QelRegExp
             if (count < capacity && rest > 0) {
                 ms.rejectEmpty = 1;
                 ms.options = h.options;
-                if (scan(s, step, ms, 2, altSearchStart, nullptr) == 0) count += copy_set(results, count, capacity, caps, f, m);
+                if (scan(s, step, ms, 2, altSearchStart, nullptr, linear) == 0) count += copy_set(results, count, capacity, caps, f, m);
                 ms.rejectEmpty = 0;
                 if (ms.budget < 0) return qelErrMatchLimit;
             }

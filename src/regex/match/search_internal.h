@@ -12,6 +12,7 @@
 
 #include <cstdint>
 
+#include "regex/match/linear.h"
 #include "regex/match/match.h"
 
 namespace qel::re {
@@ -84,6 +85,12 @@ int32_t find_folded_avx2(const uint8_t* p, int32_t n, const uint8_t* lit, int32_
 // with the filter on. Tests compare the two.
 QelStatus search_with_filter(const Qel8u* subject, int32_t subjectLen, QelRegExpState* state, QelRegExpFind* results,
                              int32_t* resultCount, int keepWholeMatch, bool useStartFilter);
+
+// Search with each fast path switched as given: the start filter on or off,
+// and when the linear path takes the search (LinearUse::Off forces the
+// general matcher). search_with_filter is this with LinearUse::Useful.
+QelStatus search_with_paths(const Qel8u* subject, int32_t subjectLen, QelRegExpState* state, QelRegExpFind* results,
+                            int32_t* resultCount, int keepWholeMatch, bool useStartFilter, LinearUse linearUse);
 
 }  // namespace qel::re
 
