@@ -96,12 +96,17 @@ inline int32_t consume_length(const Scanner& sc, const LinearInst& in, int32_t p
 
 inline int32_t* thread_at(ThreadList* l, int32_t i, int32_t words) { return l->words + int64_t(i) * words; }
 
+// Capture vectors are a few words long: a plain loop beats a library call.
+inline void copy_words(int32_t* to, const int32_t* from, int32_t n) {
+    for (int32_t i = 0; i < n; ++i) to[i] = from[i];
+}
+
 void append_thread(const Scanner& sc, ThreadList* out, int32_t pc, int32_t wait, const int32_t* caps) {
     if (out->count >= sc.prog->listCapacity) return;  // cannot happen: the capacity bounds the distinct threads
     int32_t* t = thread_at(out, out->count++, sc.threadWords);
     t[0] = pc;
     t[1] = wait;
-    std::memcpy(t + 2, caps, sizeof(int32_t) * size_t(sc.capWords));
+    copy_words(t + 2, caps, sc.capWords);
 }
 
 // Follows the non-consuming instructions from `pc0` at offset `pos` with
@@ -110,7 +115,7 @@ void append_thread(const Scanner& sc, ThreadList* out, int32_t pc, int32_t wait,
 // is then dropped).
 bool closure(Scanner& sc, int32_t pc0, const int32_t* caps, int32_t pos, ThreadList* out, uint32_t gen) {
     int32_t* cur = sc.cur;
-    std::memcpy(cur, caps, sizeof(int32_t) * size_t(sc.capWords));
+    copy_words(cur, caps, sc.capWords);
     int32_t* stack = sc.stack;
     int32_t sp = 0;
     stack[0] = pc0;
@@ -141,7 +146,7 @@ bool closure(Scanner& sc, int32_t pc0, const int32_t* caps, int32_t pos, ThreadL
                         stop = true;
                         break;
                     }
-                    std::memcpy(sc.best, cur, sizeof(int32_t) * size_t(sc.capWords));
+                    copy_words(sc.best, cur, sc.capWords);
                     sc.best[sc.capWords] = pos;
                     sc.matched = true;
                     return true;
@@ -155,6 +160,10 @@ bool closure(Scanner& sc, int32_t pc0, const int32_t* caps, int32_t pos, ThreadL
                     pc = in.x;
                     break;
                 case L_OPEN: {
+                    if (sc.capWords == 1) {
+                        ++pc;
+                        break;
+                    }
                     const int32_t slot = 1 + 3 * (in.x - 1);
                     stack[2 * sp] = -slot - 1;
                     stack[2 * sp + 1] = cur[slot];
@@ -164,6 +173,10 @@ bool closure(Scanner& sc, int32_t pc0, const int32_t* caps, int32_t pos, ThreadL
                     break;
                 }
                 case L_CLOSE: {
+                    if (sc.capWords == 1) {
+                        ++pc;
+                        break;
+                    }
                     const int32_t slot = 1 + 3 * (in.x - 1);
                     stack[2 * sp] = -(slot + 1) - 1;
                     stack[2 * sp + 1] = cur[slot + 1];
@@ -226,10 +239,14 @@ int32_t skip_to_candidate(const Scanner& sc, int32_t p, int32_t format, const By
 
 }  // namespace
 
-int linear_scan(const uint8_t* pos, int32_t remaining, RegExpMatchState& ms, int anchorMode,
-                const LinearProgram* prog) {
+namespace {
+
+// One scan; with `withCaptures` false the threads carry the match start
+// only. Returns whether a match was found; sc.best holds it.
+bool run_scan(Scanner& sc, const uint8_t* pos, int32_t remaining, RegExpMatchState& ms, int anchorMode,
+              const LinearProgram* prog, bool withCaptures) {
     uint8_t* base = reinterpret_cast<uint8_t*>(const_cast<LinearProgram*>(prog));
-    Scanner sc{};
+    sc = Scanner{};
     sc.prog = prog;
     sc.insts = linear_insts(prog);
     sc.sets = reinterpret_cast<const LinearSet*>(base + prog->setOff);
@@ -239,8 +256,8 @@ int linear_scan(const uint8_t* pos, int32_t remaining, RegExpMatchState& ms, int
     sc.cur = reinterpret_cast<int32_t*>(base + prog->curOff);
     sc.best = reinterpret_cast<int32_t*>(base + prog->bestOff);
     sc.subject = ms.subjectStart;
-    sc.threadWords = prog->threadWords;
-    sc.capWords = prog->capWords;
+    sc.capWords = withCaptures ? prog->capWords : 1;
+    sc.threadWords = 2 + sc.capWords;
     sc.flagShift = prog->flagCount;
     sc.rejectEmpty = ms.rejectEmpty != 0;
     int32_t p = static_cast<int32_t>(pos - ms.subjectStart);
@@ -266,7 +283,7 @@ int linear_scan(const uint8_t* pos, int32_t remaining, RegExpMatchState& ms, int
             // closure() copies the vector into the same buffer first; that is
             // a copy onto itself, which memcpy may not do, so pass a copy.
             int32_t* start = sc.best;  // free until a match is recorded, and none is yet
-            std::memcpy(start, fresh, sizeof(int32_t) * size_t(sc.capWords));
+            copy_words(start, fresh, sc.capWords);
             closure(sc, 0, start, p, clist, gen);
             nextStartAt = next_start(sc, p, anchorMode, ms.format);
         }
@@ -308,8 +325,26 @@ int linear_scan(const uint8_t* pos, int32_t remaining, RegExpMatchState& ms, int
         nlist = tmp;
         ++p;
     }
-    if (!sc.matched) return 1;
+    return sc.matched;
+}
 
+}  // namespace
+
+// Without captures to report one pass finds the match. With captures, a
+// first pass whose threads carry only the match start finds where the match
+// begins; a second pass anchored there, with full capture vectors, runs only
+// as long as threads that start there live.
+int linear_scan(const uint8_t* pos, int32_t remaining, RegExpMatchState& ms, int anchorMode,
+                const LinearProgram* prog) {
+    Scanner sc;
+    const bool captures = prog->capWords > 1;
+    if (!run_scan(sc, pos, remaining, ms, anchorMode, prog, !captures)) return 1;
+    if (captures) {
+        const int32_t start = sc.best[0];
+        const uint8_t* at = ms.subjectStart + start;
+        const int32_t rest = static_cast<int32_t>(pos + remaining - at);
+        if (!run_scan(sc, at, rest, ms, 2, prog, true)) return 1;  // cannot happen: the same match is found again
+    }
     const int32_t* bestCaps = sc.best;
     const uint8_t* s = ms.subjectStart;
     ms.captures[0].pointer = s + bestCaps[0];
