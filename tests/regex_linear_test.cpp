@@ -38,11 +38,13 @@ struct FindResult {
     bool operator==(const FindResult&) const = default;
 };
 
-FindResult find(QelRegExpState* state, const std::string& subject, int32_t capacity, LinearUse use) {
+FindResult find(QelRegExpState* state, const std::string& subject, int32_t capacity, LinearUse use,
+                bool startFilter = true) {
     std::vector<QelRegExpFind> r(capacity);
     int32_t count = capacity;
     const auto* base = reinterpret_cast<const Qel8u*>(subject.data());
-    QelStatus st = search_with_paths(base, static_cast<int32_t>(subject.size()), state, r.data(), &count, 0, true, use);
+    QelStatus st =
+        search_with_paths(base, static_cast<int32_t>(subject.size()), state, r.data(), &count, 0, startFilter, use);
     FindResult fr{st, {}};
     if (st >= 0)
         for (int32_t i = 0; i < count; ++i)
@@ -203,6 +205,21 @@ TEST(LinearPath, SameResultsAsTheGeneralMatcher) {
                                << escaped(subject) << "\"\n on " << show(on) << "\noff " << show(off);
             ++compared;
         }
+    }
+    // Subjects long enough for the driver's start filter, which then steers
+    // the linear scan: the same records with the filter on and off (the
+    // general matcher can take too long on them to serve as the reference).
+    for (int i = 0; i < 3000; ++i) {
+        const std::string pattern = gen.pick(2) ? gen.common() : gen.broad();
+        const char* opts = kOptions[gen.pick(10)];
+        Compiled re(pattern, opts, static_cast<int>(gen.pick(2)));
+        if (re.status != qelOk || linear_program(re.state, LinearUse::Always) == nullptr) continue;
+        const std::string subject = gen.subject(256 + gen.pick(300), gen.pick(2) == 0);
+        const int32_t capacity = 1 + static_cast<int32_t>(gen.pick(40));
+        const FindResult on = find(re.state, subject, capacity, LinearUse::Always, true);
+        const FindResult off = find(re.state, subject, capacity, LinearUse::Always, false);
+        ASSERT_EQ(on, off) << "pattern " << pattern << " /" << opts << " over \"" << escaped(subject) << "\"\n on "
+                           << show(on) << "\noff " << show(off);
     }
     std::printf("%ld patterns on the path, %ld searches compared, %ld skipped by rule EmptyPassBelowMinimum\n", linear,
                 compared, skipped);

@@ -28,22 +28,26 @@ struct LinearProgram;
 // When the driver sends a search down the linear path.
 enum class LinearUse {
     Off,     // never: the general matcher only
-    Useful,  // when the backtracker could take more than linear time
+    Useful,  // when the backtracker could take more than linear time: always
+             // for repeated groups, on long windows for retried runs
     Always,  // whenever the pattern is on the path (tests)
 };
 
 // Builds the program of a freshly compiled state; the compiler calls it last.
 void linear_prepare(QelRegExpState* state);
 
-// The program of `state` for a search under `use`, or null when the search
-// should go to the general matcher.
-const LinearProgram* linear_program(QelRegExpState* state, LinearUse use);
+// The program of `state` for a search of a window of `windowLen` bytes
+// under `use`, or null when the search should go to the general matcher.
+const LinearProgram* linear_program(QelRegExpState* state, LinearUse use, int32_t windowLen = 0);
 
 // Same contract as the scan over start positions: 0 when a match was found
 // (the capture table holds it), 1 when none was. Honours the reject-empty
-// flag; does not touch the budget.
+// flag; does not touch the budget. With `idleAt`, the scan stops without a
+// match as soon as no thread is alive and stores the next start position
+// it would try (null when none is left), so that the caller can skip ahead
+// with a start filter and call again from there.
 int linear_scan(const uint8_t* pos, int32_t remaining, RegExpMatchState& ms, int anchorMode,
-                const LinearProgram* prog);
+                const LinearProgram* prog, const uint8_t** idleAt);
 
 }  // namespace qel::re
 

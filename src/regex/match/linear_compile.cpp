@@ -37,7 +37,8 @@ struct Builder {
     int32_t flagCount;
     int repeatDepth;      // repeats around the current point
     bool refused;
-    bool useful;
+    bool useful;          // a later item can make the backtracker retry a run: quadratic
+    bool exponential;     // a repeated group: the backtracker can be exponential
     bool openVarRepeat;   // a repeat of variable count was emitted; anything after it may backtrack into it
 };
 
@@ -193,7 +194,7 @@ void emit_repeat(Builder& b, int32_t min, int32_t max, bool lazy, bool isGroup, 
         b.refused = true;
         return;
     }
-    if (max > 1) b.useful = b.useful || isGroup;
+    if (max > 1 && isGroup) b.exponential = true;
     if (b.repeatDepth >= kMaxRepeatNesting) {
         b.refused = true;
         return;
@@ -202,13 +203,14 @@ void emit_repeat(Builder& b, int32_t min, int32_t max, bool lazy, bool isGroup, 
     int flag = -1;
     if (isGroup) {
         const int32_t saveInsts = b.instCount, saveSets = b.setCount, saveFlags = b.flagCount;
-        const bool saveUseful = b.useful, saveOpen = b.openVarRepeat;
+        const bool saveUseful = b.useful, saveExp = b.exponential, saveOpen = b.openVarRepeat;
         body();
         const bool nullable = !b.refused && can_pass_empty(b, saveInsts, b.instCount);
         b.instCount = saveInsts;
         b.setCount = saveSets;
         b.flagCount = saveFlags;
         b.useful = saveUseful;
+        b.exponential = saveExp;
         b.openVarRepeat = saveOpen;
         if (nullable) {
             if (b.flagCount >= kLinearMaxFlags) b.refused = true;
@@ -451,7 +453,7 @@ void linear_prepare(QelRegExpState* state) {
     if (b.refused) return;
 
     LinearProgram p{};
-    p.useful = b.useful;
+    p.useful = b.exponential ? kUsefulAlways : (b.useful ? kUsefulLong : 0);
     p.captureCount = h->captureCount;
     p.instCount = b.instCount;
     p.setCount = b.setCount;
@@ -483,7 +485,7 @@ void linear_prepare(QelRegExpState* state) {
     std::memcpy(prog, &p, sizeof(LinearProgram));
 }
 
-const LinearProgram* linear_program(QelRegExpState* state, LinearUse use) {
+const LinearProgram* linear_program(QelRegExpState* state, LinearUse use, int32_t windowLen) {
     if (use == LinearUse::Off) return nullptr;
     const StateHeader* h = header(state);
     // A match limit of 0 fails every attempt by definition; the general
@@ -491,7 +493,11 @@ const LinearProgram* linear_program(QelRegExpState* state, LinearUse use) {
     if (h->matchLimit <= 0) return nullptr;
     const LinearProgram* prog = program_address(state);
     if (prog == nullptr || prog->magic != kLinearMagic || prog->captureCount != h->captureCount) return nullptr;
-    if (use == LinearUse::Useful && !prog->useful) return nullptr;
+    if (use == LinearUse::Useful) {
+        // A backtracker that retries runs is quadratic in the run length
+        // only; on short windows it stays cheaper than the thread lists.
+        if (prog->useful == 0 || (prog->useful == kUsefulLong && windowLen < kLinearQuadraticMinWindow)) return nullptr;
+    }
     return prog;
 }
 

@@ -27,6 +27,10 @@ constexpr uint32_t kLinearRefused = 0x4c696e58; // pattern stays with the backtr
 constexpr int32_t kLinearMaxFlags = 3;
 constexpr int32_t kLinearMaxInsts = 2048;
 constexpr int32_t kLinearMaxSets = 160;
+// When the driver prefers the linear path (LinearProgram::useful).
+constexpr uint32_t kUsefulAlways = 2;  // repeated groups: the backtracker can be exponential
+constexpr uint32_t kUsefulLong = 1;    // retried runs: quadratic, so only on long windows
+constexpr int32_t kLinearQuadraticMinWindow = 256;
 
 enum LinearOp : uint8_t {
     L_CONSUME,     // one character accepted by set y (and node x for bytes >= 0x80, by kind)
@@ -67,7 +71,7 @@ struct LinearSet {
 
 struct LinearProgram {
     uint32_t magic;
-    uint32_t useful;       // the backtracker could take more than linear time
+    uint32_t useful;       // kUsefulAlways, kUsefulLong or 0 (the backtracker stays linear)
     uint32_t canBeEmpty;   // a match may consume nothing
     int32_t captureCount;  // of the state at build time
     int32_t instCount;

@@ -50,6 +50,7 @@ struct Scanner {
     int32_t flagShift;
     bool rejectEmpty;
     bool matched;
+    int32_t idleAt;       // next start position when stopped idle, else -1
 };
 
 bool assertion_holds(uint8_t letter, uint32_t opts, const uint8_t* s, int32_t p, int32_t end) {
@@ -244,9 +245,10 @@ namespace {
 // One scan; with `withCaptures` false the threads carry the match start
 // only. Returns whether a match was found; sc.best holds it.
 bool run_scan(Scanner& sc, const uint8_t* pos, int32_t remaining, RegExpMatchState& ms, int anchorMode,
-              const LinearProgram* prog, bool withCaptures) {
+              const LinearProgram* prog, bool withCaptures, bool stopWhenIdle) {
     uint8_t* base = reinterpret_cast<uint8_t*>(const_cast<LinearProgram*>(prog));
     sc = Scanner{};
+    sc.idleAt = -1;
     sc.prog = prog;
     sc.insts = linear_insts(prog);
     sc.sets = reinterpret_cast<const LinearSet*>(base + prog->setOff);
@@ -268,7 +270,7 @@ bool run_scan(Scanner& sc, const uint8_t* pos, int32_t remaining, RegExpMatchSta
     std::memset(sc.marks, 0, sizeof(uint32_t) * size_t(prog->keyCount));
     uint32_t gen = 1;
 
-    const bool skipping = anchorMode == 0 && !prog->canBeEmpty;
+    const bool skipping = anchorMode == 0 && !prog->canBeEmpty && !stopWhenIdle;
     ByteSet firstBytes;
     if (skipping) {
         std::memcpy(firstBytes.bits, prog->firstBytes.bits, sizeof(firstBytes.bits));
@@ -289,6 +291,10 @@ bool run_scan(Scanner& sc, const uint8_t* pos, int32_t remaining, RegExpMatchSta
         }
         if (clist->count == 0) {
             if (sc.matched || nextStartAt > sc.windowEnd) break;
+            if (stopWhenIdle) {
+                sc.idleAt = nextStartAt;
+                break;
+            }
             p = nextStartAt;
             if (skipping) {
                 p = skip_to_candidate(sc, p, ms.format, firstBytes);
@@ -335,15 +341,19 @@ bool run_scan(Scanner& sc, const uint8_t* pos, int32_t remaining, RegExpMatchSta
 // begins; a second pass anchored there, with full capture vectors, runs only
 // as long as threads that start there live.
 int linear_scan(const uint8_t* pos, int32_t remaining, RegExpMatchState& ms, int anchorMode,
-                const LinearProgram* prog) {
+                const LinearProgram* prog, const uint8_t** idleAt) {
     Scanner sc;
     const bool captures = prog->capWords > 1;
-    if (!run_scan(sc, pos, remaining, ms, anchorMode, prog, !captures)) return 1;
+    if (idleAt != nullptr) *idleAt = nullptr;
+    if (!run_scan(sc, pos, remaining, ms, anchorMode, prog, !captures, idleAt != nullptr)) {
+        if (idleAt != nullptr && sc.idleAt >= 0) *idleAt = ms.subjectStart + sc.idleAt;
+        return 1;
+    }
     if (captures) {
         const int32_t start = sc.best[0];
         const uint8_t* at = ms.subjectStart + start;
         const int32_t rest = static_cast<int32_t>(pos + remaining - at);
-        if (!run_scan(sc, at, rest, ms, 2, prog, true)) return 1;  // cannot happen: the same match is found again
+        if (!run_scan(sc, at, rest, ms, 2, prog, true, false)) return 1;  // cannot happen: the same match is found again
     }
     const int32_t* bestCaps = sc.best;
     const uint8_t* s = ms.subjectStart;

@@ -175,12 +175,24 @@ int32_t next_top_level_bar(const RegExpNode* nodes, int32_t from, int32_t count)
 
 int scan(const uint8_t* pos, int32_t remaining, RegExpMatchState& ms, int anchorMode, int32_t altSearchStart,
          const StartFilter* filter, const LinearProgram* linear) {
-    if (linear != nullptr) return linear_scan(pos, remaining, ms, anchorMode, linear);
     const uint32_t startOptions = ms.options;
     const uint8_t* const end = pos + remaining;
     const int32_t nodeCount = ms.endNode;
     ScanFilter sf{filter, nullptr, pos, pos};
     const bool filtering = filter != nullptr && anchorMode == 0;
+    if (linear != nullptr) {
+        if (!filtering) return linear_scan(pos, remaining, ms, anchorMode, linear, nullptr);
+        // The linear scan runs from each position the filter lands on until
+        // no thread is left, then the filter skips ahead again.
+        for (;;) {
+            pos = filter_advance(pos, end, ms.format, sf);
+            if (pos == nullptr) return 1;
+            const uint8_t* idle = nullptr;
+            if (linear_scan(pos, static_cast<int32_t>(end - pos), ms, anchorMode, linear, &idle) == 0) return 0;
+            if (idle == nullptr) return 1;
+            pos = idle;
+        }
+    }
     for (;;) {
         if (filtering) {
             pos = filter_advance(pos, end, ms.format, sf);
@@ -361,11 +373,11 @@ QelStatus search_with_paths(const Qel8u* subject, int32_t subjectLen, QelRegExpS
 
     // Patterns the backtracker could take more than linear time on go to
     // the linear path, which finds the same records.
-    const LinearProgram* linear = linear_program(state, linearUse);
+    const LinearProgram* linear = linear_program(state, linearUse, winLen);
 
     StartFilter filter;
     const StartFilter* useFilter = nullptr;
-    if (linear == nullptr && useStartFilter && anchorMode == 0 && winLen >= kStartFilterMinWindow) {
+    if (useStartFilter && anchorMode == 0 && winLen >= kStartFilterMinWindow) {
         derive_start_filter(state, filter);
         if (filter.useByteSet || filter.useRun || filter.useLiteral) useFilter = &filter;
     }
