@@ -28,7 +28,7 @@ struct Case {
     const char* name;
     const char* pattern;
     std::string (*subject)(size_t);
-    size_t generalMax;  // largest size the general matcher is timed at
+    size_t generalMax;  // largest size the general matcher is timed at (0: none, it takes seconds at 4 bytes)
 };
 
 const Case kCases[] = {
@@ -38,8 +38,8 @@ const Case kCases[] = {
     {"words_to_end", "^(\\w+\\s?)*$", [](size_t n) { return repeat("word ", n - 1) + "!"; }, 18},
     {"x_plus_x_plus", "(x+x+)+y", [](size_t n) { return repeat("x", n - 2) + "!y"; }, 18},
     {"a_or_b_star_c", "(a|b)*c", [](size_t n) { return repeat("ab", n - 2) + "!c"; }, 10000},
-    {"optional_alt", "(a|a?)+b", [](size_t n) { return repeat("a", n - 2) + "!b"; }, 12},
-    {"group_before_at", "([a-z]+)@", [](size_t n) { return repeat("abcdefghijklmnopqrstuvwxyz", n); }, 10000},
+    {"optional_alt", "(a|a?)+b", [](size_t n) { return repeat("a", n - 2) + "!b"; }, 0},
+    {"group_before_at", "([a-z]+)@", [](size_t n) { return repeat("abcdefghijklmnopqrstuvwxyz", n - 2) + "!@"; }, 10000},
     {"word_space_end", "\\w+\\s*$", [](size_t n) { return repeat("ab_", n - 1) + "!"; }, 10000},
 };
 
@@ -99,7 +99,7 @@ int register_all() {
             benchmark::RegisterBenchmark((base + "re2").c_str(), BM_re2, &c, n)->Unit(benchmark::kMicrosecond);
         }
         // The general matcher at the largest size it finishes in reasonable time.
-        if (c.generalMax < kSizes[0]) {
+        if (c.generalMax > 0 && c.generalMax < kSizes[0]) {
             const std::string base = std::string("linear/") + c.name + "/" + std::to_string(c.generalMax) + "/";
             benchmark::RegisterBenchmark((base + "qelch").c_str(), BM_qelch, &c, c.generalMax, LinearUse::Useful)
                 ->Unit(benchmark::kMicrosecond);
