@@ -147,6 +147,25 @@ TEST(LinearPath, TakesTheRegularSubset) {
         ASSERT_EQ(re.status, qelOk) << c.pattern;
         EXPECT_EQ(linear_program(re.state, LinearUse::Always) != nullptr, c.taken) << c.pattern;
     }
+    // Large programs: taken when they fit, refused when the instructions or
+    // the thread lists do not, never out of bounds.
+    struct Built {
+        std::string pattern;
+        bool taken;
+    };
+    const Built kBuilt[] = {
+        {"(?:" + repeat("a?", 30) + ")*b", true},
+        {"(?:" + repeat("a?", 600) + ")*b", false},
+        {repeat("(?:a|b?)", 900), false},
+    };
+    for (const Built& c : kBuilt) {
+        Compiled re(c.pattern, "");
+        ASSERT_EQ(re.status, qelOk) << c.pattern.size();
+        EXPECT_EQ(linear_program(re.state, LinearUse::Always) != nullptr, c.taken) << c.pattern.substr(0, 40);
+        const FindResult on = find(re.state, "aab", 4, LinearUse::Always);
+        const FindResult off = find(re.state, "aab", 4, LinearUse::Off);
+        EXPECT_EQ(on, off) << c.pattern.substr(0, 40) << ": " << show(on) << " / " << show(off);
+    }
     // A pattern whose captures leave no room for the program above them.
     std::string many = repeat("(a)", 998) + "(a|b)*";
     Compiled big(many, "");

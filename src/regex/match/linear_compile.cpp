@@ -24,6 +24,9 @@ namespace {
 // Nested repeated groups are emitted once on trial (to learn whether the
 // body can match empty) and once for real, so the work doubles per level.
 constexpr int kMaxRepeatNesting = 8;
+// The emitter recurses once per group level; deeper patterns stay with the
+// general matcher rather than use much native stack at compile time.
+constexpr int kMaxGroupNesting = 64;
 
 struct Builder {
     const RegExpNode* nodes;
@@ -36,6 +39,7 @@ struct Builder {
     int32_t setCount;
     int32_t flagCount;
     int repeatDepth;      // repeats around the current point
+    int groupDepth;       // groups around the current point
     bool refused;
     bool useful;          // a later item can make the backtracker retry a run: quadratic
     bool exponential;     // a repeated group: the backtracker can be exponential
@@ -119,7 +123,7 @@ void emit_byte(Builder& b, uint8_t c, int32_t node, uint32_t opts) {
 // Whether some path from `start` leaves [start, end) without consuming.
 bool can_pass_empty(const Builder& b, int32_t start, int32_t end) {
     uint64_t seen[kLinearMaxInsts / 64] = {};
-    int32_t stack[kLinearMaxInsts];
+    int32_t stack[2 * kLinearMaxInsts + 1];  // each instruction is visited once and pushes at most two
     int32_t sp = 0;
     stack[sp++] = start;
     while (sp > 0) {
@@ -181,9 +185,15 @@ void emit_group_pass(Builder& b, int32_t o, int32_t c, uint32_t bodyOpts) {
         b.refused = true;
         return;
     }
+    if (b.groupDepth >= kMaxGroupNesting) {
+        b.refused = true;
+        return;
+    }
+    ++b.groupDepth;
     if (capture > 0) emit(b, LinearInst{L_OPEN, 0, 0, 0, capture, 0, 0});
     emit_alternation(b, o + 1, c, n.w1, bodyOpts);
     if (capture > 0) emit(b, LinearInst{L_CLOSE, 0, 0, 0, capture, 0, 0});
+    --b.groupDepth;
 }
 
 // Repeats `body` (which emits one copy) min..max times.
@@ -381,7 +391,7 @@ void emit_alternation(Builder& b, int32_t from, int32_t to, int32_t group, uint3
 void first_bytes(const LinearProgram& prog, const LinearInst* insts, const LinearSet* sets, LinearSet& out,
                  bool& canBeEmpty) {
     uint64_t seen[kLinearMaxInsts / 64] = {};
-    int32_t stack[kLinearMaxInsts];
+    int32_t stack[2 * kLinearMaxInsts + 1];  // each instruction is visited once and pushes at most two
     int32_t sp = 0;
     out = LinearSet{};
     canBeEmpty = false;
