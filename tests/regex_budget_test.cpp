@@ -225,24 +225,26 @@ TEST(Budget, DeepSubjectsGiveAnswerOrLimit) {
 // How each exported entry reports a cut.
 TEST(Budget, StatusOfEveryEntryAfterACut) {
     // Short matches first, then one that needs deeper nesting than the limit.
+    // The look-ahead changes no match; it keeps the patterns on the
+    // backtracking matcher (the linear path needs no budget and is never cut).
     const std::string subject = "abc;abc;" + times("ab", 200) + "c;abc";
     const Qel8u* s = bytes(subject);
     const int32_t n = int32_t(subject.size());
 
     {  // Single search: the cut happens at the first position that reaches it.
-        Compiled deep("(?:a|b){5,}c", "", 50);
+        Compiled deep("(?:a|b){5,}(?=c)c", "", 50);
         QelRegExpFind rec[4];
         int32_t count = 4;
         EXPECT_EQ(qelsRegExpFind_8u(s, n, deep.state, rec, &count), qelErrMatchLimit);
         EXPECT_EQ(count, 1);  // lowered to the capture count, no record counted
-        Compiled ok("(?:a|b){5,}c", "", 10000);
+        Compiled ok("(?:a|b){5,}(?=c)c", "", 10000);
         count = 4;
         EXPECT_EQ(qelsRegExpFind_8u(s, n, ok.state, rec, &count), qelOk);
         EXPECT_EQ(count, 1);
         EXPECT_EQ(rec[0].pointer, s + 8);
     }
     {  // Global search: the matches before the cut stay, the count is not written.
-        Compiled g("(?:a|b)*c", "g", 50);
+        Compiled g("(?:a|b)*(?=c)c", "g", 50);
         QelRegExpFind rec[8];
         std::memset(rec, 0, sizeof rec);
         int32_t count = 8;
@@ -255,7 +257,7 @@ TEST(Budget, StatusOfEveryEntryAfterACut) {
         EXPECT_EQ(rec[2].pointer, nullptr);  // nothing after the cut
     }
     for (const char* opts : {"", "g"}) {  // Replacement writes nothing.
-        Compiled r("(?:a|b){5,}c", opts, 50);
+        Compiled r("(?:a|b){5,}(?=c)c", opts, 50);
         int32_t size = 0;
         ASSERT_EQ(qelsRegExpReplaceGetSize("<$&>", &size), qelOk);
         std::vector<uint8_t> rsMem(static_cast<size_t>(size));
@@ -272,7 +274,7 @@ TEST(Budget, StatusOfEveryEntryAfterACut) {
     // Pattern sets: the cut slot reports -188, the others their own results,
     // whether the slots are searched serially or spread over threads.
     for (int32_t threads : {8, 1, 2}) {
-        Compiled deep("(?:a|b){5,}c", "", 50), plain("abc;", "g"), deep2("(a|b)*c", "", 30);
+        Compiled deep("(?:a|b){5,}(?=c)c", "", 50), plain("abc;", "g"), deep2("(a|b)*(?=c)c", "", 30);
         const Qel32u max = 5;
         int32_t size = 0;
         ASSERT_EQ(qelsRegExpMultiGetSize(max, &size), qelOk);

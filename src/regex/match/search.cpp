@@ -19,6 +19,7 @@
 #include <bit>
 
 #include "frame/frame.h"
+#include "regex/match/linear.h"
 #include "regex/match/search_internal.h"
 #include "string/find.h"
 
@@ -193,12 +194,25 @@ int32_t next_top_level_bar(const RegExpNode* nodes, int32_t from, int32_t count)
 }
 
 int scan(const uint8_t* pos, int32_t remaining, RegExpMatchState& ms, int anchorMode, int32_t altSearchStart,
-         const StartFilter* filter) {
+         const StartFilter* filter, const LinearProgram* linear) {
     const uint32_t startOptions = ms.options;
     const uint8_t* const end = pos + remaining;
     const int32_t nodeCount = ms.endNode;
     ScanFilter sf{filter, nullptr, pos, pos, nullptr, pos, ms.subjectStart};
     const bool filtering = filter != nullptr && anchorMode == 0;
+    if (linear != nullptr) {
+        if (!filtering) return linear_scan(pos, remaining, ms, anchorMode, linear, nullptr);
+        // The linear scan runs from each position the filter lands on until
+        // no thread is left, then the filter skips ahead again.
+        for (;;) {
+            pos = filter_advance(pos, end, ms.format, sf);
+            if (pos == nullptr) return 1;
+            const uint8_t* idle = nullptr;
+            if (linear_scan(pos, static_cast<int32_t>(end - pos), ms, anchorMode, linear, &idle) == 0) return 0;
+            if (idle == nullptr) return 1;
+            pos = idle;
+        }
+    }
     // At line starts only, with a literal that starts every match
     // ("^#include" under "m"): the literal's occurrences at line starts are
     // the only positions worth trying.
@@ -271,6 +285,7 @@ struct SearchContext {
     int anchorMode;
     int32_t altSearchStart;
     const StartFilter* filter;  // null: every position is tried
+    const LinearProgram* linear = nullptr;  // the linear path, when it takes this search
 };
 
 // The leftmost match from `pos` within `remaining` bytes: 0 when found, and
@@ -278,7 +293,7 @@ struct SearchContext {
 // comes through here, so a matcher other than the scan over start positions
 // hooks in at this one place.
 int find_next(const uint8_t* pos, int32_t remaining, RegExpMatchState& ms, const SearchContext& ctx) {
-    return scan(pos, remaining, ms, ctx.anchorMode, ctx.altSearchStart, ctx.filter);
+    return scan(pos, remaining, ms, ctx.anchorMode, ctx.altSearchStart, ctx.filter, ctx.linear);
 }
 
 // Records f, f+1, ... of the capture table into results[count...], at most
@@ -308,11 +323,17 @@ int32_t utf8_step(const uint8_t* pos, int32_t remaining) {
 }
 
 int ownRegExpScan(const uint8_t* pos, int32_t remaining, RegExpMatchState& ms, int anchorMode, int32_t altSearchStart) {
-    return scan(pos, remaining, ms, anchorMode, altSearchStart, nullptr);
+    return scan(pos, remaining, ms, anchorMode, altSearchStart, nullptr, nullptr);
 }
 
 QelStatus search_with_filter(const Qel8u* subject, int32_t subjectLen, QelRegExpState* state, QelRegExpFind* results,
                              int32_t* resultCount, int keepWholeMatch, bool useFastPaths) {
+    return search_with_paths(subject, subjectLen, state, results, resultCount, keepWholeMatch, useFastPaths,
+                             useFastPaths ? LinearUse::Useful : LinearUse::Off);
+}
+
+QelStatus search_with_paths(const Qel8u* subject, int32_t subjectLen, QelRegExpState* state, QelRegExpFind* results,
+                            int32_t* resultCount, int keepWholeMatch, bool useFastPaths, LinearUse linearUse) {
     if (any_null(subject, state, results, resultCount)) return qelErrNullPtr;
     if (subjectLen < 0) return qelErrLength;
     if (*resultCount < 1) return qelErrSize;
@@ -446,6 +467,11 @@ QelStatus search_with_filter(const Qel8u* subject, int32_t subjectLen, QelRegExp
         if (nodeCount >= 2 && is_quantifier(nodes[1].w0) && nodes[1].w1 == 0 && ctx.anchorMode == 2) ctx.anchorMode = 0;
     }
 
+    // Patterns the backtracker could take more than linear time on go to
+    // the linear path, which finds the same records. The general-path switch
+    // turns it off with every other fast path.
+    ctx.linear = linear_program(state, general_path_only(state) ? LinearUse::Off : linearUse, winLen);
+
     // The start filter: from the plan for any window; worked out per call
     // only where the window is long enough to repay the analysis.
     StartFilter filter;
@@ -498,7 +524,7 @@ QelStatus search_with_filter(const Qel8u* subject, int32_t subjectLen, QelRegExp
             if (count < capacity && rest > 0) {
                 ms.rejectEmpty = 1;
                 ms.options = h.options;
-                if (scan(s, step, ms, 2, ctx.altSearchStart, nullptr) == 0) count += copy_set(results, count, capacity, caps, f, m);
+                if (scan(s, step, ms, 2, ctx.altSearchStart, nullptr, ctx.linear) == 0) count += copy_set(results, count, capacity, caps, f, m);
                 ms.rejectEmpty = 0;
                 if (ms.cut) return qelErrMatchLimit;
             }

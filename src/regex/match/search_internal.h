@@ -12,6 +12,7 @@
 
 #include <cstdint>
 
+#include "regex/match/linear.h"
 #include "regex/match/match_internal.h"
 
 namespace qel::re {
@@ -134,7 +135,15 @@ int32_t rfind_folded_avx2(const uint8_t* p, int32_t n, const uint8_t* lit, int32
 // state's kPlanGeneralOnly switch does); ownRegExpSearch is this with them on.
 // Tests compare the two.
 QelStatus search_with_filter(const Qel8u* subject, int32_t subjectLen, QelRegExpState* state, QelRegExpFind* results,
-                             int32_t* resultCount, int keepWholeMatch, bool useStartFilter);
+                             int32_t* resultCount, int keepWholeMatch, bool useFastPaths);
+
+// Search with the fast paths switched as given: the plan, start filter and
+// literal cuts on or off, and when the linear path takes the search
+// (LinearUse::Off forces the general matcher; the state's general-path
+// switch turns it off too). search_with_filter is this with LinearUse::Useful
+// when its fast paths are on, LinearUse::Off when they are off.
+QelStatus search_with_paths(const Qel8u* subject, int32_t subjectLen, QelRegExpState* state, QelRegExpFind* results,
+                            int32_t* resultCount, int keepWholeMatch, bool useFastPaths, LinearUse linearUse);
 
 }  // namespace qel::re
 
