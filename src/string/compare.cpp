@@ -6,7 +6,7 @@
 //
 // The vector kernel aligns the second string's loads for long strings,
 // compares 128 bytes per step (four 32-byte vectors, one combined test), and
-// finishes with one block (or, below 128 bytes, vectors) that ends exactly at
+// finishes with one block (below 128 bytes, two vectors) that ends exactly at
 // the last byte: it overlaps bytes already found equal, so the first
 // difference it reports is still the first one. 32 to 64 bytes take two
 // overlapping vectors with one merged mask; below 32 bytes the same overlap
@@ -123,34 +123,24 @@ inline size_t mismatch_block(const uint8_t* a, const uint8_t* b) {
         if (m) return static_cast<size_t>(__builtin_ctz(m));
         i = kVector - (reinterpret_cast<uintptr_t>(b) & (kVector - 1));
     }
-    for (; i + kBlock <= n; i += kBlock) {
-        size_t d = mismatch_block(a + i, b + i);
-        if (d != kBlock) return i + d;
-    }
-    if (i == n) return n;
-    // Under 128 bytes left (n > 64 here): one block, or two vectors, ending
-    // at the last byte. Bytes they share with what went before are equal,
-    // so their first difference is the first one.
     if (n >= kBlock) {
-        i = n - kBlock;
-        size_t d = mismatch_block(a + i, b + i);
-        return d != kBlock ? i + d : n;
+        const size_t last = n - kBlock;  // bound fixed before the loop
+        for (; i <= last; i += kBlock) {
+            size_t d = mismatch_block(a + i, b + i);
+            if (d != kBlock) return i + d;
+        }
+        if (i == n) return n;
+        // Under 128 bytes left: one block ending at the last byte. Bytes it
+        // shares with the blocks before are equal, so its first difference
+        // is the first one.
+        size_t d = mismatch_block(a + last, b + last);
+        return d != kBlock ? last + d : n;
     }
-    if (n - i <= 2 * kVector) {
-        i = n - 2 * kVector;
-        uint64_t m = diff_mask_two_vectors(a + i, b + i, 2 * kVector);
-        return m ? i + static_cast<size_t>(__builtin_ctzll(m)) : n;
-    }
-    for (; i + kVector <= n; i += kVector) {
-        uint32_t m = diff_mask32(a + i, b + i);
-        if (m) return i + static_cast<size_t>(__builtin_ctz(m));
-    }
-    if (i < n) {
-        i = n - kVector;
-        uint32_t m = diff_mask32(a + i, b + i);
-        if (m) return i + static_cast<size_t>(__builtin_ctz(m));
-    }
-    return n;
+    // 65 to 127 bytes: the first 64 and the last 64, each with one test.
+    if (uint64_t m = diff_mask_two_vectors(a, b, 2 * kVector)) return static_cast<size_t>(__builtin_ctzll(m));
+    i = n - 2 * kVector;
+    uint64_t m = diff_mask_two_vectors(a + i, b + i, 2 * kVector);
+    return m ? i + static_cast<size_t>(__builtin_ctzll(m)) : n;
 }
 
 
