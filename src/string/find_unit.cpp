@@ -123,9 +123,8 @@ struct BlockHits {
     BlockHits(const uint8_t* p, __m256i v)
         : e0(eq<T>(load32(p), v)), e1(eq<T>(load32(p + 32), v)), e2(eq<T>(load32(p + 64), v)),
           e3(eq<T>(load32(p + 96), v)) {}
-    bool any() const {
-        return _mm256_movemask_epi8(_mm256_or_si256(_mm256_or_si256(e0, e1), _mm256_or_si256(e2, e3))) != 0;
-    }
+    __m256i all() const { return _mm256_or_si256(_mm256_or_si256(e0, e1), _mm256_or_si256(e2, e3)); }
+    bool any() const { return _mm256_movemask_epi8(all()) != 0; }
     uint64_t lo() const {
         return static_cast<uint32_t>(_mm256_movemask_epi8(e0)) |
                uint64_t{static_cast<uint32_t>(_mm256_movemask_epi8(e1))} << 32;
@@ -174,6 +173,17 @@ template <class T>
         // The loop bound is fixed before the loop: one add and one compare
         // per block besides the four compares.
         const uint8_t* const last = end - kBlock;
+        if (nb >= 2 * kBlock) {
+            // Two blocks per step, one test for both.
+            const uint8_t* const last2 = end - 2 * kBlock;
+            for (; p <= last2; p += 2 * kBlock) {
+                BlockHits<T> h0(p, v), h1(p + kBlock, v);
+                if (_mm256_movemask_epi8(_mm256_or_si256(h0.all(), h1.all()))) {
+                    if (h0.any()) return unit_at<T>(b, p, h0.first());
+                    return unit_at<T>(b, p + kBlock, h1.first());
+                }
+            }
+        }
         for (; p <= last; p += kBlock) {
             BlockHits<T> h(p, v);
             if (h.any()) return unit_at<T>(b, p, h.first());
@@ -220,6 +230,17 @@ template <class T>
         q = reinterpret_cast<const uint8_t*>((reinterpret_cast<uintptr_t>(q) + kVec - 1) & ~uintptr_t{kVec - 1});
     if (nb >= kBlock) {
         const uint8_t* const first = b + kBlock;
+        if (nb >= 2 * kBlock) {
+            const uint8_t* const first2 = b + 2 * kBlock;
+            while (q >= first2) {
+                q -= 2 * kBlock;
+                BlockHits<T> h0(q, v), h1(q + kBlock, v);
+                if (_mm256_movemask_epi8(_mm256_or_si256(h0.all(), h1.all()))) {
+                    if (h1.any()) return unit_at<T>(b, q + kBlock, h1.last());
+                    return unit_at<T>(b, q, h0.last());
+                }
+            }
+        }
         while (q >= first) {
             q -= kBlock;
             BlockHits<T> h(q, v);
@@ -280,7 +301,7 @@ namespace {
 // Exported single-unit searches: the argument checks, then the kernel
 // inlined, so that a short call costs one call.
 template <class T, bool Reverse>
-inline QelStatus find_unit_checked(const T* src, int32_t len, T c, int32_t* index) {
+[[gnu::always_inline]] inline QelStatus find_unit_checked(const T* src, int32_t len, T c, int32_t* index) {
     // One branch for all three checks; which one failed is sorted out after.
     if (((src == nullptr) | (index == nullptr) | (len < 0)) != 0) [[unlikely]]
         return qel::any_null(src, index) ? qelErrNullPtr : qelErrLength;
