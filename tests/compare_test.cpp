@@ -173,6 +173,33 @@ TEST(CompareKernels, EveryLengthTo300AndLarge16) {
     for (const auto& c : kCases16) check_case(c, lengths, kSomeOffsets);
 }
 
+// Every position of the first difference, with a second one later, at the
+// lengths where the kernels change shape (two overlapping vectors, blocks,
+// the last block overlapping the one before, the aligned loop): a kernel
+// that maps a mask bit to the wrong byte, or reports a later difference
+// from an overlapping piece, disagrees with the plain loop somewhere.
+template <class T>
+void check_every_position(const Case<T>& c) {
+    for (size_t n : {33u, 64u, 65u, 100u, 128u, 129u, 200u, 256u, 300u, 513u, 700u}) {
+        auto a0 = qeltest::random_from<T>(n, static_cast<uint32_t>(n), alphabet<T>());
+        auto b0 = fold_twin(a0, c.fold, static_cast<uint32_t>(n + 7));
+        for (size_t pos = 0; pos < n; ++pos) {
+            auto a = a0, b = b0;
+            inject(a, b, pos, static_cast<uint32_t>(pos));
+            if (pos + 1 < n) inject(b, a, n - 1 - (pos % 3 == 0 ? 0 : (n - 1 - pos) / 2), static_cast<uint32_t>(pos + 1));
+            int32_t want = c.expect(a.data(), b.data(), n);
+            int32_t got = 12345;
+            ASSERT_EQ(c.fn(a.data(), b.data(), static_cast<int32_t>(n), &got), qelOk);
+            ASSERT_EQ(got, want) << c.name << " n=" << n << " first difference at " << pos;
+        }
+    }
+}
+
+TEST(CompareKernels, EveryFirstDifferencePosition) {
+    for (const auto& c : kCases8) check_every_position(c);
+    for (const auto& c : kCases16) check_every_position(c);
+}
+
 TEST(Compare, NotableValues) {
     struct Row8 {
         CompareFn<uint8_t> fn;
@@ -236,7 +263,11 @@ TEST(Compare, DifferenceBeyondLengthIsIgnored) {
 
 template <class T>
 void check_guarded(const Case<T>& c) {
-    for (size_t n = 1; n <= 70; ++n) {
+    std::vector<size_t> lengths;
+    for (size_t n = 1; n <= 70; ++n) lengths.push_back(n);
+    // Ends of the block loops: the last block or vector ends at the last unit.
+    lengths.insert(lengths.end(), {127, 128, 129, 200, 511, 512, 513, 700});
+    for (size_t n : lengths) {
         auto a = qeltest::random_from<T>(n, static_cast<uint32_t>(n), alphabet<T>());
         auto b = fold_twin(a, c.fold, static_cast<uint32_t>(n + 100));
         int32_t want = c.expect(a.data(), b.data(), n);

@@ -5,12 +5,13 @@
 // unit's low byte comes first), and its index halved is the unit index.
 //
 // The vector kernel aligns the second string's loads for long strings,
-// compares 128 bytes per step (four 32-byte vectors, one
-// combined test), then 32-byte vectors, and finishes with one vector that ends
-// exactly at the last byte: it overlaps bytes already found equal, so the
-// first difference it reports is still the first one. Below 32 bytes the same
-// overlap trick works with 16-, 8- and 4-byte pieces; nothing is ever read
-// outside [0, n).
+// compares 128 bytes per step (four 32-byte vectors, one combined test), and
+// finishes with one block (below 128 bytes, two vectors) that ends exactly at
+// the last byte: it overlaps bytes already found equal, so the first
+// difference it reports is still the first one. 32 to 64 bytes take two
+// overlapping vectors with one merged mask; below 32 bytes the same overlap
+// trick works with 16-, 8- and 4-byte pieces; nothing is ever read outside
+// [0, n).
 #include <immintrin.h>
 
 #include <cstring>
@@ -70,14 +71,44 @@ size_t mismatch_short(const uint8_t* a, const uint8_t* b, size_t n) {
     return mismatch_scalar(a, b, n);
 }
 
-// First difference within the 32-byte vectors at 0 and at n - 32, which
-// together cover [0, n) for 32 <= n <= 64.
-inline size_t mismatch_two_vectors(const uint8_t* a, const uint8_t* b, size_t n) {
-    uint32_t m = diff_mask32(a, b);
-    if (m) return static_cast<size_t>(__builtin_ctz(m));
+// Difference mask of [0, n) for 32 <= n <= 64 from the vectors at 0 and at
+// t = n - 32: the second one's bits shifted up by t land on the same byte
+// positions as the first one's where the two overlap, so one OR gives bit i
+// for byte i and a single test decides.
+inline uint64_t diff_mask_two_vectors(const uint8_t* a, const uint8_t* b, size_t n) {
     const size_t t = n - kVector;
-    m = diff_mask32(a + t, b + t);
-    return m ? t + static_cast<size_t>(__builtin_ctz(m)) : n;
+    return diff_mask32(a, b) | uint64_t{diff_mask32(a + t, b + t)} << t;
+}
+inline size_t mismatch_two_vectors(const uint8_t* a, const uint8_t* b, size_t n) {
+    uint64_t m = diff_mask_two_vectors(a, b, n);
+    return m ? static_cast<size_t>(__builtin_ctzll(m)) : n;
+}
+
+// One branch for the three pointers and the length: each check is cheap, a
+// branch each is not at 64 bytes.
+template <class P>
+inline bool bad_args(const P* a, const P* b, const int32_t* result, int32_t len) {
+    return ((a == nullptr) | (b == nullptr) | (result == nullptr) | (len < 0)) != 0;
+}
+
+// Offset of the first difference in the 128 bytes at a and b, or kBlock.
+inline size_t mismatch_block(const uint8_t* a, const uint8_t* b) {
+    const auto* pa = reinterpret_cast<const __m256i*>(a);
+    const auto* pb = reinterpret_cast<const __m256i*>(b);
+    __m256i e0 = _mm256_cmpeq_epi8(_mm256_loadu_si256(pa), _mm256_loadu_si256(pb));
+    __m256i e1 = _mm256_cmpeq_epi8(_mm256_loadu_si256(pa + 1), _mm256_loadu_si256(pb + 1));
+    __m256i e2 = _mm256_cmpeq_epi8(_mm256_loadu_si256(pa + 2), _mm256_loadu_si256(pb + 2));
+    __m256i e3 = _mm256_cmpeq_epi8(_mm256_loadu_si256(pa + 3), _mm256_loadu_si256(pb + 3));
+    __m256i all = _mm256_and_si256(_mm256_and_si256(e0, e1), _mm256_and_si256(e2, e3));
+    if (static_cast<uint32_t>(_mm256_movemask_epi8(all)) == 0xFFFFFFFFu) [[likely]]
+        return kBlock;
+    // The difference is in this block: the first vector that has one.
+    uint64_t lo = static_cast<uint32_t>(_mm256_movemask_epi8(e0)) |
+                  uint64_t{static_cast<uint32_t>(_mm256_movemask_epi8(e1))} << 32;
+    if (~lo) return static_cast<size_t>(__builtin_ctzll(~lo));
+    uint64_t hi = static_cast<uint32_t>(_mm256_movemask_epi8(e2)) |
+                  uint64_t{static_cast<uint32_t>(_mm256_movemask_epi8(e3))} << 32;
+    return 64 + static_cast<size_t>(__builtin_ctzll(~hi));
 }
 
 // Index of the first byte where a and b differ, or n when they agree.
@@ -92,49 +123,50 @@ inline size_t mismatch_two_vectors(const uint8_t* a, const uint8_t* b, size_t n)
         if (m) return static_cast<size_t>(__builtin_ctz(m));
         i = kVector - (reinterpret_cast<uintptr_t>(b) & (kVector - 1));
     }
-    for (; i + kBlock <= n; i += kBlock) {
-        const auto* pa = reinterpret_cast<const __m256i*>(a + i);
-        const auto* pb = reinterpret_cast<const __m256i*>(b + i);
-        __m256i e0 = _mm256_cmpeq_epi8(_mm256_loadu_si256(pa), _mm256_loadu_si256(pb));
-        __m256i e1 = _mm256_cmpeq_epi8(_mm256_loadu_si256(pa + 1), _mm256_loadu_si256(pb + 1));
-        __m256i e2 = _mm256_cmpeq_epi8(_mm256_loadu_si256(pa + 2), _mm256_loadu_si256(pb + 2));
-        __m256i e3 = _mm256_cmpeq_epi8(_mm256_loadu_si256(pa + 3), _mm256_loadu_si256(pb + 3));
-        __m256i all = _mm256_and_si256(_mm256_and_si256(e0, e1), _mm256_and_si256(e2, e3));
-        if (static_cast<uint32_t>(_mm256_movemask_epi8(all)) != 0xFFFFFFFFu) {
-            // The difference is in this block: the first vector that has one.
-            uint64_t lo = static_cast<uint32_t>(_mm256_movemask_epi8(e0)) |
-                          uint64_t{static_cast<uint32_t>(_mm256_movemask_epi8(e1))} << 32;
-            if (~lo) return i + static_cast<size_t>(__builtin_ctzll(~lo));
-            uint64_t hi = static_cast<uint32_t>(_mm256_movemask_epi8(e2)) |
-                          uint64_t{static_cast<uint32_t>(_mm256_movemask_epi8(e3))} << 32;
-            return i + 64 + static_cast<size_t>(__builtin_ctzll(~hi));
+    if (n >= kBlock) {
+        const size_t last = n - kBlock;  // bound fixed before the loop
+        for (; i <= last; i += kBlock) {
+            size_t d = mismatch_block(a + i, b + i);
+            if (d != kBlock) return i + d;
         }
+        if (i == n) return n;
+        // Under 128 bytes left: one block ending at the last byte. Bytes it
+        // shares with the blocks before are equal, so its first difference
+        // is the first one.
+        size_t d = mismatch_block(a + last, b + last);
+        return d != kBlock ? last + d : n;
     }
-    for (; i + kVector <= n; i += kVector) {
-        uint32_t m = diff_mask32(a + i, b + i);
-        if (m) return i + static_cast<size_t>(__builtin_ctz(m));
-    }
-    if (i < n) {
-        i = n - kVector;
-        uint32_t m = diff_mask32(a + i, b + i);
-        if (m) return i + static_cast<size_t>(__builtin_ctz(m));
-    }
-    return n;
+    // 65 to 127 bytes: the first 64 and the last 64, each with one test.
+    if (uint64_t m = diff_mask_two_vectors(a, b, 2 * kVector)) return static_cast<size_t>(__builtin_ctzll(m));
+    i = n - 2 * kVector;
+    uint64_t m = diff_mask_two_vectors(a + i, b + i, 2 * kVector);
+    return m ? i + static_cast<size_t>(__builtin_ctzll(m)) : n;
 }
 
 
 QelStatus compare_8u(const Qel8u* a, const Qel8u* b, int32_t len, int32_t* result) {
-    if (any_null(a, b, result)) return qelErrNullPtr;
-    if (any_negative(len)) return qelErrLength;
+    if (bad_args(a, b, result, len)) [[unlikely]]
+        return any_null(a, b, result) ? qelErrNullPtr : qelErrLength;
     size_t n = static_cast<size_t>(len);
+    if (n - kVector <= kVector) {
+        // 32 to 64 bytes, the most common short length: no further dispatch.
+        uint64_t m = diff_mask_two_vectors(a, b, n);
+        if (!m) {
+            *result = 0;
+            return qelOk;
+        }
+        size_t i = static_cast<size_t>(__builtin_ctzll(m));
+        *result = int32_t{a[i]} - int32_t{b[i]};
+        return qelOk;
+    }
     size_t i = mismatch_bytes(a, b, n);
     *result = i == n ? 0 : int32_t{a[i]} - int32_t{b[i]};
     return qelOk;
 }
 
 QelStatus compare_16u(const Qel16u* a, const Qel16u* b, int32_t len, int32_t* result) {
-    if (any_null(a, b, result)) return qelErrNullPtr;
-    if (any_negative(len)) return qelErrLength;
+    if (bad_args(a, b, result, len)) [[unlikely]]
+        return any_null(a, b, result) ? qelErrNullPtr : qelErrLength;
     size_t n = static_cast<size_t>(len);
     size_t i = mismatch_bytes(reinterpret_cast<const uint8_t*>(a), reinterpret_cast<const uint8_t*>(b), 2 * n) / 2;
     *result = i == n ? 0 : int32_t{load_unit(a + i)} - int32_t{load_unit(b + i)};
@@ -143,9 +175,14 @@ QelStatus compare_16u(const Qel16u* a, const Qel16u* b, int32_t len, int32_t* re
 
 template <class T>
 QelStatus equal(const T* a, const T* b, int32_t len, int32_t* result) {
-    if (any_null(a, b, result)) return qelErrNullPtr;
-    if (any_negative(len)) return qelErrLength;
+    if (bad_args(a, b, result, len)) [[unlikely]]
+        return any_null(a, b, result) ? qelErrNullPtr : qelErrLength;
     size_t bytes = static_cast<size_t>(len) * sizeof(T);
+    if (bytes - kVector <= kVector) {
+        *result = diff_mask_two_vectors(reinterpret_cast<const uint8_t*>(a), reinterpret_cast<const uint8_t*>(b),
+                                        bytes) == 0;
+        return qelOk;
+    }
     *result = mismatch_bytes(reinterpret_cast<const uint8_t*>(a), reinterpret_cast<const uint8_t*>(b), bytes) ==
               bytes;
     return qelOk;

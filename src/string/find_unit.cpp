@@ -4,9 +4,11 @@
 // The kernels work on bytes: a 32-byte compare yields one mask bit per byte,
 // two per 16-bit unit, and a bit's byte offset divided by the unit size is
 // the unit index. Strings shorter than one vector are covered by two
-// overlapping loads of 16, 8 or 4 bytes (one from each end); longer ones by
-// an unaligned first vector, aligned blocks of four vectors, single vectors,
-// and one last vector ending exactly at the string's end. A hit in an
+// overlapping loads of 16, 8 or 4 bytes (one from each end), 32 to 64 bytes
+// by two vectors whose masks are merged and tested once; longer ones by an
+// unaligned first vector, aligned blocks of four vectors (one test per
+// block), and one last block of four vectors ending exactly at the string's
+// end (single vectors when the string is shorter than a block). A hit in an
 // overlapped part was already ruled out by the earlier load, so the lowest
 // (highest) set bit of any load is always the answer for that load.
 #include <immintrin.h>
@@ -105,16 +107,59 @@ inline int32_t rfind_pair(const uint8_t* b, size_t nb, size_t piece, __m256i v) 
     return -1;
 }
 
+// 32 to 64 bytes: the vectors at 0 and at t = nb - 32, merged into one mask
+// (the second shifted up by t, so overlapping bytes share their bits) and
+// tested once.
+template <class T>
+inline uint64_t mask_two_vectors(const uint8_t* b, size_t nb, __m256i v) {
+    const size_t t = nb - kVec;
+    return mask32<T>(b, v) | uint64_t{mask32<T>(b + t, v)} << t;
+}
+
+// Hits in the 128 bytes at p, lowest byte first: a bit per byte.
+template <class T>
+struct BlockHits {
+    __m256i e0, e1, e2, e3;
+    BlockHits(const uint8_t* p, __m256i v)
+        : e0(eq<T>(load32(p), v)), e1(eq<T>(load32(p + 32), v)), e2(eq<T>(load32(p + 64), v)),
+          e3(eq<T>(load32(p + 96), v)) {}
+    __m256i all() const { return _mm256_or_si256(_mm256_or_si256(e0, e1), _mm256_or_si256(e2, e3)); }
+    bool any() const { return _mm256_movemask_epi8(all()) != 0; }
+    uint64_t lo() const {
+        return static_cast<uint32_t>(_mm256_movemask_epi8(e0)) |
+               uint64_t{static_cast<uint32_t>(_mm256_movemask_epi8(e1))} << 32;
+    }
+    uint64_t hi() const {
+        return static_cast<uint32_t>(_mm256_movemask_epi8(e2)) |
+               uint64_t{static_cast<uint32_t>(_mm256_movemask_epi8(e3))} << 32;
+    }
+    // Byte offsets of the first and last hit; call only when any().
+    int first() const {
+        uint64_t l = lo();
+        return l ? __builtin_ctzll(l) : 64 + __builtin_ctzll(hi());
+    }
+    int last() const {
+        uint64_t h = hi();
+        return h ? 127 - __builtin_clzll(h) : 63 - __builtin_clzll(lo());
+    }
+};
+
 template <class T>
 [[gnu::always_inline]] inline int32_t find_unit_avx2(const T* s, size_t n, T c) {
     const uint8_t* b = reinterpret_cast<const uint8_t*>(s);
     const size_t nb = n * sizeof(T);
     const __m256i v = splat(c);
-    if (nb < 4) return find_unit_scalar(s, n, c);
-    if (nb < 8) return find_pair<T, mask4<T>>(b, nb, 4, v);
-    if (nb < 16) return find_pair<T, mask8<T>>(b, nb, 8, v);
-    if (nb < kVec) return find_pair<T, mask16<T>>(b, nb, 16, v);
-    if (nb <= 2 * kVec) return find_pair<T, mask32<T>>(b, nb, kVec, v);
+    // 32 to 64 bytes first: one test of the length, then straight on.
+    if (nb - kVec <= kVec) {
+        uint64_t m = mask_two_vectors<T>(b, nb, v);
+        return m ? unit_at<T>(b, b, __builtin_ctzll(m)) : -1;
+    }
+    if (nb < kVec) {
+        if (nb < 4) return find_unit_scalar(s, n, c);
+        if (nb < 8) return find_pair<T, mask4<T>>(b, nb, 4, v);
+        if (nb < 16) return find_pair<T, mask8<T>>(b, nb, 8, v);
+        return find_pair<T, mask16<T>>(b, nb, 16, v);
+    }
 
     if (uint32_t m = mask32<T>(b, v)) return unit_at<T>(b, b, low_bit(m));
     // Continue from the next 32-byte boundary; the bytes skipped were in the
@@ -124,22 +169,30 @@ template <class T>
     if ((reinterpret_cast<uintptr_t>(b) & (sizeof(T) - 1)) == 0)
         p = reinterpret_cast<const uint8_t*>(reinterpret_cast<uintptr_t>(p) & ~uintptr_t{kVec - 1});
     const uint8_t* end = b + nb;
-    while (static_cast<size_t>(end - p) >= kBlock) {
-        __m256i e0 = eq<T>(load32(p), v);
-        __m256i e1 = eq<T>(load32(p + 32), v);
-        __m256i e2 = eq<T>(load32(p + 64), v);
-        __m256i e3 = eq<T>(load32(p + 96), v);
-        __m256i any = _mm256_or_si256(_mm256_or_si256(e0, e1), _mm256_or_si256(e2, e3));
-        if (_mm256_movemask_epi8(any)) {
-            uint32_t m0 = static_cast<uint32_t>(_mm256_movemask_epi8(e0));
-            if (m0) return unit_at<T>(b, p, low_bit(m0));
-            uint32_t m1 = static_cast<uint32_t>(_mm256_movemask_epi8(e1));
-            if (m1) return unit_at<T>(b, p + 32, low_bit(m1));
-            uint32_t m2 = static_cast<uint32_t>(_mm256_movemask_epi8(e2));
-            if (m2) return unit_at<T>(b, p + 64, low_bit(m2));
-            return unit_at<T>(b, p + 96, low_bit(static_cast<uint32_t>(_mm256_movemask_epi8(e3))));
+    if (nb >= kBlock) {
+        // The loop bound is fixed before the loop: one add and one compare
+        // per block besides the four compares.
+        const uint8_t* const last = end - kBlock;
+        if (nb >= 2 * kBlock) {
+            // Two blocks per step, one test for both.
+            const uint8_t* const last2 = end - 2 * kBlock;
+            for (; p <= last2; p += 2 * kBlock) {
+                BlockHits<T> h0(p, v), h1(p + kBlock, v);
+                if (_mm256_movemask_epi8(_mm256_or_si256(h0.all(), h1.all()))) {
+                    if (h0.any()) return unit_at<T>(b, p, h0.first());
+                    return unit_at<T>(b, p + kBlock, h1.first());
+                }
+            }
         }
-        p += kBlock;
+        for (; p <= last; p += kBlock) {
+            BlockHits<T> h(p, v);
+            if (h.any()) return unit_at<T>(b, p, h.first());
+        }
+        if (p == end) return -1;
+        // Under 128 bytes left: one block ending at the end (its bytes
+        // before p hold no hit).
+        BlockHits<T> h(last, v);
+        return h.any() ? unit_at<T>(b, last, h.first()) : -1;
     }
     while (static_cast<size_t>(end - p) >= kVec) {
         if (uint32_t m = mask32<T>(p, v)) return unit_at<T>(b, p, low_bit(m));
@@ -157,11 +210,17 @@ template <class T>
     const uint8_t* b = reinterpret_cast<const uint8_t*>(s);
     const size_t nb = n * sizeof(T);
     const __m256i v = splat(c);
-    if (nb < 4) return rfind_unit_scalar(s, n, c);
-    if (nb < 8) return rfind_pair<T, mask4<T>>(b, nb, 4, v);
-    if (nb < 16) return rfind_pair<T, mask8<T>>(b, nb, 8, v);
-    if (nb < kVec) return rfind_pair<T, mask16<T>>(b, nb, 16, v);
-    if (nb <= 2 * kVec) return rfind_pair<T, mask32<T>>(b, nb, kVec, v);
+    // 32 to 64 bytes first: one test of the length, then straight on.
+    if (nb - kVec <= kVec) {
+        uint64_t m = mask_two_vectors<T>(b, nb, v);
+        return m ? unit_at<T>(b, b, 63 - __builtin_clzll(m)) : -1;
+    }
+    if (nb < kVec) {
+        if (nb < 4) return rfind_unit_scalar(s, n, c);
+        if (nb < 8) return rfind_pair<T, mask4<T>>(b, nb, 4, v);
+        if (nb < 16) return rfind_pair<T, mask8<T>>(b, nb, 8, v);
+        return rfind_pair<T, mask16<T>>(b, nb, 16, v);
+    }
 
     const uint8_t* end = b + nb;
     if (uint32_t m = mask32<T>(end - kVec, v)) return unit_at<T>(b, end - kVec, high_bit(m));
@@ -169,22 +228,28 @@ template <class T>
     const uint8_t* q = end - kVec;
     if ((reinterpret_cast<uintptr_t>(b) & (sizeof(T) - 1)) == 0)
         q = reinterpret_cast<const uint8_t*>((reinterpret_cast<uintptr_t>(q) + kVec - 1) & ~uintptr_t{kVec - 1});
-    while (static_cast<size_t>(q - b) >= kBlock) {
-        q -= kBlock;
-        __m256i e0 = eq<T>(load32(q), v);
-        __m256i e1 = eq<T>(load32(q + 32), v);
-        __m256i e2 = eq<T>(load32(q + 64), v);
-        __m256i e3 = eq<T>(load32(q + 96), v);
-        __m256i any = _mm256_or_si256(_mm256_or_si256(e0, e1), _mm256_or_si256(e2, e3));
-        if (_mm256_movemask_epi8(any)) {
-            uint32_t m3 = static_cast<uint32_t>(_mm256_movemask_epi8(e3));
-            if (m3) return unit_at<T>(b, q + 96, high_bit(m3));
-            uint32_t m2 = static_cast<uint32_t>(_mm256_movemask_epi8(e2));
-            if (m2) return unit_at<T>(b, q + 64, high_bit(m2));
-            uint32_t m1 = static_cast<uint32_t>(_mm256_movemask_epi8(e1));
-            if (m1) return unit_at<T>(b, q + 32, high_bit(m1));
-            return unit_at<T>(b, q, high_bit(static_cast<uint32_t>(_mm256_movemask_epi8(e0))));
+    if (nb >= kBlock) {
+        const uint8_t* const first = b + kBlock;
+        if (nb >= 2 * kBlock) {
+            const uint8_t* const first2 = b + 2 * kBlock;
+            while (q >= first2) {
+                q -= 2 * kBlock;
+                BlockHits<T> h0(q, v), h1(q + kBlock, v);
+                if (_mm256_movemask_epi8(_mm256_or_si256(h0.all(), h1.all()))) {
+                    if (h1.any()) return unit_at<T>(b, q + kBlock, h1.last());
+                    return unit_at<T>(b, q, h0.last());
+                }
+            }
         }
+        while (q >= first) {
+            q -= kBlock;
+            BlockHits<T> h(q, v);
+            if (h.any()) return unit_at<T>(b, q, h.last());
+        }
+        if (q == b) return -1;
+        // Under 128 bytes left: one block starting at the start.
+        BlockHits<T> h(b, v);
+        return h.any() ? unit_at<T>(b, b, h.last()) : -1;
     }
     while (static_cast<size_t>(q - b) >= kVec) {
         q -= kVec;
@@ -236,9 +301,10 @@ namespace {
 // Exported single-unit searches: the argument checks, then the kernel
 // inlined, so that a short call costs one call.
 template <class T, bool Reverse>
-inline QelStatus find_unit_checked(const T* src, int32_t len, T c, int32_t* index) {
-    if (qel::any_null(src, index)) return qelErrNullPtr;
-    if (qel::any_negative(len)) return qelErrLength;
+[[gnu::always_inline]] inline QelStatus find_unit_checked(const T* src, int32_t len, T c, int32_t* index) {
+    // One branch for all three checks; which one failed is sorted out after.
+    if (((src == nullptr) | (index == nullptr) | (len < 0)) != 0) [[unlikely]]
+        return qel::any_null(src, index) ? qelErrNullPtr : qelErrLength;
     const size_t n = static_cast<size_t>(len);
     *index = Reverse ? qel::rfind_unit_avx2(src, n, c) : qel::find_unit_avx2(src, n, c);
     return qelOk;
