@@ -138,6 +138,13 @@ check "sets threads agree" "$($QELCH sets --threads 1 -f "$work/many.txt" "$work
 check "sets vs grep -o" "$(grep -o 'the' "$SAMPLE" | wc -l)" \
     "$(printf 'the\n' > "$work/one.txt"; $QELCH sets -f "$work/one.txt" "$SAMPLE" | cut -f2)"
 check "sets missing -f" 2 "$($QELCH sets "$work/a.txt" 2>/dev/null; echo $?)"
+# A pattern whose search the library cuts (a back-reference over a run
+# deeper than the match limit) gets no count: its error instead, exit 2; the
+# other patterns are still counted.
+printf '(a|aa)+\\1$\nb\n' > "$work/cut.pat"
+printf 'aa\n%sba\naa\n' "$(head -c 12000 /dev/zero | tr '\0' a)" > "$work/deep.txt"
+check "sets: cut pattern" $'b\t1\nrc=2' "$($QELCH sets -f "$work/cut.pat" "$work/deep.txt" 2>"$work/err"; echo "rc=$?")"
+check "sets: cut pattern message" "qelch: sets: pattern '(a|aa)+\\1\$': match limit exceeded (-188)" "$(cat "$work/err")"
 
 # ---- convert ----
 $QELCH convert --from utf8 --to utf16le "$SAMPLE" > "$work/s16le"
