@@ -100,8 +100,9 @@ check "pipe: a character cut between reads" "$(printf 'h\xc3\xa9\n' | iconv -f U
     "$( { printf 'h\xc3'; sleep 0.2; printf '\xa9\n'; } | $QELCH convert -f UTF-8 -t UTF-16LE | od -An -tx1)"
 # An atomic group over many lines may take a line feed it cannot give back.
 check "atomic group sees each line" 3 "$(printf 'a \nb\nc\n' | $QELCH grep -c '(?>\s*)$')"
-# Every command reports a failed write of its output.
-for cmd in "hash" "grep x" "replace x y" "convert --from utf8 --to utf16le" "--help" "grep --help"; do
+# Every command reports a failed write of its output, once.
+printf 'x\n' > "$work/x.pat"
+for cmd in "hash" "grep x" "replace x y" "sets -f $work/x.pat" "convert --from utf8 --to utf16le" "--help" "grep --help"; do
     err=$(printf 'x\n' | $QELCH $cmd 2>&1 >/dev/full; echo "rc=$?")
     check "write error reported: $cmd" $'qelch: cannot write the output: No space left on device\nrc=2' "$err"
 done
