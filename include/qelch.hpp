@@ -225,8 +225,7 @@ public:
     bool participated(std::size_t k) const { return k < groups_.size() && groups_[k].length >= 0; }
     // Byte offset of group k within the subject it was found in, or npos.
     std::size_t position(std::size_t k = 0) const { return position(k, subject_); }
-    // Byte offset of group k within `subject` (a match from a pattern set
-    // carries no subject of its own).
+    // Byte offset of group k within `subject`.
     std::size_t position(std::size_t k, std::string_view subject) const {
         return participated(k) && subject.data() ? std::size_t(groups_[k].pointer - bytes(subject))
                                                  : std::string_view::npos;
@@ -913,6 +912,7 @@ public:
             if (recs_[i].status >= 0 && recs_[i].count > 0) {
                 match m;
                 m.groups_.assign(found_[i].begin(), found_[i].begin() + recs_[i].count);
+                m.subject_ = subject;
                 h.matches.push_back(std::move(m));
             }
             out.push_back(std::move(h));
@@ -951,6 +951,7 @@ public:
                     for (int32_t k = 0; k < recs_[i].count; ++k) {
                         match m;
                         m.groups_.assign(1, found_[i][std::size_t(k)]);
+                        m.subject_ = subject;
                         h.matches.push_back(std::move(m));
                     }
                 } else {
