@@ -225,8 +225,7 @@ public:
     bool participated(std::size_t k) const { return k < groups_.size() && groups_[k].length >= 0; }
     // Byte offset of group k within the subject it was found in, or npos.
     std::size_t position(std::size_t k = 0) const { return position(k, subject_); }
-    // Byte offset of group k within `subject` (a match from a pattern set
-    // carries no subject of its own).
+    // Byte offset of group k within `subject`.
     std::size_t position(std::size_t k, std::string_view subject) const {
         return participated(k) && subject.data() ? std::size_t(groups_[k].pointer - bytes(subject))
                                                  : std::string_view::npos;
@@ -583,8 +582,10 @@ public:
 
     // Every match, left to right, found one at a time as the loop asks:
     //   for (const qel::match& m : re.matches(text)) ...
-    // After an empty match the next search starts one character later. A
-    // search error ends the loop; status() then reports it.
+    // The same matches as find_all: after an empty match, a match of the next
+    // character alone at the same start, if there is one, then the next
+    // search one character later. A search error ends the loop; status()
+    // then reports it.
     class match_range {
     public:
         class iterator {
@@ -598,13 +599,23 @@ public:
             const match& operator*() const { return current_; }
             const match* operator->() const { return &current_; }
             iterator& operator++() {
-                const std::size_t s = current_.position(), e = current_.end();
-                std::size_t next = e;
-                if (e == s) {
-                    if (e >= range_->subject_.size()) return finish();
-                    next = e + (range_->re_->format_ == 0 ? 1 : detail::utf8_step(range_->subject_, e));
+                const std::size_t s = current_.position();
+                if (current_.end() != s) {
+                    load(next_);
+                    return *this;
                 }
-                load(next);
+                const std::string_view subject = range_->subject_;
+                if (s >= subject.size()) return finish();
+                const std::size_t step = range_->re_->format_ == 0 ? 1 : detail::utf8_step(subject, s);
+                result<match> r = range_->re_->one_character_at(subject, s, step, current_.size());
+                range_->status_ = r.status;
+                if (!r.ok()) return finish();
+                if (r.value.size() == 0) {
+                    load(s + step);
+                } else {
+                    current_ = std::move(r.value);
+                    next_ = s + step;
+                }
                 return *this;
             }
             void operator++(int) { ++*this; }
@@ -622,6 +633,7 @@ public:
                     return;
                 }
                 current_ = std::move(r.value);
+                next_ = current_.end();
             }
             iterator& finish() {
                 range_ = nullptr;
@@ -630,6 +642,7 @@ public:
             }
             match_range* range_ = nullptr;
             match current_;
+            std::size_t next_ = 0;  // where the search after current_ starts
         };
         iterator begin() { return iterator(this); }
         iterator end() { return iterator(); }
@@ -738,6 +751,46 @@ private:
         return st;
     }
 
+    // After an empty match at `s` the global search tries once more at `s`
+    // for a non-empty match within the next character (`step` bytes), with
+    // that character's end taken as the end of the subject. That very
+    // attempt is made here: a global search of the subject up to s + step,
+    // starting no earlier than `s`, whose first non-empty match at `s` is the
+    // one the attempt finds (a first match there that is not empty is also
+    // what the attempt, which only refuses empty ones, finds first).
+    // `records` is the number of records per match (whole match and groups).
+    result<match> one_character_at(std::string_view subject, std::size_t s, std::size_t step,
+                                   std::size_t records) const {
+        const std::size_t back = std::size_t(std::min<std::int64_t>(context_, std::int64_t(s)));
+        const std::string_view view = subject.substr(s - back, back + step);
+        alignas(16) unsigned char rs_mem[64];
+        auto* rs = reinterpret_cast<QelRegExpReplaceState*>(rs_mem);
+        qelsRegExpReplaceInit(nullptr, rs);
+        std::string sink;
+        std::vector<QelRegExpFind> recs;
+        auto run = [&](QelRegExpState* g) { return replace_to_end(g, rs, view, sink, recs); };
+        QelStatus st;
+        if (back == 0) {
+            st = with_state(global_, true, run);
+        } else if (std::int64_t(back) == context_) {
+            st = with_state(fenced_global_, true, run, back);
+        } else {
+            detail::state_pool once;
+            st = with_state(once, true, run, back);
+        }
+        match m;
+        m.subject_ = subject;
+        if (st < 0 || records == 0) return {st < 0 ? st : qelOk, std::move(m)};
+        const Qel8u* at = bytes(view) + back;
+        for (std::size_t i = 0; i + records <= recs.size(); i += records) {
+            if (recs[i].pointer == at && recs[i].length > 0) {
+                m.groups_.assign(recs.begin() + long(i), recs.begin() + long(i + records));
+                break;
+            }
+        }
+        return {qelOk, std::move(m)};
+    }
+
     // The leftmost match in `view` (the end of `subject`) at `fence` bytes
     // into it or later; a fence other than the kept one (near the subject
     // start) is compiled for this call only.
@@ -792,6 +845,7 @@ private:
         plain_.for_each_idle(apply);
         global_.for_each_idle(apply);
         fenced_.for_each_idle(apply);
+        fenced_global_.for_each_idle(apply);
         if (native_) apply(native_);
         if (native_global_) apply(native_global_);
     }
@@ -804,6 +858,7 @@ private:
         plain_.take_all(o.plain_);
         global_.take_all(o.global_);
         fenced_.take_all(o.fenced_);
+        fenced_global_.take_all(o.fenced_global_);
         native_ = std::exchange(o.native_, nullptr);
         native_global_ = std::exchange(o.native_global_, nullptr);
         status_ = std::exchange(o.status_, qelErrNullPtr);  // a moved-from regex is empty
@@ -818,6 +873,7 @@ private:
     mutable detail::state_pool plain_;   // single searches and replace()
     mutable detail::state_pool global_;  // compiled with "g": find_all, replace_all
     mutable detail::state_pool fenced_;  // refusing starts in the first context_ bytes
+    mutable detail::state_pool fenced_global_;  // the same, compiled with "g": matches()
     QelRegExpState* native_ = nullptr;
     QelRegExpState* native_global_ = nullptr;
     QelStatus status_ = qelErrNullPtr;
@@ -913,6 +969,7 @@ public:
             if (recs_[i].status >= 0 && recs_[i].count > 0) {
                 match m;
                 m.groups_.assign(found_[i].begin(), found_[i].begin() + recs_[i].count);
+                m.subject_ = subject;
                 h.matches.push_back(std::move(m));
             }
             out.push_back(std::move(h));
@@ -951,6 +1008,7 @@ public:
                     for (int32_t k = 0; k < recs_[i].count; ++k) {
                         match m;
                         m.groups_.assign(1, found_[i][std::size_t(k)]);
+                        m.subject_ = subject;
                         h.matches.push_back(std::move(m));
                     }
                 } else {

@@ -142,10 +142,7 @@ int cmd_sets(const std::vector<std::string>& args) {
         out.put('\n');
         total += e.count;
     }
-    if (!out.flush()) {
-        error("sets: cannot write output");
-        return kError;
-    }
+    if (!out.flush()) return kError;  // main reports the failed write once
     if (!ok || failed) return kError;
     return total > 0 ? kFound : kNothing;
 }

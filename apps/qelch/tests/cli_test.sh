@@ -100,8 +100,9 @@ check "pipe: a character cut between reads" "$(printf 'h\xc3\xa9\n' | iconv -f U
     "$( { printf 'h\xc3'; sleep 0.2; printf '\xa9\n'; } | $QELCH convert -f UTF-8 -t UTF-16LE | od -An -tx1)"
 # An atomic group over many lines may take a line feed it cannot give back.
 check "atomic group sees each line" 3 "$(printf 'a \nb\nc\n' | $QELCH grep -c '(?>\s*)$')"
-# Every command reports a failed write of its output.
-for cmd in "hash" "grep x" "replace x y" "convert --from utf8 --to utf16le" "--help" "grep --help"; do
+# Every command reports a failed write of its output, once.
+printf 'x\n' > "$work/x.pat"
+for cmd in "hash" "grep x" "replace x y" "sets -f $work/x.pat" "convert --from utf8 --to utf16le" "--help" "grep --help"; do
     err=$(printf 'x\n' | $QELCH $cmd 2>&1 >/dev/full; echo "rc=$?")
     check "write error reported: $cmd" $'qelch: cannot write the output: No space left on device\nrc=2' "$err"
 done
@@ -138,6 +139,13 @@ check "sets threads agree" "$($QELCH sets --threads 1 -f "$work/many.txt" "$work
 check "sets vs grep -o" "$(grep -o 'the' "$SAMPLE" | wc -l)" \
     "$(printf 'the\n' > "$work/one.txt"; $QELCH sets -f "$work/one.txt" "$SAMPLE" | cut -f2)"
 check "sets missing -f" 2 "$($QELCH sets "$work/a.txt" 2>/dev/null; echo $?)"
+# A pattern whose search the library cuts (a back-reference over a run
+# deeper than the match limit) gets no count: its error instead, exit 2; the
+# other patterns are still counted.
+printf '(a|aa)+\\1$\nb\n' > "$work/cut.pat"
+printf 'aa\n%sba\naa\n' "$(head -c 12000 /dev/zero | tr '\0' a)" > "$work/deep.txt"
+check "sets: cut pattern" $'b\t1\nrc=2' "$($QELCH sets -f "$work/cut.pat" "$work/deep.txt" 2>"$work/err"; echo "rc=$?")"
+check "sets: cut pattern message" "qelch: sets: pattern '(a|aa)+\\1\$': match limit exceeded (-188)" "$(cat "$work/err")"
 
 # ---- convert ----
 $QELCH convert --from utf8 --to utf16le "$SAMPLE" > "$work/s16le"

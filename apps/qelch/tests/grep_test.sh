@@ -124,6 +124,19 @@ check "cut search: message" "qelch: grep: cut.txt: the search for 'a\\d' was cut
 check "cut search: other lines still printed" $'cut.txt:a1\ncut.txt:a3\nfine.txt:a4\nrc=2' \
     "$(QELCH_TEST_CUT_SEARCH=CUT $QELCH grep 'a\d' cut.txt fine.txt 2>/dev/null; echo "rc=$?")"
 check "cut search: -L does not list" $'rc=2' "$(QELCH_TEST_CUT_SEARCH=CUT $QELCH grep -L 'z\d' cut.txt 2>/dev/null; echo "rc=$?")"
+# The same with a search the library itself cuts: the back-reference keeps
+# the pattern on the backtracking matcher, and a run of 12,000 letters goes
+# deeper than the default match limit (and, were it not nested, would take
+# more steps than the work budget).
+printf 'aa\n%sba\naa\n' "$(head -c 12000 /dev/zero | tr '\0' a)" > deep.txt
+printf 'aa\n' > fine.txt
+out=$($QELCH grep -c '(a|aa)+\1$' deep.txt fine.txt 2>"$work/err"; echo "rc=$?")
+check "cut by the library: no count for that file" $'fine.txt:1\nrc=2' "$out"
+check "cut by the library: message" \
+    "qelch: grep: deep.txt: the search for '(a|aa)+\\1\$' was cut short: match limit exceeded; no count or listing for this file" \
+    "$(cat "$work/err")"
+check "cut by the library: other lines and files still searched" $'deep.txt:aa\ndeep.txt:aa\nfine.txt:aa\nrc=2' \
+    "$($QELCH grep '(a|aa)+\1$' deep.txt fine.txt 2>/dev/null; echo "rc=$?")"
 
 # Patterns: escapes the library reads as letters warn once; syntax it does
 # not have is named.

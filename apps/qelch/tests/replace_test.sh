@@ -92,6 +92,17 @@ status=$(QELCH_TEST_FAIL_WRITE=1 $QELCH replace --in-place 'alpha' 'omega' t 2>/
 check "write failure exit" 2 "$status"
 check "write failure keeps the original" $'alpha\nbeta' "$(cat t)"
 check "no temporary file left after a write failure" "" "$(ls -A | grep qelch-)"
+# A search the library cuts (a back-reference over a run deeper than the
+# match limit) is an error naming the pattern and the file; --in-place then
+# leaves the file as it was.
+printf 'aa\n%sba\naa\n' "$(head -c 12000 /dev/zero | tr '\0' a)" > deep
+cp deep deep.want
+check "cut search: message and exit" \
+    "qelch: replace: deep: the search for '(a|aa)+\\1\$' failed: match limit exceeded; the output of this file stops here"$'\nrc=2' \
+    "$($QELCH replace '(a|aa)+\1$' X deep 2>&1 >/dev/null; echo "rc=$?")"
+check "cut search: --in-place exit" 2 "$($QELCH replace --in-place '(a|aa)+\1$' X deep 2>/dev/null; echo $?)"
+check "cut search: --in-place leaves the file" "$(md5sum < deep.want)" "$(md5sum < deep)"
+check "cut search: no temporary file left" "" "$(ls -A | grep qelch-)"
 # --backup keeps the original; a file without a match is not rewritten.
 touch -d '2000-01-01' t
 $QELCH replace --in-place zzz y t 2>/dev/null
