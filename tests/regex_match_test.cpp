@@ -491,6 +491,32 @@ TEST(RegexMatch, NegatedPosixItems) {
     });
 }
 
+// A look-behind steps back over characters, so a literal run in its body is
+// measured in characters too: a window sized by the run's bytes starts too
+// far back once enough characters precede the position.
+TEST(RegexMatch, LookBehindMeasuresLiteralTextInCharacters) {
+    check_api_rows({
+        {"(?<=\xC3\xA9\xC3\xA9)z", "", "z \xC3\xA9\xC3\xA9z", 6, 1, {}},
+        {"(?<!\xC3\xA9\xC3\xA9)z", "", "ab \xC3\xA9\xC3\xA9z", -1, 0, {}},
+        {"(?<=a\xE2\x82\xAC)z", "", "xya\xE2\x82\xACz", 6, 1, {}},
+        {"(?<=(\xF0\x9F\x98\x80" "b))z", "", "aaa\xF0\x9F\x98\x80" "bz", 8, 1, {{3, 5}}},
+        // Alternatives of equal width in characters, different in bytes.
+        {"(?<=\xC3\xA9|a)z", "", "xx\xC3\xA9z", 4, 1, {}},
+    });
+    // Every match of a global search, not only those near the start.
+    QelRegExpState* st = nullptr;
+    int32_t err = 0;
+    ASSERT_EQ(qelsRegExpInitAlloc("(?<=\xC3\xA9\xC3\xA9)z", "g", &st, &err), qelOk);
+    const std::string s = "\xC3\xA9\xC3\xA9z \xC3\xA9\xC3\xA9z";
+    QelRegExpFind out[4];
+    int32_t count = 4;
+    ASSERT_EQ(qelsRegExpFind_8u(reinterpret_cast<const Qel8u*>(s.data()), int32_t(s.size()), st, out, &count), qelOk);
+    ASSERT_EQ(count, 2);
+    EXPECT_EQ(out[0].pointer - reinterpret_cast<const Qel8u*>(s.data()), 4);
+    EXPECT_EQ(out[1].pointer - reinterpret_cast<const Qel8u*>(s.data()), 10);
+    qelsRegExpFree(st);
+}
+
 // A state compiled into a block of exactly the reported size, flush against
 // an inaccessible page: the node array may end right after the last node
 // (".*" fills its block), so any peek past it would fault.
