@@ -459,6 +459,15 @@ TEST(RegexMatch, BacktrackingRestoresCountsAndCaptures) {
         {"(?:\\b|a){3}\\B", "", "aa", 0, 1, {}},
         {"(^|(.b)){2}\\d", "", "ab0", 0, 3, {{0, 2}, {0, 2}}},
         {"(?>(x?)){2}y", "", "y", 0, 1, {{0, 0}}},
+        // Empty passes below a large minimum: the same answers as one level
+        // of nesting per pass would give, without the nesting; a later pass
+        // may still take another way, and a way that closed first and failed
+        // leaves the next empty way to the plain order.
+        {"(?:a?){5000}b", "", "b", 0, 1, {}},
+        {"(a?|b){2000}c", "", "bc", 0, 2, {{0, 1}}},
+        {"(a?" "?){2000}b", "", "ab", 0, 2, {{0, 1}}},
+        {"(a|){2}ab", "", "ab", 0, 2, {{0, 0}}},
+        {"(a|){3}ab", "", "aab", 0, 3, {{1, 0}}},
         // A group referenced inside itself is unset until it first closes;
         // in a later pass the reference sees the pass before.
         {"(\\1)", "", "", -1, 0, {}},
