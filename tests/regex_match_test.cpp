@@ -459,6 +459,15 @@ TEST(RegexMatch, BacktrackingRestoresCountsAndCaptures) {
         {"(?:\\b|a){3}\\B", "", "aa", 0, 1, {}},
         {"(^|(.b)){2}\\d", "", "ab0", 0, 3, {{0, 2}, {0, 2}}},
         {"(?>(x?)){2}y", "", "y", 0, 1, {{0, 0}}},
+        // Empty passes below a large minimum: the same answers as one level
+        // of nesting per pass would give, without the nesting; a later pass
+        // may still take another way, and a way that closed first and failed
+        // leaves the next empty way to the plain order.
+        {"(?:a?){5000}b", "", "b", 0, 1, {}},
+        {"(a?|b){2000}c", "", "bc", 0, 2, {{0, 1}}},
+        {"(a?" "?){2000}b", "", "ab", 0, 2, {{0, 1}}},
+        {"(a|){2}ab", "", "ab", 0, 2, {{0, 0}}},
+        {"(a|){3}ab", "", "aab", 0, 3, {{1, 0}}},
         // A group referenced inside itself is unset until it first closes;
         // in a later pass the reference sees the pass before.
         {"(\\1)", "", "", -1, 0, {}},
@@ -489,6 +498,32 @@ TEST(RegexMatch, NegatedPosixItems) {
         {"[^[:^blank:]]", "", "a \t", 1, 1, {}},
         {"[[:^digit:][:^alpha:]]", "", "a", 0, 1, {}},
     });
+}
+
+// A look-behind steps back over characters, so a literal run in its body is
+// measured in characters too: a window sized by the run's bytes starts too
+// far back once enough characters precede the position.
+TEST(RegexMatch, LookBehindMeasuresLiteralTextInCharacters) {
+    check_api_rows({
+        {"(?<=\xC3\xA9\xC3\xA9)z", "", "z \xC3\xA9\xC3\xA9z", 6, 1, {}},
+        {"(?<!\xC3\xA9\xC3\xA9)z", "", "ab \xC3\xA9\xC3\xA9z", -1, 0, {}},
+        {"(?<=a\xE2\x82\xAC)z", "", "xya\xE2\x82\xACz", 6, 1, {}},
+        {"(?<=(\xF0\x9F\x98\x80" "b))z", "", "aaa\xF0\x9F\x98\x80" "bz", 8, 1, {{3, 5}}},
+        // Alternatives of equal width in characters, different in bytes.
+        {"(?<=\xC3\xA9|a)z", "", "xx\xC3\xA9z", 4, 1, {}},
+    });
+    // Every match of a global search, not only those near the start.
+    QelRegExpState* st = nullptr;
+    int32_t err = 0;
+    ASSERT_EQ(qelsRegExpInitAlloc("(?<=\xC3\xA9\xC3\xA9)z", "g", &st, &err), qelOk);
+    const std::string s = "\xC3\xA9\xC3\xA9z \xC3\xA9\xC3\xA9z";
+    QelRegExpFind out[4];
+    int32_t count = 4;
+    ASSERT_EQ(qelsRegExpFind_8u(reinterpret_cast<const Qel8u*>(s.data()), int32_t(s.size()), st, out, &count), qelOk);
+    ASSERT_EQ(count, 2);
+    EXPECT_EQ(out[0].pointer - reinterpret_cast<const Qel8u*>(s.data()), 4);
+    EXPECT_EQ(out[1].pointer - reinterpret_cast<const Qel8u*>(s.data()), 10);
+    qelsRegExpFree(st);
 }
 
 // A state compiled into a block of exactly the reported size, flush against

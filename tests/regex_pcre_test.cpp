@@ -34,7 +34,7 @@
 // |                | the oracle unrolls bounded repeats into copies and   | oracle "(0,1)"      |
 // |                | runs every copy                                      |                     |
 // | utf-lookbehind | UTF-8 format, a look-behind, and either a subject    | "(?<=\b.)" from 2   |
-// |                | with a multi-byte character among its first three    | in "a.b": oracle 3, |
+// |                | with a multi-byte character among its first two      | in "a.b": oracle 3, |
 // |                | (fewer characters than the width before the position:| here 2              |
 // |                | the window here starts that many bytes back), or a   |                     |
 // |                | "\b" at the start of the body (the oracle in UTF mode|                     |
@@ -211,6 +211,13 @@ private:
         return b;
     }
 
+    // A look-behind item: one character, now and then a multi-byte literal
+    // (its width counts characters, not bytes).
+    std::string behind_item() {
+        if (mode_.utf && !mode_.caseless && pick(5) == 0) return pick(2) ? "\xC3\xA9" : "\xE2\x82\xAC";
+        return single();
+    }
+
     std::string lookbehind() {
         static const char* const kFixed[] = {"(?<=a)", "(?<!b)", "(?<=[ab]c)", "(?<!\\d)", "(?<=\\b.)", "(?<!^)"};
         if (pick(3) == 0) return kFixed[pick(6)];
@@ -224,10 +231,10 @@ private:
             s += std::string("(?>(") + single() + std::string(")|") + single() + ")";
         }
         const bool plain = s.size() == 4;
-        for (int i = 0; i < n; ++i) s += single();
+        for (int i = 0; i < n; ++i) s += behind_item();
         if (plain && pick(4) == 0) {
             s += "|";
-            for (int i = 0; i < n; ++i) s += single();
+            for (int i = 0; i < n; ++i) s += behind_item();
         }
         return s + ")";
     }
@@ -453,9 +460,10 @@ bool merged_lazy_repeat(const std::string& p) {
 // The generator's look-behind bodies are at most this many characters wide.
 constexpr int kMaxLookBehind = 3;
 
-// A character of two or more bytes among the first n characters of s: a
-// look-behind near the start may then find fewer characters than its width
-// before the position, and its window starts that many bytes back here.
+// A character of two or more bytes among the first n characters of s. Only
+// a position with fewer characters before it than a look-behind's width, yet
+// at least that many bytes, has its window start that many bytes back here;
+// such a position has at most width - 1 characters before it.
 bool non_ascii_lead(const std::string& s, int n) {
     for (int i = 0, chars = 0; i < int(s.size()) && chars < n; ++chars) {
         const unsigned char b = static_cast<unsigned char>(s[size_t(i)]);
@@ -579,7 +587,7 @@ void run_differential(uint32_t seed, const Mode& mode, int patterns, Totals& t, 
         qelsRegExpSetFormat(format, global);
         for (int k = 0; k < subjects; ++k) {
             const std::string subject = gen.subject(mode);
-            if (mode.utf && lookBehind && non_ascii_lead(subject, kMaxLookBehind)) {
+            if (mode.utf && lookBehind && non_ascii_lead(subject, kMaxLookBehind - 1)) {
                 ++t.skips[kUtfLookBehind];
                 continue;
             }

@@ -138,7 +138,9 @@ struct __attribute__((packed)) RegExpGroupSlot {
     int32_t passStartLeft;  // remaining subject length when the pass began
     int32_t captureNumber;  // capturing groups only
     uint32_t inPass;        // 1 while a pass through the body is under way
-    uint32_t unused;        // kept for the fixed record size
+    uint32_t passMarks;     // bit 0: the current pass has reached the closing node before;
+                            // bits 1-31: 1 + the remaining length where empty passes below
+                            // the minimum are being settled without nesting, or 0
     int32_t lastPassLength; // bytes of the last completed pass
 };
 static_assert(sizeof(RegExpGroupSlot) == 32);

@@ -9,6 +9,7 @@
 // directly inside. A non-capturing group around a plain literal sequence is
 // dissolved instead, since it changes nothing the matcher could see.
 #include "regex/compile/compiler.h"
+#include "regex/match/match_internal.h"
 
 namespace qel::re {
 
@@ -22,6 +23,17 @@ bool is_single_item(uint32_t kind) {
 
 constexpr int64_t kWidthCap = RE_UNBOUNDED;  // keeps the arithmetic in range; nothing that wide can match
 
+// Characters in a literal run, read the way the look-behind steps back over the
+// subject (a valid multi-byte sequence is one character, any other byte one
+// each): the window must be as many characters wide as the text it has to hold.
+// While compiling, the node points just past its text in the pattern.
+int64_t literal_chars(const RegExpNode& n) {
+    const uint8_t* p = static_cast<const uint8_t*>(node_pointer(n)) - n.w2;
+    int64_t chars = 0;
+    for (int32_t i = 0; i < n.w2; ++chars) i += read_utf8(p + i, n.w2 - i).length;
+    return chars;
+}
+
 int64_t width_of(const RegExpNode* nodes, int32_t from, int32_t to) {
     int64_t w = 0, first = 0, last = 0;
     bool inFirst = true, sawBar = false;
@@ -34,8 +46,8 @@ int64_t width_of(const RegExpNode* nodes, int32_t from, int32_t to) {
             last = 1;
         } else if (k == RE_STRING) {
             // Only a "\Q...\E" run can be quantified as a whole.
-            w += n.w2;
-            last = n.w2;
+            last = literal_chars(n);
+            w += last;
         } else if (k == RE_ANCHOR) {
             last = 0;  // a repeated assertion is still zero-width
         } else if (k == RE_CLASS) {

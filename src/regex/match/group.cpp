@@ -24,6 +24,10 @@
 namespace qel::re {
 namespace {
 
+// The slot's pass marks (see RegExpGroupSlot).
+constexpr uint32_t kPassClosed = 1;
+constexpr uint32_t empty_mark(int32_t r) { return (uint32_t(r) + 1) << 1; }
+
 struct GroupShape {
     int32_t open;
     int32_t close;
@@ -199,6 +203,7 @@ int conditional_pass(const uint8_t* p, int32_t r, RegExpMatchState& ms, const Gr
 // turn, or the chosen branch of a conditional. 0 when a pass led to a match
 // of the whole rest, 1 when no alternative is left.
 int run_passes(const uint8_t* p, int32_t r, RegExpMatchState& ms, const GroupShape& s, int32_t g, uint32_t opts) {
+    ms.groups[g].passMarks &= ~kPassClosed;
     if (ms.nodes[s.open].w0 == RE_COND) return conditional_pass(p, r, ms, s, g, opts);
     int32_t start = s.open + 1;
     for (;;) {
@@ -227,6 +232,47 @@ int repeat_or_leave(const uint8_t* p, int32_t r, RegExpMatchState& ms, const Gro
     if (slot.maxLeft > 0 && run_passes(p, r, ms, s, g, bodyOpts) == 0) return 0;
     if (slot.minLeft > 0) return 1;
     return continue_at(p, r, ms, s.after, closeOpts);
+}
+
+// True when every pass of the group that starts at the same position tries
+// the same ways through the body in the same order: nothing in the body looks
+// at a capture (a back-reference or a condition), the only state a pass
+// leaves for the next one. Class members are passed over.
+bool passes_repeat_alike(const RegExpMatchState& ms, const GroupShape& s) {
+    if (ms.nodes[s.open].w0 == RE_COND) return false;
+    for (int32_t i = s.open + 1; i < s.close; ++i) {
+        const RegExpNode& n = ms.nodes[i];
+        if (n.w0 == RE_BACKREF || n.w0 == RE_COND) return false;
+        if (n.w0 == RE_CLASS && n.w2 > 0) i += n.w2;
+    }
+    return true;
+}
+
+// A pass below the minimum closed empty at p, and it was the first way
+// through the body that reached the closing node. Each further pass from p
+// would again take that empty way first, so the plain recursion nests one
+// level per missing pass (thousands for "(?:a?){5000}") and tries, deepest
+// level first: the continuation once the minimum is reached, then the other
+// ways through the body with 0, 1, 2, ... passes still required after them.
+// This loop tries the same things in the same order without the nesting:
+// level k is a pass from p with k - 1 passes required after it, and an empty
+// pass at p inside it stands for level k - 1, which has already failed, so it
+// fails at once (the slot's pass marks hold the position for the closing
+// step). The pass counts of level k are those the k-th deepest level of the
+// recursion has.
+int empty_passes_below_minimum(const uint8_t* p, int32_t r, RegExpMatchState& ms, const GroupShape& s, int32_t g) {
+    RegExpGroupSlot& slot = ms.groups[g];
+    const int32_t minLeft = slot.minLeft, maxLeft = slot.maxLeft;
+    // Every frame below keeps and puts back the whole slot, so the mark stays
+    // for the levels; the closing step that called this puts the slot back.
+    slot.passMarks = empty_mark(r);
+    int res = 1;
+    for (int32_t k = 1; k <= minLeft && res != 0 && !ms.cut; ++k) {
+        slot.minLeft = k;
+        slot.maxLeft = maxLeft - minLeft + k;
+        res = repeat_or_leave(p, r, ms, s, g);
+    }
+    return res;
 }
 
 }  // namespace
@@ -277,6 +323,7 @@ int match_group_close(const uint8_t* p, int32_t r, RegExpMatchState& ms, int32_t
     if (o < 0 || o >= c || !group_shape(ms, o, s) || s.close != c) return 1;
 
     const RegExpGroupSlot before = slot;
+    const bool firstClose = (slot.passMarks & kPassClosed) == 0;
     const int32_t passLen = slot.passStartLeft - r;
     slot.inPass = 0;
     slot.passStartLeft = r;
@@ -290,10 +337,22 @@ int match_group_close(const uint8_t* p, int32_t r, RegExpMatchState& ms, int32_t
     // An empty pass that reaches or passes the minimum ends the repetition:
     // another pass would start where this one did. Below the minimum it
     // counts like any other pass.
-    const int res = (passLen == 0 && slot.minLeft <= 0) ? continue_at(p, r, ms, s.after, uint32_t(cn.w2))
-                                                        : repeat_or_leave(p, r, ms, s, g);
+    int res;
+    if (passLen != 0) {
+        res = repeat_or_leave(p, r, ms, s, g);
+    } else if (slot.minLeft <= 0) {
+        res = continue_at(p, r, ms, s.after, uint32_t(cn.w2));
+    } else if ((slot.passMarks & ~kPassClosed) == empty_mark(r)) {
+        res = 1;  // a lower level of empty_passes_below_minimum, already failed
+    } else if (firstClose && r < INT32_MAX && passes_repeat_alike(ms, s)) {
+        res = empty_passes_below_minimum(p, r, ms, s, g);
+    } else {
+        res = repeat_or_leave(p, r, ms, s, g);
+    }
     if (res != 0) {
         slot = before;
+        // Later ways through this pass are not its first to close.
+        slot.passMarks |= kPassClosed;
         if (cap) ms.captures[cap] = capBefore;
     }
     return res;
