@@ -11,24 +11,14 @@
 #include "regex/match/search_internal.h"
 #include "support/guard.h"
 #include "support/random.h"
+#include "support/regex_compiled.h"
 #include "support/regex_gen.h"
 
 using namespace qel::re;
 
 namespace {
 
-struct Compiled {
-    QelRegExpState* state = nullptr;
-    QelStatus status = qelOk;
-    Compiled(const std::string& pattern, const char* options, int format = 1) {
-        int32_t errOffset = 0;
-        status = qelsRegExpInitAlloc(pattern.c_str(), options, &state, &errOffset);
-        if (status == qelOk) qelsRegExpSetFormat(format, state);
-    }
-    ~Compiled() {
-        if (state) qelsRegExpFree(state);
-    }
-};
+using qeltest::Compiled;
 
 using Records = std::vector<std::pair<int, int>>;  // {offset or -1 for null, length}
 
