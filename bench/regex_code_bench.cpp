@@ -107,6 +107,7 @@ const Pattern kLinePatterns[] = {
     {"define", "#define\\s+\\w+", false},
     {"string", "\"[^\"]*\"", false},
     {"keyword", "\\breturn\\b", false},
+    {"string_esc", "\"[^\"\\\\]*(?:\\\\.[^\"\\\\]*)*\"", false},
 };
 
 // One global search over the whole text.
@@ -120,6 +121,7 @@ const Pattern kBulkPatterns[] = {
     {"uri", "[a-zA-Z][a-zA-Z0-9]*://[^\\s/]+[^\\s]*", false},
     {"digits", "[0-9]+", false},
     {"include", "^#include\\s*<[^>]+>", true},
+    {"string_esc", "\"[^\"\\\\]*(?:\\\\.[^\"\\\\]*)*\"", false},
 };
 
 bool have_text(benchmark::State& st) {

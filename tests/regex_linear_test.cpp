@@ -119,6 +119,34 @@ TEST(LinearPath, DeepSubjectsMatch) {
     EXPECT_EQ(got, want) << show(got);
 }
 
+// The backtracker runs first and hands the search to the linear path when its
+// allowance runs out, here on a stretch where it goes quadratic between
+// matches: a global search keeps the matches before the stretch and finds
+// those after it, as the general matcher does.
+TEST(LinearPath, HandOverInTheMiddleOfASearch) {
+    struct Case {
+        const char* pattern;
+        const char* options;
+        std::string subject;
+    };
+    const std::string words = repeat("ab_", 700) + "!";
+    const Case cases[] = {
+        {"\\w+\\s*$", "gm", "ab cd\n" + words + "\nef gh\n"},
+        {"(\\w+)\\s*$", "m", words + "\nef gh\n"},
+        {"([a-z]+)@", "g", "x@y@" + repeat("abcdefghij", 200) + "! z@w@"},
+        {"(a|b)*c", "g", "c abc " + repeat("ab", 1000) + "! abc"},
+    };
+    for (const Case& c : cases) {
+        Compiled re(c.pattern, c.options);
+        ASSERT_EQ(re.status, qelOk) << c.pattern;
+        for (bool filter : {true, false}) {
+            const FindResult want = find(re.state, c.subject, 16, LinearUse::Off, filter);
+            ASSERT_EQ(want.status, qelOk) << c.pattern;
+            EXPECT_EQ(find(re.state, c.subject, 16, LinearUse::Useful, filter), want) << c.pattern << " " << filter;
+        }
+    }
+}
+
 // Which patterns the path takes: the rest must stay with the general matcher.
 TEST(LinearPath, TakesTheRegularSubset) {
     struct Case {
@@ -211,6 +239,10 @@ TEST(LinearPath, SameResultsAsTheGeneralMatcher) {
         const FindResult off = find(re.state, subject, capacity, LinearUse::Always, false);
         ASSERT_EQ(on, off) << "pattern " << pattern << " /" << opts << " over \"" << escaped(subject) << "\"\n on "
                            << show(on) << "\noff " << show(off);
+        // As shipped: the backtracker first, handing over when its allowance runs out.
+        const FindResult shipped = find(re.state, subject, capacity, LinearUse::Useful, true);
+        ASSERT_EQ(shipped, on) << "pattern " << pattern << " /" << opts << " over \"" << escaped(subject)
+                               << "\"\nshipped " << show(shipped) << "\nlinear " << show(on);
     }
     std::printf("%ld patterns on the path, %ld searches compared, %ld where the general matcher gave up\n", linear,
                 compared, skipped);

@@ -28,17 +28,21 @@ struct LinearProgram;
 // When the driver sends a search down the linear path.
 enum class LinearUse {
     Off,     // never: the general matcher only
-    Useful,  // when the backtracker could take more than linear time: always
-             // for repeated groups, on long windows for retried runs
+    Useful,  // once the backtracker has spent its allowance (the driver
+             // keeps the count)
     Always,  // whenever the pattern is on the path (tests)
 };
 
 // Builds the program of a freshly compiled state; the compiler calls it last.
 void linear_prepare(QelRegExpState* state);
 
-// The program of `state` for a search of a window of `windowLen` bytes
-// under `use`, or null when the search should go to the general matcher.
-const LinearProgram* linear_program(QelRegExpState* state, LinearUse use, int32_t windowLen = 0);
+// The program of `state` under `use`, or null when the search should go to
+// the general matcher.
+const LinearProgram* linear_program(QelRegExpState* state, LinearUse use);
+
+// True when the pattern has a repeated group, on which the backtracker can
+// take exponential time.
+bool linear_exponential(const LinearProgram* prog);
 
 // Same contract as the scan over start positions: 0 when a match was found
 // (the capture table holds it), 1 when none was. Honours the reject-empty

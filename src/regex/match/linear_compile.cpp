@@ -495,7 +495,7 @@ void linear_prepare(QelRegExpState* state) {
     std::memcpy(prog, &p, sizeof(LinearProgram));
 }
 
-const LinearProgram* linear_program(QelRegExpState* state, LinearUse use, int32_t windowLen) {
+const LinearProgram* linear_program(QelRegExpState* state, LinearUse use) {
     if (use == LinearUse::Off) return nullptr;
     const StateHeader* h = header(state);
     // A match limit of 0 fails every attempt by definition; the general
@@ -503,12 +503,9 @@ const LinearProgram* linear_program(QelRegExpState* state, LinearUse use, int32_
     if (h->matchLimit <= 0) return nullptr;
     const LinearProgram* prog = program_address(state);
     if (prog == nullptr || prog->magic != kLinearMagic || prog->captureCount != h->captureCount) return nullptr;
-    if (use == LinearUse::Useful) {
-        // A backtracker that retries runs is quadratic in the run length
-        // only; on short windows it stays cheaper than the thread lists.
-        if (prog->useful == 0 || (prog->useful == kUsefulLong && windowLen < kLinearQuadraticMinWindow)) return nullptr;
-    }
     return prog;
 }
+
+bool linear_exponential(const LinearProgram* prog) { return prog->useful == kUsefulAlways; }
 
 }  // namespace qel::re

@@ -29,8 +29,7 @@ constexpr int32_t kLinearMaxInsts = 2048;
 constexpr int32_t kLinearMaxSets = 160;
 // When the driver prefers the linear path (LinearProgram::useful).
 constexpr uint32_t kUsefulAlways = 2;  // repeated groups: the backtracker can be exponential
-constexpr uint32_t kUsefulLong = 1;    // retried runs: quadratic, so only on long windows
-constexpr int32_t kLinearQuadraticMinWindow = 256;
+constexpr uint32_t kUsefulLong = 1;    // retried runs: quadratic
 
 enum LinearOp : uint8_t {
     L_CONSUME,     // one character accepted by set y (and node x for bytes >= 0x80, by kind)

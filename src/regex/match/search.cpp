@@ -193,26 +193,56 @@ int32_t next_top_level_bar(const RegExpNode* nodes, int32_t from, int32_t count)
     return -1;
 }
 
+// Match steps the backtracker may spend before a search that the linear path
+// can also answer moves there: a base for short windows plus so many steps
+// per byte the scan has passed. Everyday patterns stay well inside it, so
+// they keep the backtracker's start filter and cheap steps; a pattern that
+// retries runs or lines runs out of it early and costs at most this much
+// more than the linear path alone. A pattern with a repeated group, on which
+// the backtracker can go exponential, gets a much smaller allowance: enough
+// for a quoted string with escapes, little where every attempt explodes.
+constexpr int64_t kAllowanceBase = 1024;
+constexpr int64_t kAllowancePerByte = 48;
+constexpr int64_t kGroupAllowanceBase = 64;
+constexpr int64_t kGroupAllowancePerByte = 8;
+
+// The backtracker's allowance over one search call (all its scans).
+struct Allowance {
+    int64_t credit;             // steps left
+    int64_t perByte;            // steps credited per byte passed
+    const uint8_t* creditedTo;  // the bytes before this have been credited
+    bool spent;                 // the rest of the search goes to the linear path
+};
+
+// The linear scan from `pos`; with a filter it runs from each position the
+// filter lands on until no thread is left, then the filter skips ahead again.
+int linear_from(const uint8_t* pos, const uint8_t* end, RegExpMatchState& ms, int anchorMode,
+                const LinearProgram* linear, ScanFilter* sf) {
+    if (sf == nullptr) return linear_scan(pos, static_cast<int32_t>(end - pos), ms, anchorMode, linear, nullptr);
+    for (;;) {
+        pos = filter_advance(pos, end, ms.format, *sf);
+        if (pos == nullptr) return 1;
+        const uint8_t* idle = nullptr;
+        if (linear_scan(pos, static_cast<int32_t>(end - pos), ms, anchorMode, linear, &idle) == 0) return 0;
+        if (idle == nullptr) return 1;
+        pos = idle;
+    }
+}
+
+// With `linear` and no allowance the linear path takes the whole scan. With
+// both, the backtracker goes first within the allowance; when a path is cut
+// (allowance, work or nesting budget, stack guard) the scan restarts from
+// the position being tried on the linear path, which finds the same match:
+// no earlier position matched, and the linear path has no budget to cut.
 int scan(const uint8_t* pos, int32_t remaining, RegExpMatchState& ms, int anchorMode, int32_t altSearchStart,
-         const StartFilter* filter, const LinearProgram* linear) {
+         const StartFilter* filter, const LinearProgram* linear, Allowance* allow = nullptr) {
     const uint32_t startOptions = ms.options;
     const uint8_t* const end = pos + remaining;
     const int32_t nodeCount = ms.endNode;
     ScanFilter sf{filter, nullptr, pos, pos, nullptr, pos, ms.subjectStart};
     const bool filtering = filter != nullptr && anchorMode == 0;
-    if (linear != nullptr) {
-        if (!filtering) return linear_scan(pos, remaining, ms, anchorMode, linear, nullptr);
-        // The linear scan runs from each position the filter lands on until
-        // no thread is left, then the filter skips ahead again.
-        for (;;) {
-            pos = filter_advance(pos, end, ms.format, sf);
-            if (pos == nullptr) return 1;
-            const uint8_t* idle = nullptr;
-            if (linear_scan(pos, static_cast<int32_t>(end - pos), ms, anchorMode, linear, &idle) == 0) return 0;
-            if (idle == nullptr) return 1;
-            pos = idle;
-        }
-    }
+    const bool tryFirst = linear != nullptr && allow != nullptr && !allow->spent;
+    if (linear != nullptr && !tryFirst) return linear_from(pos, end, ms, anchorMode, linear, filtering ? &sf : nullptr);
     // At line starts only, with a literal that starts every match
     // ("^#include" under "m"): the literal's occurrences at line starts are
     // the only positions worth trying.
@@ -239,6 +269,16 @@ int scan(const uint8_t* pos, int32_t remaining, RegExpMatchState& ms, int anchor
         }
         ms.options = startOptions;
         int32_t first = 0;
+        int64_t realLeft = 0, given = 0;
+        if (tryFirst) {
+            if (pos > allow->creditedTo) {
+                allow->credit += allow->perByte * (pos - allow->creditedTo);
+                allow->creditedTo = pos;
+            }
+            realLeft = ms.workLeft;
+            given = allow->credit < realLeft ? allow->credit : realLeft;
+            ms.workLeft = given;
+        }
         for (;;) {
             for (int32_t c = 1; c < ms.captureCount; ++c) {
                 ms.captures[c].pointer = nullptr;
@@ -247,7 +287,19 @@ int scan(const uint8_t* pos, int32_t remaining, RegExpMatchState& ms, int anchor
             ms.currentNode = first;
             ms.captures[0].pointer = pos;
             ms.captures[0].length = 0;
-            if (RegExpMatchAt(pos, remaining, ms) == 0) return 0;
+            const int res = RegExpMatchAt(pos, remaining, ms);
+            if (tryFirst && (res == 0 || ms.cut)) {
+                const int64_t used = given - ms.workLeft;
+                allow->credit -= used;
+                ms.workLeft = realLeft - used;
+                if (ms.cut) {
+                    allow->spent = true;
+                    ms.cut = 0;
+                    ms.options = startOptions;
+                    return linear_from(pos, end, ms, anchorMode, linear, filtering ? &sf : nullptr);
+                }
+            }
+            if (res == 0) return 0;
             // A cut path may have been the match: nothing later may be named.
             if (ms.cut) return 1;
             int32_t from = first > altSearchStart ? first : altSearchStart;
@@ -255,6 +307,11 @@ int scan(const uint8_t* pos, int32_t remaining, RegExpMatchState& ms, int anchor
             if (bar < 0) break;
             ms.options = static_cast<uint32_t>(ms.nodes[bar].w2);
             first = bar + 1;
+        }
+        if (tryFirst) {
+            const int64_t used = given - ms.workLeft;
+            allow->credit -= used;
+            ms.workLeft = realLeft - used;
         }
         if (anchorMode == 2 || remaining == 0) return 1;
         if (filtering && filter->skipRunOnFail && !filter->headStop.has(*pos)) {
@@ -286,6 +343,7 @@ struct SearchContext {
     int32_t altSearchStart;
     const StartFilter* filter;  // null: every position is tried
     const LinearProgram* linear = nullptr;  // the linear path, when it takes this search
+    Allowance* allow = nullptr;  // with `linear`: the backtracker goes first within this
 };
 
 // The leftmost match from `pos` within `remaining` bytes: 0 when found, and
@@ -293,7 +351,7 @@ struct SearchContext {
 // comes through here, so a matcher other than the scan over start positions
 // hooks in at this one place.
 int find_next(const uint8_t* pos, int32_t remaining, RegExpMatchState& ms, const SearchContext& ctx) {
-    return scan(pos, remaining, ms, ctx.anchorMode, ctx.altSearchStart, ctx.filter, ctx.linear);
+    return scan(pos, remaining, ms, ctx.anchorMode, ctx.altSearchStart, ctx.filter, ctx.linear, ctx.allow);
 }
 
 // Records f, f+1, ... of the capture table into results[count...], at most
@@ -467,10 +525,22 @@ QelStatus search_with_paths(const Qel8u* subject, int32_t subjectLen, QelRegExpS
         if (nodeCount >= 2 && is_quantifier(nodes[1].w0) && nodes[1].w1 == 0 && ctx.anchorMode == 2) ctx.anchorMode = 0;
     }
 
-    // Patterns the backtracker could take more than linear time on go to
-    // the linear path, which finds the same records. The general-path switch
-    // turns it off with every other fast path.
-    ctx.linear = linear_program(state, general_path_only(state) ? LinearUse::Off : linearUse, winLen);
+    // Patterns the linear path takes try the backtracker first, within an
+    // allowance in proportion to the bytes passed, and move over when that
+    // runs out; the linear path finds the same records. Even on a pattern
+    // the backtracker takes exponential time on, this wastes no more than
+    // the allowance. The general-path switch turns it off with every other
+    // fast path.
+    ctx.linear = linear_program(state, general_path_only(state) ? LinearUse::Off : linearUse);
+    Allowance allow{kAllowanceBase, kAllowancePerByte, winStart, false};
+    if (ctx.linear != nullptr && linearUse == LinearUse::Useful) {
+        if (linear_exponential(ctx.linear)) allow = {kGroupAllowanceBase, kGroupAllowancePerByte, winStart, false};
+        ctx.allow = &allow;
+        // A path deep enough to leave the stack's first window hands over
+        // too: reading the thread's stack bounds costs more than a short
+        // search on the linear path.
+        ms.stackMeasured = 1;
+    }
 
     // The start filter: from the plan for any window; worked out per call
     // only where the window is long enough to repay the analysis.
@@ -524,7 +594,7 @@ QelStatus search_with_paths(const Qel8u* subject, int32_t subjectLen, QelRegExpS
             if (count < capacity && rest > 0) {
                 ms.rejectEmpty = 1;
                 ms.options = h.options;
-                if (scan(s, step, ms, 2, ctx.altSearchStart, nullptr, ctx.linear) == 0) count += copy_set(results, count, capacity, caps, f, m);
+                if (scan(s, step, ms, 2, ctx.altSearchStart, nullptr, ctx.linear, ctx.allow) == 0) count += copy_set(results, count, capacity, caps, f, m);
                 ms.rejectEmpty = 0;
                 if (ms.cut) return qelErrMatchLimit;
             }
