@@ -15,6 +15,7 @@
 #include <cstring>
 
 #include "regex/match/match.h"
+#include "regex/match/search_internal.h"
 #include "regex/match/start_facts.h"
 
 namespace qel::re {
@@ -59,16 +60,6 @@ void finish_record(QelRegExpMultiFind& rec, int32_t count, int32_t id, QelStatus
     rec.searched = 1;
 }
 
-void copy_capture(QelRegExpFind& out, const CaptureRecord& in) {
-    if (in.length < 0) {
-        out.pointer = nullptr;
-        out.length = -1;
-    } else {
-        out.pointer = in.pointer;
-        out.length = in.length;
-    }
-}
-
 // One match attempt of a verified slot at an occurrence of its literal, as
 // the slot's own search would make it there: the same working record, every
 // top-level alternative at this one position, and the records copied as the
@@ -105,7 +96,7 @@ void verify_at(const Qel8u* subject, int32_t len, int32_t i, const SharedLiteral
     if (found != 0) return;
     if (!lit.global) {
         const int32_t n = r.capacity < h.captureCount ? r.capacity : h.captureCount;
-        for (int32_t c = 0; c < n; ++c) copy_capture(r.results[c], caps[c]);
+        for (int32_t c = 0; c < n; ++c) copy_record(r.results[c], caps[c]);
         r.count = n;
         status = n < h.captureCount ? qelWrnFindIncomplete : qelOk;
         r.done = true;
@@ -114,7 +105,7 @@ void verify_at(const Qel8u* subject, int32_t len, int32_t i, const SharedLiteral
     const int32_t f = h.captureCount > 1 ? 1 : 0;
     const int32_t m = h.captureCount - f;
     const int32_t room = r.capacity - r.count < m ? r.capacity - r.count : m;
-    for (int32_t c = 0; c < room; ++c) copy_capture(r.results[r.count + c], caps[f + c]);
+    for (int32_t c = 0; c < room; ++c) copy_record(r.results[r.count + c], caps[f + c]);
     r.count += room;
     r.next = int64_t(caps[0].pointer - subject) + caps[0].length;
     if (r.count >= r.capacity) r.done = true;

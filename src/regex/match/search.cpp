@@ -65,16 +65,6 @@ int32_t find_last(const uint8_t* p, int32_t n, Literal lit, bool fold) {
 }
 
 
-void copy_record(QelRegExpFind& out, const CaptureRecord& in) {
-    if (in.length < 0) {
-        out.pointer = nullptr;
-        out.length = -1;
-    } else {
-        out.pointer = in.pointer;
-        out.length = in.length;
-    }
-}
-
 // First position >= target that the scan visits when it steps on from the
 // visited position q. In UTF-8 format the scan never stops inside a valid
 // sequence; every byte that is not a continuation byte is a position it

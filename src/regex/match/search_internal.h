@@ -131,6 +131,18 @@ int32_t find_folded_avx2(const uint8_t* p, int32_t n, const uint8_t* lit, int32_
 int32_t rfind_folded_scalar(const uint8_t* p, int32_t n, const uint8_t* lit, int32_t len);
 int32_t rfind_folded_avx2(const uint8_t* p, int32_t n, const uint8_t* lit, int32_t len);
 
+// One capture record as the caller sees it: {null, -1} for a capture that
+// took no part.
+inline void copy_record(QelRegExpFind& out, const CaptureRecord& in) {
+    if (in.length < 0) {
+        out.pointer = nullptr;
+        out.length = -1;
+    } else {
+        out.pointer = in.pointer;
+        out.length = in.length;
+    }
+}
+
 // Search with the fast paths on, or with the general path forced (as the
 // state's kPlanGeneralOnly switch does); ownRegExpSearch is this with them on.
 // Tests compare the two.
