@@ -33,6 +33,7 @@ namespace {
 // The limit keeps every input fast: the work budget that comes with it bounds
 // the match steps of a whole search call, and the nesting budget how deep one
 // attempt may recurse. A search either of them cuts reports qelErrMatchLimit.
+// So a slow input is a fault, not a warning.
 constexpr int32_t kMatchLimit = 32;
 constexpr size_t kMaxSubject = 128;
 

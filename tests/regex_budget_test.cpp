@@ -299,6 +299,25 @@ TEST(Budget, StatusOfEveryEntryAfterACut) {
         EXPECT_EQ(recs[2][0].pointer, s);
         EXPECT_EQ(recs[2][0].length, 3);
     }
+    // Slots led by a literal share one pass over the subject; a cut slot there
+    // leaves the same status and count as its own search does.
+    for (const char* opts : {"", "g"}) {
+        Compiled cut("ab(a|b){5,}c", opts, 16), other("ba", "");
+        int32_t size = 0;
+        ASSERT_EQ(qelsRegExpMultiGetSize(2, &size), qelOk);
+        std::vector<uint8_t> setMem(static_cast<size_t>(size));
+        auto* set = reinterpret_cast<QelRegExpMultiState*>(setMem.data());
+        ASSERT_EQ(qelsRegExpMultiInit(set, 2), qelOk);
+        ASSERT_EQ(qelsRegExpMultiAdd(cut.state, 1, set), qelOk);
+        ASSERT_EQ(qelsRegExpMultiAdd(other.state, 2, set), qelOk);
+        QelRegExpFind recs[2][3], alone[3];
+        QelRegExpMultiFind mr[2] = {{0, 0, 3, 0, recs[0]}, {0, 0, 3, 0, recs[1]}};
+        EXPECT_EQ(qelsRegExpMultiFind_8u(s, n, mr, set), qelOk);
+        int32_t count = 3;
+        EXPECT_EQ(qelsRegExpFind_8u(s, n, cut.state, alone, &count), qelErrMatchLimit) << opts;
+        EXPECT_EQ(mr[0].status, qelErrMatchLimit) << opts;
+        EXPECT_EQ(mr[0].count, count) << opts;
+    }
 }
 
 // A limit of 0 cuts the first step: the search cannot say "no match".

@@ -88,8 +88,11 @@ void verify_at(const Qel8u* subject, int32_t len, int32_t i, const SharedLiteral
     r.workLeft = ms.workLeft;
     if (ms.cut) {
         // A cut path may have been this slot's next match: stop it as its own
-        // search would, keeping the matches found before.
+        // search would, keeping the matches found before, with the count its
+        // own search leaves (the capacity for "g", else the records a match
+        // would have filled), so the slot reads the same either way.
         status = qelErrMatchLimit;
+        r.count = lit.global ? r.capacity : (r.capacity < h.captureCount ? r.capacity : h.captureCount);
         r.done = true;
         return;
     }
