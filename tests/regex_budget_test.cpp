@@ -299,10 +299,12 @@ TEST(Budget, StatusOfEveryEntryAfterACut) {
         EXPECT_EQ(recs[2][0].pointer, s);
         EXPECT_EQ(recs[2][0].length, 3);
     }
-    // Slots led by a literal share one pass over the subject; a cut slot there
-    // leaves the same status and count as its own search does.
+    // Slots led by a literal share one pass over the subject; a slot cut
+    // there reads what its own search gives: the same cut and count for a
+    // pattern only the backtracker takes (the look-ahead keeps it there), the
+    // answer for one the linear path takes.
     for (const char* opts : {"", "g"}) {
-        Compiled cut("ab(a|b){5,}c", opts, 16), other("ba", "");
+        Compiled cut("ab(a|b){5,}(?=c)c", opts, 16), other("ba", "");
         int32_t size = 0;
         ASSERT_EQ(qelsRegExpMultiGetSize(2, &size), qelOk);
         std::vector<uint8_t> setMem(static_cast<size_t>(size));
@@ -317,6 +319,18 @@ TEST(Budget, StatusOfEveryEntryAfterACut) {
         EXPECT_EQ(qelsRegExpFind_8u(s, n, cut.state, alone, &count), qelErrMatchLimit) << opts;
         EXPECT_EQ(mr[0].status, qelErrMatchLimit) << opts;
         EXPECT_EQ(mr[0].count, count) << opts;
+
+        Compiled linear("ab(a|b){5,}c", opts, 16);
+        ASSERT_EQ(qelsRegExpMultiModify(linear.state, 1, set), qelOk);
+        mr[0] = {0, 0, 3, 0, recs[0]};
+        mr[1] = {0, 0, 3, 0, recs[1]};
+        EXPECT_EQ(qelsRegExpMultiFind_8u(s, n, mr, set), qelOk);
+        count = 3;
+        const QelStatus own = qelsRegExpFind_8u(s, n, linear.state, alone, &count);
+        EXPECT_NE(own, qelErrMatchLimit) << opts;
+        EXPECT_EQ(mr[0].status, own) << opts;
+        EXPECT_EQ(mr[0].count, count) << opts;
+        for (int32_t i = 0; i < count; ++i) EXPECT_EQ(recs[0][i].pointer, alone[i].pointer) << opts << " record " << i;
     }
 }
 

@@ -288,6 +288,17 @@ void search_literal_slots(const Qel8u* subject, int32_t len, const uint32_t* slo
         for (; k != kNone; k = next[k]) check(k, i);
     }
     for (uint32_t k = 0; k < n; ++k) {
+        if (lits[k].verify != nullptr && status[k] == qelErrMatchLimit) {
+            // The pass cut this slot's matcher, but the slot's own search
+            // need not be cut: it may rule the subject out before matching,
+            // or hand the pattern to the linear path. The slot is searched
+            // again on its own, so it reads exactly what a search of its
+            // pattern alone gives.
+            int32_t count = run[k].capacity;
+            const QelStatus st = qelsRegExpFind_8u(subject, len, lits[k].verify, records[slots[k]].results, &count);
+            finish_record(records[slots[k]], count, ids[k], st);
+            continue;
+        }
         if (lits[k].verify != nullptr && lits[k].global) {
             // As the global search ends: a warning when not even the first
             // match's records all fitted.
