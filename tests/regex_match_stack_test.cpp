@@ -176,6 +176,11 @@ TEST(StackCost, NestedStepFitsDefaultBudget) {
     const double perStep = double(deep - base) / (2 * 2000);
     std::printf("stack per nested match step: %.0f bytes\n", perStep);
     RecordProperty("stack_bytes_per_step", int(perStep));
+#if defined(__SANITIZE_ADDRESS__)
+    // Address-sanitized frames carry red zones; the bound is the shipped
+    // build's, and the stack guard keeps this build safe without it.
+    GTEST_SKIP() << "frame sizes of a sanitized build";
+#endif
     EXPECT_LT(perStep * kDefaultMatchLimit, double(7u << 20));
 }
 

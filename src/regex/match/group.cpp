@@ -135,7 +135,7 @@ constexpr int32_t kCaptureChunk = 8;
 template <class Body>
 int with_captures_kept(RegExpMatchState& ms, int32_t lo, int32_t hi, Body&& body) {
     if (lo >= hi) return body();
-    if (stack_exhausted(ms)) return 1;
+    if (stack_exhausted(ms)) return cut_path(ms);
     CaptureRecord kept[kCaptureChunk];
     const int32_t n = hi - lo < kCaptureChunk ? hi - lo : kCaptureChunk;
     std::memcpy(kept, &ms.captures[lo], sizeof(CaptureRecord) * size_t(n));
@@ -287,7 +287,7 @@ int match_group_entry(const uint8_t* p, int32_t r, RegExpMatchState& ms) {
     // A group repeated zero times is passed over with the options of its
     // surroundings, not those it would set inside.
     if (s.min == 0 && s.max == 0) return continue_at(p, r, ms, s.after, closeOpts);
-    if (stack_exhausted(ms)) return 1;
+    if (stack_exhausted(ms)) return cut_path(ms);
 
     // The group may be entered again while an earlier activation of it is
     // still on the native stack (an outer repeat reaches its opening node from
@@ -437,7 +437,7 @@ int atomic_greedy(const uint8_t* p, int32_t r, RegExpMatchState& ms, const Atomi
 // also puts back the captures it set.
 int atomic_greedy_captures(const uint8_t* p, int32_t r, RegExpMatchState& ms, const AtomicShape& a, int32_t min,
                            int32_t max) {
-    if (stack_exhausted(ms)) return 1;
+    if (stack_exhausted(ms)) return cut_path(ms);
     if (max >= 1) {
         const int res = with_captures_kept(ms, a.capLo, a.capHi, [&] {
             const int32_t k = atomic_pass(p, r, ms, a);
@@ -478,7 +478,8 @@ int atomic_lazy(const uint8_t* p, int32_t r, RegExpMatchState& ms, const AtomicS
 int atomic_lazy_captures(const uint8_t* p, int32_t r, RegExpMatchState& ms, const AtomicShape& a, int32_t min,
                          int32_t max) {
     if (min <= 0 && continue_at(p, r, ms, a.s.after, a.closeOpts) == 0) return 0;
-    if (max <= 0 || stack_exhausted(ms)) return 1;
+    if (max <= 0) return 1;
+    if (stack_exhausted(ms)) return cut_path(ms);
     return with_captures_kept(ms, a.capLo, a.capHi, [&] {
         const int32_t k = atomic_pass(p, r, ms, a);
         if (k < 0) return 1;
