@@ -1,22 +1,7 @@
 #!/usr/bin/env bash
 # End-to-end tests of the qelch tool: every subcommand's main paths, exit
 # codes, messages, chunk boundaries and the safety of --in-place.
-set -u
-QELCH=$(realpath "$1")
-SAMPLE=$2
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-passed=0
-failed=0
-
-check() {  # name, expected, actual
-    if [ "$2" == "$3" ]; then
-        passed=$((passed + 1))
-    else
-        failed=$((failed + 1))
-        printf 'FAIL %s\n  expected: %q\n  actual:   %q\n' "$1" "$2" "$3"
-    fi
-}
+. "$(dirname "$0")/lib.sh"
 
 # ---- grep ----
 printf 'alpha\nBeta gamma\n\ndelta alpha\nepsilon\n' > "$work/a.txt"
@@ -165,5 +150,4 @@ check "hash lines" 3 "$(printf 'a\nb\n\n' | $QELCH hash | wc -l)"
 check "hash --16 same for ASCII x31" "$(printf 'abc\n' | $QELCH hash --algo x31)" "$(printf 'abc\n' | $QELCH hash --16 --algo x31)"
 check "hash bad algo" 2 "$($QELCH hash --algo md5 </dev/null 2>/dev/null; echo $?)"
 
-echo "$passed passed, $failed failed"
-[ "$failed" -eq 0 ]
+finish
