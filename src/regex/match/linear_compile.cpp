@@ -120,6 +120,28 @@ void emit_byte(Builder& b, uint8_t c, int32_t node, uint32_t opts) {
     emit(b, LinearInst{L_CONSUME, K_BYTE, 0, 0, node, add_set(b, s), opts});
 }
 
+// The walks over the program below follow control without consuming: a
+// consumer or the match ends a path, every other instruction leads on to its
+// targets (or to the next instruction).
+void push_non_consuming_successors(const LinearInst& in, int32_t pc, int32_t* stack, int32_t& sp) {
+    switch (in.op) {
+        case L_CONSUME:
+        case L_MATCH:
+            break;
+        case L_JMP:
+            stack[sp++] = in.x;
+            break;
+        case L_SPLIT:
+        case L_LOOP_CHECK:
+            stack[sp++] = in.x;
+            stack[sp++] = in.y;
+            break;
+        default:
+            stack[sp++] = pc + 1;
+            break;
+    }
+}
+
 // Whether some path from `start` leaves [start, end) without consuming.
 bool can_pass_empty(const Builder& b, int32_t start, int32_t end) {
     uint64_t seen[kLinearMaxInsts / 64] = {};
@@ -131,23 +153,7 @@ bool can_pass_empty(const Builder& b, int32_t start, int32_t end) {
         if (pc < start || pc >= end) return true;
         if ((seen[pc >> 6] >> (pc & 63)) & 1) continue;
         seen[pc >> 6] |= uint64_t(1) << (pc & 63);
-        const LinearInst& in = b.insts[pc];
-        switch (in.op) {
-            case L_CONSUME:
-            case L_MATCH:
-                break;
-            case L_JMP:
-                stack[sp++] = in.x;
-                break;
-            case L_SPLIT:
-            case L_LOOP_CHECK:
-                stack[sp++] = in.x;
-                stack[sp++] = in.y;
-                break;
-            default:
-                stack[sp++] = pc + 1;
-                break;
-        }
+        push_non_consuming_successors(b.insts[pc], pc, stack, sp);
     }
     return false;
 }
@@ -402,25 +408,12 @@ void first_bytes(const LinearProgram& prog, const LinearInst* insts, const Linea
         if ((seen[pc >> 6] >> (pc & 63)) & 1) continue;
         seen[pc >> 6] |= uint64_t(1) << (pc & 63);
         const LinearInst& in = insts[pc];
-        switch (in.op) {
-            case L_CONSUME:
-                for (int w = 0; w < 4; ++w) out.bits[w] |= sets[in.y].bits[w];
-                break;
-            case L_MATCH:
-                canBeEmpty = true;
-                break;
-            case L_JMP:
-                stack[sp++] = in.x;
-                break;
-            case L_SPLIT:
-            case L_LOOP_CHECK:
-                stack[sp++] = in.x;
-                stack[sp++] = in.y;
-                break;
-            default:
-                stack[sp++] = pc + 1;
-                break;
+        if (in.op == L_CONSUME) {
+            for (int w = 0; w < 4; ++w) out.bits[w] |= sets[in.y].bits[w];
+        } else if (in.op == L_MATCH) {
+            canBeEmpty = true;
         }
+        push_non_consuming_successors(in, pc, stack, sp);
     }
 }
 
