@@ -3,10 +3,7 @@
 // text is generated from a fixed seed, so every run sees the same bytes.
 // Each benchmark reports the match count as a counter, so the engines can be
 // checked against each other in the output.
-#define PCRE2_CODE_UNIT_WIDTH 8
 #include <benchmark/benchmark.h>
-#include <pcre2.h>
-#include <re2/re2.h>
 
 #include <cstdint>
 #include <random>
@@ -14,6 +11,7 @@
 #include <vector>
 
 #include "qelch.h"
+#include "regex_peers.h"
 
 namespace {
 
@@ -117,24 +115,10 @@ void BM_qelch(benchmark::State& st, const Pattern* p) {
 
 void BM_pcre2(benchmark::State& st, const Pattern* p, bool jit) {
     const std::string& t = text();
-    int errcode = 0;
-    PCRE2_SIZE off = 0;
-    pcre2_code* code = pcre2_compile(reinterpret_cast<PCRE2_SPTR>(p->regex), PCRE2_ZERO_TERMINATED,
-                                     p->caseless ? PCRE2_CASELESS : 0, &errcode, &off, nullptr);
-    if (jit) pcre2_jit_compile(code, PCRE2_JIT_COMPLETE);
+    pcre2_code* code = qelbench::pcre2_compile_for(p->regex, p->caseless ? PCRE2_CASELESS : 0, jit);
     pcre2_match_data* md = pcre2_match_data_create_from_pattern(code, nullptr);
     int64_t matches = 0;
-    for (auto _ : st) {
-        matches = 0;
-        PCRE2_SIZE pos = 0;
-        while (pos <= t.size()) {
-            int rc = pcre2_match(code, reinterpret_cast<PCRE2_SPTR>(t.data()), t.size(), pos, 0, md, nullptr);
-            if (rc < 0) break;
-            PCRE2_SIZE* ov = pcre2_get_ovector_pointer(md);
-            ++matches;
-            pos = ov[1] > ov[0] ? ov[1] : ov[0] + 1;
-        }
-    }
+    for (auto _ : st) matches = qelbench::pcre2_count_all(code, md, t);
     st.counters["matches"] = static_cast<double>(matches);
     st.SetBytesProcessed(static_cast<int64_t>(st.iterations()) * static_cast<int64_t>(t.size()));
     pcre2_match_data_free(md);
@@ -143,9 +127,8 @@ void BM_pcre2(benchmark::State& st, const Pattern* p, bool jit) {
 
 void BM_re2(benchmark::State& st, const Pattern* p) {
     const std::string& t = text();
-    RE2::Options o;
+    RE2::Options o = qelbench::re2_byte_options();
     o.set_case_sensitive(!p->caseless);
-    o.set_encoding(RE2::Options::EncodingLatin1);
     // RE2 has no back-references: that row is left empty for it.
     RE2 re(p->regex, o);
     if (!re.ok()) {
@@ -153,17 +136,7 @@ void BM_re2(benchmark::State& st, const Pattern* p) {
         return;
     }
     int64_t matches = 0;
-    for (auto _ : st) {
-        matches = 0;
-        re2::StringPiece in(t.data(), t.size());
-        re2::StringPiece m;
-        size_t pos = 0;
-        while (pos <= t.size() && re.Match(in, pos, t.size(), RE2::UNANCHORED, &m, 1)) {
-            ++matches;
-            size_t start = static_cast<size_t>(m.data() - t.data());
-            pos = m.size() ? start + m.size() : start + 1;
-        }
-    }
+    for (auto _ : st) matches = qelbench::re2_count_all(re, t);
     st.counters["matches"] = static_cast<double>(matches);
     st.SetBytesProcessed(static_cast<int64_t>(st.iterations()) * static_cast<int64_t>(t.size()));
 }

@@ -12,10 +12,7 @@
 // to QELCH_BENCH_CODE_MB megabytes (default 8), so a run on the same machine
 // always sees the same bytes. Each benchmark reports its match count as a
 // counter, so the engines can be checked against each other in the output.
-#define PCRE2_CODE_UNIT_WIDTH 8
 #include <benchmark/benchmark.h>
-#include <pcre2.h>
-#include <re2/re2.h>
 
 #include <algorithm>
 #include <cstdint>
@@ -28,6 +25,7 @@
 #include <vector>
 
 #include "qelch.h"
+#include "regex_peers.h"
 
 namespace {
 
@@ -156,12 +154,7 @@ void BM_qelch_lines(benchmark::State& st, const Pattern* p) {
 }
 
 pcre2_code* pcre2_for(const Pattern* p, bool jit) {
-    int errcode = 0;
-    PCRE2_SIZE off = 0;
-    pcre2_code* code = pcre2_compile(reinterpret_cast<PCRE2_SPTR>(p->regex), PCRE2_ZERO_TERMINATED,
-                                     p->multiline ? PCRE2_MULTILINE : 0, &errcode, &off, nullptr);
-    if (code != nullptr && jit) pcre2_jit_compile(code, PCRE2_JIT_COMPLETE);
-    return code;
+    return qelbench::pcre2_compile_for(p->regex, p->multiline ? PCRE2_MULTILINE : 0, jit);
 }
 
 void BM_pcre2_lines(benchmark::State& st, const Pattern* p, bool jit) {
@@ -181,9 +174,8 @@ void BM_pcre2_lines(benchmark::State& st, const Pattern* p, bool jit) {
 }
 
 RE2::Options re2_options() {
-    RE2::Options o;
+    RE2::Options o = qelbench::re2_byte_options();
     o.set_log_errors(false);
-    o.set_encoding(RE2::Options::EncodingLatin1);  // byte subjects, as qelch's format 0
     return o;
 }
 
@@ -239,17 +231,7 @@ void BM_pcre2_bulk(benchmark::State& st, const Pattern* p, bool jit) {
     pcre2_code* code = pcre2_for(p, jit);
     pcre2_match_data* md = pcre2_match_data_create_from_pattern(code, nullptr);
     int64_t matches = 0;
-    for (auto _ : st) {
-        matches = 0;
-        PCRE2_SIZE pos = 0;
-        while (pos <= t.size()) {
-            int rc = pcre2_match(code, reinterpret_cast<PCRE2_SPTR>(t.data()), t.size(), pos, 0, md, nullptr);
-            if (rc < 0) break;
-            PCRE2_SIZE* ov = pcre2_get_ovector_pointer(md);
-            ++matches;
-            pos = ov[1] > ov[0] ? ov[1] : ov[0] + 1;
-        }
-    }
+    for (auto _ : st) matches = qelbench::pcre2_count_all(code, md, t);
     st.counters["matches"] = static_cast<double>(matches);
     st.SetBytesProcessed(static_cast<int64_t>(st.iterations()) * static_cast<int64_t>(t.size()));
     pcre2_match_data_free(md);
@@ -265,17 +247,7 @@ void BM_re2_bulk(benchmark::State& st, const Pattern* p) {
         return;
     }
     int64_t matches = 0;
-    for (auto _ : st) {
-        matches = 0;
-        re2::StringPiece in(t.data(), t.size());
-        re2::StringPiece m;
-        size_t pos = 0;
-        while (pos <= t.size() && re.Match(in, pos, t.size(), RE2::UNANCHORED, &m, 1)) {
-            ++matches;
-            size_t start = static_cast<size_t>(m.data() - t.data());
-            pos = m.size() ? start + m.size() : start + 1;
-        }
-    }
+    for (auto _ : st) matches = qelbench::re2_count_all(re, t);
     st.counters["matches"] = static_cast<double>(matches);
     st.SetBytesProcessed(static_cast<int64_t>(st.iterations()) * static_cast<int64_t>(t.size()));
 }
