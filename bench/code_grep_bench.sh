@@ -86,20 +86,7 @@ patterns=(
   "return non-zero (negative look-ahead)|return\\s+(?!0\\b)\\w+"
 )
 
-median() { sort -g | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}'; }
-# Runs a command `runs` times; prints its median time and its output.
-timeit() {
-  local out t0 t1 times=()
-  for _ in $(seq "$runs"); do
-    t0=$(date +%s.%N)
-    out=$(timeout "$limit" "$@" 2>/dev/null) || [ $? -eq 1 ] || out="timeout"
-    t1=$(date +%s.%N)
-    times+=("$(echo "$t1 - $t0" | bc -l)")
-  done
-  printf '%s\n' "${times[@]}" | median
-  echo "${out:-0}"
-}
-ratio() { echo "scale=2; $1 / $2" | bc -l | sed 's/^\./0./'; }
+. "$root/bench/grep_timing.sh"
 
 size=$(stat -c %s "$text")
 lines=$(wc -l < "$text")

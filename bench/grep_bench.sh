@@ -105,19 +105,7 @@ patterns=(
   "class-led||[A-Z][a-z]+ (walking|talking|reading)"
 )
 
-median() { sort -g | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}'; }
-# Runs a command `runs` times; prints its median time and its output.
-timeit() {
-  local out t0 t1 times=()
-  for _ in $(seq "$runs"); do
-    t0=$(date +%s.%N)
-    out=$("$@")
-    t1=$(date +%s.%N)
-    times+=("$(echo "$t1 - $t0" | bc -l)")
-  done
-  printf '%s\n' "${times[@]}" | median
-  echo "$out"
-}
+. "$root/bench/grep_timing.sh"
 
 size=$(stat -c %s "$text")
 lines=$(wc -l < "$text")
@@ -141,7 +129,6 @@ for row in "${patterns[@]}"; do
       status=1
     fi
   done
-  ratio() { echo "scale=2; $1 / $2" | bc -l | sed 's/^\./0./'; }
   printf '| %s `%s` | %s | %.3f | %.3f | %.3f | %.3f | %s | %s | %s |\n' "$name" "$flag${flag:+ }$pat" "$count" \
     "${q[0]}" "${e[0]}" "${p[0]}" "${r[0]}" "$(ratio "${q[0]}" "${e[0]}")" "$(ratio "${q[0]}" "${p[0]}")" \
     "$(ratio "${q[0]}" "${r[0]}")"
