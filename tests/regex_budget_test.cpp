@@ -5,7 +5,6 @@
 // The catastrophic patterns run in a forked child with an alarm, so a search
 // that never ends fails its row instead of hanging the test.
 #include <gtest/gtest.h>
-#include <pthread.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -17,6 +16,7 @@
 
 #include "qelch.h"
 #include "qelcore.h"
+#include "support/stack_thread.h"
 
 namespace {
 
@@ -181,21 +181,6 @@ TEST(Budget, LongOrdinarySearchesAreNotCut) {
     EXPECT_EQ(rec[0].length, int32_t(subject.size()));
 }
 
-// Runs `fn` on a thread with a stack of `stackBytes`.
-void on_stack(size_t stackBytes, const std::function<void()>& fn) {
-    pthread_attr_t attr;
-    ASSERT_EQ(pthread_attr_init(&attr), 0);
-    ASSERT_EQ(pthread_attr_setstacksize(&attr, stackBytes), 0);
-    pthread_t t;
-    auto call = [](void* arg) -> void* {
-        (*static_cast<const std::function<void()>*>(arg))();
-        return nullptr;
-    };
-    ASSERT_EQ(pthread_create(&t, &attr, call, const_cast<std::function<void()>*>(&fn)), 0);
-    pthread_join(t, nullptr);
-    pthread_attr_destroy(&attr);
-}
-
 const size_t kStacks[] = {size_t(64) << 10, size_t(1) << 20};
 
 // A subject that needs one nesting level per character: on a small stack or
@@ -207,7 +192,7 @@ TEST(Budget, DeepSubjectsGiveAnswerOrLimit) {
             SCOPED_TRACE(std::to_string(n) + " bytes on a " + std::to_string(stack >> 10) + " KiB stack");
             for (const char* pattern : {"^(a|b)*c", "(?:a|b)*c", "^(?>(?:(a)|b)*)c", "^(?=(?:a|b)*c)"}) {
                 Outcome o;
-                on_stack(stack, [&] { o = find_first(pattern, "", subject); });
+                qeltest::run_on_stack(stack, [&] { o = find_first(pattern, "", subject); });
                 if (o.status == qelErrMatchLimit) continue;
                 EXPECT_EQ(o.status, qelOk) << pattern;
                 EXPECT_EQ(o.offset, 0) << pattern;
@@ -216,7 +201,7 @@ TEST(Budget, DeepSubjectsGiveAnswerOrLimit) {
         }
         // A short subject is answered on either stack.
         Outcome o;
-        on_stack(stack, [&] { o = find_first("^(a|b)*c", "", "ababc"); });
+        qeltest::run_on_stack(stack, [&] { o = find_first("^(a|b)*c", "", "ababc"); });
         EXPECT_EQ(o.status, qelOk);
         EXPECT_EQ(o.length, 5);
     }

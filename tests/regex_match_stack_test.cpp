@@ -8,37 +8,18 @@
 
 #include <cstdio>
 #include <cstring>
-#include <functional>
 #include <string>
 #include <vector>
 
 #include "regex/match/match_internal.h"
 #include "regex_match_fixture.h"
+#include "support/stack_thread.h"
 
 namespace {
 
 using namespace qeltest;
 
 constexpr int32_t kBig = 20 * 1000 * 1000;
-
-// Runs `fn` on a thread whose stack is `stackBytes` (0: on this thread).
-void run_on_stack(size_t stackBytes, const std::function<void()>& fn) {
-    if (stackBytes == 0) {
-        fn();
-        return;
-    }
-    pthread_attr_t attr;
-    ASSERT_EQ(pthread_attr_init(&attr), 0);
-    ASSERT_EQ(pthread_attr_setstacksize(&attr, stackBytes), 0);
-    pthread_t t;
-    auto call = [](void* arg) -> void* {
-        (*static_cast<const std::function<void()>*>(arg))();
-        return nullptr;
-    };
-    ASSERT_EQ(pthread_create(&t, &attr, call, const_cast<std::function<void()>*>(&fn)), 0);
-    pthread_join(t, nullptr);
-    pthread_attr_destroy(&attr);
-}
 
 struct Attempt {
     int res;
