@@ -511,6 +511,13 @@ TEST(RegexMatch, LookBehindMeasuresLiteralTextInCharacters) {
         {"(?<=(\xF0\x9F\x98\x80" "b))z", "", "aaa\xF0\x9F\x98\x80" "bz", 8, 1, {{3, 5}}},
         // Alternatives of equal width in characters, different in bytes.
         {"(?<=\xC3\xA9|a)z", "", "xx\xC3\xA9z", 4, 1, {}},
+        // A quantifier splits the run's last byte off, into the middle of a
+        // character; the text is still measured as a whole.
+        {"(?<=\xC3\xA9\xC3\xA9{1})z", "", "z \xC3\xA9\xC3\xA9z", 6, 1, {}},
+        {"(?<=\xC3\xA9\xC3\xA9{2})z", "", "z \xC3\xA9\xC3\xA9\xA9z", 7, 1, {}},
+        {"(?<=\xC3{2}\xA9)z", "", "ab\xC3\xC3\xA9z", 5, 1, {}},
+        // Escaped bytes are literal text too.
+        {"(?<=\\xC3\\xA9)z", "", "xx\xC3\xA9z", 4, 1, {}},
     });
     // Every match of a global search, not only those near the start.
     QelRegExpState* st = nullptr;

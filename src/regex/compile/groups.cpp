@@ -8,6 +8,8 @@
 // end a sub-match) into the opening node, the RE_CLOSE and every RE_ALT_END
 // directly inside. A non-capturing group around a plain literal sequence is
 // dissolved instead, since it changes nothing the matcher could see.
+#include <algorithm>
+
 #include "regex/compile/compiler.h"
 #include "regex/match/match_internal.h"
 
@@ -23,30 +25,101 @@ bool is_single_item(uint32_t kind) {
 
 constexpr int64_t kWidthCap = RE_UNBOUNDED;  // keeps the arithmetic in range; nothing that wide can match
 
-// Characters in a literal run, read the way the look-behind steps back over the
+// While compiling, a string node points just past its text in the pattern.
+const uint8_t* literal_text(const RegExpNode& n) { return static_cast<const uint8_t*>(node_pointer(n)) - n.w2; }
+
+// Characters in literal text, read the way the look-behind steps back over the
 // subject (a valid multi-byte sequence is one character, any other byte one
-// each): the window must be as many characters wide as the text it has to hold.
-// While compiling, the node points just past its text in the pattern.
-int64_t literal_chars(const RegExpNode& n) {
-    const uint8_t* p = static_cast<const uint8_t*>(node_pointer(n)) - n.w2;
+// each): the window must be as many characters wide as the text it has to
+// hold. The text comes in pieces (a run, and the last byte a quantifier split
+// off it), so bytes that may still start a multi-byte character wait for the
+// next piece.
+struct LiteralChars {
+    uint8_t pending[6];
+    int32_t held = 0;
     int64_t chars = 0;
-    for (int32_t i = 0; i < n.w2; ++chars) i += read_utf8(p + i, n.w2 - i).length;
-    return chars;
-}
+
+    void add(uint8_t b) {
+        pending[held++] = b;
+        settle(false);
+    }
+    void add(const uint8_t* p, int32_t n) {
+        for (int32_t i = 0; i < n; ++i) add(p[i]);
+    }
+    // `copies` of one byte. Past the first few, every copy is a character of
+    // its own (a continuation byte can end no sequence that far back, and a
+    // lead byte followed by itself is invalid) and leaves the same bytes
+    // waiting, so only the first and last copies need reading.
+    void add_copies(uint8_t b, int64_t copies) {
+        constexpr int64_t kRead = 12;
+        for (int64_t i = 0; i < copies && i < kRead; ++i) add(b);
+        if (copies > kRead) chars += copies - kRead;
+    }
+    // The text ends here: what waits is read as it stands.
+    int64_t take() {
+        settle(true);
+        const int64_t c = chars;
+        chars = 0;
+        return c;
+    }
+
+private:
+    // Whether the waiting bytes are the start of a sequence more bytes could
+    // still complete.
+    bool incomplete() const {
+        const int ones = __builtin_clz(~(uint32_t(pending[0]) << 24));
+        if (ones < 2 || ones > 6 || held >= ones) return false;
+        for (int32_t i = 1; i < held; ++i)
+            if ((pending[i] & 0xC0) != 0x80) return false;
+        return true;
+    }
+    void settle(bool atEnd) {
+        while (held > 0) {
+            if (!atEnd && incomplete()) return;
+            const int32_t len = read_utf8(pending, held).length;
+            for (int32_t i = len; i < held; ++i) pending[i - len] = pending[i];
+            held -= len;
+            ++chars;
+        }
+    }
+};
 
 int64_t width_of(const RegExpNode* nodes, int32_t from, int32_t to) {
     int64_t w = 0, first = 0, last = 0;
     bool inFirst = true, sawBar = false;
+    // Consecutive literal bytes are counted together: a run whose last byte a
+    // quantifier split off ("\xC3\xA9\xC3\xA9{2}") is one text in the subject.
+    LiteralChars text;
     int32_t i = from;
     while (i < to) {
         const RegExpNode& n = nodes[i];
         uint32_t k = n.w0;
+        const bool quantified = i + 1 < to && is_repeat(nodes[i + 1].w0);
+        // Nothing the subject holds lies between the bytes on either side of these.
+        const bool zeroWidth = k == RE_ANCHOR || k == RE_SETOPTS || is_lookaround(k) || is_repeat(k);
+        if (k == RE_CHAR && n.w1 >= 0 && n.w1 < 256) {
+            // The body holds no repeat whose bounds differ, so the minimum is the count.
+            text.add_copies(uint8_t(n.w1), quantified ? std::max(nodes[i + 1].w1, 1) : 1);
+            last = 0;
+            if (quantified) ++i;
+            ++i;
+            continue;
+        }
+        if (k == RE_STRING && !quantified) {
+            text.add(literal_text(n), n.w2);
+            last = 0;
+            ++i;
+            continue;
+        }
+        if (!zeroWidth) w += text.take();
         if (is_single_item(k) || k == RE_BYTE) {
             w += 1;
             last = 1;
         } else if (k == RE_STRING) {
-            // Only a "\Q...\E" run can be quantified as a whole.
-            last = literal_chars(n);
+            // A "\Q...\E" run followed by a quantifier: the run is counted on its own.
+            LiteralChars run;
+            run.add(literal_text(n), n.w2);
+            last = run.take();
             w += last;
         } else if (k == RE_ANCHOR) {
             last = 0;  // a repeated assertion is still zero-width
@@ -89,6 +162,8 @@ int64_t width_of(const RegExpNode* nodes, int32_t from, int32_t to) {
         if (w > kWidthCap) w = kWidthCap;
         ++i;
     }
+    w += text.take();
+    if (w > kWidthCap) w = kWidthCap;
     if (sawBar && w != first) return -1;
     return w;
 }
