@@ -518,6 +518,10 @@ TEST(RegexMatch, LookBehindMeasuresLiteralTextInCharacters) {
         {"(?<=\xC3{2}\xA9)z", "", "ab\xC3\xC3\xA9z", 5, 1, {}},
         // Escaped bytes are literal text too.
         {"(?<=\\xC3\\xA9)z", "", "xx\xC3\xA9z", 4, 1, {}},
+        // An item repeated "{0}" matches nothing and takes no room.
+        {"(?<=ab{0})z", "", "az", 1, 1, {}},
+        {"(?<=a(?:bc){0})z", "", "az", 1, 1, {}},
+        {"(?<!x{0})z", "", "z", -1, 0, {}},
     });
     // Every match of a global search, not only those near the start.
     QelRegExpState* st = nullptr;

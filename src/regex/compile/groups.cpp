@@ -8,8 +8,6 @@
 // end a sub-match) into the opening node, the RE_CLOSE and every RE_ALT_END
 // directly inside. A non-capturing group around a plain literal sequence is
 // dissolved instead, since it changes nothing the matcher could see.
-#include <algorithm>
-
 #include "regex/compile/compiler.h"
 #include "regex/match/match_internal.h"
 
@@ -99,7 +97,7 @@ int64_t width_of(const RegExpNode* nodes, int32_t from, int32_t to) {
         const bool zeroWidth = k == RE_ANCHOR || k == RE_SETOPTS || is_lookaround(k) || is_repeat(k);
         if (k == RE_CHAR && n.w1 >= 0 && n.w1 < 256) {
             // The body holds no repeat whose bounds differ, so the minimum is the count.
-            text.add_copies(uint8_t(n.w1), quantified ? std::max(nodes[i + 1].w1, 1) : 1);
+            text.add_copies(uint8_t(n.w1), quantified ? nodes[i + 1].w1 : 1);
             last = 0;
             if (quantified) ++i;
             ++i;
@@ -138,8 +136,9 @@ int64_t width_of(const RegExpNode* nodes, int32_t from, int32_t to) {
             w = 0;
             last = 0;
         } else if (is_repeat(k)) {
-            int64_t times = n.w1 > 1 ? n.w1 : 1;
-            w += (times - 1) * last;
+            // The operand was counted once already; "{0}" takes it back out,
+            // since the item is passed over and matches nothing.
+            w += (int64_t(n.w1) - 1) * last;
         } else if (k == RE_CAPTURE || k == RE_GROUP || k == RE_ATOMIC || k == RE_GROUP_OPTS) {
             last = width_of(nodes, i + 1, i + 1 + n.w2);
             if (last < 0) return -1;
