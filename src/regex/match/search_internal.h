@@ -69,7 +69,9 @@ struct StartFilter {
     // back, and holds no back-reference or condition: an attempt from a
     // later position of the same run of C reaches the same run end and the
     // same continuation, so once an attempt inside a run fails, the rest of
-    // the run is skipped.
+    // the run is skipped. The same skip holds, whatever follows, when every
+    // match begins with a word boundary test (C = the word bytes): no later
+    // start in a run of them passes the test.
     bool skipRunOnFail;
     ByteSet headStop;
     bool useLiteral;        // every match contains `literal` within `maxOffset` bytes of its start

@@ -468,9 +468,13 @@ void derive_start_filter(const QelRegExpState* state, StartFilter& f) {
     // Word-boundary tests before the repeat consume nothing and leave the
     // match starting with it ("\\b[A-Z_]{4,}\\b").
     int32_t first = a.seq_next(0);
+    bool wordBoundaryFirst = false;  // one of them is "\\b"
     while (!a.giveUp && first + 1 < a.count && a.nodes[first].w0 == RE_ANCHOR &&
-           (a.nodes[first].w1 == 'b' || a.nodes[first].w1 == 'B') && !is_quantifier(a.nodes[first + 1].w0))
+           (a.nodes[first].w1 == 'b' || a.nodes[first].w1 == 'B') && !is_quantifier(a.nodes[first + 1].w0)) {
+        wordBoundaryFirst = wordBoundaryFirst || a.nodes[first].w1 == 'b';
         first = a.seq_next(first + 1);
+    }
+    wordBoundaryFirst = wordBoundaryFirst && !a.giveUp;
     int32_t headMin = 0;
     if (!a.giveUp && first < a.count && a.item_at(first, a.count, head) && head.quantified && head.qmin >= 1) {
         const uint32_t k = a.nodes[first].w0;
@@ -603,6 +607,19 @@ void derive_start_filter(const QelRegExpState* state, StartFilter& f) {
         f.runMin = headMin;
     }
     if (f.useRun) f.runStop.build_rows();
+
+    // Every match starts with a word boundary test: a start whose byte and
+    // the byte before it are word bytes fails it, so once an attempt at a
+    // word byte fails the scan goes on at the next byte that is not one.
+    // Unlike the skip above this needs nothing of what follows, back-
+    // references included ("\\b(\\w+)\\s+\\1\\b").
+    if (!f.skipRunOnFail && wordBoundaryFirst) {
+        f.skipRunOnFail = true;
+        f.headStop = ByteSet{};
+        for (int b = 0; b < 256; ++b)
+            if (!is_word(static_cast<uint8_t>(b))) f.headStop.add(static_cast<uint8_t>(b));
+        f.headStop.build_rows();
+    }
 
     // A required literal: only along the top level of a pattern without a
     // top-level bar. Where case folding may apply it is searched folded,
@@ -761,8 +778,8 @@ void build_search_plan(QelRegExpState* state, int32_t groupLimit) {
 
     auto* plan = reinterpret_cast<SearchPlan*>(room);
     derive_start_filter(state, plan->filter);
-    plan->useFilter =
-        plan->filter.useByteSet || plan->filter.useRun || plan->filter.useLiteral || plan->filter.behindLen > 0;
+    plan->useFilter = plan->filter.useByteSet || plan->filter.useRun || plan->filter.useLiteral ||
+                      plan->filter.behindLen > 0 || plan->filter.skipRunOnFail;
     fill_plan_facts(state, *plan);
     plan->itemCount = classes;
     auto* entries = reinterpret_cast<PlannedItem*>(room + sizeof(SearchPlan));
