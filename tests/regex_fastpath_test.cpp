@@ -243,22 +243,32 @@ TEST(SearchPlan, FastPathsEqualGeneralPath) {
     EXPECT_GE(compared, 100000);
 }
 
-// The word-boundary skip is on where every match starts with a boundary
-// test, back-references or not, and off where a start inside a run of word
-// bytes could still match; the searches agree with the general path.
-TEST(SearchPlan, WordBoundarySkipWithBackReferences) {
+// Back-references keep the fast paths that need nothing of what the group
+// holds: the word-boundary skip, on where every match starts with a boundary
+// test and off where a start inside a run of word bytes could still match,
+// and the check that a reference right after a run and its separators starts
+// with the run's first byte. The searches agree with the general path.
+TEST(SearchPlan, BackReferenceFastPaths) {
     struct Row {
         const char* pattern;
-        bool skip;
+        bool skip;  // the word-boundary skip
+        bool ref;   // the reference check
     } rows[] = {
-        {"\\b(\\w+)\\s+\\1\\b", true},
-        {"(\\b\\w+) \\1", true},   // the boundary inside the group
-        {"\\b\\B(\\w+)\\1", true},
-        {"(\\w+)\\s+\\1\\b", false},  // "xab ab" matches from inside the run
-        {"\\B(\\w+)\\s+\\1", false},
-        {"\\b(\\S+)\\s+\\1", true},   // "ab.ab ab": the skip stops at '.', the match is after it
-        {"\\b(\\w+)|-\\1", false},  // "-" needs no boundary
-        {"\\b*(\\w+)\\1", false},   // an optional boundary
+        {"\\b(\\w+)\\s+\\1\\b", true, true},
+        {"(\\b\\w+) \\1", true, false},   // the boundary inside the group
+        {"\\b\\B(\\w+)\\1", true, false},
+        {"(\\w+)\\s+\\1\\b", false, true},  // "xab ab" matches from inside the run
+        {"\\B(\\w+)\\s+\\1", false, true},
+        {"\\b(\\S+)\\s+\\1", true, false},  // "ab.ab ab": the skip stops at '.', the match is after it
+        {"\\b(\\w+)|-\\1", false, false},  // "-" needs no boundary
+        {"\\b*(\\w+)\\1", false, false},   // an optional boundary
+        {"([a-c]+) (?:\\1)", false, true},
+        {"([a-c]+) (?:\\1)+", false, false},
+        {"(\\w+)\\s*\\1", false, false},   // no separator needed
+        {"(\\w+)\\s+\\1?", false, false},  // nor the reference
+        {"(?i)(\\w+)\\s+\\1", false, false},
+        {"(\\w+)(\\s+)\\2", false, false},
+        {"(\\w)(\\w+)\\s+\\2", false, false},
     };
     for (const Row& r : rows) {
         Compiled re(r.pattern, "");
@@ -266,7 +276,9 @@ TEST(SearchPlan, WordBoundarySkipWithBackReferences) {
         const SearchPlan* plan = search_plan(re.state);
         ASSERT_NE(plan, nullptr) << r.pattern;
         EXPECT_EQ(plan->filter.skipRunOnFail, r.skip) << r.pattern;
-        for (const char* subject : {"xab ab", "ab ab", "ab abc", "a_1 a_1.", "--ab ab ab", "ab.ab ab"})
+        EXPECT_EQ(plan->filter.refAfterRun, r.ref) << r.pattern;
+        for (const char* subject :
+             {"xab ab", "ab ab", "ab abc", "a_1 a_1.", "--ab ab ab", "ab.ab ab", "ab  ba ab\tab", "ab ", "b a  b"})
             expect_same(re.state, subject, 8, r.pattern);
     }
     qeltest::RegexGen gen(20261210);

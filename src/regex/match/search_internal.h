@@ -51,6 +51,13 @@ struct StartFilter {
     bool runEndFollows;
     bool runFollowAny;      // anything may follow the repeat (only runMin applies)
     int32_t runMin;         // without a literal: the repeat's minimum, in bytes (0 or 1: none)
+    // With the run (not `runLiteral`): the repeat is a group of its own,
+    // `runFollow` is the set of a repeated item that comes next, and a
+    // back-reference to the group follows that ("\\b(\\w+)\\s+\\1\\b").
+    // The group ends at the run's end, so the reference starts where the
+    // run of `runFollow` bytes after it ends, with the byte the match starts
+    // with.
+    bool refAfterRun;
     // Every match begins with a one-byte character of `firstBytes` captured
     // alone and at once repeated by a back-reference: a doubled byte.
     bool useDoubled;

@@ -386,6 +386,7 @@ void derive_start_filter(const QelRegExpState* state, StartFilter& f) {
     f.literalDrive = false;
     f.useDoubled = false;
     f.doubledFolded = false;
+    f.refAfterRun = false;
     f.runLiteral = nullptr;
     f.runLiteralLen = 0;
     f.runFollow = ByteSet{};
@@ -463,7 +464,7 @@ void derive_start_filter(const QelRegExpState* state, StartFilter& f) {
     // after it do not matter: "([a-z]+)@" skips runs as "[a-z]+@" does.
     Analyzer::Item head;
     a.giveUp = false;
-    bool headRun = false, headRunEnd = false, headEnd = false, headEndLineFeed = false;
+    bool headRun = false, headRunEnd = false, headEnd = false, headEndLineFeed = false, headRefCheck = false;
     ByteSet headStop{}, headFollow{};
     // Word-boundary tests before the repeat consume nothing and leave the
     // match starting with it ("\\b[A-Z_]{4,}\\b").
@@ -494,6 +495,24 @@ void derive_start_filter(const QelRegExpState* state, StartFilter& f) {
             if (!a.giveUp && !followNullable && ascii && disjoint) {
                 headRun = true;
                 headRunEnd = followEnd;
+                // "(C+)S+\\1": the group is the run, a run of S follows it
+                // and the back-reference right after. With S and C apart the
+                // group ends where the run of C does, and the reference can
+                // only start at the end of the run of S, with the first byte
+                // of the group.
+                const int32_t open = first - 1;
+                const int32_t sep = a.seq_next(head.end);
+                Analyzer::Item sepItem, refItem;
+                if (!a.icPossible && !followEnd && open >= 0 && a.nodes[open].w0 == RE_CAPTURE &&
+                    a.nodes[open].w2 == head.end - first && sep < a.count && a.item_at(sep, a.count, sepItem) &&
+                    sepItem.qmin >= 1) {
+                    const uint32_t sk = a.nodes[sep].w0;
+                    const int32_t ref = a.seq_next(sepItem.end);
+                    headRefCheck = (sk == RE_CHAR || sk == RE_PREDEF || sk == RE_CLASS) &&
+                                   (headFollow.bits[2] | headFollow.bits[3]) == 0 && ref < a.count &&
+                                   a.nodes[ref].w0 == RE_BACKREF && a.nodes[ref].w1 == a.nodes[open].w3 &&
+                                   a.item_at(ref, a.count, refItem) && refItem.qmin >= 1 && !a.giveUp;
+                }
                 bool plain = true;
                 for (int32_t j = 0; j < a.count; ++j)
                     plain = plain && a.nodes[j].w0 != RE_BACKREF && a.nodes[j].w0 != RE_COND;
@@ -579,6 +598,7 @@ void derive_start_filter(const QelRegExpState* state, StartFilter& f) {
         f.runFollow = headFollow;
         f.runEndFollows = headRunEnd;
         f.runMin = headMin;
+        f.refAfterRun = headRefCheck;
     } else if (headEnd && headEndLineFeed == false) {
         f.useRun = true;
         f.runEndFollows = true;
