@@ -313,7 +313,8 @@ struct Searcher {
 
     void select(std::string_view c, size_t start, size_t end, int32_t records) {
         ++selected;
-        sh.any_selected = true;
+        // A plain store would fence on every selected line.
+        if (!sh.any_selected.load(std::memory_order_relaxed)) sh.any_selected = true;
         if (cfg.quiet) {
             sh.quit = true;
             stop = true;
