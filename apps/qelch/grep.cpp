@@ -1,11 +1,12 @@
 // qelch grep: lines matching a pattern, each line matched on its own.
 //
 // Speed comes from searching a whole chunk of lines at once for a candidate
-// (the pattern compiled with "m", so ^ and $ meet line boundaries) and then
-// confirming only the candidate's line on its own. A line that matches on its
-// own also matches inside the chunk at the same place, so no matching line is
-// passed over; a candidate that only matched across a line end fails its
-// confirmation, and the search resumes at the next line. Constructs that can
+// (the pattern compiled with "m", so ^ and $ meet line boundaries). A line
+// that matches on its own also matches inside the chunk at the same place, so
+// no matching line is passed over. A candidate match that stays inside its
+// line selects it at once; one that runs over a line end (and any line under
+// -o or colour) is confirmed by a search of the line on its own, and the
+// search resumes at the next line. Constructs that can
 // see past a line end in a way that changes the outcome make every line go
 // through the per-line search instead (sees_past_line_end).
 //
