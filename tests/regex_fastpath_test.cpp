@@ -4,6 +4,7 @@
 // through the state's internal switch.
 #include <gtest/gtest.h>
 
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -83,6 +84,46 @@ std::string random_subject(qeltest::RegexGen& gen, bool shortOnly) {
     size_t len = kLengths[gen.pick(shortOnly ? 5 : 9)];
     if (len > 2) len = len / 2 + gen.pick(static_cast<uint32_t>(len));
     return gen.subject(len, gen.pick(2) == 0);
+}
+
+// A back-reference to a captured run, the shape the word-boundary skip
+// serves ("\\b(\\w+)\\s+\\1\\b"), with leads, runs and separators that do
+// and do not let the skip on.
+std::string backref_form(qeltest::RegexGen& gen) {
+    static const char* const kLead[] = {"\\b", "\\b", "\\b\\b", "\\B\\b", "\\B", "", "(?i)\\b", "\\b(?i)"};
+    static const char* const kRun[] = {"\\w", "\\w", "[a-c]", "[ab_1]", "[A-Z_]", "\\d", "[^ ]", "\\S", ".", "[a.]"};
+    static const char* const kQuant[] = {"+", "+", "*", "{2,}", "+?", "{1,3}"};
+    static const char* const kSep[] = {"\\s+", "\\s+", " ", "\\s*", "\\W", "[ .]+", "x?", ""};
+    static const char* const kRef[] = {"\\1\\b", "\\1", "\\1+", "(?:\\1)", "\\1\\B", "\\1\\w"};
+    auto one = [&](const char* const* list, size_t n) { return std::string(list[gen.pick(static_cast<uint32_t>(n))]); };
+    const std::string lead = one(kLead, std::size(kLead));
+    const std::string run = one(kRun, std::size(kRun)) + one(kQuant, std::size(kQuant));
+    // The boundary inside the group, or the group inside a plain one.
+    std::string head = gen.pick(4) == 0 ? "(" + lead + run + ")" : lead + "(" + run + ")";
+    if (gen.pick(5) == 0) head = "(?:" + head + ")";
+    return head + one(kSep, std::size(kSep)) + one(kRef, std::size(kRef));
+}
+
+// Words and separators where a word is often followed by itself, a piece of
+// itself or its other case.
+std::string doubled_subject(qeltest::RegexGen& gen) {
+    static const char* const kSep[] = {" ", " ", "  ", "\n", ".", " . ", "\xC3\xA9", ""};
+    std::string s, word;
+    const size_t words = gen.pick(12);
+    for (size_t w = 0; w < words; ++w) {
+        const uint32_t how = gen.pick(4);
+        if (how == 0 || word.empty()) {
+            word.clear();
+            for (uint32_t n = 1 + gen.pick(4); n > 0; --n) word += "abcA_1"[gen.pick(6)];
+        } else if (how == 1) {
+            word = word.substr(gen.pick(static_cast<uint32_t>(word.size())));
+        } else if (how == 2) {
+            for (char& c : word) c = (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c;
+        }
+        s += word;
+        s += kSep[gen.pick(std::size(kSep))];
+    }
+    return s;
 }
 
 }  // namespace
@@ -200,4 +241,57 @@ TEST(SearchPlan, FastPathsEqualGeneralPath) {
         }
     }
     EXPECT_GE(compared, 100000);
+}
+
+// Back-references keep the fast paths that need nothing of what the group
+// holds: the word-boundary skip, on where every match starts with a boundary
+// test and off where a start inside a run of word bytes could still match,
+// and the check that a reference right after a run and its separators starts
+// with the run's first byte. The searches agree with the general path.
+TEST(SearchPlan, BackReferenceFastPaths) {
+    struct Row {
+        const char* pattern;
+        bool skip;  // the word-boundary skip
+        bool ref;   // the reference check
+    } rows[] = {
+        {"\\b(\\w+)\\s+\\1\\b", true, true},
+        {"(\\b\\w+) \\1", true, false},   // the boundary inside the group
+        {"\\b\\B(\\w+)\\1", true, false},
+        {"(\\w+)\\s+\\1\\b", false, true},  // "xab ab" matches from inside the run
+        {"\\B(\\w+)\\s+\\1", false, true},
+        {"\\b(\\S+)\\s+\\1", true, false},  // "ab.ab ab": the skip stops at '.', the match is after it
+        {"\\b(\\w+)|-\\1", false, false},  // "-" needs no boundary
+        {"\\b*(\\w+)\\1", false, false},   // an optional boundary
+        {"([a-c]+) (?:\\1)", false, true},
+        {"([a-c]+) (?:\\1)+", false, false},
+        {"(\\w+)\\s*\\1", false, false},   // no separator needed
+        {"(\\w+)\\s+\\1?", false, false},  // nor the reference
+        {"(?i)(\\w+)\\s+\\1", false, false},
+        {"(\\w+)(\\s+)\\2", false, false},
+        {"(\\w)(\\w+)\\s+\\2", false, false},
+    };
+    for (const Row& r : rows) {
+        Compiled re(r.pattern, "");
+        ASSERT_EQ(re.status, qelOk) << r.pattern;
+        const SearchPlan* plan = search_plan(re.state);
+        ASSERT_NE(plan, nullptr) << r.pattern;
+        EXPECT_EQ(plan->filter.skipRunOnFail, r.skip) << r.pattern;
+        EXPECT_EQ(plan->filter.refAfterRun, r.ref) << r.pattern;
+        for (const char* subject :
+             {"xab ab", "ab ab", "ab abc", "a_1 a_1.", "--ab ab ab", "ab.ab ab", "ab  ba ab\tab", "ab ", "b a  b"})
+            expect_same(re.state, subject, 8, r.pattern);
+    }
+    qeltest::RegexGen gen(20261210);
+    for (int i = 0; i < 6000; ++i) {
+        const std::string pattern = backref_form(gen);
+        const std::string opts = random_options(gen);
+        const int format = static_cast<int>(gen.pick(2));
+        Compiled re(pattern, opts.c_str(), format);
+        ASSERT_EQ(re.status, qelOk) << pattern;
+        for (int s = 0; s < 5; ++s) {
+            const std::string subject = s < 3 ? doubled_subject(gen) : random_subject(gen, false);
+            expect_same(re.state, subject, 1 + static_cast<int32_t>(gen.pick(12)), pattern + " /" + opts);
+            if (HasFatalFailure()) return;
+        }
+    }
 }

@@ -125,6 +125,13 @@ const FindCase kFindCases[] = {
     {"a$\\n", "", 1, "a\nb", 4, qelOk, {}},
     {"a$\\n", "", 1, "xa\n", 4, qelOk, {{1, 2}}},
     {"a\\Z\\n", "", 1, "a\nb", 4, qelOk, {}},
+    // a repeat before an end anchor tries only line feeds and the window end
+    {"a\\s*$", "m", 1, "a \n \nb", 4, qelOk, {{0, 4}}},
+    {"a\\s*$", "", 1, "a \n \nb", 4, qelOk, {}},
+    {"\\s*$", "", 1, "a \n", 4, qelOk, {{1, 2}}},
+    {"[^b]+?\\Z", "", 1, "ab\n", 4, qelOk, {{2, 1}}},
+    {"x+?$", "m", 0, "xx\nx", 4, qelOk, {{0, 2}}},
+    {"(?i)x*$", "m", 1, "xX\n", 4, qelOk, {{0, 2}}},
     // options go back to the pattern's own at every new start position
     {"a|(?i)b|c", "", 1, "xA", 4, qelOk, {}},
     {"a|(?i)b|c", "", 1, "xB", 4, qelOk, {{1, 1}}},

@@ -1,11 +1,12 @@
 // qelch grep: lines matching a pattern, each line matched on its own.
 //
 // Speed comes from searching a whole chunk of lines at once for a candidate
-// (the pattern compiled with "m", so ^ and $ meet line boundaries) and then
-// confirming only the candidate's line on its own. A line that matches on its
-// own also matches inside the chunk at the same place, so no matching line is
-// passed over; a candidate that only matched across a line end fails its
-// confirmation, and the search resumes at the next line. Constructs that can
+// (the pattern compiled with "m", so ^ and $ meet line boundaries). A line
+// that matches on its own also matches inside the chunk at the same place, so
+// no matching line is passed over. A candidate match that stays inside its
+// line selects it at once; one that runs over a line end (and any line under
+// -o or colour) is confirmed by a search of the line on its own, and the
+// search resumes at the next line. Constructs that can
 // see past a line end in a way that changes the outcome make every line go
 // through the per-line search instead (sees_past_line_end).
 //
@@ -313,7 +314,8 @@ struct Searcher {
 
     void select(std::string_view c, size_t start, size_t end, int32_t records) {
         ++selected;
-        sh.any_selected = true;
+        // A plain store would fence on every selected line.
+        if (!sh.any_selected.load(std::memory_order_relaxed)) sh.any_selected = true;
         if (cfg.quiet) {
             sh.quit = true;
             stop = true;
@@ -411,6 +413,8 @@ struct Searcher {
         while (pos < c.size() && !stop) {
             size_t start = pos;
             bool found = false;
+            int32_t records = 0;   // records of the search over many lines
+            size_t match_end = 0;  // and where its match ends
             if (use_literals) {
                 int64_t at = next_literal(hay, c.size(), pos);
                 if (at < 0) {
@@ -421,6 +425,7 @@ struct Searcher {
                 start = nl ? size_t(static_cast<const char*>(nl) - c.data()) + 1 : pos;
                 if (cfg.invert) select_range(c, pos, start);
                 found = cfg.plan.exact;
+                if (found) records = 1;
             } else if (cfg.use_chunk && !per_line) {
                 Found f = first_match(chunk_state.state(), c.substr(pos));
                 if (f.status < 0) {
@@ -438,11 +443,22 @@ struct Searcher {
                 start = nl ? size_t(static_cast<const char*>(nl) - c.data()) + 1 : pos;
                 if (cfg.invert) select_range(c, pos, start);
                 if (start >= c.size() && ends_with_lf) break;  // a position after the last line feed
+                match_end = at + size_t(f.length);
+                records = f.count;
             }
             if (stop) break;
             const void* nl = std::memchr(c.data() + start, '\n', c.size() - start);
             size_t end = nl ? size_t(static_cast<const char*>(nl) - c.data()) : c.size();
-            int32_t records = found ? 1 : confirm(c.substr(start, end - start));
+            // A match of the search over many lines that stays inside its
+            // line (before a CR that --crlf drops, too) is one the line's own
+            // search has as well: outside the constructs that rule that
+            // search out, every assertion sees the same at a line feed as at
+            // the end of a subject. Only the match's place is known then, not
+            // the records of the line's own search, which -o and colour need.
+            if (!found && records > 0 && !cfg.only && !cfg.color &&
+                match_end <= end - size_t(cfg.crlf && end > start && c[end - 1] == '\r'))
+                found = true;
+            if (!found) records = confirm(c.substr(start, end - start));
             if ((records > 0) != cfg.invert) select(c, start, end, records);
             pos = end + 1;
         }

@@ -70,6 +70,21 @@ check "binary -I -c" "$(grep -Ic a bin.dat)" "$($QELCH grep -Ic a bin.dat)"
 { head -c 40000 /dev/zero | tr '\0' 'x'; printf '\n\0 late\n'; } > late.dat
 check "a NUL after the first block: text" 1 "$($QELCH grep -c late late.dat 2>&1)"
 
+# Lines are counted from the search over many lines when its match stays in
+# one line; a match there that runs over a line end must neither count its
+# line nor hide a match later in that line or in the next.
+printf 'a \n\n  \nb\n a b\nab\n\tc  \nb a\n' > span.txt
+for p in '\s+' 'a\s*' '\s*$' 'a\s+b' '^\s*$' '\S\s*$' 'x*' '.' '\bb' 'b\s' '\s\S' '$' 'a\s*$'; do
+    for o in -c '-c -v' -n; do
+        for cs in 4 100000; do
+            check "grep $o '$p' over line ends like grep -P, chunk $cs" "$(grep -P $o -- "$p" span.txt)" \
+                "$(QELCH_CHUNK_SIZE=$cs $QELCH grep $o -- "$p" span.txt)"
+        done
+    done
+done
+printf 'a\r\nab\r\na b\r\n' > crlf-span.txt
+check "--crlf: a match taking the CR is not the line's" 1 "$($QELCH grep --crlf -c 'a\s' crlf-span.txt)"
+
 # --crlf: $ before the CR of a CR LF line, as ripgrep --crlf; the line is
 # printed whole.
 printf 'ab\r\ncd\nab\n' > crlf.txt

@@ -14,6 +14,8 @@
 // Literal pre-test: when the continuation is an unquantified RE_CHAR (or an
 // RE_STRING, by its first byte) and case folding is off, a continuation attempt can only succeed where the next byte
 // is that literal, so attempts elsewhere are skipped (they would all fail).
+// An unquantified end anchor ("$", "\\Z") is tested the same way, with a
+// line feed as its byte and the window end allowed as well.
 // Record 0's length is exact on every path: added before each continuation,
 // and back at its entry value whenever a routine fails.
 //
@@ -32,18 +34,23 @@ namespace {
 struct Pretest {
     bool on;
     uint8_t byte;
-    bool allows(const uint8_t* e, const uint8_t* end) const { return !on || (e < end && *e == byte); }
+    bool orEnd;  // the window end is a place where it may succeed too
+    bool allows(const uint8_t* e, const uint8_t* end) const { return !on || (e < end ? *e == byte : orEnd); }
 };
 
 Pretest literal_pretest(const RegExpMatchState& ms, int32_t cont, uint32_t options) {
-    if (options & RE_OPT_IGNORECASE) return {false, 0};
-    if (cont < 0 || cont >= ms.endNode) return {false, 0};
+    if (cont < 0 || cont >= ms.endNode) return {false, 0, false};
     const RegExpNode& n = ms.nodes[cont];
+    // An end anchor holds at the window end or before a line feed only
+    // ("\\s*$" gives back straight to the line feeds of its run).
+    if (n.w0 == RE_ANCHOR && (n.w1 == '$' || n.w1 == 'Z') && quantifier_at(ms, cont + 1) == nullptr)
+        return {true, '\n', true};
+    if (options & RE_OPT_IGNORECASE) return {false, 0, false};
     // A string is never quantified as a whole: its first byte must stand there.
     if (n.w0 == RE_STRING && n.w2 >= 1 && node_pointer(n) != nullptr)
-        return {true, static_cast<const uint8_t*>(node_pointer(n))[0]};
-    if (n.w0 != RE_CHAR || n.w1 < 0 || n.w1 > 255 || quantifier_at(ms, cont + 1) != nullptr) return {false, 0};
-    return {true, uint8_t(n.w1)};
+        return {true, static_cast<const uint8_t*>(node_pointer(n))[0], false};
+    if (n.w0 != RE_CHAR || n.w1 < 0 || n.w1 > 255 || quantifier_at(ms, cont + 1) != nullptr) return {false, 0, false};
+    return {true, uint8_t(n.w1), false};
 }
 
 // Last position x in [lo, hi) holding `byte`, or null.

@@ -85,6 +85,8 @@ struct ScanFilter {
     const uint8_t* driveLiteral;    // literal drive: the occurrence last looked at
     const uint8_t* driveRunStart;   // ... and where the run of C that reaches it starts
     const uint8_t* subjectStart;    // look-behind literals may lie before the window
+    const uint8_t* sepRunFor;       // back-reference check: the run end the next field belongs to
+    const uint8_t* sepRunEnd;       // ... and where the run of separator bytes after it ends
 };
 
 // Moves `pos` to the next visited position where a match may begin; null
@@ -172,6 +174,28 @@ const uint8_t* filter_advance(const uint8_t* pos, const uint8_t* end, int32_t fo
                 pos = sync_to_visited(pos, pos + k, end, format);
             }
         }
+        if (pos == before && f.refAfterRun && pos < sf.runEnd && !f.runStop.has(*pos)) {
+            // pos lies in the run that ends at sf.runEnd; a match from it
+            // needs the byte after the separators to be pos's own byte.
+            if (sf.sepRunFor != sf.runEnd) {
+                const uint8_t* r = sf.runEnd;
+                while (r < end && f.runFollow.has(*r)) ++r;
+                sf.sepRunFor = sf.runEnd;
+                sf.sepRunEnd = r;
+            }
+            const uint8_t* r = sf.sepRunEnd;
+            if (r == sf.runEnd || r == end || *r != *pos) {
+                // As a failed attempt here would: on to the next start.
+                if (f.skipRunOnFail && !f.headStop.has(*pos)) {
+                    const int32_t k = find_byteset(pos, static_cast<int32_t>(end - pos), f.headStop);
+                    pos = k < 0 ? end : pos + k;
+                } else {
+                    ++pos;  // a byte of the run is a one-byte character
+                }
+                if (pos >= end) return nullptr;
+                continue;
+            }
+        }
         if (pos == before) return pos;
     }
 }
@@ -229,7 +253,7 @@ int scan(const uint8_t* pos, int32_t remaining, RegExpMatchState& ms, int anchor
     const uint32_t startOptions = ms.options;
     const uint8_t* const end = pos + remaining;
     const int32_t nodeCount = ms.endNode;
-    ScanFilter sf{filter, nullptr, pos, pos, nullptr, pos, ms.subjectStart};
+    ScanFilter sf{filter, nullptr, pos, pos, nullptr, pos, ms.subjectStart, nullptr, nullptr};
     const bool filtering = filter != nullptr && anchorMode == 0;
     const bool tryFirst = linear != nullptr && allow != nullptr && !allow->spent;
     if (linear != nullptr && !tryFirst) return linear_from(pos, end, ms, anchorMode, linear, filtering ? &sf : nullptr);

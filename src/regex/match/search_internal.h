@@ -51,6 +51,13 @@ struct StartFilter {
     bool runEndFollows;
     bool runFollowAny;      // anything may follow the repeat (only runMin applies)
     int32_t runMin;         // without a literal: the repeat's minimum, in bytes (0 or 1: none)
+    // With the run (not `runLiteral`): the repeat is a group of its own,
+    // `runFollow` is the set of a repeated item that comes next, and a
+    // back-reference to the group follows that ("\\b(\\w+)\\s+\\1\\b").
+    // The group ends at the run's end, so the reference starts where the
+    // run of `runFollow` bytes after it ends, with the byte the match starts
+    // with.
+    bool refAfterRun;
     // Every match begins with a one-byte character of `firstBytes` captured
     // alone and at once repeated by a back-reference: a doubled byte.
     bool useDoubled;
@@ -69,7 +76,9 @@ struct StartFilter {
     // back, and holds no back-reference or condition: an attempt from a
     // later position of the same run of C reaches the same run end and the
     // same continuation, so once an attempt inside a run fails, the rest of
-    // the run is skipped.
+    // the run is skipped. The same skip holds, whatever follows, when every
+    // match begins with a word boundary test (C = the word bytes): no later
+    // start in a run of them passes the test.
     bool skipRunOnFail;
     ByteSet headStop;
     bool useLiteral;        // every match contains `literal` within `maxOffset` bytes of its start

@@ -386,6 +386,7 @@ void derive_start_filter(const QelRegExpState* state, StartFilter& f) {
     f.literalDrive = false;
     f.useDoubled = false;
     f.doubledFolded = false;
+    f.refAfterRun = false;
     f.runLiteral = nullptr;
     f.runLiteralLen = 0;
     f.runFollow = ByteSet{};
@@ -463,14 +464,18 @@ void derive_start_filter(const QelRegExpState* state, StartFilter& f) {
     // after it do not matter: "([a-z]+)@" skips runs as "[a-z]+@" does.
     Analyzer::Item head;
     a.giveUp = false;
-    bool headRun = false, headRunEnd = false, headEnd = false, headEndLineFeed = false;
+    bool headRun = false, headRunEnd = false, headEnd = false, headEndLineFeed = false, headRefCheck = false;
     ByteSet headStop{}, headFollow{};
     // Word-boundary tests before the repeat consume nothing and leave the
     // match starting with it ("\\b[A-Z_]{4,}\\b").
     int32_t first = a.seq_next(0);
+    bool wordBoundaryFirst = false;  // one of them is "\\b"
     while (!a.giveUp && first + 1 < a.count && a.nodes[first].w0 == RE_ANCHOR &&
-           (a.nodes[first].w1 == 'b' || a.nodes[first].w1 == 'B') && !is_quantifier(a.nodes[first + 1].w0))
+           (a.nodes[first].w1 == 'b' || a.nodes[first].w1 == 'B') && !is_quantifier(a.nodes[first + 1].w0)) {
+        wordBoundaryFirst = wordBoundaryFirst || a.nodes[first].w1 == 'b';
         first = a.seq_next(first + 1);
+    }
+    wordBoundaryFirst = wordBoundaryFirst && !a.giveUp;
     int32_t headMin = 0;
     if (!a.giveUp && first < a.count && a.item_at(first, a.count, head) && head.quantified && head.qmin >= 1) {
         const uint32_t k = a.nodes[first].w0;
@@ -490,6 +495,24 @@ void derive_start_filter(const QelRegExpState* state, StartFilter& f) {
             if (!a.giveUp && !followNullable && ascii && disjoint) {
                 headRun = true;
                 headRunEnd = followEnd;
+                // "(C+)S+\\1": the group is the run, a run of S follows it
+                // and the back-reference right after. With S and C apart the
+                // group ends where the run of C does, and the reference can
+                // only start at the end of the run of S, with the first byte
+                // of the group.
+                const int32_t open = first - 1;
+                const int32_t sep = a.seq_next(head.end);
+                Analyzer::Item sepItem, refItem;
+                if (!a.icPossible && !followEnd && open >= 0 && a.nodes[open].w0 == RE_CAPTURE &&
+                    a.nodes[open].w2 == head.end - first && sep < a.count && a.item_at(sep, a.count, sepItem) &&
+                    sepItem.qmin >= 1) {
+                    const uint32_t sk = a.nodes[sep].w0;
+                    const int32_t ref = a.seq_next(sepItem.end);
+                    headRefCheck = (sk == RE_CHAR || sk == RE_PREDEF || sk == RE_CLASS) &&
+                                   (headFollow.bits[2] | headFollow.bits[3]) == 0 && ref < a.count &&
+                                   a.nodes[ref].w0 == RE_BACKREF && a.nodes[ref].w1 == a.nodes[open].w3 &&
+                                   a.item_at(ref, a.count, refItem) && refItem.qmin >= 1 && !a.giveUp;
+                }
                 bool plain = true;
                 for (int32_t j = 0; j < a.count; ++j)
                     plain = plain && a.nodes[j].w0 != RE_BACKREF && a.nodes[j].w0 != RE_COND;
@@ -575,6 +598,7 @@ void derive_start_filter(const QelRegExpState* state, StartFilter& f) {
         f.runFollow = headFollow;
         f.runEndFollows = headRunEnd;
         f.runMin = headMin;
+        f.refAfterRun = headRefCheck;
     } else if (headEnd && headEndLineFeed == false) {
         f.useRun = true;
         f.runEndFollows = true;
@@ -603,6 +627,19 @@ void derive_start_filter(const QelRegExpState* state, StartFilter& f) {
         f.runMin = headMin;
     }
     if (f.useRun) f.runStop.build_rows();
+
+    // Every match starts with a word boundary test: a start whose byte and
+    // the byte before it are word bytes fails it, so once an attempt at a
+    // word byte fails the scan goes on at the next byte that is not one.
+    // Unlike the skip above this needs nothing of what follows, back-
+    // references included ("\\b(\\w+)\\s+\\1\\b").
+    if (!f.skipRunOnFail && wordBoundaryFirst) {
+        f.skipRunOnFail = true;
+        f.headStop = ByteSet{};
+        for (int b = 0; b < 256; ++b)
+            if (!is_word(static_cast<uint8_t>(b))) f.headStop.add(static_cast<uint8_t>(b));
+        f.headStop.build_rows();
+    }
 
     // A required literal: only along the top level of a pattern without a
     // top-level bar. Where case folding may apply it is searched folded,
@@ -761,8 +798,8 @@ void build_search_plan(QelRegExpState* state, int32_t groupLimit) {
 
     auto* plan = reinterpret_cast<SearchPlan*>(room);
     derive_start_filter(state, plan->filter);
-    plan->useFilter =
-        plan->filter.useByteSet || plan->filter.useRun || plan->filter.useLiteral || plan->filter.behindLen > 0;
+    plan->useFilter = plan->filter.useByteSet || plan->filter.useRun || plan->filter.useLiteral ||
+                      plan->filter.behindLen > 0 || plan->filter.skipRunOnFail;
     fill_plan_facts(state, *plan);
     plan->itemCount = classes;
     auto* entries = reinterpret_cast<PlannedItem*>(room + sizeof(SearchPlan));
