@@ -5,10 +5,10 @@
 // unit's low byte comes first), and its index halved is the unit index.
 //
 // The vector kernel aligns the second string's loads for long strings,
-// compares 256 bytes per step from 256 bytes on (eight 32-byte vectors, one
-// combined test; 128 bytes per step from 128), and finishes with one step
-// that ends exactly at the last byte: it overlaps bytes already found equal,
-// so the first difference it reports is still the first one. 32 to 64 bytes take two
+// compares 128 bytes per step (four 32-byte vectors, one combined test), and
+// finishes with one block (below 128 bytes, two vectors) that ends exactly at
+// the last byte: it overlaps bytes already found equal, so the first
+// difference it reports is still the first one. 32 to 64 bytes take two
 // overlapping vectors with one merged mask; below 32 bytes the same overlap
 // trick works with 16-, 8- and 4-byte pieces; nothing is ever read outside
 // [0, n).
@@ -111,33 +111,6 @@ inline size_t mismatch_block(const uint8_t* a, const uint8_t* b) {
     return 64 + static_cast<size_t>(__builtin_ctzll(~hi));
 }
 
-// Byte equality of the 256 bytes at a and b, as eight compare vectors.
-struct Pair256 {
-    __m256i e[8];
-    Pair256(const uint8_t* a, const uint8_t* b) {
-        const auto* pa = reinterpret_cast<const __m256i*>(a);
-        const auto* pb = reinterpret_cast<const __m256i*>(b);
-        for (int k = 0; k < 8; ++k) e[k] = _mm256_cmpeq_epi8(_mm256_loadu_si256(pa + k), _mm256_loadu_si256(pb + k));
-    }
-    // One test for all 256 bytes.
-    bool equal() const {
-        __m256i x = _mm256_and_si256(_mm256_and_si256(e[0], e[1]), _mm256_and_si256(e[2], e[3]));
-        __m256i y = _mm256_and_si256(_mm256_and_si256(e[4], e[5]), _mm256_and_si256(e[6], e[7]));
-        return static_cast<uint32_t>(_mm256_movemask_epi8(_mm256_and_si256(x, y))) == 0xFFFFFFFFu;
-    }
-    // Offset of the first difference; call only when !equal(). Works from
-    // the compares already made instead of loading the bytes again.
-    size_t first_difference() const {
-        size_t at = 0;
-        for (int k = 0; k < 8; k += 2, at += 64) {
-            uint64_t d = ~(static_cast<uint32_t>(_mm256_movemask_epi8(e[k])) |
-                           uint64_t{static_cast<uint32_t>(_mm256_movemask_epi8(e[k + 1]))} << 32);
-            if (d) return at + static_cast<size_t>(__builtin_ctzll(d));
-        }
-        __builtin_unreachable();
-    }
-};
-
 // Index of the first byte where a and b differ, or n when they agree.
 [[gnu::always_inline]] inline size_t mismatch_bytes(const uint8_t* a, const uint8_t* b, size_t n) {
     if (n < kVector) return mismatch_short(a, b, n);
@@ -149,23 +122,6 @@ struct Pair256 {
         uint32_t m = diff_mask32(a, b);
         if (m) return static_cast<size_t>(__builtin_ctz(m));
         i = kVector - (reinterpret_cast<uintptr_t>(b) & (kVector - 1));
-    }
-    if (n >= 2 * kBlock) {
-        // Two blocks per test: when a sibling thread shares the core, the
-        // loop is bound by its instruction count, and this saves a mask, a
-        // test and the loop step per 256 bytes. The bound is fixed before
-        // the loop; under 256 bytes left, one pair of blocks ends at the last
-        // byte (bytes it shares with the pairs before are equal, so its
-        // first difference is the first one).
-        const size_t last2 = n - 2 * kBlock;
-        for (; i <= last2; i += 2 * kBlock) {
-            Pair256 p(a + i, b + i);
-            if (!p.equal()) [[unlikely]]
-                return i + p.first_difference();
-        }
-        if (i == n) return n;
-        Pair256 p(a + last2, b + last2);
-        return p.equal() ? n : last2 + p.first_difference();
     }
     if (n >= kBlock) {
         const size_t last = n - kBlock;  // bound fixed before the loop
