@@ -207,17 +207,19 @@ inline uint32_t min_word(__m256i a, __m256i b) {
     return static_cast<uint32_t>(_mm_cvtsi128_si32(_mm_minpos_epu16(y))) & 0xFFFFu;
 }
 
-// The two filter offsets of a byte substring: the lowest-ranked byte of the
-// first half of its first 32 bytes and that of the second half, the first
-// one on ties. The two halves are ranked in parallel: the choice sits on
-// the critical path of a short search, where a branchy ranking loop cost as
-// much as the scan, and a global second choice would wait for the first.
+// The two filter offsets of a substring of 4 bytes or more: among its first
+// 32 bytes, the lowest-ranked byte at an even index and the lowest-ranked
+// one at an odd index, the first one on ties. The two are ranked in
+// parallel: the choice sits on the critical path of a short search, where a
+// branchy ranking loop cost as much as the scan, and a global second choice
+// would wait for the first. Even and odd rather than first and second half:
+// in a short substring a half may hold nothing but a space (" th").
 //
 // The bytes are loaded as two pieces of h bytes, the first h and the last h
 // of the ranked part, so exactly the substring's bytes are read and no copy
 // is made. Lane k < h is byte k, lane k >= h is byte k + shift; upper lanes
 // that repeat a byte of the lower piece are masked off. Each lane gets the
-// key rank * 256 + byte index: the smallest key of a half is its rarest
+// key rank * 256 + byte index: the smallest key of a class is its rarest
 // byte, first on ties.
 [[gnu::always_inline]] inline void pick_pair8(const uint8_t* sub, size_t m, size_t& i1, size_t& i2) {
     const size_t scan = std::min(m, kRankScan);
@@ -230,14 +232,10 @@ inline uint32_t min_word(__m256i a, __m256i b) {
         h = 8;
         v = _mm256_zextsi128_si256(_mm_set_epi64x(static_cast<long long>(load_word<uint64_t>(sub + scan - 8)),
                                                   static_cast<long long>(load_word<uint64_t>(sub))));
-    } else if (scan >= 4) {
+    } else {
         h = 4;
         v = _mm256_zextsi128_si256(_mm_set_epi32(0, 0, static_cast<int>(load_word<uint32_t>(sub + scan - 4)),
                                                  static_cast<int>(load_word<uint32_t>(sub))));
-    } else {
-        h = 2;
-        v = _mm256_zextsi128_si256(_mm_cvtsi32_si128(
-            static_cast<int>(load_word<uint16_t>(sub) | uint32_t{load_word<uint16_t>(sub + scan - 2)} << 16)));
     }
     // scan is in [h, 2h]: the upper piece starts at byte scan - h, so its
     // lanes below 3h - scan repeat bytes of the lower piece.
@@ -254,15 +252,14 @@ inline uint32_t min_word(__m256i a, __m256i b) {
     const __m256i ranks = _mm256_or_si256(text_ranks32(v), _mm256_xor_si256(valid, _mm256_set1_epi8(-1)));
     // Keys for lanes 0-7 and 16-23 in one vector, 8-15 and 24-31 in the other.
     const __m256i k0 = _mm256_unpacklo_epi8(index, ranks), k1 = _mm256_unpackhi_epi8(index, ranks);
-    // Second half: index >= scan / 2, as a mask of whole keys.
-    const __m256i upper = _mm256_cmpgt_epi16(_mm256_and_si256(_mm256_set1_epi16(0xFF), k0),
-                                             _mm256_set1_epi16(static_cast<short>(scan / 2 - 1)));
-    const __m256i upper1 = _mm256_cmpgt_epi16(_mm256_and_si256(_mm256_set1_epi16(0xFF), k1),
-                                              _mm256_set1_epi16(static_cast<short>(scan / 2 - 1)));
-    const uint32_t key1 = min_word(_mm256_or_si256(k0, upper), _mm256_or_si256(k1, upper1));
-    const uint32_t key2 = min_word(_mm256_or_si256(k0, _mm256_xor_si256(upper, _mm256_set1_epi8(-1))),
-                                   _mm256_or_si256(k1, _mm256_xor_si256(upper1, _mm256_set1_epi8(-1))));
-    // Each half holds at least one byte (scan >= 2), so both keys are real.
+    // Odd byte indices, as a mask of whole keys.
+    const __m256i one = _mm256_set1_epi16(1);
+    const __m256i odd0 = _mm256_cmpeq_epi16(_mm256_and_si256(one, k0), one);
+    const __m256i odd1 = _mm256_cmpeq_epi16(_mm256_and_si256(one, k1), one);
+    const uint32_t key1 = min_word(_mm256_or_si256(k0, odd0), _mm256_or_si256(k1, odd1));
+    const uint32_t key2 = min_word(_mm256_or_si256(k0, _mm256_xor_si256(odd0, _mm256_set1_epi8(-1))),
+                                   _mm256_or_si256(k1, _mm256_xor_si256(odd1, _mm256_set1_epi8(-1))));
+    // Both classes hold a byte (scan >= 4), so both keys are real.
     i1 = key1 & 0xFFu;
     i2 = key2 & 0xFFu;
 }
@@ -276,7 +273,8 @@ template <class T>
     nd.sub_bytes = m * sizeof(T);
     size_t i1 = 0, i2 = m - 1;
     if constexpr (sizeof(T) == 1) {
-        pick_pair8(sub, m, i1, i2);
+        if (m >= 4) pick_pair8(sub, m, i1, i2);
+        else pick_pair_loop(sub, m, i1, i2);  // two or three bytes: the loop is shorter
     } else {
         pick_pair_loop(sub, m, i1, i2);
     }
