@@ -128,9 +128,11 @@ struct Needle {
     bool verify(size_t i) const { return equal_bytes(b + i * sizeof(T), sb, sub_bytes); }
 };
 
-// Offsets of the rarest unit and of the rarest unit with another value (any
-// other position when all units are equal), found in one pass; and a third
-// unit, the rarest of the first, middle and last ones not already taken
+// Two filter units of low rank (for 16-bit substrings and byte substrings
+// under 4 bytes: the rarest unit and the rarest unit with another value, or
+// any other position when all units are equal, found in one pass; for
+// longer byte substrings see pick_pair8); and a third unit, the rarest of
+// the first, middle and last ones not already taken
 // (for short substrings of common letters, pairs such as "th" pass often,
 // and a third unit then saves most verifications). Only the first
 // kRankScan units are ranked, which keeps the set-up of a long substring
@@ -244,6 +246,7 @@ inline uint32_t min_word(__m256i a, __m256i b) {
     const __m256i below_h = _mm256_cmpgt_epi8(_mm256_set1_epi8(static_cast<char>(h)), iota);
     const __m256i below_2h = _mm256_cmpgt_epi8(_mm256_set1_epi8(static_cast<char>(2 * h)), iota);
     const __m256i repeat = _mm256_cmpgt_epi8(_mm256_set1_epi8(static_cast<char>(3 * h - scan)), iota);
+    // Valid lanes: below h, or in [3h - scan, 2h).
     const __m256i valid = _mm256_or_si256(below_h, _mm256_andnot_si256(repeat, below_2h));
     // Byte index of each lane: the upper lanes are moved by scan - 2h (mod 256).
     const __m256i index = _mm256_add_epi8(
