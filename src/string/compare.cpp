@@ -92,6 +92,9 @@ inline bool bad_args(const P* a, const P* b, const int32_t* result, int32_t len)
 }
 
 // Offset of the first difference in the 128 bytes at a and b, or kBlock.
+// Without kLocate, any difference gives 0: equality needs no position, and
+// locating it would add its latency to the end of the call.
+template <bool kLocate>
 inline size_t mismatch_block(const uint8_t* a, const uint8_t* b) {
     const auto* pa = reinterpret_cast<const __m256i*>(a);
     const auto* pb = reinterpret_cast<const __m256i*>(b);
@@ -102,6 +105,7 @@ inline size_t mismatch_block(const uint8_t* a, const uint8_t* b) {
     __m256i all = _mm256_and_si256(_mm256_and_si256(e0, e1), _mm256_and_si256(e2, e3));
     if (static_cast<uint32_t>(_mm256_movemask_epi8(all)) == 0xFFFFFFFFu) [[likely]]
         return kBlock;
+    if constexpr (!kLocate) return 0;
     // The difference is in this block: the first vector that has one.
     uint64_t lo = static_cast<uint32_t>(_mm256_movemask_epi8(e0)) |
                   uint64_t{static_cast<uint32_t>(_mm256_movemask_epi8(e1))} << 32;
@@ -111,7 +115,9 @@ inline size_t mismatch_block(const uint8_t* a, const uint8_t* b) {
     return 64 + static_cast<size_t>(__builtin_ctzll(~hi));
 }
 
-// Index of the first byte where a and b differ, or n when they agree.
+// Index of the first byte where a and b differ, or n when they agree
+// (without kLocate, some index below n when they differ).
+template <bool kLocate = true>
 [[gnu::always_inline]] inline size_t mismatch_bytes(const uint8_t* a, const uint8_t* b, size_t n) {
     if (n < kVector) return mismatch_short(a, b, n);
     if (n <= 2 * kVector) return mismatch_two_vectors(a, b, n);
@@ -126,14 +132,14 @@ inline size_t mismatch_block(const uint8_t* a, const uint8_t* b) {
     if (n >= kBlock) {
         const size_t last = n - kBlock;  // bound fixed before the loop
         for (; i <= last; i += kBlock) {
-            size_t d = mismatch_block(a + i, b + i);
+            size_t d = mismatch_block<kLocate>(a + i, b + i);
             if (d != kBlock) return i + d;
         }
         if (i == n) return n;
         // Under 128 bytes left: one block ending at the last byte. Bytes it
         // shares with the blocks before are equal, so its first difference
         // is the first one.
-        size_t d = mismatch_block(a + last, b + last);
+        size_t d = mismatch_block<kLocate>(a + last, b + last);
         return d != kBlock ? last + d : n;
     }
     // 65 to 127 bytes: the first 64 and the last 64, each with one test.
@@ -183,8 +189,8 @@ QelStatus equal(const T* a, const T* b, int32_t len, int32_t* result) {
                                         bytes) == 0;
         return qelOk;
     }
-    *result = mismatch_bytes(reinterpret_cast<const uint8_t*>(a), reinterpret_cast<const uint8_t*>(b), bytes) ==
-              bytes;
+    *result = mismatch_bytes<false>(reinterpret_cast<const uint8_t*>(a), reinterpret_cast<const uint8_t*>(b),
+                                    bytes) == bytes;
     return qelOk;
 }
 

@@ -128,9 +128,11 @@ struct Needle {
     bool verify(size_t i) const { return equal_bytes(b + i * sizeof(T), sb, sub_bytes); }
 };
 
-// Offsets of the rarest unit and of the rarest unit with another value (any
-// other position when all units are equal), found in one pass; and a third
-// unit, the rarest of the first, middle and last ones not already taken
+// Two filter units of low rank (for 16-bit substrings and byte substrings
+// under 4 bytes: the rarest unit and the rarest unit with another value, or
+// any other position when all units are equal, found in one pass; for
+// longer byte substrings see pick_pair8); and a third unit, the rarest of
+// the first, middle and last ones not already taken
 // (for short substrings of common letters, pairs such as "th" pass often,
 // and a third unit then saves most verifications). Only the first
 // kRankScan units are ranked, which keeps the set-up of a long substring
@@ -139,19 +141,14 @@ struct Needle {
 constexpr size_t kRankScan = 32;
 
 template <class T>
-Needle<T> make_needle(const T* s, size_t n, const T* sub, size_t m) {
-    Needle<T> nd;
-    nd.b = reinterpret_cast<const uint8_t*>(s);
-    nd.sb = reinterpret_cast<const uint8_t*>(sub);
-    nd.cand = n - m + 1;
-    nd.sub_bytes = m * sizeof(T);
+void pick_pair_loop(const T* sub, size_t m, size_t& i1, size_t& i2) {
     const size_t scan = std::min(m, kRankScan);
     // best: rarest so far; second: rarest so far whose value differs from
     // best's (kept valid as best changes: an old best differs from a new one
     // of another value, and a new best of second's value leaves second valid).
     T u1 = load_unit(sub);
     uint32_t r1 = text_rank(u1), r2 = ~0u;
-    size_t i1 = 0, i2 = m - 1;
+    i1 = 0, i2 = m - 1;
     for (size_t k = 1; k < scan; ++k) {
         const T u = load_unit(sub + k);
         const uint32_t r = text_rank(u);
@@ -163,6 +160,127 @@ Needle<T> make_needle(const T* s, size_t n, const T* sub, size_t m) {
         }
     }
     if (i2 == i1) i2 = 0;  // m - 1 was the rarest and nothing differs from it
+}
+
+// The rank table as eight 16-entry lookups, one per high nibble 0..7 (each
+// repeated in both 128-bit lanes for the byte shuffle); bytes from 0x80 up
+// all share one rank.
+struct RankNibbleTables {
+    alignas(32) uint8_t t[8][32];
+};
+constexpr RankNibbleTables make_rank_nibble_tables() {
+    RankNibbleTables r{};
+    for (int h = 0; h < 8; ++h)
+        for (int lo = 0; lo < 32; ++lo) r.t[h][lo] = kTextRank[static_cast<size_t>(h * 16 + lo % 16)];
+    return r;
+}
+constexpr RankNibbleTables kRankNibbles = make_rank_nibble_tables();
+constexpr uint8_t kHighRank = kTextRank[0x80];
+static_assert([] {
+    for (int c = 0x80; c < 0x100; ++c)
+        if (kTextRank[static_cast<size_t>(c)] != kHighRank) return false;
+    return true;
+}());
+
+// Ranks of 32 bytes at once. The eight table terms are OR'd as a tree: the
+// ranking sits on the critical path of a short search.
+inline __m256i text_ranks32(__m256i v) {
+    const __m256i lo = _mm256_and_si256(v, _mm256_set1_epi8(0x0F));
+    const __m256i hi = _mm256_and_si256(_mm256_srli_epi16(v, 4), _mm256_set1_epi8(0x0F));
+    __m256i t[8];
+    for (int h = 0; h < 8; ++h) {
+        const __m256i table = _mm256_load_si256(reinterpret_cast<const __m256i*>(kRankNibbles.t[h]));
+        const __m256i in = _mm256_cmpeq_epi8(hi, _mm256_set1_epi8(static_cast<char>(h)));
+        t[h] = _mm256_and_si256(in, _mm256_shuffle_epi8(table, lo));
+    }
+    // Bytes from 0x80 up have the sign bit set: their rank is the shared one
+    // (the shuffles above yield zero for them, an index with bit 7 set).
+    const __m256i high = _mm256_and_si256(_mm256_cmpgt_epi8(_mm256_setzero_si256(), v),
+                                          _mm256_set1_epi8(static_cast<char>(kHighRank)));
+    const __m256i a = _mm256_or_si256(_mm256_or_si256(t[0], t[1]), _mm256_or_si256(t[2], t[3]));
+    const __m256i b = _mm256_or_si256(_mm256_or_si256(t[4], t[5]), _mm256_or_si256(t[6], t[7]));
+    return _mm256_or_si256(_mm256_or_si256(a, b), high);
+}
+
+// The smallest unsigned 16-bit word of a and b together.
+inline uint32_t min_word(__m256i a, __m256i b) {
+    const __m256i x = _mm256_min_epu16(a, b);
+    const __m128i y = _mm_min_epu16(_mm256_castsi256_si128(x), _mm256_extracti128_si256(x, 1));
+    return static_cast<uint32_t>(_mm_cvtsi128_si32(_mm_minpos_epu16(y))) & 0xFFFFu;
+}
+
+// The two filter offsets of a substring of 4 bytes or more: among its first
+// 32 bytes, the lowest-ranked byte at an even index and the lowest-ranked
+// one at an odd index, the first one on ties. The two are ranked in
+// parallel: the choice sits on the critical path of a short search, where a
+// branchy ranking loop cost as much as the scan, and a global second choice
+// would wait for the first. Even and odd rather than first and second half:
+// in a short substring a half may hold nothing but a space (" th").
+//
+// The bytes are loaded as two pieces of h bytes, the first h and the last h
+// of the ranked part, so exactly the substring's bytes are read and no copy
+// is made. Lane k < h is byte k, lane k >= h is byte k + shift; upper lanes
+// that repeat a byte of the lower piece are masked off. Each lane gets the
+// key rank * 256 + byte index: the smallest key of a class is its rarest
+// byte, first on ties.
+[[gnu::always_inline]] inline void pick_pair8(const uint8_t* sub, size_t m, size_t& i1, size_t& i2) {
+    const size_t scan = std::min(m, kRankScan);
+    __m256i v;
+    size_t h;
+    if (scan >= 16) {
+        h = 16;
+        v = _mm256_set_m128i(load16(sub + scan - 16), load16(sub));
+    } else if (scan >= 8) {
+        h = 8;
+        v = _mm256_zextsi128_si256(_mm_set_epi64x(static_cast<long long>(load_word<uint64_t>(sub + scan - 8)),
+                                                  static_cast<long long>(load_word<uint64_t>(sub))));
+    } else {
+        h = 4;
+        v = _mm256_zextsi128_si256(_mm_set_epi32(0, 0, static_cast<int>(load_word<uint32_t>(sub + scan - 4)),
+                                                 static_cast<int>(load_word<uint32_t>(sub))));
+    }
+    // scan is in [h, 2h]: the upper piece starts at byte scan - h, so its
+    // lanes below 3h - scan repeat bytes of the lower piece.
+    const __m256i iota = _mm256_setr_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18, 19, 20,
+                                          21, 22, 23, 24, 25, 26, 27, 28, 29, 30, 31);
+    const __m256i below_h = _mm256_cmpgt_epi8(_mm256_set1_epi8(static_cast<char>(h)), iota);
+    const __m256i below_2h = _mm256_cmpgt_epi8(_mm256_set1_epi8(static_cast<char>(2 * h)), iota);
+    const __m256i repeat = _mm256_cmpgt_epi8(_mm256_set1_epi8(static_cast<char>(3 * h - scan)), iota);
+    // Valid lanes: below h, or in [3h - scan, 2h).
+    const __m256i valid = _mm256_or_si256(below_h, _mm256_andnot_si256(repeat, below_2h));
+    // Byte index of each lane: the upper lanes are moved by scan - 2h (mod 256).
+    const __m256i index = _mm256_add_epi8(
+        iota, _mm256_andnot_si256(below_h, _mm256_set1_epi8(static_cast<char>(scan - 2 * h))));
+    // Invalid lanes rank 255, above every byte's rank.
+    const __m256i ranks = _mm256_or_si256(text_ranks32(v), _mm256_xor_si256(valid, _mm256_set1_epi8(-1)));
+    // Keys for lanes 0-7 and 16-23 in one vector, 8-15 and 24-31 in the other.
+    const __m256i k0 = _mm256_unpacklo_epi8(index, ranks), k1 = _mm256_unpackhi_epi8(index, ranks);
+    // Odd byte indices, as a mask of whole keys.
+    const __m256i one = _mm256_set1_epi16(1);
+    const __m256i odd0 = _mm256_cmpeq_epi16(_mm256_and_si256(one, k0), one);
+    const __m256i odd1 = _mm256_cmpeq_epi16(_mm256_and_si256(one, k1), one);
+    const uint32_t key1 = min_word(_mm256_or_si256(k0, odd0), _mm256_or_si256(k1, odd1));
+    const uint32_t key2 = min_word(_mm256_or_si256(k0, _mm256_xor_si256(odd0, _mm256_set1_epi8(-1))),
+                                   _mm256_or_si256(k1, _mm256_xor_si256(odd1, _mm256_set1_epi8(-1))));
+    // Both classes hold a byte (scan >= 4), so both keys are real.
+    i1 = key1 & 0xFFu;
+    i2 = key2 & 0xFFu;
+}
+
+template <class T>
+[[gnu::always_inline]] inline Needle<T> make_needle(const T* s, size_t n, const T* sub, size_t m) {
+    Needle<T> nd;
+    nd.b = reinterpret_cast<const uint8_t*>(s);
+    nd.sb = reinterpret_cast<const uint8_t*>(sub);
+    nd.cand = n - m + 1;
+    nd.sub_bytes = m * sizeof(T);
+    size_t i1 = 0, i2 = m - 1;
+    if constexpr (sizeof(T) == 1) {
+        if (m >= 4) pick_pair8(sub, m, i1, i2);
+        else pick_pair_loop(sub, m, i1, i2);  // two or three bytes: the loop is shorter
+    } else {
+        pick_pair_loop(sub, m, i1, i2);
+    }
     size_t i3 = i1;
     uint32_t r3 = ~0u;
     for (size_t k : {size_t{0}, m / 2, m - 1})
@@ -171,7 +289,7 @@ Needle<T> make_needle(const T* s, size_t n, const T* sub, size_t m) {
     nd.off1 = i1 * sizeof(T);
     nd.off2 = i2 * sizeof(T);
     nd.off3 = i3 * sizeof(T);
-    nd.unit1 = u1;
+    nd.unit1 = load_unit(sub + i1);
     nd.unit2 = load_unit(sub + i2);
     nd.unit3 = load_unit(sub + i3);
     return nd;
