@@ -33,8 +33,8 @@ constexpr int32_t kMinStates = 16;
 constexpr int32_t kPoolPerState = 8;
 // A cache that fills again within this many bytes of the last clear thrashes.
 constexpr int64_t kThrashBytes = 512;
-constexpr int64_t kShortSkip = 8;
-constexpr int64_t kReadAfterShortSkip = 32;
+constexpr int64_t kShortSkip = 32;
+constexpr int64_t kReadAfterShortSkip = 128;
 
 // Byte contexts: the previous byte's (or the subject start) and the next
 // byte's (or the window end, or a line feed that is the window's last byte).
@@ -428,11 +428,11 @@ bool locate(const uint8_t* pos, int32_t remaining, const RegExpMatchState& ms, D
 
 bool dfa_locate(const uint8_t* pos, int32_t remaining, const RegExpMatchState& ms, DfaCache* c,
                 const DfaSkip* skip, const uint8_t** from, bool* gained) {
-    const uint8_t* landed = pos;   // where the DFA last started reading
+    const uint8_t* landed = pos;   // where the first skip landed
     const uint8_t* stopped = pos;  // where it found the first match end
     *gained = true;
     const bool found = locate(pos, remaining, ms, c, skip, from, &landed, &stopped);
-    if (found) *gained = *from > landed || stopped - landed > 2;
+    if (found) *gained = *from > landed;
     return found;
 }
 
@@ -464,7 +464,7 @@ bool locate(const uint8_t* pos, int32_t remaining, const RegExpMatchState& ms, D
             if (q != p) {
                 p = q;
                 low = q;
-                *landed = q;
+                if (*landed == pos) *landed = q;
                 row = fresh_row(c, subject, q);
             }
         }

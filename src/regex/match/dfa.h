@@ -53,9 +53,9 @@ struct DfaSkip {
 // Scans [pos, pos + remaining) with the subject start of `ms`. Returns
 // false when no match lies in the window; otherwise true with *from set to
 // a position in [pos, pos + remaining] before which no match starts, and
-// *gained false when the DFA found a match end within two bytes of where
-// it last started reading (the filter alone would have led the scan there
-// at once, so the DFA only cost time). `skip` may be null.
+// *gained false when that is where the first skip landed (the filter alone
+// would have led the scan there at once, so the DFA only cost time).
+// `skip` may be null.
 bool dfa_locate(const uint8_t* pos, int32_t remaining, const RegExpMatchState& ms, DfaCache* cache,
                 const DfaSkip* skip, const uint8_t** from, bool* gained);
 

@@ -337,10 +337,11 @@ struct SearchContext {
     Allowance* allow = nullptr;  // with `linear`: the backtracker goes first within this
     DfaCache* dfa = nullptr;     // with `linear`: locates the next match region first
     bool dfaSkips = false;       // the DFA uses `filter` where nothing is alive
-    int32_t* dfaIdle = nullptr;  // with `dfa`: calls in a row in which it gained nothing
+    int32_t* dfaIdle = nullptr;  // with `dfa`: its calls that gained nothing, and those that did
 };
 
-constexpr int32_t kDfaIdleLimit = 16;
+constexpr int32_t kDfaIdleLimit = 32;
+constexpr int32_t kDfaIdleRatio = 8;
 
 
 // The start filter as the DFA's skip over positions no match starts at.
@@ -363,17 +364,18 @@ int find_next(const uint8_t* pos, int32_t remaining, RegExpMatchState& ms, const
     // whole window); the scan then starts where that region may begin and
     // finds the same match it would have found from `pos`. Searches bound
     // to line starts keep their own skip from line to line.
-    // Where the matches come so thick that the DFA keeps stopping right
-    // where it began reading, it only adds its cost: the rest of the search
-    // goes without it.
-    if (ctx.dfa != nullptr && ctx.anchorMode == 0 && *ctx.dfaIdle < kDfaIdleLimit) {
+    // Where the matches sit right where the start filter lands, the DFA
+    // only adds its cost: once that is what most of its calls in a search
+    // found, the rest of the search goes without it.
+    if (ctx.dfa != nullptr && ctx.anchorMode == 0 &&
+        (ctx.dfaIdle[0] < kDfaIdleLimit || ctx.dfaIdle[0] < kDfaIdleRatio * ctx.dfaIdle[1])) {
         const uint8_t* const end = pos + remaining;
         DfaFilterSkip arg{{ctx.filter, nullptr, pos, pos, nullptr, pos, ms.subjectStart}, end, ms.format};
         const DfaSkip skip{dfa_filter_advance, &arg};
         const uint8_t* from = pos;
         bool gained = true;
         if (!dfa_locate(pos, remaining, ms, ctx.dfa, ctx.dfaSkips ? &skip : nullptr, &from, &gained)) return 1;
-        *ctx.dfaIdle = gained ? 0 : *ctx.dfaIdle + 1;
+        ++ctx.dfaIdle[gained ? 1 : 0];
         pos = from;
         remaining = static_cast<int32_t>(end - from);
     }
@@ -559,8 +561,8 @@ QelStatus search_with_paths(const Qel8u* subject, int32_t subjectLen, QelRegExpS
     // fast path.
     ctx.linear = linear_program(state, general_path_only(state) ? LinearUse::Off : linearUse);
     ctx.dfa = dfa_cache(state, ctx.linear);
-    int32_t dfaIdle = 0;
-    ctx.dfaIdle = &dfaIdle;
+    int32_t dfaIdle[2] = {0, 0};
+    ctx.dfaIdle = dfaIdle;
     Allowance allow{kAllowanceBase, kAllowancePerByte, winStart, false};
     if (ctx.linear != nullptr && linearUse == LinearUse::Useful) {
         if (linear_exponential(ctx.linear)) allow = {kGroupAllowanceBase, kGroupAllowancePerByte, winStart, false};
