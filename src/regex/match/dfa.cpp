@@ -35,6 +35,7 @@ constexpr int32_t kPoolPerState = 8;
 constexpr int64_t kThrashBytes = 512;
 constexpr int64_t kShortSkip = 32;
 constexpr int64_t kReadAfterShortSkip = 128;
+constexpr int32_t kLongWindow = 256;
 
 // Byte contexts: the previous byte's (or the subject start) and the next
 // byte's (or the window end, or a line feed that is the window's last byte).
@@ -450,8 +451,10 @@ bool locate(const uint8_t* pos, int32_t remaining, const RegExpMatchState& ms, D
     int32_t* const tr = trans(c);
     const uint8_t* const classOf = c->classOf;
     *from = pos;
-    // Skipping ahead costs a call, about as much as reading a few bytes;
-    // after one that moved little, read on for a while before the next.
+    // Skipping ahead costs a call, about as much as reading a few dozen
+    // bytes; after one that moved little, read on for a while before the
+    // next (on a long window: on a short one the filter's calls are cheap
+    // against reading the rest of it).
     const uint8_t* skipFrom = skip != nullptr ? pos : end;
     int32_t row = fresh_row(c, subject, p);
     const int32_t emptyRows = c->emptyRows;
@@ -460,7 +463,7 @@ bool locate(const uint8_t* pos, int32_t remaining, const RegExpMatchState& ms, D
         if (atEmpty && p >= skipFrom && p < end) {
             const uint8_t* q = skip->advance(p, skip->arg);
             if (q == nullptr) return false;
-            skipFrom = q - p < kShortSkip ? q + kReadAfterShortSkip : q;
+            skipFrom = q - p < kShortSkip && remaining >= kLongWindow ? q + kReadAfterShortSkip : q;
             if (q != p) {
                 p = q;
                 low = q;
