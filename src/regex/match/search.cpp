@@ -363,11 +363,13 @@ int find_next(const uint8_t* pos, int32_t remaining, RegExpMatchState& ms, const
     // The DFA rules out the stretch before the next match region (or the
     // whole window); the scan then starts where that region may begin and
     // finds the same match it would have found from `pos`. Searches bound
-    // to line starts keep their own skip from line to line.
+    // to line starts keep their own skip from line to line; a search bound
+    // to its start reads the anchor in the program, which fails elsewhere,
+    // so the DFA answers it too (and at once where no match exists).
     // Where the matches sit right where the start filter lands, the DFA
     // only adds its cost: once that is what most of its calls in a search
     // found, the rest of the search goes without it.
-    if (ctx.dfa != nullptr && ctx.anchorMode == 0 &&
+    if (ctx.dfa != nullptr && ctx.anchorMode != 1 &&
         (ctx.dfaIdle[0] < kDfaIdleLimit || ctx.dfaIdle[0] < kDfaIdleRatio * ctx.dfaIdle[1])) {
         const uint8_t* const end = pos + remaining;
         DfaFilterSkip arg{{ctx.filter, nullptr, pos, pos, nullptr, pos, ms.subjectStart}, end, ms.format};
