@@ -59,7 +59,7 @@ struct DfaCache {
     int32_t progOff;  // the linear program's offset from the cache (negative)
     int32_t infoOff, transOff, poolOff, hashOff, marksOff, stackOff, scratchOff;
     int32_t emptyRows;  // rows of the states with nothing alive, which come first
-    int32_t reserved;
+    int32_t retries;    // the backtracker may retry runs or repeated groups on this pattern
     int32_t bailClass;  // class of the bytes the DFA hands over on, or -1
     uint8_t hasAsserts;
     uint8_t pad[3];
@@ -367,6 +367,7 @@ void dfa_prepare(QelRegExpState* state) {
     c->hashCap = hashCap;
     std::memset(marks(c), 0, sizeof(uint32_t) * size_t(c->keyCount));
     c->emptyRows = (asserts ? 4 : 1) * classes;
+    c->retries = prog->useful != 0;
     clear(c);
     c->enabled = 1;
     c->magic = kDfaMagic;
@@ -381,6 +382,8 @@ DfaCache* dfa_cache(QelRegExpState* state, const LinearProgram* linear) {
     if (c->magic != kDfaMagic || c->enabled != 1) return nullptr;
     return c;
 }
+
+bool dfa_saves_retries(const DfaCache* cache) { return cache->retries != 0; }
 
 void dfa_set_enabled(QelRegExpState* state, bool on) {
     const LinearProgram* prog = linear_program(state, LinearUse::Always);

@@ -38,6 +38,10 @@ void dfa_prepare(QelRegExpState* state);
 // The cache of `state` when the DFA may run next to `linear`, else null.
 DfaCache* dfa_cache(QelRegExpState* state, const LinearProgram* linear);
 
+// Whether the backtracker may retry runs or repeated groups on the
+// pattern, the work the DFA saves beyond reading the window once.
+bool dfa_saves_retries(const DfaCache* cache);
+
 // Internal switch (tests and benchmarks): the DFA off or on for this state;
 // a fresh compile turns it on.
 void dfa_set_enabled(QelRegExpState* state, bool on);

@@ -589,11 +589,14 @@ QelStatus search_with_paths(const Qel8u* subject, int32_t subjectLen, QelRegExpS
             if (filter.useByteSet || filter.useRun || filter.useLiteral || filter.behindLen > 0) ctx.filter = &filter;
         }
     }
-    // On a short window a filter that knows more than the first byte (a
-    // required literal, a leading run) answers at once where the DFA would
-    // read most of the window: leave it to the filter.
+    // On a short window the start filter and the backtracker answer at
+    // little cost where the backtracker retries nothing, and a filter that
+    // knows more than the first byte (a required literal, a leading run)
+    // answers at once where the DFA would read most of the window: leave
+    // those to the filter.
     if (ctx.dfa != nullptr && winLen < kStartFilterMinWindow && ctx.filter != nullptr &&
-        (ctx.filter->useLiteral || ctx.filter->behindLen > 0 || ctx.filter->useRun || ctx.filter->useDoubled))
+        (!dfa_saves_retries(ctx.dfa) || ctx.filter->useLiteral || ctx.filter->behindLen > 0 || ctx.filter->useRun ||
+         ctx.filter->useDoubled))
         ctx.dfa = nullptr;
     ctx.dfaSkips = ctx.dfa != nullptr && ctx.filter != nullptr && ctx.anchorMode == 0;
 
