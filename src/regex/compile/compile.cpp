@@ -2,6 +2,7 @@
 // finishing pass that makes the state independent of the pattern buffer.
 #include "frame/frame.h"
 #include "regex/compile/compiler.h"
+#include "regex/match/dfa.h"
 #include "regex/match/linear.h"
 
 namespace qel::re {
@@ -110,6 +111,7 @@ QelStatus compile_pattern(const char* pattern, size_t len, const char* options, 
     // Groups 1 to ordinal - 1 are the pattern's; the plan goes above them.
     build_search_plan(state, ps.ordinal);
     linear_prepare(state);
+    dfa_prepare(state);
     return qelOk;
 }
 

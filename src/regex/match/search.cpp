@@ -19,6 +19,7 @@
 #include <bit>
 
 #include "frame/frame.h"
+#include "regex/match/dfa.h"
 #include "regex/match/linear.h"
 #include "regex/match/search_internal.h"
 #include "string/find.h"
@@ -358,13 +359,52 @@ struct SearchContext {
     const StartFilter* filter;  // null: every position is tried
     const LinearProgram* linear = nullptr;  // the linear path, when it takes this search
     Allowance* allow = nullptr;  // with `linear`: the backtracker goes first within this
+    DfaCache* dfa = nullptr;     // with `linear`: locates the next match region first
+    bool dfaSkips = false;       // the DFA uses `filter` where nothing is alive
+    int32_t* dfaIdle = nullptr;  // with `dfa`: its calls that gained nothing, and those that did
 };
+
+constexpr int32_t kDfaIdleLimit = 32;
+constexpr int32_t kDfaIdleRatio = 8;
+
+
+// The start filter as the DFA's skip over positions no match starts at.
+struct DfaFilterSkip {
+    ScanFilter sf;
+    const uint8_t* end;
+    int32_t format;
+};
+const uint8_t* dfa_filter_advance(const uint8_t* from, void* arg) {
+    auto* a = static_cast<DfaFilterSkip*>(arg);
+    return filter_advance(from, a->end, a->format, a->sf);
+}
 
 // The leftmost match from `pos` within `remaining` bytes: 0 when found, and
 // record 0 of the capture table holds it. Every match the driver reports
 // comes through here, so a matcher other than the scan over start positions
 // hooks in at this one place.
 int find_next(const uint8_t* pos, int32_t remaining, RegExpMatchState& ms, const SearchContext& ctx) {
+    // The DFA rules out the stretch before the next match region (or the
+    // whole window); the scan then starts where that region may begin and
+    // finds the same match it would have found from `pos`. Searches bound
+    // to line starts keep their own skip from line to line; a search bound
+    // to its start reads the anchor in the program, which fails elsewhere,
+    // so the DFA answers it too (and at once where no match exists).
+    // Where the matches sit right where the start filter lands, the DFA
+    // only adds its cost: once that is what most of its calls in a search
+    // found, the rest of the search goes without it.
+    if (ctx.dfa != nullptr && ctx.anchorMode != 1 &&
+        (ctx.dfaIdle[0] < kDfaIdleLimit || ctx.dfaIdle[0] < kDfaIdleRatio * ctx.dfaIdle[1])) {
+        const uint8_t* const end = pos + remaining;
+        DfaFilterSkip arg{{ctx.filter, nullptr, pos, pos, nullptr, pos, ms.subjectStart}, end, ms.format};
+        const DfaSkip skip{dfa_filter_advance, &arg};
+        const uint8_t* from = pos;
+        bool gained = true;
+        if (!dfa_locate(pos, remaining, ms, ctx.dfa, ctx.dfaSkips ? &skip : nullptr, &from, &gained)) return 1;
+        ++ctx.dfaIdle[gained ? 1 : 0];
+        pos = from;
+        remaining = static_cast<int32_t>(end - from);
+    }
     return scan(pos, remaining, ms, ctx.anchorMode, ctx.altSearchStart, ctx.filter, ctx.linear, ctx.allow);
 }
 
@@ -546,6 +586,9 @@ QelStatus search_with_paths(const Qel8u* subject, int32_t subjectLen, QelRegExpS
     // the allowance. The general-path switch turns it off with every other
     // fast path.
     ctx.linear = linear_program(state, general_path_only(state) ? LinearUse::Off : linearUse);
+    ctx.dfa = dfa_cache(state, ctx.linear);
+    int32_t dfaIdle[2] = {0, 0};
+    ctx.dfaIdle = dfaIdle;
     Allowance allow{kAllowanceBase, kAllowancePerByte, winStart, false};
     if (ctx.linear != nullptr && linearUse == LinearUse::Useful) {
         if (linear_exponential(ctx.linear)) allow = {kGroupAllowanceBase, kGroupAllowancePerByte, winStart, false};
@@ -570,6 +613,16 @@ QelStatus search_with_paths(const Qel8u* subject, int32_t subjectLen, QelRegExpS
             if (filter.useByteSet || filter.useRun || filter.useLiteral || filter.behindLen > 0) ctx.filter = &filter;
         }
     }
+    // On a short window the start filter and the backtracker answer at
+    // little cost where the backtracker retries nothing, and a filter that
+    // knows more than the first byte (a required literal, a leading run)
+    // answers at once where the DFA would read most of the window: leave
+    // those to the filter.
+    if (ctx.dfa != nullptr && winLen < kStartFilterMinWindow && ctx.filter != nullptr &&
+        (!dfa_saves_retries(ctx.dfa) || ctx.filter->useLiteral || ctx.filter->behindLen > 0 || ctx.filter->useRun ||
+         ctx.filter->useDoubled))
+        ctx.dfa = nullptr;
+    ctx.dfaSkips = ctx.dfa != nullptr && ctx.filter != nullptr && ctx.anchorMode == 0;
 
     if (!global) {
         int32_t n = *resultCount < captureCount ? *resultCount : captureCount;
