@@ -396,7 +396,7 @@ int find_next(const uint8_t* pos, int32_t remaining, RegExpMatchState& ms, const
     if (ctx.dfa != nullptr && ctx.anchorMode != 1 &&
         (ctx.dfaIdle[0] < kDfaIdleLimit || ctx.dfaIdle[0] < kDfaIdleRatio * ctx.dfaIdle[1])) {
         const uint8_t* const end = pos + remaining;
-        DfaFilterSkip arg{{ctx.filter, nullptr, pos, pos, nullptr, pos, ms.subjectStart}, end, ms.format};
+        DfaFilterSkip arg{{ctx.filter, nullptr, pos, pos, nullptr, pos, ms.subjectStart, nullptr, nullptr}, end, ms.format};
         const DfaSkip skip{dfa_filter_advance, &arg};
         const uint8_t* from = pos;
         bool gained = true;
