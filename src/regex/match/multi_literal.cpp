@@ -65,11 +65,16 @@ void finish_record(QelRegExpMultiFind& rec, int32_t count, int32_t id, QelStatus
 // top-level alternative at this one position, and the records copied as the
 // single or global search copies them. No match of such a pattern is empty,
 // so the next attempt starts at the end of this match.
-void verify_at(const Qel8u* subject, int32_t len, int32_t i, const SharedLiteral& lit, SlotRun& r, QelStatus& status) {
+// Returns true when it recorded a match.
+bool verify_at(const Qel8u* subject, int32_t len, int32_t i, const SharedLiteral& lit, SlotRun& r, QelStatus& status) {
     QelRegExpState* state = lit.verify;
     const StateHeader& h = *header(state);
     CaptureRecord* caps = capture_table(state);
     RegExpMatchState ms{};
+    if (const SearchPlan* plan = search_plan(state)) {
+        ms.plannedCount = plan->itemCount;
+        ms.planned = plan_items(plan);
+    }
     ms.currentNode = 0;
     ms.endNode = h.nodeCount;
     ms.options = h.options;
@@ -94,16 +99,16 @@ void verify_at(const Qel8u* subject, int32_t len, int32_t i, const SharedLiteral
         status = qelErrMatchLimit;
         r.count = lit.global ? r.capacity : (r.capacity < h.captureCount ? r.capacity : h.captureCount);
         r.done = true;
-        return;
+        return false;
     }
-    if (found != 0) return;
+    if (found != 0) return false;
     if (!lit.global) {
         const int32_t n = r.capacity < h.captureCount ? r.capacity : h.captureCount;
         for (int32_t c = 0; c < n; ++c) copy_record(r.results[c], caps[c]);
         r.count = n;
         status = n < h.captureCount ? qelWrnFindIncomplete : qelOk;
         r.done = true;
-        return;
+        return true;
     }
     const int32_t f = h.captureCount > 1 ? 1 : 0;
     const int32_t m = h.captureCount - f;
@@ -112,6 +117,57 @@ void verify_at(const Qel8u* subject, int32_t len, int32_t i, const SharedLiteral
     r.count += room;
     r.next = int64_t(caps[0].pointer - subject) + caps[0].length;
     if (r.count >= r.capacity) r.done = true;
+    return true;
+}
+
+// First position >= target that a scan stepping on from the visited
+// position q visits. In UTF-8 format the scan never stops inside a valid
+// sequence and stops at every byte that is not a continuation byte, so the
+// walk starts at the last such byte before the target.
+int64_t sync_to_visited(const Qel8u* subject, int32_t len, int64_t q, int64_t target, int32_t format) {
+    if (format != 1 || target <= q || target >= len) return target;
+    int64_t r = target;
+    while (r > q && (subject[r] & 0xC0) == 0x80) --r;
+    while (r < target) r += utf8_step(subject + r, static_cast<int32_t>(len - r));
+    return r;
+}
+
+// The matcher of a verified slot at every start the occurrence of its
+// literal at p allows, in the order the slot's own scan tries them, from
+// where that scan stands (r.next). Every match holds an occurrence of the
+// literal, and its start lies in the window of the first occurrence at or
+// after it: the occurrences come in order, so each start is tried once, at
+// that occurrence, and none the scan would try is left out.
+void verify_window(const Qel8u* subject, int32_t len, int32_t p, const SharedLiteral& lit, SlotRun& r,
+                   QelStatus& status, int32_t format) {
+    if (lit.back == 0 && lit.runStop == nullptr) {
+        verify_at(subject, len, p, lit, r, status);
+        return;
+    }
+    int64_t s = p - int64_t(lit.back);
+    if (lit.runStop != nullptr) {
+        s = p;
+        while (s > r.next && !lit.runStop->has(subject[s - 1])) --s;
+    }
+    s = sync_to_visited(subject, len, r.next, s > r.next ? s : r.next, format);
+    while (s <= p && !r.done) {
+        const uint8_t b = subject[s];
+        if (lit.firstBytes->has(b)) {
+            if (verify_at(subject, len, static_cast<int32_t>(s), lit, r, status)) {
+                s = r.next;
+                continue;
+            }
+            if (r.done) return;
+            if (lit.skipStop != nullptr && !lit.skipStop->has(b)) {
+                // Later starts of this run fail as this one did.
+                const int32_t k = find_byteset(subject + s, static_cast<int32_t>(len - s), *lit.skipStop);
+                s = k < 0 ? len : s + k;
+                continue;
+            }
+        }
+        s += format == 1 ? utf8_step(subject + s, static_cast<int32_t>(len - s)) : 1;
+    }
+    if (r.next <= p) r.next = int64_t(p) + 1;
 }
 
 }  // namespace
@@ -145,17 +201,41 @@ bool shared_literal_of(QelRegExpState* state, const QelRegExpMultiFind& rec, Sha
     // The budget is given back after every attempt, so it can end up
     // negative only from a negative limit; leave such a state to its own
     // search, which reports it.
-    if (h.matchLimit < 0) return false;
-    StartFacts f;
-    slot_start_facts(state, f);
-    if (!f.valid || f.anchored || !f.useByteSet || !f.useLiteral || f.maxOffset != 0 || f.literalFolded ||
-        f.literalLen < 2)
-        return false;
-    if (h.format != 0 && f.literal[0] >= 0x80) return false;
-    out.bytes = f.literal;
-    out.len = f.literalLen;
+    if (h.matchLimit < 0 || h.captureCount > kMaxCaptureRecords) return false;
+    // The plan is absent with the general path forced: the slot then takes
+    // its own search, so the switch turns this path off too.
+    const SearchPlan* plan = search_plan(state);
+    if (plan == nullptr) return false;
+    const StartFilter& f = plan->filter;
+    // No match is empty: the first-byte set is only derived then.
+    if (!f.useByteSet) return false;
     out.verify = state;
-    return true;
+    out.firstBytes = &f.firstBytes;
+    out.skipStop = f.skipRunOnFail ? &f.headStop : nullptr;
+    out.runStop = nullptr;
+    out.back = 0;
+    const bool utf8 = h.format != 0;
+    if (f.useLiteral && !f.literalFolded && f.literalLen >= 2 && f.maxOffset == 0) {
+        out.bytes = f.literal;
+        out.len = f.literalLen;
+    } else if (f.useRun && f.literalDrive && f.runLiteralLen >= 2) {
+        // In UTF-8 format the walk back over the run must meet only
+        // one-byte characters, every one of which the scan visits.
+        if (utf8 && !(f.runStop.bits[2] == ~uint64_t(0) && f.runStop.bits[3] == ~uint64_t(0))) return false;
+        out.bytes = f.runLiteral;
+        out.len = f.runLiteralLen;
+        out.runStop = &f.runStop;
+    } else if (f.useLiteral && !f.literalFolded && f.literalLen >= 2) {
+        out.bytes = f.literal;
+        out.len = f.literalLen;
+        out.back = f.maxOffset;
+    } else {
+        return false;
+    }
+    // In UTF-8 format the pass reports occurrences at any byte; one whose
+    // first byte is ASCII starts a character, and the position after it is
+    // one the scan visits.
+    return !utf8 || out.bytes[0] < 0x80;
 }
 
 void search_literal_slots(const Qel8u* subject, int32_t len, const uint32_t* slots, const SharedLiteral* lits,
@@ -203,7 +283,7 @@ void search_literal_slots(const Qel8u* subject, int32_t len, const uint32_t* slo
         SlotRun& r = run[k];
         if (r.done || i < r.next) return;
         if (lits[k].verify != nullptr) {
-            verify_at(subject, len, i, lits[k], r, status[k]);
+            verify_window(subject, len, i, lits[k], r, status[k], header(lits[k].verify)->format);
             if (r.done) --active;
             return;
         }

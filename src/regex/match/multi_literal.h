@@ -15,21 +15,35 @@ namespace qel::re {
 // further ones are searched on their own.
 constexpr uint32_t kMaxSharedLiterals = 256;
 
+struct ByteSet;
+
 struct SharedLiteral {
     const uint8_t* bytes;  // inside the slot's state
     int32_t len;
     bool global;
     // Null: the pattern is the literal alone. Otherwise every match of this
-    // state begins with the literal, and the matcher runs at its
-    // occurrences only.
+    // state holds the literal, and the matcher runs only at the starts an
+    // occurrence of it allows (the window below).
     QelRegExpState* verify;
+    // The window of starts for an occurrence at p: from p - back to p, or,
+    // with `runStop`, from the start of the run of bytes outside `runStop`
+    // that reaches p, to p. The sets point into the state's search plan.
+    int32_t back;
+    const ByteSet* runStop;
+    const ByteSet* firstBytes;  // every match begins with one of these
+    // Not null: once an attempt inside a run of bytes outside this set
+    // fails, every later start of that run fails too.
+    const ByteSet* skipStop;
 };
 
 // True when `state` is a pattern the shared scan answers exactly and the
 // record `rec` is one its search would fill normally (results present, room
-// for a record); fills `out`. Patterns of the literal alone qualify, and
-// patterns none of whose matches is empty and every one of which begins
-// with a case-sensitive literal of two bytes or more.
+// for a record); fills `out`. Patterns of the literal alone qualify, and,
+// when the state has a search plan (not with the general path forced),
+// patterns none of whose matches is empty and every one of which holds a
+// case-sensitive literal of two bytes or more that bounds where it starts:
+// within a fixed distance before the literal, or within the run of a byte
+// set that reaches it ("[a-z]+ed\b").
 bool shared_literal_of(QelRegExpState* state, const QelRegExpMultiFind& rec, SharedLiteral& out);
 
 // Searches slots[0..n) (each with its literal in lits[k]) in one pass over
