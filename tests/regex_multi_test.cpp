@@ -296,12 +296,13 @@ TEST(PatternSet, SharedLiteralPassEqualsEachSlotsOwnSearch) {
     // Patterns beside plain literals: some the pass verifies with the
     // matcher at their literal's occurrences (groups, look-around, anchors
     // and classes after the literal; repeats or a bounded stretch before it,
-    // which start the matcher before the occurrence), some it leaves to their
-    // own search.
+    // which start the matcher before the occurrence; branches that each
+    // begin with a literal of their own), some it leaves to their own search.
     const char* extra[] = {"a+b",      "(ab)",       "\\x{e9}", "ba|ab",  "b\\b",  "\\bab\\b", "ab[a-c]*",
                            "(a)(b)c?", "(?<=a)bc", "ab(?=c)", "bc$",    "(?m)bc$", "ab\\w+?",  "ca(b|c)", "ab(c|a)(b)?",
                            "[a-c]+ab", "[a-c]+bc\\b", "([a-c]+)ba", "[A-Ca-c][a-c]+ca", "[^ ]+ab", "\\w+ab(c)?",
-                           "c.ab",     "(?:a|bb)ca", "[ab]{1,3}cb", "[a-c]*?ba\\b"};
+                           "c.ab",     "(?:a|bb)ca", "[ab]{1,3}cb", "[a-c]*?ba\\b", "ab|ba",   "ab\\w|cb\\b",
+                           "\\b(?:ab|ca)\\b", "(?:ab|abc)a", "(ba|cab)b?", "(?:ab|b)c", "(?:ab|ba)c"};
     const size_t extras = sizeof(extra) / sizeof(extra[0]);
     for (int round = 0; round < 80; ++round) {
         // Odd rounds: a few literals of two bytes or more, which take the

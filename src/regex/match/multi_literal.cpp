@@ -71,9 +71,12 @@ bool verify_at(const Qel8u* subject, int32_t len, int32_t i, const SharedLiteral
     const StateHeader& h = *header(state);
     CaptureRecord* caps = capture_table(state);
     RegExpMatchState ms{};
+    // Every top-level branch is tried at the position, from the first bar on.
+    int32_t altSearchStart = h.nodeCount;
     if (const SearchPlan* plan = search_plan(state)) {
         ms.plannedCount = plan->itemCount;
         ms.planned = plan_items(plan);
+        if (plan->firstBar >= 0) altSearchStart = plan->firstBar;
     }
     ms.currentNode = 0;
     ms.endNode = h.nodeCount;
@@ -89,7 +92,7 @@ bool verify_at(const Qel8u* subject, int32_t len, int32_t i, const SharedLiteral
     ms.workLeft = r.workLeft;
     ms.cut = 0;
     init_match_stack_guard(ms);
-    const int found = ownRegExpScan(subject + i, len - i, ms, 2, h.nodeCount);
+    const int found = ownRegExpScan(subject + i, len - i, ms, 2, altSearchStart);
     r.workLeft = ms.workLeft;
     if (ms.cut) {
         // A cut path may have been this slot's next match: stop it as its own
@@ -141,7 +144,8 @@ int64_t sync_to_visited(const Qel8u* subject, int32_t len, int64_t q, int64_t ta
 void verify_window(const Qel8u* subject, int32_t len, int32_t p, const SharedLiteral& lit, SlotRun& r,
                    QelStatus& status, int32_t format) {
     if (lit.back == 0 && lit.runStop == nullptr) {
-        verify_at(subject, len, p, lit, r, status);
+        // A slot with several literals may be handed the same start twice.
+        if (!verify_at(subject, len, p, lit, r, status) && !r.done) r.next = int64_t(p) + 1;
         return;
     }
     int64_t s = p - int64_t(lit.back);
@@ -171,6 +175,94 @@ void verify_window(const Qel8u* subject, int32_t len, int32_t p, const SharedLit
 }
 
 }  // namespace
+
+namespace {
+
+bool shared_literal_of(QelRegExpState* state, const QelRegExpMultiFind& rec, SharedLiteral& out);
+
+// Most literals one slot brings to the pass.
+constexpr uint32_t kMaxLiteralsPerSlot = 8;
+
+// A slot every match of which begins with one of a few case-sensitive
+// literals of two bytes or more: a top-level alternation whose branches each
+// begin with one ("was|were", "ab\\d|cd"), or word-boundary tests and then
+// a group of plain literal branches ("\\b(?:he|she|it)\\b", "(?:ma|me)n").
+// The matcher tries every branch at each occurrence, so the pass only needs
+// the candidates.
+uint32_t alternative_literals(QelRegExpState* state, SharedLiteral* out, uint32_t room) {
+    const StateHeader& h = *header(state);
+    const RegExpNode* nodes = node_array(state);
+    const int32_t count = h.nodeCount;
+    uint32_t opts = h.options;
+    for (int32_t i = 0; i < count; ++i) {
+        const RegExpNode& n = nodes[i];
+        if (n.w0 == RE_SETOPTS) opts |= static_cast<uint32_t>(n.w1);
+        if (n.w0 == RE_GROUP_OPTS || n.w0 == RE_CHAR || n.w0 == RE_STRING) opts |= static_cast<uint32_t>(n.w3);
+        if (n.w0 == RE_ALT_END || n.w0 == RE_CLOSE) opts |= static_cast<uint32_t>(n.w2);
+    }
+    if (opts & RE_OPT_IGNORECASE) return 0;
+    auto literal_at = [&](int32_t i, uint32_t k) {
+        if (i >= count || nodes[i].w0 != RE_STRING || nodes[i].w2 < 2 || node_pointer(nodes[i]) == nullptr ||
+            (i + 1 < count && is_quantifier(nodes[i + 1].w0)) || k >= room || k >= kMaxLiteralsPerSlot)
+            return false;
+        out[k].bytes = static_cast<const uint8_t*>(node_pointer(nodes[i]));
+        out[k].len = nodes[i].w2;
+        return true;
+    };
+    uint32_t k = 0;
+    int32_t i = 0;
+    while (i < count && nodes[i].w0 == RE_ANCHOR && (nodes[i].w1 == 'b' || nodes[i].w1 == 'B')) ++i;
+    bool topBar = false;
+    for (int32_t j = 0; j < count; ++j) topBar = topBar || (nodes[j].w0 == RE_ALT_END && nodes[j].w1 == 0);
+    if (topBar) {
+        // Every top-level branch must begin with its literal: nothing before.
+        if (i != 0 || !literal_at(0, k++)) return 0;
+        for (int32_t j = 0; j < count; ++j)
+            if (nodes[j].w0 == RE_ALT_END && nodes[j].w1 == 0 && !literal_at(j + 1, k++)) return 0;
+        return k;
+    }
+    if (i > 0 && i < count && is_quantifier(nodes[i].w0)) return 0;
+    if (i >= count || (nodes[i].w0 != RE_GROUP && nodes[i].w0 != RE_CAPTURE)) return 0;
+    const int32_t body = nodes[i].w2;
+    const int32_t close = i + body + 1;
+    if (body < 1 || close >= count || nodes[close].w0 != RE_CLOSE) return 0;
+    if (close + 1 < count && is_quantifier(nodes[close + 1].w0)) return 0;
+    // Branches of exactly one plain literal each.
+    for (int32_t j = i + 1; j < close; j += 2) {
+        if (!literal_at(j, k++)) return 0;
+        if (j + 1 < close && !(nodes[j + 1].w0 == RE_ALT_END && nodes[j + 1].w1 == nodes[i].w1)) return 0;
+    }
+    return k >= 2 ? k : 0;
+}
+
+}  // namespace
+
+uint32_t shared_literals_of(QelRegExpState* state, const QelRegExpMultiFind& rec, SharedLiteral* out, uint32_t room) {
+    if (room < 1) return 0;
+    if (shared_literal_of(state, rec, out[0])) return 1;
+    // Only where the slot's search runs the matcher: a search without "g"
+    // of literal branches alone is answered by plain searches, which the
+    // matcher cannot stand for.
+    const StateHeader& h = *header(state);
+    if (rec.results == nullptr || rec.count < 1 || h.identifier != kStateIdentifier || h.nodeCount < 1 ||
+        h.captureCount < 1 || h.captureCount > kMaxCaptureRecords || h.matchLimit < 0)
+        return 0;
+    const SearchPlan* plan = search_plan(state);
+    if (plan == nullptr || (plan->plainAlternation && (h.options & RE_OPT_GLOBAL) == 0)) return 0;
+    const uint32_t n = alternative_literals(state, out, room);
+    for (uint32_t k = 0; k < n; ++k) {
+        if (h.format != 0 && out[k].bytes[0] >= 0x80) return 0;
+        out[k].global = (h.options & RE_OPT_GLOBAL) != 0;
+        out[k].verify = state;
+        out[k].back = 0;
+        out[k].runStop = nullptr;
+        out[k].firstBytes = nullptr;
+        out[k].skipStop = nullptr;
+    }
+    return n;
+}
+
+namespace {
 
 bool shared_literal_of(QelRegExpState* state, const QelRegExpMultiFind& rec, SharedLiteral& out) {
     if (rec.results == nullptr || rec.count < 1) return false;
@@ -238,6 +330,8 @@ bool shared_literal_of(QelRegExpState* state, const QelRegExpMultiFind& rec, Sha
     return !utf8 || out.bytes[0] < 0x80;
 }
 
+}  // namespace
+
 void search_literal_slots(const Qel8u* subject, int32_t len, const uint32_t* slots, const SharedLiteral* lits,
                           const int32_t* ids, uint32_t n, QelRegExpMultiFind* records) {
     if (n > kMaxSharedLiterals) n = kMaxSharedLiterals;
@@ -248,8 +342,11 @@ void search_literal_slots(const Qel8u* subject, int32_t len, const uint32_t* slo
     // in use: one load and compare settles most literals.
     uint64_t head[kMaxSharedLiterals];
     uint64_t headMask[kMaxSharedLiterals];
+    // A slot with several literals keeps its run and status at its first.
+    uint16_t owner[kMaxSharedLiterals];
     SlotRun run[kMaxSharedLiterals];
     QelStatus status[kMaxSharedLiterals];
+    for (uint32_t k = 0; k < n; ++k) owner[k] = k > 0 && slots[k - 1] == slots[k] ? owner[k - 1] : uint16_t(k);
     std::memset(pairHead, 0xFF, sizeof pairHead);
     std::memset(byteHead, 0xFF, sizeof byteHead);
     bool anyByte = false;
@@ -258,11 +355,14 @@ void search_literal_slots(const Qel8u* subject, int32_t len, const uint32_t* slo
     // order (only the order of slots' own matches matters, but a fixed order
     // keeps the pass easy to follow).
     for (uint32_t k = n; k-- > 0;) {
-        QelRegExpMultiFind& rec = records[slots[k]];
-        begin_record(rec);
-        run[k] = {rec.results, lits[k].global || lits[k].verify ? rec.count : 1, 0, 0, false,
-                  lits[k].verify ? work_budget_for(header(lits[k].verify)->matchLimit) : 0};
-        status[k] = qelOk;
+        if (owner[k] == k) {
+            QelRegExpMultiFind& rec = records[slots[k]];
+            begin_record(rec);
+            run[k] = {rec.results, lits[k].global || lits[k].verify ? rec.count : 1, 0, 0, false,
+                      lits[k].verify ? work_budget_for(header(lits[k].verify)->matchLimit) : 0};
+            status[k] = qelOk;
+            ++active;
+        }
         const uint8_t* b = lits[k].bytes;
         if (lits[k].len == 1) {
             next[k] = byteHead[b[0]];
@@ -277,13 +377,13 @@ void search_literal_slots(const Qel8u* subject, int32_t len, const uint32_t* slo
             next[k] = pairHead[hsh];
             pairHead[hsh] = uint16_t(k);
         }
-        ++active;
     }
     auto hit = [&](uint32_t k, int32_t i) {
-        SlotRun& r = run[k];
+        const uint32_t o = owner[k];
+        SlotRun& r = run[o];
         if (r.done || i < r.next) return;
         if (lits[k].verify != nullptr) {
-            verify_window(subject, len, i, lits[k], r, status[k], header(lits[k].verify)->format);
+            verify_window(subject, len, i, lits[k], r, status[o], header(lits[k].verify)->format);
             if (r.done) --active;
             return;
         }
@@ -368,6 +468,7 @@ void search_literal_slots(const Qel8u* subject, int32_t len, const uint32_t* slo
         for (; k != kNone; k = next[k]) check(k, i);
     }
     for (uint32_t k = 0; k < n; ++k) {
+        if (owner[k] != k) continue;
         if (lits[k].verify != nullptr && status[k] == qelErrMatchLimit) {
             // The pass cut this slot's matcher, but the slot's own search
             // need not be cut: it may rule the subject out before matching,

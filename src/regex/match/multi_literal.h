@@ -43,12 +43,17 @@ struct SharedLiteral {
 // patterns none of whose matches is empty and every one of which holds a
 // case-sensitive literal of two bytes or more that bounds where it starts:
 // within a fixed distance before the literal, or within the run of a byte
-// set that reaches it ("[a-z]+ed\b").
-bool shared_literal_of(QelRegExpState* state, const QelRegExpMultiFind& rec, SharedLiteral& out);
+// set that reaches it ("[a-z]+ed\\b").
+// Returns the number of literals written to out[0..room): 0 when the slot is
+// not for the pass, several when every match begins with one of a few
+// literals ("\\b(?:he|she|it)\\b", "was|were"); the pass takes all of a
+// slot's literals or none.
+uint32_t shared_literals_of(QelRegExpState* state, const QelRegExpMultiFind& rec, SharedLiteral* out, uint32_t room);
 
-// Searches slots[0..n) (each with its literal in lits[k]) in one pass over
-// the subject and fills their records as the per-slot search would: results
-// and count, status 0, the identifier ids[k], searched 1.
+// Searches slots[0..n) (each with its literal in lits[k]; the literals of
+// one slot next to each other) in one pass over the subject and fills their
+// records as the per-slot search would: results and count, status 0, the
+// identifier ids[k], searched 1.
 void search_literal_slots(const Qel8u* subject, int32_t len, const uint32_t* slots, const SharedLiteral* lits,
                           const int32_t* ids, uint32_t n, QelRegExpMultiFind* records);
 
