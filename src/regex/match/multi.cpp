@@ -148,6 +148,23 @@ void gather_literal_slots(const MultiHeader* h, const QelRegExpMultiFind* record
         }
         out.slotCount += n > 0;
     }
+    if (out.count <= kVectorFilterMaxLiterals) {
+        // A few literals run through the vector filter, whose eight buckets
+        // a slot that starts before its literal only crowds: its own search
+        // is led by the same literal and gains nothing from the pass.
+        uint32_t kept = 0;
+        out.slotCount = 0;
+        for (uint32_t k = 0; k < out.count; ++k) {
+            if (out.lits[k].verify != nullptr && (out.lits[k].back > 0 || out.lits[k].runStop != nullptr)) continue;
+            if (kept == 0 || out.slots[kept - 1] != out.slots[k]) ++out.slotCount;
+            out.slots[kept] = out.slots[k];
+            out.lits[kept] = out.lits[k];
+            out.ids[kept] = out.ids[k];
+            out.ordinal[kept] = out.slotCount - 1;
+            ++kept;
+        }
+        out.count = kept;
+    }
     if (out.slotCount < kMinSharedLiterals) out.count = out.slotCount = 0;
 }
 

@@ -22,9 +22,6 @@ namespace qel::re {
 namespace {
 
 constexpr uint32_t kPairTableBits = 12;
-// Beyond this many literals the buckets fill up and the vector filter lets
-// nearly every position of a text through.
-constexpr uint32_t kVectorFilterMaxLiterals = 16;
 constexpr int32_t kVectorFilterMinSubject = 64;
 constexpr uint16_t kNone = 0xFFFF;
 // The matcher needs two units of the nesting budget for a literal (its node,
@@ -249,6 +246,10 @@ uint32_t shared_literals_of(QelRegExpState* state, const QelRegExpMultiFind& rec
         return 0;
     const SearchPlan* plan = search_plan(state);
     if (plan == nullptr || (plan->plainAlternation && (h.options & RE_OPT_GLOBAL) == 0)) return 0;
+    // A required literal after the branches ("(?:ma|me)n") already leads the
+    // slot's own search to few starts; branches of two letters would bring
+    // the pass many more.
+    if (plan->filter.useLiteral) return 0;
     const uint32_t n = alternative_literals(state, out, room);
     for (uint32_t k = 0; k < n; ++k) {
         if (h.format != 0 && out[k].bytes[0] >= 0x80) return 0;
@@ -411,8 +412,9 @@ void search_literal_slots(const Qel8u* subject, int32_t len, const uint32_t* slo
     };
     int32_t i = 0;
     if (!anyByte && n <= kVectorFilterMaxLiterals && len >= kVectorFilterMinSubject) {
-        int32_t width = 3;
-        for (uint32_t k = 0; k < n; ++k) width = lits[k].len < width ? lits[k].len : width;
+        // Three bytes for every literal; a two-byte literal lets any third
+        // byte through, so the longer ones keep their third byte's test.
+        constexpr int32_t width = 3;
         alignas(32) uint8_t lo[3][32] = {}, hi[3][32] = {};
         uint16_t bucketHead[8];
         uint16_t bucketNext[kVectorFilterMaxLiterals];
@@ -422,6 +424,13 @@ void search_literal_slots(const Qel8u* subject, int32_t len, const uint32_t* slo
             bucketNext[k] = bucketHead[b];
             bucketHead[b] = uint16_t(k);
             for (int32_t j = 0; j < width; ++j) {
+                if (j >= lits[k].len) {
+                    for (int32_t e = 0; e < 32; ++e) {
+                        lo[j][e] |= uint8_t(1u << b);
+                        hi[j][e] |= uint8_t(1u << b);
+                    }
+                    continue;
+                }
                 const uint8_t c = lits[k].bytes[j];
                 // Both 128-bit lanes: the byte shuffle looks up within a lane.
                 lo[j][c & 15] |= uint8_t(1u << b);
