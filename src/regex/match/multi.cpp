@@ -192,9 +192,12 @@ void search_literal_group(const Qel8u* subject, int32_t len, const LiteralSlots&
 // Occupied slots outside the literal pass, and the literal groups,
 // costliest estimate first. With every item handed out one at a time from a
 // shared counter, this order keeps the last items to start small, so no
-// thread waits long for another at the end.
+// thread waits long for another at the end. `groups` comes in as the most
+// groups the literal slots may be split into and goes out as the number
+// used: one, when the other slots can keep the other threads busy while one
+// pass runs (a split pays for a pass over the subject per group).
 uint32_t order_by_cost(const Qel8u* subject, int32_t len, const MultiHeader* h, const LiteralSlots& ls,
-                       uint32_t groups, SlotCost* out) {
+                       uint32_t threads, uint32_t& groups, SlotCost* out) {
     uint32_t freq[256] = {};
     uint32_t sampled = 0;
     const int64_t stride = len / kSampleBlocks;
@@ -206,8 +209,9 @@ uint32_t order_by_cost(const Qel8u* subject, int32_t len, const MultiHeader* h, 
         for (int32_t i = 0; i < n; ++i) ++freq[p[i]];
         sampled += static_cast<uint32_t>(n);
     }
+    double litCost[kMaxSharedLiterals];
+    double literalTotal = 0, otherTotal = 0;
     uint32_t count = 0, lit = 0;
-    for (uint32_t g = 0; g < groups; ++g) out[count++] = {0, h->maximum + g};
     for (uint32_t i = 0; i < h->maximum; ++i) {
         const QelRegExpState* st = load_pattern(h, i);
         if (st == nullptr) continue;
@@ -216,11 +220,20 @@ uint32_t order_by_cost(const Qel8u* subject, int32_t len, const MultiHeader* h, 
         const double cost = estimate_search_cost(f, len, freq, sampled);
         if (lit < ls.count && ls.slots[lit] == i) {
             // One pass serves the group; its literals share the cost.
-            out[ls.ordinal[lit] % groups].cost += cost * 0.5;
+            litCost[ls.ordinal[lit]] = cost * 0.5;
+            literalTotal += cost * 0.5;
             while (lit < ls.count && ls.slots[lit] == i) ++lit;
             continue;
         }
+        otherTotal += cost;
         out[count++] = {cost, i};
+    }
+    if (ls.slotCount == 0) groups = 0;
+    if (groups > 1 && literalTotal * threads <= literalTotal + otherTotal) groups = 1;
+    for (uint32_t g = 0; g < groups; ++g) {
+        out[count] = {0, h->maximum + g};
+        for (uint32_t o = g; o < ls.slotCount; o += groups) out[count].cost += litCost[o];
+        ++count;
     }
     // Insertion sort: a few hundred entries at most, and no allocation.
     for (uint32_t i = 1; i < count; ++i) {
@@ -273,7 +286,7 @@ void search_all_slots(const Qel8u* subject, int32_t len, QelRegExpMultiFind* rec
         groups = ls.slotCount / kMinLiteralsPerGroup;
         if (groups > static_cast<uint32_t>(threads)) groups = static_cast<uint32_t>(threads);
         if (groups < 1 && ls.count > 0) groups = 1;
-        handOut = order_by_cost(subject, len, h, ls, groups, order);
+        handOut = order_by_cost(subject, len, h, ls, static_cast<uint32_t>(threads), groups, order);
         ordered = true;
     }
     // The runtime's barriers are invisible to race detectors, so the
