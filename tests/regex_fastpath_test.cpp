@@ -160,6 +160,33 @@ TEST(SearchPlan, HoldsWhatTheScanSkipsBy) {
     }
 }
 
+// A failed attempt inside a run of the leading repeat's set rules out the
+// rest of the run only where a later start has nothing new to offer.
+TEST(SearchPlan, SkipsTheRestOfARunOnlyWhereLaterStartsFailToo) {
+    struct Row {
+        const char* pattern;
+        bool skip;
+    } rows[] = {
+        {"[a-z]+ed\\b", true},    // the literal's bytes lie in the run's set
+        {"([a-z]+)ed", true},      // through the capturing group
+        {"[a-z]+@", true},
+        {"[a-z]+?ed", false},      // lazy: not taken
+        {"[a-z]{2,9}ed", false},   // a bounded repeat ends at other places from a later start
+        {"\\B[a-z]+ed", false},    // a test before the repeat may pass at a later start
+        {"([a-z]+)\\1", false},    // the captures differ per start
+        {"(?i)[a-z]+ed", false},   // folding: the set is not exact
+    };
+    for (const Row& r : rows) {
+        Compiled re(r.pattern, "");
+        ASSERT_EQ(re.status, qelOk) << r.pattern;
+        const SearchPlan* plan = search_plan(re.state);
+        ASSERT_NE(plan, nullptr) << r.pattern;
+        EXPECT_EQ(plan->filter.skipRunOnFail, r.skip) << r.pattern;
+        for (const char* subject : {"speeds seeded fed bed edx", "aed eded_ed ed@ x@ a@b", "needed cededed1 ede"})
+            expect_same(re.state, subject, 16, r.pattern);
+    }
+}
+
 // The plan lives above the pattern's own groups and never overlaps them; a
 // pattern that fills the group table has none and is searched all the same.
 TEST(SearchPlan, PlacementAndFallback) {
@@ -214,7 +241,7 @@ TEST(SearchPlan, FastPathsEqualGeneralPath) {
         "^#include", "^ab\\w", "^a.b", "(?m)^ab", "\\w+\\s*$", "[a-c]+ *\\z", "(\\w+)\\s*\\Z", "b+ ?$",
         "\\w+(?=\\()", "[a-c]+(?=x|y)", "(?=a)", "(?=a)?b", "[a-c]+(?=(?=c)|x)", "(?<=struct )\\w+", "(?<=ab)c", "(?<=a)\\w+",
         "(?<=\\xc3)\\C", "(?<=b)", "(?<=bc)x*", "(?<=a)+b", "\\B\\w+ ", "\\b\\w+ a", "([a-c]+)\\1",
-        "(?:([a-c]+)) x", "[a-c]+ (?=b)", "[a-c]+bc ",
+        "(?:([a-c]+)) x", "[a-c]+ (?=b)", "[a-c]+bc ", "[a-c]+bc\\b", "([a-c]+)ca(?!b)", "[a-c]+(?<=b)c",
     };
     constexpr uint32_t kFormCount = sizeof(kForms) / sizeof(kForms[0]);
     constexpr int kPatterns = 26000;

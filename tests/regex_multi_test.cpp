@@ -11,6 +11,7 @@
 #include "qelch.h"
 #include "qelcore.h"
 #include "regex/match/multi.h"
+#include "regex/regexp_state.h"
 #include "support/guard.h"
 
 namespace {
@@ -287,14 +288,21 @@ TEST(PatternSet, ConcurrentCallersWithOwnSets) {
 // the subject; every record must still equal the slot's own search: overlaps
 // ("aa" in "aaa"), full record arrays, searches without "g", literals the
 // pass must leave to the slot's own search (case folding, a byte from 0x80
-// in UTF-8 format), and other patterns beside them.
+// in UTF-8 format), and other patterns beside them. Some rounds compare with
+// the general path forced on the slots' own searches, some force it on the
+// set's states, which takes them out of the pass.
 TEST(PatternSet, SharedLiteralPassEqualsEachSlotsOwnSearch) {
     std::mt19937 rng(2024);
     // Patterns beside plain literals: some the pass verifies with the
     // matcher at their literal's occurrences (groups, look-around, anchors
-    // and classes after the literal), some it leaves to their own search.
+    // and classes after the literal; repeats or a bounded stretch before it,
+    // which start the matcher before the occurrence; branches that each
+    // begin with a literal of their own), some it leaves to their own search.
     const char* extra[] = {"a+b",      "(ab)",       "\\x{e9}", "ba|ab",  "b\\b",  "\\bab\\b", "ab[a-c]*",
-                           "(a)(b)c?", "(?<=a)bc", "ab(?=c)", "bc$",    "(?m)bc$", "ab\\w+?",  "ca(b|c)", "ab(c|a)(b)?"};
+                           "(a)(b)c?", "(?<=a)bc", "ab(?=c)", "bc$",    "(?m)bc$", "ab\\w+?",  "ca(b|c)", "ab(c|a)(b)?",
+                           "[a-c]+ab", "[a-c]+bc\\b", "([a-c]+)ba", "[A-Ca-c][a-c]+ca", "[^ ]+ab", "\\w+ab(c)?",
+                           "c.ab",     "(?:a|bb)ca", "[ab]{1,3}cb", "[a-c]*?ba\\b", "ab|ba",   "ab\\w|cb\\b",
+                           "\\b(?:ab|ca)\\b", "(?:ab|abc)a", "(ba|cab)b?", "(?:ab|b)c", "(?:ab|ba)c"};
     const size_t extras = sizeof(extra) / sizeof(extra[0]);
     for (int round = 0; round < 80; ++round) {
         // Odd rounds: a few literals of two bytes or more, which take the
@@ -329,6 +337,10 @@ TEST(PatternSet, SharedLiteralPassEqualsEachSlotsOwnSearch) {
                 qelsRegExpSetFormat(0, alone.back().state());
             }
             capacity[i] = rng() % 3 == 0 ? int32_t(1 + rng() % 3) : int32_t(subject.size() + 2);
+        }
+        for (Qel32u i = 0; i < max; ++i) {
+            if (round % 4 == 0) qel::re::set_general_path_only(alone[i].state(), true);
+            if (round % 4 == 2 && rng() % 2) qel::re::set_general_path_only(inSet[i].state(), true);
         }
         Set s(max);
         for (Qel32u i = 0; i < max; ++i) ASSERT_EQ(qelsRegExpMultiAdd(inSet[i].state(), int32_t(i + 1), s.ms()), qelOk);

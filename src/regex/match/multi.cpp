@@ -122,27 +122,53 @@ constexpr uint32_t kMinSharedLiterals = 2;
 // A group of literal slots worth a pass of its own on another thread.
 constexpr uint32_t kMinLiteralsPerGroup = 8;
 
-// Slots answered by the shared literal pass, in ascending slot order.
+// Slots answered by the shared literal pass, in ascending slot order; a slot
+// with several literals has as many entries, next to each other.
 struct LiteralSlots {
     uint32_t slots[kMaxSharedLiterals];
     SharedLiteral lits[kMaxSharedLiterals];
     int32_t ids[kMaxSharedLiterals];
-    uint32_t count;
+    uint32_t ordinal[kMaxSharedLiterals];  // the entry's slot among the pass's slots
+    uint32_t count;                        // entries
+    uint32_t slotCount;
 };
 
 void gather_literal_slots(const MultiHeader* h, const QelRegExpMultiFind* records, LiteralSlots& out) {
     out.count = 0;
+    out.slotCount = 0;
     for (uint32_t i = 0; i < h->maximum && out.count < kMaxSharedLiterals; ++i) {
         QelRegExpState* st = load_pattern(h, i);
-        if (st == nullptr || !shared_literal_of(st, records[i], out.lits[out.count])) continue;
-        out.slots[out.count] = i;
-        out.ids[out.count] = load_id(h, i);
-        ++out.count;
+        if (st == nullptr) continue;
+        const uint32_t n = shared_literals_of(st, records[i], out.lits + out.count, kMaxSharedLiterals - out.count);
+        for (uint32_t k = 0; k < n; ++k) {
+            out.slots[out.count] = i;
+            out.ids[out.count] = load_id(h, i);
+            out.ordinal[out.count] = out.slotCount;
+            ++out.count;
+        }
+        out.slotCount += n > 0;
     }
-    if (out.count < kMinSharedLiterals) out.count = 0;
+    if (out.count <= kVectorFilterMaxLiterals) {
+        // A few literals run through the vector filter, whose eight buckets
+        // a slot that starts before its literal only crowds: its own search
+        // is led by the same literal and gains nothing from the pass.
+        uint32_t kept = 0;
+        out.slotCount = 0;
+        for (uint32_t k = 0; k < out.count; ++k) {
+            if (out.lits[k].verify != nullptr && (out.lits[k].back > 0 || out.lits[k].runStop != nullptr)) continue;
+            if (kept == 0 || out.slots[kept - 1] != out.slots[k]) ++out.slotCount;
+            out.slots[kept] = out.slots[k];
+            out.lits[kept] = out.lits[k];
+            out.ids[kept] = out.ids[k];
+            out.ordinal[kept] = out.slotCount - 1;
+            ++kept;
+        }
+        out.count = kept;
+    }
+    if (out.slotCount < kMinSharedLiterals) out.count = out.slotCount = 0;
 }
 
-// Runs the shared pass over the literal slots k with k % groups == g.
+// Runs the shared pass over the literal slots whose ordinal % groups == g.
 void search_literal_group(const Qel8u* subject, int32_t len, const LiteralSlots& ls, uint32_t g, uint32_t groups,
                           QelRegExpMultiFind* records) {
     if (groups == 1) {
@@ -153,7 +179,8 @@ void search_literal_group(const Qel8u* subject, int32_t len, const LiteralSlots&
     SharedLiteral lits[kMaxSharedLiterals];
     int32_t ids[kMaxSharedLiterals];
     uint32_t n = 0;
-    for (uint32_t k = g; k < ls.count; k += groups) {
+    for (uint32_t k = 0; k < ls.count; ++k) {
+        if (ls.ordinal[k] % groups != g) continue;
         slots[n] = ls.slots[k];
         lits[n] = ls.lits[k];
         ids[n] = ls.ids[k];
@@ -165,9 +192,12 @@ void search_literal_group(const Qel8u* subject, int32_t len, const LiteralSlots&
 // Occupied slots outside the literal pass, and the literal groups,
 // costliest estimate first. With every item handed out one at a time from a
 // shared counter, this order keeps the last items to start small, so no
-// thread waits long for another at the end.
+// thread waits long for another at the end. `groups` comes in as the most
+// groups the literal slots may be split into and goes out as the number
+// used: one, when the other slots can keep the other threads busy while one
+// pass runs (a split pays for a pass over the subject per group).
 uint32_t order_by_cost(const Qel8u* subject, int32_t len, const MultiHeader* h, const LiteralSlots& ls,
-                       uint32_t groups, SlotCost* out) {
+                       uint32_t threads, uint32_t& groups, SlotCost* out) {
     uint32_t freq[256] = {};
     uint32_t sampled = 0;
     const int64_t stride = len / kSampleBlocks;
@@ -179,8 +209,9 @@ uint32_t order_by_cost(const Qel8u* subject, int32_t len, const MultiHeader* h, 
         for (int32_t i = 0; i < n; ++i) ++freq[p[i]];
         sampled += static_cast<uint32_t>(n);
     }
+    double litCost[kMaxSharedLiterals];
+    double literalTotal = 0, otherTotal = 0;
     uint32_t count = 0, lit = 0;
-    for (uint32_t g = 0; g < groups; ++g) out[count++] = {0, h->maximum + g};
     for (uint32_t i = 0; i < h->maximum; ++i) {
         const QelRegExpState* st = load_pattern(h, i);
         if (st == nullptr) continue;
@@ -189,11 +220,20 @@ uint32_t order_by_cost(const Qel8u* subject, int32_t len, const MultiHeader* h, 
         const double cost = estimate_search_cost(f, len, freq, sampled);
         if (lit < ls.count && ls.slots[lit] == i) {
             // One pass serves the group; its literals share the cost.
-            out[lit % groups].cost += cost * 0.5;
-            ++lit;
+            litCost[ls.ordinal[lit]] = cost * 0.5;
+            literalTotal += cost * 0.5;
+            while (lit < ls.count && ls.slots[lit] == i) ++lit;
             continue;
         }
+        otherTotal += cost;
         out[count++] = {cost, i};
+    }
+    if (ls.slotCount == 0) groups = 0;
+    if (groups > 1 && literalTotal * threads <= literalTotal + otherTotal) groups = 1;
+    for (uint32_t g = 0; g < groups; ++g) {
+        out[count] = {0, h->maximum + g};
+        for (uint32_t o = g; o < ls.slotCount; o += groups) out[count].cost += litCost[o];
+        ++count;
     }
     // Insertion sort: a few hundred entries at most, and no allocation.
     for (uint32_t i = 1; i < count; ++i) {
@@ -212,7 +252,7 @@ void search_serially(const Qel8u* subject, int32_t len, QelRegExpMultiFind* reco
     uint32_t lit = 0;
     for (uint32_t i = 0; i < h->maximum; ++i) {
         if (lit < ls.count && ls.slots[lit] == i) {
-            ++lit;
+            while (lit < ls.count && ls.slots[lit] == i) ++lit;
             continue;
         }
         search_slot(subject, len, h, i, &records[i]);
@@ -236,17 +276,17 @@ void search_all_slots(const Qel8u* subject, int32_t len, QelRegExpMultiFind* rec
     uint32_t occupiedAll = 0;
     for (uint32_t i = 0; i < max; ++i) occupiedAll += load_pattern(h, i) != nullptr;
     LiteralSlots ls;
-    ls.count = 0;
+    ls.count = ls.slotCount = 0;
     SlotCost order[kMaxOrderedSlots];
     bool ordered = false;
     uint32_t groups = 0;
     uint32_t handOut = max;
     if (occupiedAll <= kMaxOrderedSlots) {
         gather_literal_slots(h, records, ls);
-        groups = ls.count / kMinLiteralsPerGroup;
+        groups = ls.slotCount / kMinLiteralsPerGroup;
         if (groups > static_cast<uint32_t>(threads)) groups = static_cast<uint32_t>(threads);
         if (groups < 1 && ls.count > 0) groups = 1;
-        handOut = order_by_cost(subject, len, h, ls, groups, order);
+        handOut = order_by_cost(subject, len, h, ls, static_cast<uint32_t>(threads), groups, order);
         ordered = true;
     }
     // The runtime's barriers are invisible to race detectors, so the

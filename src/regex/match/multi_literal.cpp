@@ -22,9 +22,6 @@ namespace qel::re {
 namespace {
 
 constexpr uint32_t kPairTableBits = 12;
-// Beyond this many literals the buckets fill up and the vector filter lets
-// nearly every position of a text through.
-constexpr uint32_t kVectorFilterMaxLiterals = 16;
 constexpr int32_t kVectorFilterMinSubject = 64;
 constexpr uint16_t kNone = 0xFFFF;
 // The matcher needs two units of the nesting budget for a literal (its node,
@@ -65,11 +62,19 @@ void finish_record(QelRegExpMultiFind& rec, int32_t count, int32_t id, QelStatus
 // top-level alternative at this one position, and the records copied as the
 // single or global search copies them. No match of such a pattern is empty,
 // so the next attempt starts at the end of this match.
-void verify_at(const Qel8u* subject, int32_t len, int32_t i, const SharedLiteral& lit, SlotRun& r, QelStatus& status) {
+// Returns true when it recorded a match.
+bool verify_at(const Qel8u* subject, int32_t len, int32_t i, const SharedLiteral& lit, SlotRun& r, QelStatus& status) {
     QelRegExpState* state = lit.verify;
     const StateHeader& h = *header(state);
     CaptureRecord* caps = capture_table(state);
     RegExpMatchState ms{};
+    // Every top-level branch is tried at the position, from the first bar on.
+    int32_t altSearchStart = h.nodeCount;
+    if (const SearchPlan* plan = search_plan(state)) {
+        ms.plannedCount = plan->itemCount;
+        ms.planned = plan_items(plan);
+        if (plan->firstBar >= 0) altSearchStart = plan->firstBar;
+    }
     ms.currentNode = 0;
     ms.endNode = h.nodeCount;
     ms.options = h.options;
@@ -84,7 +89,7 @@ void verify_at(const Qel8u* subject, int32_t len, int32_t i, const SharedLiteral
     ms.workLeft = r.workLeft;
     ms.cut = 0;
     init_match_stack_guard(ms);
-    const int found = ownRegExpScan(subject + i, len - i, ms, 2, h.nodeCount);
+    const int found = ownRegExpScan(subject + i, len - i, ms, 2, altSearchStart);
     r.workLeft = ms.workLeft;
     if (ms.cut) {
         // A cut path may have been this slot's next match: stop it as its own
@@ -94,16 +99,16 @@ void verify_at(const Qel8u* subject, int32_t len, int32_t i, const SharedLiteral
         status = qelErrMatchLimit;
         r.count = lit.global ? r.capacity : (r.capacity < h.captureCount ? r.capacity : h.captureCount);
         r.done = true;
-        return;
+        return false;
     }
-    if (found != 0) return;
+    if (found != 0) return false;
     if (!lit.global) {
         const int32_t n = r.capacity < h.captureCount ? r.capacity : h.captureCount;
         for (int32_t c = 0; c < n; ++c) copy_record(r.results[c], caps[c]);
         r.count = n;
         status = n < h.captureCount ? qelWrnFindIncomplete : qelOk;
         r.done = true;
-        return;
+        return true;
     }
     const int32_t f = h.captureCount > 1 ? 1 : 0;
     const int32_t m = h.captureCount - f;
@@ -112,9 +117,153 @@ void verify_at(const Qel8u* subject, int32_t len, int32_t i, const SharedLiteral
     r.count += room;
     r.next = int64_t(caps[0].pointer - subject) + caps[0].length;
     if (r.count >= r.capacity) r.done = true;
+    return true;
+}
+
+// First position >= target that a scan stepping on from the visited
+// position q visits. In UTF-8 format the scan never stops inside a valid
+// sequence and stops at every byte that is not a continuation byte, so the
+// walk starts at the last such byte before the target.
+int64_t sync_to_visited(const Qel8u* subject, int32_t len, int64_t q, int64_t target, int32_t format) {
+    if (format != 1 || target <= q || target >= len) return target;
+    int64_t r = target;
+    while (r > q && (subject[r] & 0xC0) == 0x80) --r;
+    while (r < target) r += utf8_step(subject + r, static_cast<int32_t>(len - r));
+    return r;
+}
+
+// The matcher of a verified slot at every start the occurrence of its
+// literal at p allows, in the order the slot's own scan tries them, from
+// where that scan stands (r.next). Every match holds an occurrence of the
+// literal, and its start lies in the window of the first occurrence at or
+// after it: the occurrences come in order, so each start is tried once, at
+// that occurrence, and none the scan would try is left out.
+void verify_window(const Qel8u* subject, int32_t len, int32_t p, const SharedLiteral& lit, SlotRun& r,
+                   QelStatus& status, int32_t format) {
+    if (lit.back == 0 && lit.runStop == nullptr) {
+        // A slot with several literals may be handed the same start twice.
+        if (!verify_at(subject, len, p, lit, r, status) && !r.done) r.next = int64_t(p) + 1;
+        return;
+    }
+    int64_t s = p - int64_t(lit.back);
+    if (lit.runStop != nullptr) {
+        s = p;
+        while (s > r.next && !lit.runStop->has(subject[s - 1])) --s;
+    }
+    s = sync_to_visited(subject, len, r.next, s > r.next ? s : r.next, format);
+    while (s <= p && !r.done) {
+        const uint8_t b = subject[s];
+        if (lit.firstBytes->has(b)) {
+            if (verify_at(subject, len, static_cast<int32_t>(s), lit, r, status)) {
+                s = r.next;
+                continue;
+            }
+            if (r.done) return;
+            if (lit.skipStop != nullptr && !lit.skipStop->has(b)) {
+                // Later starts of this run fail as this one did.
+                const int32_t k = find_byteset(subject + s, static_cast<int32_t>(len - s), *lit.skipStop);
+                s = k < 0 ? len : s + k;
+                continue;
+            }
+        }
+        s += format == 1 ? utf8_step(subject + s, static_cast<int32_t>(len - s)) : 1;
+    }
+    if (r.next <= p) r.next = int64_t(p) + 1;
 }
 
 }  // namespace
+
+namespace {
+
+bool shared_literal_of(QelRegExpState* state, const QelRegExpMultiFind& rec, SharedLiteral& out);
+
+// Most literals one slot brings to the pass.
+constexpr uint32_t kMaxLiteralsPerSlot = 8;
+
+// A slot every match of which begins with one of a few case-sensitive
+// literals of two bytes or more: a top-level alternation whose branches each
+// begin with one ("was|were", "ab\\d|cd"), or word-boundary tests and then
+// a group of plain literal branches ("\\b(?:he|she|it)\\b", "(?:ma|me)n").
+// The matcher tries every branch at each occurrence, so the pass only needs
+// the candidates.
+uint32_t alternative_literals(QelRegExpState* state, SharedLiteral* out, uint32_t room) {
+    const StateHeader& h = *header(state);
+    const RegExpNode* nodes = node_array(state);
+    const int32_t count = h.nodeCount;
+    uint32_t opts = h.options;
+    for (int32_t i = 0; i < count; ++i) {
+        const RegExpNode& n = nodes[i];
+        if (n.w0 == RE_SETOPTS) opts |= static_cast<uint32_t>(n.w1);
+        if (n.w0 == RE_GROUP_OPTS || n.w0 == RE_CHAR || n.w0 == RE_STRING) opts |= static_cast<uint32_t>(n.w3);
+        if (n.w0 == RE_ALT_END || n.w0 == RE_CLOSE) opts |= static_cast<uint32_t>(n.w2);
+    }
+    if (opts & RE_OPT_IGNORECASE) return 0;
+    auto literal_at = [&](int32_t i, uint32_t k) {
+        if (i >= count || nodes[i].w0 != RE_STRING || nodes[i].w2 < 2 || node_pointer(nodes[i]) == nullptr ||
+            (i + 1 < count && is_quantifier(nodes[i + 1].w0)) || k >= room || k >= kMaxLiteralsPerSlot)
+            return false;
+        out[k].bytes = static_cast<const uint8_t*>(node_pointer(nodes[i]));
+        out[k].len = nodes[i].w2;
+        return true;
+    };
+    uint32_t k = 0;
+    int32_t i = 0;
+    while (i < count && nodes[i].w0 == RE_ANCHOR && (nodes[i].w1 == 'b' || nodes[i].w1 == 'B')) ++i;
+    bool topBar = false;
+    for (int32_t j = 0; j < count; ++j) topBar = topBar || (nodes[j].w0 == RE_ALT_END && nodes[j].w1 == 0);
+    if (topBar) {
+        // Every top-level branch must begin with its literal: nothing before.
+        if (i != 0 || !literal_at(0, k++)) return 0;
+        for (int32_t j = 0; j < count; ++j)
+            if (nodes[j].w0 == RE_ALT_END && nodes[j].w1 == 0 && !literal_at(j + 1, k++)) return 0;
+        return k;
+    }
+    if (i > 0 && i < count && is_quantifier(nodes[i].w0)) return 0;
+    if (i >= count || (nodes[i].w0 != RE_GROUP && nodes[i].w0 != RE_CAPTURE)) return 0;
+    const int32_t body = nodes[i].w2;
+    const int32_t close = i + body + 1;
+    if (body < 1 || close >= count || nodes[close].w0 != RE_CLOSE) return 0;
+    if (close + 1 < count && is_quantifier(nodes[close + 1].w0)) return 0;
+    // Branches of exactly one plain literal each.
+    for (int32_t j = i + 1; j < close; j += 2) {
+        if (!literal_at(j, k++)) return 0;
+        if (j + 1 < close && !(nodes[j + 1].w0 == RE_ALT_END && nodes[j + 1].w1 == nodes[i].w1)) return 0;
+    }
+    return k >= 2 ? k : 0;
+}
+
+}  // namespace
+
+uint32_t shared_literals_of(QelRegExpState* state, const QelRegExpMultiFind& rec, SharedLiteral* out, uint32_t room) {
+    if (room < 1) return 0;
+    if (shared_literal_of(state, rec, out[0])) return 1;
+    // Only where the slot's search runs the matcher: a search without "g"
+    // of literal branches alone is answered by plain searches, which the
+    // matcher cannot stand for.
+    const StateHeader& h = *header(state);
+    if (rec.results == nullptr || rec.count < 1 || h.identifier != kStateIdentifier || h.nodeCount < 1 ||
+        h.captureCount < 1 || h.captureCount > kMaxCaptureRecords || h.matchLimit < 0)
+        return 0;
+    const SearchPlan* plan = search_plan(state);
+    if (plan == nullptr || (plan->plainAlternation && (h.options & RE_OPT_GLOBAL) == 0)) return 0;
+    // A required literal after the branches ("(?:ma|me)n") already leads the
+    // slot's own search to few starts; branches of two letters would bring
+    // the pass many more.
+    if (plan->filter.useLiteral) return 0;
+    const uint32_t n = alternative_literals(state, out, room);
+    for (uint32_t k = 0; k < n; ++k) {
+        if (h.format != 0 && out[k].bytes[0] >= 0x80) return 0;
+        out[k].global = (h.options & RE_OPT_GLOBAL) != 0;
+        out[k].verify = state;
+        out[k].back = 0;
+        out[k].runStop = nullptr;
+        out[k].firstBytes = nullptr;
+        out[k].skipStop = nullptr;
+    }
+    return n;
+}
+
+namespace {
 
 bool shared_literal_of(QelRegExpState* state, const QelRegExpMultiFind& rec, SharedLiteral& out) {
     if (rec.results == nullptr || rec.count < 1) return false;
@@ -145,18 +294,44 @@ bool shared_literal_of(QelRegExpState* state, const QelRegExpMultiFind& rec, Sha
     // The budget is given back after every attempt, so it can end up
     // negative only from a negative limit; leave such a state to its own
     // search, which reports it.
-    if (h.matchLimit < 0) return false;
-    StartFacts f;
-    slot_start_facts(state, f);
-    if (!f.valid || f.anchored || !f.useByteSet || !f.useLiteral || f.maxOffset != 0 || f.literalFolded ||
-        f.literalLen < 2)
-        return false;
-    if (h.format != 0 && f.literal[0] >= 0x80) return false;
-    out.bytes = f.literal;
-    out.len = f.literalLen;
+    if (h.matchLimit < 0 || h.captureCount > kMaxCaptureRecords) return false;
+    // The plan is absent with the general path forced: the slot then takes
+    // its own search, so the switch turns this path off too.
+    const SearchPlan* plan = search_plan(state);
+    if (plan == nullptr) return false;
+    const StartFilter& f = plan->filter;
+    // No match is empty: the first-byte set is only derived then.
+    if (!f.useByteSet) return false;
     out.verify = state;
-    return true;
+    out.firstBytes = &f.firstBytes;
+    out.skipStop = f.skipRunOnFail ? &f.headStop : nullptr;
+    out.runStop = nullptr;
+    out.back = 0;
+    const bool utf8 = h.format != 0;
+    if (f.useLiteral && !f.literalFolded && f.literalLen >= 2 && f.maxOffset == 0) {
+        out.bytes = f.literal;
+        out.len = f.literalLen;
+    } else if (f.useRun && f.literalDrive && f.runLiteralLen >= 2) {
+        // In UTF-8 format the walk back over the run must meet only
+        // one-byte characters, every one of which the scan visits.
+        if (utf8 && !(f.runStop.bits[2] == ~uint64_t(0) && f.runStop.bits[3] == ~uint64_t(0))) return false;
+        out.bytes = f.runLiteral;
+        out.len = f.runLiteralLen;
+        out.runStop = &f.runStop;
+    } else if (f.useLiteral && !f.literalFolded && f.literalLen >= 2) {
+        out.bytes = f.literal;
+        out.len = f.literalLen;
+        out.back = f.maxOffset;
+    } else {
+        return false;
+    }
+    // In UTF-8 format the pass reports occurrences at any byte; one whose
+    // first byte is ASCII starts a character, and the position after it is
+    // one the scan visits.
+    return !utf8 || out.bytes[0] < 0x80;
 }
+
+}  // namespace
 
 void search_literal_slots(const Qel8u* subject, int32_t len, const uint32_t* slots, const SharedLiteral* lits,
                           const int32_t* ids, uint32_t n, QelRegExpMultiFind* records) {
@@ -168,8 +343,11 @@ void search_literal_slots(const Qel8u* subject, int32_t len, const uint32_t* slo
     // in use: one load and compare settles most literals.
     uint64_t head[kMaxSharedLiterals];
     uint64_t headMask[kMaxSharedLiterals];
+    // A slot with several literals keeps its run and status at its first.
+    uint16_t owner[kMaxSharedLiterals];
     SlotRun run[kMaxSharedLiterals];
     QelStatus status[kMaxSharedLiterals];
+    for (uint32_t k = 0; k < n; ++k) owner[k] = k > 0 && slots[k - 1] == slots[k] ? owner[k - 1] : uint16_t(k);
     std::memset(pairHead, 0xFF, sizeof pairHead);
     std::memset(byteHead, 0xFF, sizeof byteHead);
     bool anyByte = false;
@@ -178,11 +356,14 @@ void search_literal_slots(const Qel8u* subject, int32_t len, const uint32_t* slo
     // order (only the order of slots' own matches matters, but a fixed order
     // keeps the pass easy to follow).
     for (uint32_t k = n; k-- > 0;) {
-        QelRegExpMultiFind& rec = records[slots[k]];
-        begin_record(rec);
-        run[k] = {rec.results, lits[k].global || lits[k].verify ? rec.count : 1, 0, 0, false,
-                  lits[k].verify ? work_budget_for(header(lits[k].verify)->matchLimit) : 0};
-        status[k] = qelOk;
+        if (owner[k] == k) {
+            QelRegExpMultiFind& rec = records[slots[k]];
+            begin_record(rec);
+            run[k] = {rec.results, lits[k].global || lits[k].verify ? rec.count : 1, 0, 0, false,
+                      lits[k].verify ? work_budget_for(header(lits[k].verify)->matchLimit) : 0};
+            status[k] = qelOk;
+            ++active;
+        }
         const uint8_t* b = lits[k].bytes;
         if (lits[k].len == 1) {
             next[k] = byteHead[b[0]];
@@ -197,13 +378,13 @@ void search_literal_slots(const Qel8u* subject, int32_t len, const uint32_t* slo
             next[k] = pairHead[hsh];
             pairHead[hsh] = uint16_t(k);
         }
-        ++active;
     }
     auto hit = [&](uint32_t k, int32_t i) {
-        SlotRun& r = run[k];
+        const uint32_t o = owner[k];
+        SlotRun& r = run[o];
         if (r.done || i < r.next) return;
         if (lits[k].verify != nullptr) {
-            verify_at(subject, len, i, lits[k], r, status[k]);
+            verify_window(subject, len, i, lits[k], r, status[o], header(lits[k].verify)->format);
             if (r.done) --active;
             return;
         }
@@ -231,8 +412,9 @@ void search_literal_slots(const Qel8u* subject, int32_t len, const uint32_t* slo
     };
     int32_t i = 0;
     if (!anyByte && n <= kVectorFilterMaxLiterals && len >= kVectorFilterMinSubject) {
-        int32_t width = 3;
-        for (uint32_t k = 0; k < n; ++k) width = lits[k].len < width ? lits[k].len : width;
+        // Three bytes for every literal; a two-byte literal lets any third
+        // byte through, so the longer ones keep their third byte's test.
+        constexpr int32_t width = 3;
         alignas(32) uint8_t lo[3][32] = {}, hi[3][32] = {};
         uint16_t bucketHead[8];
         uint16_t bucketNext[kVectorFilterMaxLiterals];
@@ -242,6 +424,13 @@ void search_literal_slots(const Qel8u* subject, int32_t len, const uint32_t* slo
             bucketNext[k] = bucketHead[b];
             bucketHead[b] = uint16_t(k);
             for (int32_t j = 0; j < width; ++j) {
+                if (j >= lits[k].len) {
+                    for (int32_t e = 0; e < 32; ++e) {
+                        lo[j][e] |= uint8_t(1u << b);
+                        hi[j][e] |= uint8_t(1u << b);
+                    }
+                    continue;
+                }
                 const uint8_t c = lits[k].bytes[j];
                 // Both 128-bit lanes: the byte shuffle looks up within a lane.
                 lo[j][c & 15] |= uint8_t(1u << b);
@@ -288,6 +477,7 @@ void search_literal_slots(const Qel8u* subject, int32_t len, const uint32_t* slo
         for (; k != kNone; k = next[k]) check(k, i);
     }
     for (uint32_t k = 0; k < n; ++k) {
+        if (owner[k] != k) continue;
         if (lits[k].verify != nullptr && status[k] == qelErrMatchLimit) {
             // The pass cut this slot's matcher, but the slot's own search
             // need not be cut: it may rule the subject out before matching,

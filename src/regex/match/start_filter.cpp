@@ -513,22 +513,28 @@ void derive_start_filter(const QelRegExpState* state, StartFilter& f) {
                                    a.nodes[ref].w0 == RE_BACKREF && a.nodes[ref].w1 == a.nodes[open].w3 &&
                                    a.item_at(ref, a.count, refItem) && refItem.qmin >= 1 && !a.giveUp;
                 }
-                bool plain = true;
-                for (int32_t j = 0; j < a.count; ++j)
-                    plain = plain && a.nodes[j].w0 != RE_BACKREF && a.nodes[j].w0 != RE_COND;
-                // Nothing may stand before the repeat: a failed "\\B" at one
-                // start says nothing about the next.
-                // And the item must accept exactly the bytes of its set: a
-                // start it rejects would otherwise end the run early.
-                bool exact = !a.icPossible;
-                for (int b = 0; b < 256 && exact; ++b) exact = a.single(first, static_cast<uint8_t>(b), false) != kMaybe;
-                if (plain && exact && first == a.seq_next(0) && a.nodes[head.end - 1].w0 == RE_GREEDY &&
-                    head.qmax >= RE_UNBOUNDED) {
-                    f.skipRunOnFail = true;
-                    for (int w = 0; w < 4; ++w) f.headStop.bits[w] = ~run.bits[w];
-                    f.headStop.build_rows();
-                }
                 for (int w = 0; w < 4; ++w) headStop.bits[w] = ~run.bits[w];
+            }
+            // An attempt from a start inside a run of C may end the repeat
+            // anywhere from its minimum to the run's end and tries the rest
+            // of the pattern there; a later start of the same run has only a
+            // part of those ends to offer, and the rest of the pattern sees
+            // the same text at each ("[a-z]+ed\\b" in "speeds"), so it fails
+            // too. That needs: nothing before the repeat (a failed "\\B" at
+            // one start says nothing about the next), no back-reference or
+            // condition (the captures differ per start), and an item that
+            // accepts exactly the bytes of its set (a start it rejects would
+            // otherwise end the run early).
+            bool plain = true;
+            for (int32_t j = 0; j < a.count; ++j)
+                plain = plain && a.nodes[j].w0 != RE_BACKREF && a.nodes[j].w0 != RE_COND;
+            bool exact = !a.icPossible;
+            for (int b = 0; b < 256 && exact; ++b) exact = a.single(first, static_cast<uint8_t>(b), false) != kMaybe;
+            if (!a.giveUp && ascii && plain && exact && first == a.seq_next(0) &&
+                a.nodes[head.end - 1].w0 == RE_GREEDY && head.qmax >= RE_UNBOUNDED) {
+                f.skipRunOnFail = true;
+                for (int w = 0; w < 4; ++w) f.headStop.bits[w] = ~run.bits[w];
+                f.headStop.build_rows();
             }
             // Followed by an end anchor ("\s+$"): the repeat can stop only at
             // the window end or at a line feed ("$" under "m", or before a
