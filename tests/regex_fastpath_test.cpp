@@ -201,3 +201,48 @@ TEST(SearchPlan, FastPathsEqualGeneralPath) {
     }
     EXPECT_GE(compared, 100000);
 }
+
+// Runs of one-byte classes that end at an end anchor, lead a pattern, or
+// follow a word boundary: the shapes whose starts the scan finds from the end
+// positions, skips inside words, or skips for the rest of a run after a
+// failed attempt. Subjects are dense in blanks and line feeds, so runs reach
+// line ends, span several lines and end at the window end.
+TEST(SearchPlan, EndAndRunShapesEqualGeneralPath) {
+    qeltest::RegexGen gen(20261210);
+    static const char* const kItems[] = {"\\s", "\\w", "\\d", "[ab]", "[ \\n]", "[^ \\n]", "a", ";", "_", "\\n",
+                                         "[a-c_]", "ab", "[\\t ]", "[A-Z_]", "\\W", "\\S", "\\x{e9}"};
+    static const char* const kQuants[] = {"", "", "*", "+", "+", "?", "{2}", "{1,3}", "{2,}", "+?", "*?"};
+    static const char* const kLeads[] = {"", "", "", "\\b", "\\b", "(?m)", "(?i)", "\\B", "^"};
+    static const char* const kEnds[] = {"$", "$", "\\Z", "\\z", "", "\\b", "_t\\b", "$\\n", "$?"};
+    static const char kAlphabet[] = "  \n\n\t;ab_A1c.x";
+    auto pick = [&](auto& list) { return std::string(list[gen.pick(sizeof(list) / sizeof(list[0]))]); };
+    int compared = 0;
+    for (int i = 0; i < 6000; ++i) {
+        std::string body;
+        const int items = 1 + static_cast<int>(gen.pick(3));
+        for (int k = 0; k < items; ++k) body += pick(kItems) + pick(kQuants);
+        const uint32_t wrap = gen.pick(4);
+        if (wrap == 1) body = "(" + body + ")";
+        if (wrap == 2) body = "(?:" + body + ")";
+        const std::string pattern = pick(kLeads) + body + pick(kEnds);
+        const std::string opts = random_options(gen);
+        const int format = static_cast<int>(gen.pick(2));
+        Compiled re(pattern, opts.c_str(), format);
+        if (re.status != qelOk) continue;
+        const std::string what = pattern + " /" + opts + " fmt " + std::to_string(format);
+        for (int k = 0; k < 6; ++k) {
+            std::string subject;
+            const size_t len = gen.pick(4) == 0 ? gen.pick(300) : gen.pick(24);
+            while (subject.size() < len) {
+                if (gen.pick(16) == 0)
+                    subject += "\xC3\xA9";
+                else
+                    subject += kAlphabet[gen.pick(sizeof(kAlphabet) - 1)];
+            }
+            expect_same(re.state, subject, 1 + static_cast<int32_t>(gen.pick(8)), what);
+            if (HasFatalFailure()) return;
+            ++compared;
+        }
+    }
+    EXPECT_GE(compared, 30000);
+}

@@ -85,7 +85,66 @@ struct ScanFilter {
     const uint8_t* driveLiteral;    // literal drive: the occurrence last looked at
     const uint8_t* driveRunStart;   // ... and where the run of C that reaches it starts
     const uint8_t* subjectStart;    // look-behind literals may lie before the window
+    const uint8_t* endAt;           // end drive: the end position last looked at
+    const uint8_t* endRunStart;     // ... where the run of the set that reaches it starts
 };
+
+inline bool is_word_byte(uint8_t b) {
+    return (b >= 'a' && b <= 'z') || (b >= 'A' && b <= 'Z') || (b >= '0' && b <= '9') || b == '_';
+}
+
+// End drive: the first position at or after `pos` from which a run of the
+// set reaches an end position at least the minimum length on; null when none
+// is left. Every position it skips lies in no run that reaches an end
+// position far enough on, so the match step would fail there. The walks back
+// stop at `pos` and the end position found is kept, so each byte is walked
+// over a bounded number of times.
+const uint8_t* end_drive(const uint8_t* pos, const uint8_t* end, const StartFilter& f, ScanFilter& sf) {
+    for (;;) {
+        if (sf.endAt == nullptr || sf.endAt < pos) {
+            const uint8_t* e = end;
+            if (f.endAnyLineFeed) {
+                const int32_t k = find_byte(pos, static_cast<int32_t>(end - pos), kLineFeed);
+                if (k >= 0) e = pos + k;
+            } else if (f.endFinalLineFeed && end > pos && end[-1] == kLineFeed) {
+                e = end - 1;
+            }
+            const uint8_t* r = e;
+            while (r > pos && f.endSet.has(r[-1])) --r;
+            sf.endAt = e;
+            sf.endRunStart = r;
+        }
+        const uint8_t* s = pos > sf.endRunStart ? pos : sf.endRunStart;
+        if (sf.endAt - s >= f.endMinLen) return s;
+        // Too short before this end position: only a later one that the same
+        // run reaches can serve, and the run goes on only through a line feed
+        // in the set.
+        const uint8_t* e = sf.endAt;
+        if (e == end) return nullptr;
+        if (!f.endSet.has(kLineFeed)) {
+            pos = e + 1;  // a line feed: the next byte is a visited position
+            continue;
+        }
+        const int32_t k = find_byteset(e, static_cast<int32_t>(end - e), f.endStop);
+        const uint8_t* q = k < 0 ? end : e + k;
+        const uint8_t* last = nullptr;  // the last end position in (e, q]
+        if (q == end) {
+            last = end;
+        } else if (f.endAnyLineFeed && q - e > 1) {
+            const int32_t j = rfind_byte(e + 1, static_cast<int32_t>(q - e - 1), kLineFeed);
+            if (j >= 0) last = e + 1 + j;
+        }
+        if (last != nullptr && last - s >= f.endMinLen) {
+            sf.endAt = last;
+            sf.endRunStart = s;
+            return s;
+        }
+        // No start up to the run's end can reach far enough; the byte after
+        // the run follows a one-byte character, so the scan visits it.
+        pos = q;
+        sf.endAt = nullptr;
+    }
+}
 
 // Moves `pos` to the next visited position where a match may begin; null
 // when none remains in the window.
@@ -93,6 +152,10 @@ const uint8_t* filter_advance(const uint8_t* pos, const uint8_t* end, int32_t fo
     const StartFilter& f = *sf.f;
     for (;;) {
         const uint8_t* before = pos;
+        if (f.endDrive) {
+            pos = end_drive(pos, end, f, sf);
+            if (pos == nullptr) return nullptr;
+        }
         if (f.behindLen > 0) {
             // The next occurrence ending at or after pos; it may start before
             // the window, never before the subject.
@@ -172,6 +235,13 @@ const uint8_t* filter_advance(const uint8_t* pos, const uint8_t* end, int32_t fo
                 pos = sync_to_visited(pos, pos + k, end, format);
             }
         }
+        if (f.wordStart && pos < end && pos > sf.subjectStart && is_word_byte(pos[-1])) {
+            // Between two word bytes "\\b" fails; the byte after the word
+            // follows an ASCII byte, so the scan visits it.
+            const uint8_t* q = pos;
+            while (q < end && is_word_byte(*q)) ++q;
+            pos = q;
+        }
         if (pos == before) return pos;
     }
 }
@@ -229,7 +299,7 @@ int scan(const uint8_t* pos, int32_t remaining, RegExpMatchState& ms, int anchor
     const uint32_t startOptions = ms.options;
     const uint8_t* const end = pos + remaining;
     const int32_t nodeCount = ms.endNode;
-    ScanFilter sf{filter, nullptr, pos, pos, nullptr, pos, ms.subjectStart};
+    ScanFilter sf{filter, nullptr, pos, pos, nullptr, pos, ms.subjectStart, nullptr, nullptr};
     const bool filtering = filter != nullptr && anchorMode == 0;
     const bool tryFirst = linear != nullptr && allow != nullptr && !allow->spent;
     if (linear != nullptr && !tryFirst) return linear_from(pos, end, ms, anchorMode, linear, filtering ? &sf : nullptr);

@@ -65,13 +65,28 @@ struct StartFilter {
     const uint8_t* behindLiteral;
     int32_t behindLen;      // 0: none
     // The pattern starts with a greedy unbounded repeat of one-byte ASCII
-    // characters (set C = the complement of `headStop`) that never gives
-    // back, and holds no back-reference or condition: an attempt from a
-    // later position of the same run of C reaches the same run end and the
-    // same continuation, so once an attempt inside a run fails, the rest of
-    // the run is skipped.
+    // characters (set C = the complement of `headStop`) and holds no
+    // back-reference or condition, so what follows the repeat succeeds or
+    // fails by its position alone: an attempt from a later position of the
+    // same run of C reaches the same run end and tries a subset of the same
+    // continuation positions, so once an attempt inside a run fails, the rest
+    // of the run is skipped.
     bool skipRunOnFail;
     ByteSet headStop;
+    // Every match lies wholly in `endSet` (one-byte ASCII characters) and
+    // ends at an end position: the window end, the byte before a final line
+    // feed when `endFinalLineFeed`, any line feed when `endAnyLineFeed`. So
+    // a start is viable only when a run of the set reaches an end position at
+    // least `endMinLen` bytes on; the scan goes from end position to end
+    // position and walks back over the set instead of trying every run.
+    bool endDrive;
+    bool endAnyLineFeed;
+    bool endFinalLineFeed;
+    int32_t endMinLen;
+    ByteSet endSet;
+    ByteSet endStop;        // the complement of `endSet`, for the forward search
+    // The pattern leads with "\b": a position between two word bytes fails.
+    bool wordStart;
     bool useLiteral;        // every match contains `literal` within `maxOffset` bytes of its start
     bool literalFolded;     // ... compared with a-z folded onto A-Z
     const uint8_t* literal;

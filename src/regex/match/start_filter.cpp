@@ -394,6 +394,13 @@ void derive_start_filter(const QelRegExpState* state, StartFilter& f) {
     f.behindLen = 0;
     f.skipRunOnFail = false;
     f.headStop = ByteSet{};
+    f.endDrive = false;
+    f.endAnyLineFeed = false;
+    f.endFinalLineFeed = false;
+    f.endMinLen = 0;
+    f.endSet = ByteSet{};
+    f.endStop = ByteSet{};
+    f.wordStart = false;
     f.useLiteral = false;
     f.literalFolded = false;
     f.literal = nullptr;
@@ -439,6 +446,64 @@ void derive_start_filter(const QelRegExpState* state, StartFilter& f) {
         }
     }
     if (topLevelBar) return;
+
+    // A leading "\\b": between two word bytes it fails, whatever follows.
+    {
+        const int32_t lead = a.seq_next(0);
+        f.wordStart = !a.giveUp && lead + 1 < a.count && a.nodes[lead].w0 == RE_ANCHOR && a.nodes[lead].w1 == 'b' &&
+                      !is_quantifier(a.nodes[lead + 1].w0);
+    }
+
+    // One-byte items up to an end anchor that ends the pattern ("\\s+$",
+    // "\\w+\\s*$", ";\\s*$"): every byte of a match lies in the union of
+    // the items' sets and the match ends at an end position.
+    {
+        a.giveUp = false;
+        ByteSet u{};
+        int64_t minLen = 0;
+        int32_t letter = 0;
+        int32_t i = a.seq_next(0);
+        for (; i < a.count && !a.giveUp; i = a.seq_next(i)) {
+            Analyzer::Item it;
+            if (!a.item_at(i, a.count, it)) break;
+            const RegExpNode& n = a.nodes[i];
+            const uint32_t k = n.w0;
+            if (k == RE_ANCHOR) {
+                if (!it.quantified && (n.w1 == '$' || n.w1 == 'Z' || n.w1 == 'z')) {
+                    letter = n.w1;
+                    i = it.end;
+                }
+                break;
+            }
+            int64_t unit = 1;
+            if (k == RE_STRING && !it.quantified && n.w2 >= 1) {
+                const auto* bytes = static_cast<const uint8_t*>(node_pointer(n));
+                for (int32_t j = 0; j < n.w2; ++j) {
+                    u.add(bytes[j]);
+                    if (a.icPossible && is_letter(bytes[j])) u.add(static_cast<uint8_t>(bytes[j] ^ 0x20));
+                }
+                unit = n.w2;
+            } else if (k == RE_CHAR || k == RE_PREDEF || k == RE_CLASS || k == RE_UCHAR || k == RE_URANGE) {
+                a.add_single(i, u);
+            } else {
+                break;
+            }
+            if (it.qmin < 0) break;
+            minLen += unit * it.qmin;
+            if (minLen > kMaxLiteralOffset) minLen = kMaxLiteralOffset;
+            i = it.end;
+        }
+        if (letter != 0 && !a.giveUp && a.seq_next(i) == a.count && (u.bits[2] | u.bits[3]) == 0) {
+            f.endDrive = true;
+            f.endAnyLineFeed = letter == '$' && option_word_has(anyOpts, RE_OPT_MULTILINE);
+            f.endFinalLineFeed = letter != 'z';
+            f.endMinLen = static_cast<int32_t>(minLen);
+            f.endSet = u;
+            for (int w = 0; w < 4; ++w) f.endStop.bits[w] = ~u.bits[w];
+            f.endSet.build_rows();
+            f.endStop.build_rows();
+        }
+    }
 
     // A leading look-behind at a plain literal.
     if (!a.icPossible && a.count >= 3 && a.nodes[0].w0 == RE_LOOKBEHIND && a.nodes[0].w2 == 1 &&
@@ -490,22 +555,26 @@ void derive_start_filter(const QelRegExpState* state, StartFilter& f) {
             if (!a.giveUp && !followNullable && ascii && disjoint) {
                 headRun = true;
                 headRunEnd = followEnd;
-                bool plain = true;
-                for (int32_t j = 0; j < a.count; ++j)
-                    plain = plain && a.nodes[j].w0 != RE_BACKREF && a.nodes[j].w0 != RE_COND;
-                // Nothing may stand before the repeat: a failed "\\B" at one
-                // start says nothing about the next.
-                // And the item must accept exactly the bytes of its set: a
-                // start it rejects would otherwise end the run early.
-                bool exact = !a.icPossible;
-                for (int b = 0; b < 256 && exact; ++b) exact = a.single(first, static_cast<uint8_t>(b), false) != kMaybe;
-                if (plain && exact && first == a.seq_next(0) && a.nodes[head.end - 1].w0 == RE_GREEDY &&
-                    head.qmax >= RE_UNBOUNDED) {
-                    f.skipRunOnFail = true;
-                    for (int w = 0; w < 4; ++w) f.headStop.bits[w] = ~run.bits[w];
-                    f.headStop.build_rows();
-                }
                 for (int w = 0; w < 4; ++w) headStop.bits[w] = ~run.bits[w];
+            }
+            // Whether or not the repeat gives back, what follows it sees only
+            // positions (no back-reference or condition reads what the repeat
+            // took), and a later start in the run tries a subset of the same
+            // ones.
+            bool plain = true;
+            for (int32_t j = 0; j < a.count; ++j)
+                plain = plain && a.nodes[j].w0 != RE_BACKREF && a.nodes[j].w0 != RE_COND;
+            // Nothing may stand before the repeat: a failed "\\B" at one
+            // start says nothing about the next.
+            // And the item must accept exactly the bytes of its set: a
+            // start it rejects would otherwise end the run early.
+            bool exact = !a.icPossible;
+            for (int b = 0; b < 256 && exact; ++b) exact = a.single(first, static_cast<uint8_t>(b), false) != kMaybe;
+            if (ascii && !a.giveUp && plain && exact && first == a.seq_next(0) &&
+                a.nodes[head.end - 1].w0 == RE_GREEDY && head.qmax >= RE_UNBOUNDED) {
+                f.skipRunOnFail = true;
+                for (int w = 0; w < 4; ++w) f.headStop.bits[w] = ~run.bits[w];
+                f.headStop.build_rows();
             }
             // Followed by an end anchor ("\s+$"): the repeat can stop only at
             // the window end or at a line feed ("$" under "m", or before a
@@ -575,6 +644,8 @@ void derive_start_filter(const QelRegExpState* state, StartFilter& f) {
         f.runFollow = headFollow;
         f.runEndFollows = headRunEnd;
         f.runMin = headMin;
+    } else if (f.endDrive) {
+        // The end positions lead; the run of the repeat adds nothing.
     } else if (headEnd && headEndLineFeed == false) {
         f.useRun = true;
         f.runEndFollows = true;
