@@ -232,9 +232,16 @@ TEST(SearchPlan, EndAndRunShapesEqualGeneralPath) {
         const std::string what = pattern + " /" + opts + " fmt " + std::to_string(format);
         for (int k = 0; k < 6; ++k) {
             std::string subject;
-            const size_t len = gen.pick(4) == 0 ? gen.pick(300) : gen.pick(24);
+            // Now and then a subject long enough that the scan back from the
+            // end positions works in several windows or gives way to the walk.
+            const size_t len = (i % 50 == 0 && k == 0) ? 600 + gen.pick(6000)
+                               : gen.pick(4) == 0  ? gen.pick(300)
+                                                   : gen.pick(24);
+            const bool blanks = len >= 600;  // long runs of blanks and words, few other bytes
             while (subject.size() < len) {
-                if (gen.pick(16) == 0)
+                if (blanks)
+                    subject += gen.pick(400) == 0 ? ';' : " \n\t_a"[gen.pick(5)];
+                else if (gen.pick(16) == 0)
                     subject += "\xC3\xA9";
                 else
                     subject += kAlphabet[gen.pick(sizeof(kAlphabet) - 1)];
@@ -245,4 +252,27 @@ TEST(SearchPlan, EndAndRunShapesEqualGeneralPath) {
         }
     }
     EXPECT_GE(compared, 30000);
+}
+
+// Long runs of blanks put the one viable start right at the edges of what the
+// scan back from the end positions records at once, and past the longest run
+// it scans back over.
+TEST(SearchPlan, EndDriveAroundItsBounds) {
+    static const char* const kPatterns[][2] = {
+        {"[ab]\\s*$", "m"}, {"[ab]\\s*$", ""}, {"[ab]\\s*$", "mg"}, {"[ab][ \\n]*\\z", "g"}, {"[;]\\s*$", "m"},
+    };
+    for (const auto& [pattern, opts] : kPatterns) {
+        Compiled re(pattern, opts);
+        ASSERT_EQ(re.status, qelOk) << pattern;
+        for (size_t n : {511, 512, 513, 1024, 4095, 4096, 4097}) {
+            for (const std::string tail : {"a \n", "a\n\n", ";a\n", "a", " a \n x"}) {
+                const std::string blanks(n, ' ');
+                std::string lines;
+                for (size_t i = 0; i < n; ++i) lines += (i % 7 == 3) ? '\n' : ' ';
+                for (const std::string& subject : {blanks + tail, lines + tail, "x" + blanks + tail + blanks})
+                    expect_same(re.state, subject, 4, std::string(pattern) + " /" + opts + " n " + std::to_string(n));
+                if (HasFatalFailure()) return;
+            }
+        }
+    }
 }

@@ -85,6 +85,15 @@ struct StartFilter {
     int32_t endMinLen;
     ByteSet endSet;
     ByteSet endStop;        // the complement of `endSet`, for the forward search
+    // The items as steps of a reverse scan, when they fit (0: the scan only
+    // walks over `endSet`): step i takes one byte of the bytes whose
+    // `endStepBytes` entry has bit i; a step of `endLoop` may take it again,
+    // a step of `endNullable` may take none. Scanning back from the end
+    // positions tells exactly which starts can reach one.
+    int32_t endSteps;
+    uint32_t endLoop;
+    uint32_t endNullable;
+    uint32_t endStepBytes[256];
     // The pattern leads with "\b": a position between two word bytes fails.
     bool wordStart;
     bool useLiteral;        // every match contains `literal` within `maxOffset` bytes of its start

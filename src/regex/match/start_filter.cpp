@@ -32,6 +32,9 @@ constexpr int64_t kUnbounded = int64_t(1) << 40;
 // The filter is worked out on every search call: past this many one-character
 // items the analysis gives up rather than cost more than the search it helps.
 constexpr int32_t kMaxItemsAnalysed = 256;
+// Steps of the end drive's reverse scan: one bit each in a 32-bit word, with
+// the bit above the last standing for "all steps taken".
+constexpr int64_t kMaxEndSteps = 31;
 // Longest character the matcher's UTF-8 rule reads.
 constexpr int64_t kMaxCharBytes = 6;
 
@@ -398,6 +401,10 @@ void derive_start_filter(const QelRegExpState* state, StartFilter& f) {
     f.endAnyLineFeed = false;
     f.endFinalLineFeed = false;
     f.endMinLen = 0;
+    f.endSteps = 0;
+    f.endLoop = 0;
+    f.endNullable = 0;
+    for (uint32_t& m : f.endStepBytes) m = 0;
     f.endSet = ByteSet{};
     f.endStop = ByteSet{};
     f.wordStart = false;
@@ -462,6 +469,25 @@ void derive_start_filter(const QelRegExpState* state, StartFilter& f) {
         ByteSet u{};
         int64_t minLen = 0;
         int32_t letter = 0;
+        // The reverse-scan steps; past kMaxEndSteps the scan walks the set.
+        int32_t steps = 0;
+        uint32_t loop = 0, nullable = 0;
+        uint32_t stepBytes[256] = {};
+        auto add_steps = [&](const ByteSet& one, int32_t qmin, int32_t qmax) {
+            const bool unbounded = qmax >= RE_UNBOUNDED;
+            const int64_t count = int64_t(qmin) + (unbounded ? 1 : int64_t(qmax) - qmin);
+            if (steps < 0 || qmin < 0 || qmax < qmin || steps + count > kMaxEndSteps) {
+                steps = -1;
+                return;
+            }
+            for (int64_t c = 0; c < count; ++c, ++steps) {
+                const uint32_t bit = uint32_t(1) << steps;
+                for (int b = 0; b < 256; ++b)
+                    if (one.has(static_cast<uint8_t>(b))) stepBytes[b] |= bit;
+                if (c >= qmin) nullable |= bit;
+                if (unbounded && c == count - 1) loop |= bit;
+            }
+        };
         int32_t i = a.seq_next(0);
         for (; i < a.count && !a.giveUp; i = a.seq_next(i)) {
             Analyzer::Item it;
@@ -479,12 +505,18 @@ void derive_start_filter(const QelRegExpState* state, StartFilter& f) {
             if (k == RE_STRING && !it.quantified && n.w2 >= 1) {
                 const auto* bytes = static_cast<const uint8_t*>(node_pointer(n));
                 for (int32_t j = 0; j < n.w2; ++j) {
-                    u.add(bytes[j]);
-                    if (a.icPossible && is_letter(bytes[j])) u.add(static_cast<uint8_t>(bytes[j] ^ 0x20));
+                    ByteSet one{};
+                    one.add(bytes[j]);
+                    if (a.icPossible && is_letter(bytes[j])) one.add(static_cast<uint8_t>(bytes[j] ^ 0x20));
+                    for (int w = 0; w < 4; ++w) u.bits[w] |= one.bits[w];
+                    add_steps(one, 1, 1);
                 }
                 unit = n.w2;
             } else if (k == RE_CHAR || k == RE_PREDEF || k == RE_CLASS || k == RE_UCHAR || k == RE_URANGE) {
-                a.add_single(i, u);
+                ByteSet one{};
+                a.add_single(i, one);
+                for (int w = 0; w < 4; ++w) u.bits[w] |= one.bits[w];
+                add_steps(one, it.qmin, it.qmax);
             } else {
                 break;
             }
@@ -502,6 +534,12 @@ void derive_start_filter(const QelRegExpState* state, StartFilter& f) {
             for (int w = 0; w < 4; ++w) f.endStop.bits[w] = ~u.bits[w];
             f.endSet.build_rows();
             f.endStop.build_rows();
+            if (steps >= 0) {
+                f.endSteps = steps;
+                f.endLoop = loop;
+                f.endNullable = nullable;
+                for (int b = 0; b < 256; ++b) f.endStepBytes[b] = stepBytes[b];
+            }
         }
     }
 
