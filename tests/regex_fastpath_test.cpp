@@ -276,3 +276,46 @@ TEST(SearchPlan, EndDriveAroundItsBounds) {
         }
     }
 }
+
+// Which patterns the scan drives from their end positions, skips word
+// interiors for, or leaves a run after one failed attempt in: the shapes the
+// differentials above must reach.
+TEST(SearchPlan, EndDriveWordStartAndRunSkip) {
+    struct Row {
+        const char* pattern;
+        const char* options;
+        bool endDrive;
+        bool anyLineFeed;  // with endDrive: every line feed is an end position
+        int32_t steps;     // with endDrive: 0 walks over the set only
+        bool wordStart;
+        bool skipRun;
+    } rows[] = {
+        {"\\s+$", "m", true, true, 2, false, true},
+        {"\\s+$", "", true, false, 2, false, true},
+        {"\\w+\\s*$", "", true, false, 3, false, true},
+        {"(\\w+)\\s*\\Z", "m", true, false, 3, false, true},  // "\\Z" ignores "m"
+        {";\\s*(?m)$", "", false, false, 0, false, false},     // an option change is not an item
+        {"[ab]{2,5}\\z", "", true, false, 5, false, false},
+        {"\\s{40}$", "", true, false, 0, false, false},        // too many steps: the walk only
+        {".+$", "", false, false, 0, false, false},            // "." takes characters of several bytes
+        {"\\s+$x", "m", false, false, 0, false, true},         // the anchor does not end the pattern
+        {"\\b[A-Z_]{4,}\\b", "", false, false, 0, true, false},
+        {"\\w+_t\\b", "", false, false, 0, false, true},
+        {"\\w+_t\\b|x", "", false, false, 0, false, false},    // a top-level bar: none of them
+        {"(\\w+)\\s\\1", "", false, false, 0, false, false},   // a back-reference reads what the run took
+    };
+    for (const Row& r : rows) {
+        Compiled re(r.pattern, r.options);
+        ASSERT_EQ(re.status, qelOk) << r.pattern;
+        const SearchPlan* plan = search_plan(re.state);
+        ASSERT_NE(plan, nullptr) << r.pattern;
+        const StartFilter& f = plan->filter;
+        EXPECT_EQ(f.endDrive, r.endDrive) << r.pattern;
+        if (r.endDrive) {
+            EXPECT_EQ(f.endAnyLineFeed, r.anyLineFeed) << r.pattern;
+            EXPECT_EQ(f.endSteps, r.steps) << r.pattern;
+        }
+        EXPECT_EQ(f.wordStart, r.wordStart) << r.pattern;
+        EXPECT_EQ(f.skipRunOnFail, r.skipRun) << r.pattern;
+    }
+}
