@@ -73,6 +73,14 @@ struct StartFilter {
     // of the run is skipped.
     bool skipRunOnFail;
     ByteSet headStop;
+    // The pattern leads with "\b": a position between two word bytes fails.
+    bool wordStart;
+    bool useLiteral;        // every match contains `literal` within `maxOffset` bytes of its start
+    bool literalFolded;     // ... compared with a-z folded onto A-Z
+    const uint8_t* literal;
+    int32_t literalLen;
+    int32_t maxOffset;
+    // Last, being large and used by few patterns:
     // Every match lies wholly in `endSet` (one-byte ASCII characters) and
     // ends at an end position: the window end, the byte before a final line
     // feed when `endFinalLineFeed`, any line feed when `endAnyLineFeed`. So
@@ -94,13 +102,6 @@ struct StartFilter {
     uint32_t endLoop;
     uint32_t endNullable;
     uint32_t endStepBytes[256];
-    // The pattern leads with "\b": a position between two word bytes fails.
-    bool wordStart;
-    bool useLiteral;        // every match contains `literal` within `maxOffset` bytes of its start
-    bool literalFolded;     // ... compared with a-z folded onto A-Z
-    const uint8_t* literal;
-    int32_t literalLen;
-    int32_t maxOffset;
 };
 
 // The search plan: what the driver would otherwise work out on every call,
@@ -108,12 +109,12 @@ struct StartFilter {
 // table above the pattern's groups. It holds pointers into the state itself,
 // as the nodes do.
 struct SearchPlan {
-    StartFilter filter;
     bool useFilter;          // some part of `filter` is on
     bool readsPastMatch;     // an assertion looks past the match: no trailing-literal cut
     bool plainAlternation;   // search mode 2 and every node fits its shape
     int32_t firstBar;        // first top-level RE_ALT_END, -1 none
     int32_t itemCount;      // entries of the class table that follows the plan
+    StartFilter filter;
 };
 
 inline const PlannedItem* plan_items(const SearchPlan* p) {
