@@ -401,7 +401,23 @@ int scan(const uint8_t* pos, int32_t remaining, RegExpMatchState& ms, int anchor
     const uint32_t startOptions = ms.options;
     const uint8_t* const end = pos + remaining;
     const int32_t nodeCount = ms.endNode;
-    ScanFilter sf{filter, nullptr, pos, pos, nullptr, pos, ms.subjectStart, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, {}};
+    // Set field by field: the end drive's window of viable starts is filled
+    // only when a chain is scanned, and a short search should not pay for
+    // clearing it.
+    ScanFilter sf;
+    sf.f = filter;
+    sf.nextLiteral = nullptr;
+    sf.runEnd = pos;
+    sf.runViableBelow = pos;
+    sf.driveLiteral = nullptr;
+    sf.driveRunStart = pos;
+    sf.subjectStart = ms.subjectStart;
+    sf.endAt = nullptr;
+    sf.endRunStart = nullptr;
+    sf.chainBase = nullptr;
+    sf.chainEnd = nullptr;
+    sf.chainNext = nullptr;
+    sf.longUntil = nullptr;
     const bool filtering = filter != nullptr && anchorMode == 0;
     const bool tryFirst = linear != nullptr && allow != nullptr && !allow->spent;
     if (linear != nullptr && !tryFirst) return linear_from(pos, end, ms, anchorMode, linear, filtering ? &sf : nullptr);
