@@ -8,7 +8,10 @@
 // - a leading run: a repeat of one-byte characters at the start that must be
 //   followed by a byte outside its set, or whose run must hold a literal;
 // - a required literal: a top-level literal that every match consumes within
-//   a bounded number of bytes from its start.
+//   a bounded number of bytes from its start;
+// - end positions: one-byte items up to an end anchor that ends the pattern,
+//   as steps the scan runs backwards from line feeds and the window end;
+// - a leading word boundary, which fails between two word bytes.
 //
 // Membership is worked out per byte with three-valued tests (no, yes,
 // maybe); anything the tests cannot settle counts as "maybe", which keeps the
