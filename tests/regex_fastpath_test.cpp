@@ -322,3 +322,121 @@ TEST(SearchPlan, BackReferenceFastPaths) {
         }
     }
 }
+
+// Runs of one-byte classes that end at an end anchor, lead a pattern, or
+// follow a word boundary: the shapes whose starts the scan finds from the end
+// positions, skips inside words, or skips for the rest of a run after a
+// failed attempt. Subjects are dense in blanks and line feeds, so runs reach
+// line ends, span several lines and end at the window end.
+TEST(SearchPlan, EndAndRunShapesEqualGeneralPath) {
+    qeltest::RegexGen gen(20261210);
+    static const char* const kItems[] = {"\\s", "\\w", "\\d", "[ab]", "[ \\n]", "[^ \\n]", "a", ";", "_", "\\n",
+                                         "[a-c_]", "ab", "[\\t ]", "[A-Z_]", "\\W", "\\S", "\\x{e9}"};
+    static const char* const kQuants[] = {"", "", "*", "+", "+", "?", "{2}", "{1,3}", "{2,}", "+?", "*?"};
+    static const char* const kLeads[] = {"", "", "", "\\b", "\\b", "(?m)", "(?i)", "\\B", "^"};
+    static const char* const kEnds[] = {"$", "$", "\\Z", "\\z", "", "\\b", "_t\\b", "$\\n", "$?"};
+    static const char kAlphabet[] = "  \n\n\t;ab_A1c.x";
+    auto pick = [&](auto& list) { return std::string(list[gen.pick(sizeof(list) / sizeof(list[0]))]); };
+    int compared = 0;
+    for (int i = 0; i < 6000; ++i) {
+        std::string body;
+        const int items = 1 + static_cast<int>(gen.pick(3));
+        for (int k = 0; k < items; ++k) body += pick(kItems) + pick(kQuants);
+        const uint32_t wrap = gen.pick(4);
+        if (wrap == 1) body = "(" + body + ")";
+        if (wrap == 2) body = "(?:" + body + ")";
+        const std::string pattern = pick(kLeads) + body + pick(kEnds);
+        const std::string opts = random_options(gen);
+        const int format = static_cast<int>(gen.pick(2));
+        Compiled re(pattern, opts.c_str(), format);
+        if (re.status != qelOk) continue;
+        const std::string what = pattern + " /" + opts + " fmt " + std::to_string(format);
+        for (int k = 0; k < 6; ++k) {
+            std::string subject;
+            // Now and then a subject long enough that the scan back from the
+            // end positions works in several windows or gives way to the walk.
+            const size_t len = (i % 50 == 0 && k == 0) ? 600 + gen.pick(6000)
+                               : gen.pick(4) == 0  ? gen.pick(300)
+                                                   : gen.pick(24);
+            const bool blanks = len >= 600;  // long runs of blanks and words, few other bytes
+            while (subject.size() < len) {
+                if (blanks)
+                    subject += gen.pick(400) == 0 ? ';' : " \n\t_a"[gen.pick(5)];
+                else if (gen.pick(16) == 0)
+                    subject += "\xC3\xA9";
+                else
+                    subject += kAlphabet[gen.pick(sizeof(kAlphabet) - 1)];
+            }
+            expect_same(re.state, subject, 1 + static_cast<int32_t>(gen.pick(8)), what);
+            if (HasFatalFailure()) return;
+            ++compared;
+        }
+    }
+    EXPECT_GE(compared, 30000);
+}
+
+// Long runs of blanks put the one viable start right at the edges of what the
+// scan back from the end positions records at once, and past the longest run
+// it scans back over.
+TEST(SearchPlan, EndDriveAroundItsBounds) {
+    static const char* const kPatterns[][2] = {
+        {"[ab]\\s*$", "m"}, {"[ab]\\s*$", ""}, {"[ab]\\s*$", "mg"}, {"[ab][ \\n]*\\z", "g"}, {"[;]\\s*$", "m"},
+    };
+    for (const auto& [pattern, opts] : kPatterns) {
+        Compiled re(pattern, opts);
+        ASSERT_EQ(re.status, qelOk) << pattern;
+        for (size_t n : {511, 512, 513, 1024, 4095, 4096, 4097}) {
+            for (const std::string tail : {"a \n", "a\n\n", ";a\n", "a", " a \n x"}) {
+                const std::string blanks(n, ' ');
+                std::string lines;
+                for (size_t i = 0; i < n; ++i) lines += (i % 7 == 3) ? '\n' : ' ';
+                for (const std::string& subject : {blanks + tail, lines + tail, "x" + blanks + tail + blanks})
+                    expect_same(re.state, subject, 4, std::string(pattern) + " /" + opts + " n " + std::to_string(n));
+                if (HasFatalFailure()) return;
+            }
+        }
+    }
+}
+
+// Which patterns the scan drives from their end positions, skips word
+// interiors for, or leaves a run after one failed attempt in: the shapes the
+// differentials above must reach.
+TEST(SearchPlan, EndDriveWordStartAndRunSkip) {
+    struct Row {
+        const char* pattern;
+        const char* options;
+        bool endDrive;
+        bool anyLineFeed;  // with endDrive: every line feed is an end position
+        int32_t steps;     // with endDrive: 0 walks over the set only
+        bool wordStart;
+        bool skipRun;
+    } rows[] = {
+        {"\\s+$", "m", true, true, 2, false, true},
+        {"\\s+$", "", true, false, 2, false, true},
+        {"\\w+\\s*$", "", true, false, 3, false, true},
+        {"(\\w+)\\s*\\Z", "m", true, false, 3, false, true},  // "\\Z" ignores "m"
+        {";\\s*(?m)$", "", false, false, 0, false, false},     // an option change is not an item
+        {"[ab]{2,5}\\z", "", true, false, 5, false, false},
+        {"\\s{40}$", "", true, false, 0, false, false},        // too many steps: the walk only
+        {".+$", "", false, false, 0, false, false},            // "." takes characters of several bytes
+        {"\\s+$x", "m", false, false, 0, false, true},         // the anchor does not end the pattern
+        {"\\b[A-Z_]{4,}\\b", "", false, false, 0, true, true},  // a failed start skips the rest of its word
+        {"\\w+_t\\b", "", false, false, 0, false, true},
+        {"\\w+_t\\b|x", "", false, false, 0, false, false},    // a top-level bar: none of them
+        {"(\\w+)\\s\\1", "", false, false, 0, false, false},   // a back-reference reads what the run took
+    };
+    for (const Row& r : rows) {
+        Compiled re(r.pattern, r.options);
+        ASSERT_EQ(re.status, qelOk) << r.pattern;
+        const SearchPlan* plan = search_plan(re.state);
+        ASSERT_NE(plan, nullptr) << r.pattern;
+        const StartFilter& f = plan->filter;
+        EXPECT_EQ(f.endDrive, r.endDrive) << r.pattern;
+        if (r.endDrive) {
+            EXPECT_EQ(f.endAnyLineFeed, r.anyLineFeed) << r.pattern;
+            EXPECT_EQ(f.endSteps, r.steps) << r.pattern;
+        }
+        EXPECT_EQ(f.wordStart, r.wordStart) << r.pattern;
+        EXPECT_EQ(f.skipRunOnFail, r.skipRun) << r.pattern;
+    }
+}

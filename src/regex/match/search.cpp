@@ -88,7 +88,189 @@ struct ScanFilter {
     const uint8_t* subjectStart;    // look-behind literals may lie before the window
     const uint8_t* sepRunFor;       // back-reference check: the run end the next field belongs to
     const uint8_t* sepRunEnd;       // ... and where the run of separator bytes after it ends
+    const uint8_t* endAt;           // end drive: the end position last looked at
+    const uint8_t* endRunStart;     // ... where the run of the set that reaches it starts
+    // The end drive's reverse scan: the viable starts in [chainBase,
+    // chainBase + kChainWindow) of the chain of end positions that ends at
+    // chainEnd; a position after the chain's last is tried at chainNext.
+    const uint8_t* chainBase;
+    const uint8_t* chainEnd;
+    const uint8_t* chainNext;
+    const uint8_t* longUntil;       // ... a chain too long for it ends here: walk over the set
+    uint64_t viable[8];
 };
+
+// Readies a filter for a scan from `pos`. Set field by field: the end
+// drive's window of viable starts is filled only when a chain is scanned,
+// and a short search should not pay for clearing it.
+void init_scan_filter(ScanFilter& sf, const StartFilter* filter, const uint8_t* pos, const uint8_t* subjectStart) {
+    sf.f = filter;
+    sf.nextLiteral = nullptr;
+    sf.runEnd = pos;
+    sf.runViableBelow = pos;
+    sf.driveLiteral = nullptr;
+    sf.driveRunStart = pos;
+    sf.subjectStart = subjectStart;
+    sf.sepRunFor = nullptr;
+    sf.sepRunEnd = nullptr;
+    sf.endAt = nullptr;
+    sf.endRunStart = nullptr;
+    sf.chainBase = nullptr;
+    sf.chainEnd = nullptr;
+    sf.chainNext = nullptr;
+    sf.longUntil = nullptr;
+}
+
+// Positions of a chain the reverse scan records at once; the scan's cost is
+// bounded by kChainMax, so a chain longer than that is walked over instead.
+constexpr int32_t kChainWindow = 512;
+constexpr int32_t kChainMax = 4096;
+
+inline bool is_word_byte(uint8_t b) {
+    return (b >= 'a' && b <= 'z') || (b >= 'A' && b <= 'Z') || (b >= '0' && b <= '9') || b == '_';
+}
+
+// The end drive's exact form: scans back from the last end position of the
+// chain that begins at the first end position at or after `pos` (a chain:
+// end positions joined by a run of the set, which then holds the line feed),
+// keeping at each position the steps from which the rest of the pattern can
+// reach an end position. A position where the first step is among them is a
+// viable start. Returns the first viable start at or after `pos`, null when
+// none is left, or `pos` itself with *tooLong set when the chain is longer
+// than the scan's bound.
+const uint8_t* end_chain(const uint8_t* pos, const uint8_t* end, const StartFilter& f, ScanFilter& sf,
+                         bool* tooLong) {
+    for (;;) {
+        if (sf.chainEnd == nullptr || pos > sf.chainEnd) {
+            // The chain: its first end position e, its last one, and the run
+            // of the set after it (next: the first byte outside it).
+            const uint8_t* e = end;
+            if (f.endAnyLineFeed) {
+                const int32_t k = find_byte(pos, static_cast<int32_t>(end - pos), kLineFeed);
+                if (k >= 0) e = pos + k;
+            } else if (f.endFinalLineFeed && end > pos && end[-1] == kLineFeed) {
+                e = end - 1;
+            }
+            const uint8_t* last = e;
+            const uint8_t* next = e + 1;
+            if (e < end && f.endSet.has(kLineFeed)) {
+                const int32_t k = find_byteset(e, static_cast<int32_t>(end - e), f.endStop);
+                next = k < 0 ? end : e + k;
+                if (next == end)
+                    last = end;
+                else if (f.endAnyLineFeed)
+                    last = e + rfind_byte(e, static_cast<int32_t>(next - e), kLineFeed);
+            }
+            // No start before the run of the set that reaches e.
+            const uint8_t* base = e;
+            while (base > pos && f.endSet.has(base[-1])) --base;
+            if (last - base > kChainMax) {
+                sf.longUntil = last;
+                *tooLong = true;
+                return pos;
+            }
+            sf.chainBase = base;
+            sf.chainEnd = last;
+            sf.chainNext = next;
+            for (uint64_t& w : sf.viable) w = 0;
+            const uint32_t accept = uint32_t(1) << f.endSteps;
+            uint32_t d = 0;
+            for (const uint8_t* p = last;; --p) {
+                uint32_t x = 0;
+                if (p < last) {
+                    const uint32_t m = f.endStepBytes[*p];
+                    x = m & (((d >> 1) & ~f.endLoop) | (d & f.endLoop));
+                }
+                if (p == end || (p >= e && *p == kLineFeed && (f.endAnyLineFeed || p == end - 1))) x |= accept;
+                for (uint32_t grown = (x >> 1) & f.endNullable; (grown & ~x) != 0; grown = (x >> 1) & f.endNullable)
+                    x |= grown;
+                d = x;
+                if ((d & 1) != 0 && p - base < kChainWindow) {
+                    const int64_t i = p - base;
+                    sf.viable[i >> 6] |= uint64_t(1) << (i & 63);
+                }
+                if (p == base || (d == 0 && p <= e)) break;
+            }
+        }
+        const int64_t from = pos > sf.chainBase ? pos - sf.chainBase : 0;
+        if (from < kChainWindow) {
+            for (int64_t w = from >> 6; w < kChainWindow / 64; ++w) {
+                uint64_t bits = sf.viable[w];
+                if (w == (from >> 6)) bits &= ~uint64_t(0) << (from & 63);
+                if (bits != 0) return sf.chainBase + (w << 6) + std::countr_zero(bits);
+            }
+            if (sf.chainEnd - sf.chainBase < kChainWindow) {
+                // Nothing viable up to the chain's end.
+                if (sf.chainEnd == end) return nullptr;
+                pos = sf.chainNext;
+                sf.chainEnd = nullptr;
+                continue;
+            }
+            pos = sf.chainBase + kChainWindow;
+        }
+        // Past the recorded window of a long chain: scan again from here.
+        sf.chainEnd = nullptr;
+    }
+}
+
+// End drive: the first position at or after `pos` from which a run of the
+// set reaches an end position at least the minimum length on; null when none
+// is left. Every position it skips lies in no run that reaches an end
+// position far enough on, so the match step would fail there. The walks back
+// stop at `pos` and the end position found is kept, so each byte is walked
+// over a bounded number of times.
+const uint8_t* end_drive(const uint8_t* pos, const uint8_t* end, const StartFilter& f, ScanFilter& sf) {
+    if (f.endSteps > 0 && (sf.longUntil == nullptr || pos > sf.longUntil)) {
+        bool tooLong = false;
+        const uint8_t* s = end_chain(pos, end, f, sf, &tooLong);
+        if (!tooLong) return s;
+        sf.chainEnd = nullptr;
+    }
+    for (;;) {
+        if (sf.endAt == nullptr || sf.endAt < pos) {
+            const uint8_t* e = end;
+            if (f.endAnyLineFeed) {
+                const int32_t k = find_byte(pos, static_cast<int32_t>(end - pos), kLineFeed);
+                if (k >= 0) e = pos + k;
+            } else if (f.endFinalLineFeed && end > pos && end[-1] == kLineFeed) {
+                e = end - 1;
+            }
+            const uint8_t* r = e;
+            while (r > pos && f.endSet.has(r[-1])) --r;
+            sf.endAt = e;
+            sf.endRunStart = r;
+        }
+        const uint8_t* s = pos > sf.endRunStart ? pos : sf.endRunStart;
+        if (sf.endAt - s >= f.endMinLen) return s;
+        // Too short before this end position: only a later one that the same
+        // run reaches can serve, and the run goes on only through a line feed
+        // in the set.
+        const uint8_t* e = sf.endAt;
+        if (e == end) return nullptr;
+        if (!f.endSet.has(kLineFeed)) {
+            pos = e + 1;  // a line feed: the next byte is a visited position
+            continue;
+        }
+        const int32_t k = find_byteset(e, static_cast<int32_t>(end - e), f.endStop);
+        const uint8_t* q = k < 0 ? end : e + k;
+        const uint8_t* last = nullptr;  // the last end position in (e, q]
+        if (q == end) {
+            last = end;
+        } else if (f.endAnyLineFeed && q - e > 1) {
+            const int32_t j = rfind_byte(e + 1, static_cast<int32_t>(q - e - 1), kLineFeed);
+            if (j >= 0) last = e + 1 + j;
+        }
+        if (last != nullptr && last - s >= f.endMinLen) {
+            sf.endAt = last;
+            sf.endRunStart = s;
+            return s;
+        }
+        // No start up to the run's end can reach far enough; the byte after
+        // the run follows a one-byte character, so the scan visits it.
+        pos = q;
+        sf.endAt = nullptr;
+    }
+}
 
 // Moves `pos` to the next visited position where a match may begin; null
 // when none remains in the window.
@@ -96,6 +278,10 @@ const uint8_t* filter_advance(const uint8_t* pos, const uint8_t* end, int32_t fo
     const StartFilter& f = *sf.f;
     for (;;) {
         const uint8_t* before = pos;
+        if (f.endDrive) {
+            pos = end_drive(pos, end, f, sf);
+            if (pos == nullptr) return nullptr;
+        }
         if (f.behindLen > 0) {
             // The next occurrence ending at or after pos; it may start before
             // the window, never before the subject.
@@ -197,6 +383,13 @@ const uint8_t* filter_advance(const uint8_t* pos, const uint8_t* end, int32_t fo
                 continue;
             }
         }
+        if (f.wordStart && pos < end && pos > sf.subjectStart && is_word_byte(pos[-1])) {
+            // Between two word bytes "\\b" fails; the byte after the word
+            // follows an ASCII byte, so the scan visits it.
+            const uint8_t* q = pos;
+            while (q < end && is_word_byte(*q)) ++q;
+            pos = q;
+        }
         if (pos == before) return pos;
     }
 }
@@ -254,7 +447,8 @@ int scan(const uint8_t* pos, int32_t remaining, RegExpMatchState& ms, int anchor
     const uint32_t startOptions = ms.options;
     const uint8_t* const end = pos + remaining;
     const int32_t nodeCount = ms.endNode;
-    ScanFilter sf{filter, nullptr, pos, pos, nullptr, pos, ms.subjectStart, nullptr, nullptr};
+    ScanFilter sf;
+    init_scan_filter(sf, filter, pos, ms.subjectStart);
     const bool filtering = filter != nullptr && anchorMode == 0;
     const bool tryFirst = linear != nullptr && allow != nullptr && !allow->spent;
     if (linear != nullptr && !tryFirst) return linear_from(pos, end, ms, anchorMode, linear, filtering ? &sf : nullptr);
@@ -396,7 +590,10 @@ int find_next(const uint8_t* pos, int32_t remaining, RegExpMatchState& ms, const
     if (ctx.dfa != nullptr && ctx.anchorMode != 1 &&
         (ctx.dfaIdle[0] < kDfaIdleLimit || ctx.dfaIdle[0] < kDfaIdleRatio * ctx.dfaIdle[1])) {
         const uint8_t* const end = pos + remaining;
-        DfaFilterSkip arg{{ctx.filter, nullptr, pos, pos, nullptr, pos, ms.subjectStart, nullptr, nullptr}, end, ms.format};
+        DfaFilterSkip arg;
+        init_scan_filter(arg.sf, ctx.filter, pos, ms.subjectStart);
+        arg.end = end;
+        arg.format = ms.format;
         const DfaSkip skip{dfa_filter_advance, &arg};
         const uint8_t* from = pos;
         bool gained = true;

@@ -81,11 +81,35 @@ struct StartFilter {
     // start in a run of them passes the test.
     bool skipRunOnFail;
     ByteSet headStop;
+    // The pattern leads with "\b": a position between two word bytes fails.
+    bool wordStart;
     bool useLiteral;        // every match contains `literal` within `maxOffset` bytes of its start
     bool literalFolded;     // ... compared with a-z folded onto A-Z
     const uint8_t* literal;
     int32_t literalLen;
     int32_t maxOffset;
+    // Last, being large and used by few patterns:
+    // Every match lies wholly in `endSet` (one-byte ASCII characters) and
+    // ends at an end position: the window end, the byte before a final line
+    // feed when `endFinalLineFeed`, any line feed when `endAnyLineFeed`. So
+    // a start is viable only when a run of the set reaches an end position at
+    // least `endMinLen` bytes on; the scan goes from end position to end
+    // position and walks back over the set instead of trying every run.
+    bool endDrive;
+    bool endAnyLineFeed;
+    bool endFinalLineFeed;
+    int32_t endMinLen;
+    ByteSet endSet;
+    ByteSet endStop;        // the complement of `endSet`, for the forward search
+    // The items as steps of a reverse scan, when they fit (0: the scan only
+    // walks over `endSet`): step i takes one byte of the bytes whose
+    // `endStepBytes` entry has bit i; a step of `endLoop` may take it again,
+    // a step of `endNullable` may take none. Scanning back from the end
+    // positions tells exactly which starts can reach one.
+    int32_t endSteps;
+    uint32_t endLoop;
+    uint32_t endNullable;
+    uint32_t endStepBytes[256];
 };
 
 // The search plan: what the driver would otherwise work out on every call,
@@ -93,12 +117,12 @@ struct StartFilter {
 // table above the pattern's groups. It holds pointers into the state itself,
 // as the nodes do.
 struct SearchPlan {
-    StartFilter filter;
     bool useFilter;          // some part of `filter` is on
     bool readsPastMatch;     // an assertion looks past the match: no trailing-literal cut
     bool plainAlternation;   // search mode 2 and every node fits its shape
     int32_t firstBar;        // first top-level RE_ALT_END, -1 none
     int32_t itemCount;      // entries of the class table that follows the plan
+    StartFilter filter;
 };
 
 inline const PlannedItem* plan_items(const SearchPlan* p) {

@@ -8,7 +8,10 @@
 // - a leading run: a repeat of one-byte characters at the start that must be
 //   followed by a byte outside its set, or whose run must hold a literal;
 // - a required literal: a top-level literal that every match consumes within
-//   a bounded number of bytes from its start.
+//   a bounded number of bytes from its start;
+// - end positions: one-byte items up to an end anchor that ends the pattern,
+//   as steps the scan runs backwards from line feeds and the window end;
+// - a leading word boundary, which fails between two word bytes.
 //
 // Membership is worked out per byte with three-valued tests (no, yes,
 // maybe); anything the tests cannot settle counts as "maybe", which keeps the
@@ -32,6 +35,9 @@ constexpr int64_t kUnbounded = int64_t(1) << 40;
 // The filter is worked out on every search call: past this many one-character
 // items the analysis gives up rather than cost more than the search it helps.
 constexpr int32_t kMaxItemsAnalysed = 256;
+// Steps of the end drive's reverse scan: one bit each in a 32-bit word, with
+// the bit above the last standing for "all steps taken".
+constexpr int64_t kMaxEndSteps = 31;
 // Longest character the matcher's UTF-8 rule reads.
 constexpr int64_t kMaxCharBytes = 6;
 
@@ -395,6 +401,17 @@ void derive_start_filter(const QelRegExpState* state, StartFilter& f) {
     f.behindLen = 0;
     f.skipRunOnFail = false;
     f.headStop = ByteSet{};
+    f.endDrive = false;
+    f.endAnyLineFeed = false;
+    f.endFinalLineFeed = false;
+    f.endMinLen = 0;
+    f.endSteps = 0;
+    f.endLoop = 0;
+    f.endNullable = 0;
+    for (uint32_t& m : f.endStepBytes) m = 0;
+    f.endSet = ByteSet{};
+    f.endStop = ByteSet{};
+    f.wordStart = false;
     f.useLiteral = false;
     f.literalFolded = false;
     f.literal = nullptr;
@@ -440,6 +457,95 @@ void derive_start_filter(const QelRegExpState* state, StartFilter& f) {
         }
     }
     if (topLevelBar) return;
+
+    // A leading "\\b": between two word bytes it fails, whatever follows.
+    {
+        const int32_t lead = a.seq_next(0);
+        f.wordStart = !a.giveUp && lead + 1 < a.count && a.nodes[lead].w0 == RE_ANCHOR && a.nodes[lead].w1 == 'b' &&
+                      !is_quantifier(a.nodes[lead + 1].w0);
+    }
+
+    // One-byte items up to an end anchor that ends the pattern ("\\s+$",
+    // "\\w+\\s*$", ";\\s*$"): every byte of a match lies in the union of
+    // the items' sets and the match ends at an end position.
+    {
+        a.giveUp = false;
+        ByteSet u{};
+        int64_t minLen = 0;
+        int32_t letter = 0;
+        // The reverse-scan steps; past kMaxEndSteps the scan walks the set.
+        int32_t steps = 0;
+        uint32_t loop = 0, nullable = 0;
+        uint32_t stepBytes[256] = {};
+        auto add_steps = [&](const ByteSet& one, int32_t qmin, int32_t qmax) {
+            const bool unbounded = qmax >= RE_UNBOUNDED;
+            const int64_t count = int64_t(qmin) + (unbounded ? 1 : int64_t(qmax) - qmin);
+            if (steps < 0 || qmin < 0 || qmax < qmin || steps + count > kMaxEndSteps) {
+                steps = -1;
+                return;
+            }
+            for (int64_t c = 0; c < count; ++c, ++steps) {
+                const uint32_t bit = uint32_t(1) << steps;
+                for (int b = 0; b < 256; ++b)
+                    if (one.has(static_cast<uint8_t>(b))) stepBytes[b] |= bit;
+                if (c >= qmin) nullable |= bit;
+                if (unbounded && c == count - 1) loop |= bit;
+            }
+        };
+        int32_t i = a.seq_next(0);
+        for (; i < a.count && !a.giveUp; i = a.seq_next(i)) {
+            Analyzer::Item it;
+            if (!a.item_at(i, a.count, it)) break;
+            const RegExpNode& n = a.nodes[i];
+            const uint32_t k = n.w0;
+            if (k == RE_ANCHOR) {
+                if (!it.quantified && (n.w1 == '$' || n.w1 == 'Z' || n.w1 == 'z')) {
+                    letter = n.w1;
+                    i = it.end;
+                }
+                break;
+            }
+            int64_t unit = 1;
+            if (k == RE_STRING && !it.quantified && n.w2 >= 1) {
+                const auto* bytes = static_cast<const uint8_t*>(node_pointer(n));
+                for (int32_t j = 0; j < n.w2; ++j) {
+                    ByteSet one{};
+                    one.add(bytes[j]);
+                    if (a.icPossible && is_letter(bytes[j])) one.add(static_cast<uint8_t>(bytes[j] ^ 0x20));
+                    for (int w = 0; w < 4; ++w) u.bits[w] |= one.bits[w];
+                    add_steps(one, 1, 1);
+                }
+                unit = n.w2;
+            } else if (k == RE_CHAR || k == RE_PREDEF || k == RE_CLASS || k == RE_UCHAR || k == RE_URANGE) {
+                ByteSet one{};
+                a.add_single(i, one);
+                for (int w = 0; w < 4; ++w) u.bits[w] |= one.bits[w];
+                add_steps(one, it.qmin, it.qmax);
+            } else {
+                break;
+            }
+            if (it.qmin < 0) break;
+            minLen += unit * it.qmin;
+            if (minLen > kMaxLiteralOffset) minLen = kMaxLiteralOffset;
+            i = it.end;
+        }
+        if (letter != 0 && !a.giveUp && a.seq_next(i) == a.count && (u.bits[2] | u.bits[3]) == 0) {
+            f.endDrive = true;
+            f.endAnyLineFeed = letter == '$' && option_word_has(anyOpts, RE_OPT_MULTILINE);
+            f.endFinalLineFeed = letter != 'z';
+            f.endMinLen = static_cast<int32_t>(minLen);
+            f.endSet = u;
+            for (int w = 0; w < 4; ++w) f.endStop.bits[w] = ~u.bits[w];
+            f.endSet.build_rows();
+            f.endStop.build_rows();
+            if (steps >= 0) {
+                f.endSteps = steps;
+                f.endLoop = loop;
+                f.endNullable = nullable;
+                for (int b = 0; b < 256; ++b) f.endStepBytes[b] = stepBytes[b];
+            }
+        }
+    }
 
     // A leading look-behind at a plain literal.
     if (!a.icPossible && a.count >= 3 && a.nodes[0].w0 == RE_LOOKBEHIND && a.nodes[0].w2 == 1 &&
@@ -605,6 +711,8 @@ void derive_start_filter(const QelRegExpState* state, StartFilter& f) {
         f.runEndFollows = headRunEnd;
         f.runMin = headMin;
         f.refAfterRun = headRefCheck;
+    } else if (f.endDrive) {
+        // The end positions lead; the run of the repeat adds nothing.
     } else if (headEnd && headEndLineFeed == false) {
         f.useRun = true;
         f.runEndFollows = true;
