@@ -130,6 +130,17 @@ inline bool is_word_byte(uint8_t b) {
     return (b >= 'a' && b <= 'z') || (b >= 'A' && b <= 'Z') || (b >= '0' && b <= '9') || b == '_';
 }
 
+// The first end position at or after `pos`: a line feed where "m" may be in
+// force, else the byte before a final line feed, else the window end.
+const uint8_t* next_end_position(const uint8_t* pos, const uint8_t* end, const StartFilter& f) {
+    if (f.endAnyLineFeed) {
+        const int32_t k = find_byte(pos, static_cast<int32_t>(end - pos), kLineFeed);
+        return k >= 0 ? pos + k : end;
+    }
+    if (f.endFinalLineFeed && end > pos && end[-1] == kLineFeed) return end - 1;
+    return end;
+}
+
 // The end drive's exact form: scans back from the last end position of the
 // chain that begins at the first end position at or after `pos` (a chain:
 // end positions joined by a run of the set, which then holds the line feed),
@@ -144,13 +155,7 @@ const uint8_t* end_chain(const uint8_t* pos, const uint8_t* end, const StartFilt
         if (sf.chainEnd == nullptr || pos > sf.chainEnd) {
             // The chain: its first end position e, its last one, and the run
             // of the set after it (next: the first byte outside it).
-            const uint8_t* e = end;
-            if (f.endAnyLineFeed) {
-                const int32_t k = find_byte(pos, static_cast<int32_t>(end - pos), kLineFeed);
-                if (k >= 0) e = pos + k;
-            } else if (f.endFinalLineFeed && end > pos && end[-1] == kLineFeed) {
-                e = end - 1;
-            }
+            const uint8_t* e = next_end_position(pos, end, f);
             const uint8_t* last = e;
             const uint8_t* next = e + 1;
             if (e < end && f.endSet.has(kLineFeed)) {
@@ -228,13 +233,7 @@ const uint8_t* end_drive(const uint8_t* pos, const uint8_t* end, const StartFilt
     }
     for (;;) {
         if (sf.endAt == nullptr || sf.endAt < pos) {
-            const uint8_t* e = end;
-            if (f.endAnyLineFeed) {
-                const int32_t k = find_byte(pos, static_cast<int32_t>(end - pos), kLineFeed);
-                if (k >= 0) e = pos + k;
-            } else if (f.endFinalLineFeed && end > pos && end[-1] == kLineFeed) {
-                e = end - 1;
-            }
+            const uint8_t* e = next_end_position(pos, end, f);
             const uint8_t* r = e;
             while (r > pos && f.endSet.has(r[-1])) --r;
             sf.endAt = e;
