@@ -107,6 +107,11 @@ for p in 'x*' 'a?' '(?:ab)*' 'q{0,2}' 'x*?' '.' '\S' '\d' '[0-9]+' '[^a-z ]' 'Z'
         done
     done
 done
+# The digits of an escape are no literal that every match contains.
+printf 'a\xffb\nff\n\x01x\n' > esc.txt
+for p in '\xff' '\x01x' '\101b' '\cAx'; do
+    check "grep -c '$p' like grep -P" "$(LC_ALL=C grep -P -c -- "$p" esc.txt)" "$($QELCH grep --bytes -c -- "$p" esc.txt)"
+done
 # -m stops counting on every shape (grep -P -v '' prints no count at all);
 # in UTF-8 a character is not its bytes.
 for p in 'x*' '.' '^\s*$'; do
