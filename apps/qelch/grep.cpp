@@ -18,10 +18,16 @@
 // Many files are searched on several threads, one file per thread at a time;
 // each file's output is held back until the files before it are printed, so
 // the output is the same as that of one thread.
+//
+// A few simple patterns ("x*", ".", "[0-9]+", "^\s*$") say by their text
+// alone which lines match: where no match records are needed, byte-set
+// searches over the piece decide each line and the matcher is not run
+// (line_shape.h, search_by_shape).
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <cctype>
 #include <cerrno>
@@ -35,6 +41,7 @@
 #include <vector>
 
 #include "common.h"
+#include "line_shape.h"
 #include "literals.h"
 #include "matches.h"
 #include "patterns.h"
@@ -104,6 +111,9 @@ struct Config {
     std::string shown;    // the pattern as the user gave it, for messages
     bool use_chunk = true;
     LiteralPlan plan;
+    LineShape shape;          // lines answered by byte-set searches, no matcher
+    std::array<bool, 256> shape_stop{};  // what ends the scan of a line: see search_by_shape
+    std::string shape_stop_list;         // the same bytes, for the library's set search
     bool no_patterns = false;  // -f of an empty file: nothing matches
 };
 
@@ -393,6 +403,65 @@ struct Searcher {
         }
     }
 
+    // First byte at or after `from` that ends a scan under the line shape, or
+    // c.size(). Most lines of the shapes that select many lines end their
+    // scan within a few bytes, where a plain loop beats setting up a vector
+    // search; past those the library's set search takes over.
+    size_t next_stop(std::string_view c, size_t from) const {
+        const size_t near = std::min(c.size(), from + 32);
+        for (size_t k = from; k < near; ++k)
+            if (cfg.shape_stop[static_cast<unsigned char>(c[k])]) return k;
+        if (near == c.size()) return near;
+        int32_t index = -1;
+        qelsFindCAny_8u(reinterpret_cast<const Qel8u*>(c.data() + near), int32_t(c.size() - near),
+                        reinterpret_cast<const Qel8u*>(cfg.shape_stop_list.data()), int32_t(cfg.shape_stop_list.size()),
+                        &index);
+        return index < 0 ? c.size() : near + size_t(index);
+    }
+
+    // Whether each line matches follows from its bytes (line_shape.h): the
+    // matcher is not run. Only for modes that need no match records.
+    void search_by_shape(std::string_view c) {
+        const size_t n = c.size();
+        const char* d = c.data();
+        if (cfg.shape.kind == LineShape::kEveryLine) {
+            if (cfg.invert) return;
+            if (cfg.count && cfg.max_count < 0 && !cfg.quiet && !cfg.list_with && !cfg.list_without) {
+                int64_t lines = std::count(c.begin(), c.end(), '\n') + (n > 0 && c.back() != '\n' ? 1 : 0);
+                if (lines > 0 && !sh.any_selected.load(std::memory_order_relaxed)) sh.any_selected = true;
+                selected += lines;
+                return;
+            }
+            select_range(c, 0, n);
+            return;
+        }
+        size_t pos = 0;
+        while (pos < n && !stop) {
+            // kAnyOf: the scan stops at a byte of the set, which may lie on a
+            // later line; kOnlyOf: at a byte outside the set or the line feed.
+            const size_t at = next_stop(c, pos);
+            size_t start = pos;
+            bool match = false;
+            if (cfg.shape.kind == LineShape::kAnyOf) {
+                if (at == n) {
+                    if (cfg.invert) select_range(c, pos, n);
+                    break;
+                }
+                const void* nl = at > pos ? memrchr(d + pos, '\n', at - pos) : nullptr;
+                start = nl ? size_t(static_cast<const char*>(nl) - d) + 1 : pos;
+                if (cfg.invert) select_range(c, pos, start);
+                if (stop) break;
+                match = true;
+            } else {
+                match = at == n || d[at] == '\n';
+            }
+            const void* nl = at < n ? std::memchr(d + at, '\n', n - at) : nullptr;
+            const size_t end = nl ? size_t(static_cast<const char*>(nl) - d) : n;
+            if (match != cfg.invert) select(c, start, end, 0);
+            pos = end + 1;
+        }
+    }
+
     void search_chunk(std::string_view c) {
         size_t pos = 0;
         const bool ends_with_lf = !c.empty() && c.back() == '\n';
@@ -400,6 +469,10 @@ struct Searcher {
         const bool use_literals = !cfg.plan.literals.empty();
         if (cfg.no_patterns) {
             if (cfg.invert) select_range(c, 0, c.size());
+            return;
+        }
+        if (cfg.shape.kind != LineShape::kNone) {
+            search_by_shape(c);
             return;
         }
         next_at.assign(cfg.plan.literals.size(), kUnknown);
@@ -799,6 +872,21 @@ int cmd_grep(const std::vector<std::string>& args) {
     // lines cannot: $ needs the per-line search there.
     if (cfg.crlf && (cfg.whole_line || joined.find('$') != std::string::npos)) risky = true;
     cfg.use_chunk = !risky;
+    // -o and colour need the match itself, not only whether a line has one.
+    if (!cfg.no_patterns && !cfg.only && !cfg.color) {
+        cfg.shape = line_shape(cfg.pattern, cfg.flags.bytes, cfg.flags.ignore_case, cfg.flags.extended);
+        // With --crlf a line's last CR is not part of it; a set with CR
+        // would see it, and a line of set bytes would end at it.
+        const bool cr = cfg.shape.set['\r'];
+        if (cfg.crlf && ((cfg.shape.kind == LineShape::kAnyOf && cr) || (cfg.shape.kind == LineShape::kOnlyOf && !cr)))
+            cfg.shape.kind = LineShape::kNone;
+        for (int b = 0; b < 256; ++b) {
+            const bool in = cfg.shape.set[size_t(b)];
+            const bool stops = cfg.shape.kind == LineShape::kAnyOf ? in : (!in || b == '\n');
+            cfg.shape_stop[size_t(b)] = stops;
+            if (stops) cfg.shape_stop_list += char(b);
+        }
+    }
     if (!cfg.no_patterns) {
         if (cfg.fixed && !cfg.flags.extended) {
             // Plain text: the literals are the patterns themselves.

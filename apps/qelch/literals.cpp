@@ -15,6 +15,7 @@
 #include "literals.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstdint>
 #include <cstring>
 
@@ -134,11 +135,20 @@ std::vector<std::string> required(const std::string& p) {
         last_plain = false;
         if (c == '\\') {
             if (i + 1 < p.size() && (p[i + 1] == 'Q' || p[i + 1] == 'E')) return {};
+            const char e = i + 1 < p.size() ? p[i + 1] : '\0';
             i += 2;
             if (i < p.size() && p[i] == '{') {  // \p{..}, \x{..}
                 size_t end = p.find('}', i);
                 if (end == std::string::npos) return {};
                 i = end + 1;
+            } else if (e == 'x') {  // up to two hex digits belong to the escape, not the run after it
+                for (int k = 0; k < 2 && i < p.size() && std::isxdigit(static_cast<unsigned char>(p[i])); ++k) ++i;
+            } else if (e >= '0' && e <= '9') {  // octal digits or a group number
+                while (i < p.size() && p[i] >= '0' && p[i] <= '9') ++i;
+            } else if (e == 'c' || e == 'p' || e == 'P') {  // \cX, \pL: one more byte
+                ++i;
+            } else if (std::isalnum(static_cast<unsigned char>(e)) && !std::strchr("dDsSwWbBAzZGtnrfeavhHR", e)) {
+                return {};  // an escape whose extent is not read here
             }
         } else if (c == '[') {
             i = skip_class(p, i);

@@ -58,8 +58,10 @@ for p in 'season|winter|epoch' 'SEASON|Winter' '[a-z]+ (of|to) the' 'w(as|ere) (
 done
 
 printf 'color\ncolour\nabef\nxw\nx\xc3\xa9z\nxz\nfoo{2}\nfoo\n' > "$work/opt.txt"
+# An unbraced \xHH outside a class is one byte here, as for grep -P in the C
+# locale (in a UTF-8 locale it is a code point).
 for p in 'colou?r' 'colou*r' 'ab(cd)?ef' 'ab(cd){0,2}ef' 'x(yz)*w' 'x\xc3\xa9?z' 'fo{2}' 'foo\{2\}' 'colo[u]r'; do
-    check "optional parts '$p' like grep -P" "$(grep -P -- "$p" "$work/opt.txt")" "$($QELCH grep -- "$p" "$work/opt.txt")"
+    check "optional parts '$p' like grep -P" "$(LC_ALL=C grep -P -- "$p" "$work/opt.txt")" "$($QELCH grep -- "$p" "$work/opt.txt")"
 done
 
 # Tiny chunks: same lines, and matches right at chunk boundaries.

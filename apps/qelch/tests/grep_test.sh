@@ -85,6 +85,53 @@ done
 printf 'a\r\nab\r\na b\r\n' > crlf-span.txt
 check "--crlf: a match taking the CR is not the line's" 1 "$($QELCH grep --crlf -c 'a\s' crlf-span.txt)"
 
+# Patterns whose lines are decided by byte-set searches without the matcher
+# ("x*": every line; "." or "[0-9]+": a byte of the set; "^\s*$": only bytes
+# of it), next to look-alikes that must go to the matcher. The fixture has
+# empty and blank lines, bytes above 0x7F, lines longer than the short scan
+# before the vector search, and a last line without a line feed.
+{
+    printf 'abc\n\n  \t \nx 12\n\xe9t\xe9\nfoo.  \nZ\n\f\r\n'
+    printf '%*s\n' 70 ''
+    printf '%*s7\n' 70 ''
+    printf '%*s\n' 90 '' | tr ' ' q
+    printf 'AB ab\nzz\n\n\t\nlast'
+} > shape.txt
+for p in 'x*' 'a?' '(?:ab)*' 'q{0,2}' 'x*?' '.' '\S' '\d' '[0-9]+' '[^a-z ]' 'Z' '[a-cX]' '\.' '\s' 'q+?' \
+         '^\s*$' '^[ \t]*$' '^q*$' '^\S*$' 'x*$' '^x*' '\b' '(?=x)' '(?:a|b)*' 'Z|\d' '[[:digit:]]' '[\t]' '.q'; do
+    for o in -c '-c -v' '-c -i' '-n -i -v' -l '-q'; do
+        want=$(LC_ALL=C grep -P $o -- "$p" shape.txt; echo "rc=$?")
+        for cs in 8 100000; do
+            check "grep --bytes $o '$p' like grep -P, chunk $cs" "$want" \
+                "$(QELCH_CHUNK_SIZE=$cs $QELCH grep --bytes $o -- "$p" shape.txt; echo "rc=$?")"
+        done
+    done
+done
+# The digits of an escape are no literal that every match contains.
+printf 'a\xffb\nff\n\x01x\n' > esc.txt
+for p in '\xff' '\x01x' '\101b' '\cAx'; do
+    check "grep -c '$p' like grep -P" "$(LC_ALL=C grep -P -c -- "$p" esc.txt)" "$($QELCH grep --bytes -c -- "$p" esc.txt)"
+done
+# -m stops counting on every shape (grep -P -v '' prints no count at all);
+# in UTF-8 a character is not its bytes.
+for p in 'x*' '.' '^\s*$'; do
+    check "grep -c -m3 '$p'" "$(grep -P -c -m3 -- "$p" shape.txt)" "$($QELCH grep --bytes -c -m3 -- "$p" shape.txt)"
+done
+check "grep -c ''" "$(grep -P -c '' shape.txt)" "$($QELCH grep --bytes -c '' shape.txt)"
+check "grep -c -v ''" 0 "$($QELCH grep --bytes -c -v '' shape.txt)"
+printf '\xc3\xa9\n\xe2\x82\xac\nab\n\n' > utf8.txt
+for p in '.' '[^a]' 'x*' '^[^b]*$' '^.$'; do
+    check "grep -c '$p' in UTF-8 like grep -P" "$(LC_ALL=C.UTF-8 grep -P -c -- "$p" utf8.txt)" "$($QELCH grep -c -- "$p" utf8.txt)"
+done
+# --crlf: the CR of a CR LF line is no part of the line.
+printf 'a\r\n\r\n \r\n\tb\r\nc\n\r\r\n' > crlf-shape.txt
+for p in '.' '\s' '[\r]' '\S' '^\s*$' '^[ \t]*$' '^a*$' 'x*'; do
+    for o in -c '-c -v'; do
+        check "--crlf grep $o '$p' like grep -P without the CRs" "$(sed 's/\r$//' crlf-shape.txt | LC_ALL=C grep -P $o -- "$p")" \
+            "$($QELCH grep --bytes --crlf $o -- "$p" crlf-shape.txt)"
+    done
+done
+
 # --crlf: $ before the CR of a CR LF line, as ripgrep --crlf; the line is
 # printed whole.
 printf 'ab\r\ncd\nab\n' > crlf.txt
