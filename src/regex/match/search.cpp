@@ -17,6 +17,7 @@
 //   a later match can be named with certainty. Matches reported before the
 //   first cut stay in a global search's records.
 #include <bit>
+#include <cstring>
 
 #include "frame/frame.h"
 #include "regex/match/dfa.h"
@@ -51,9 +52,25 @@ Literal literal_of(const RegExpNode& n) {
     return {nullptr, 0};
 }
 
+// Below this many bytes a literal is found by its first byte and a compare:
+// on a one-line subject the substring search's choice of filter bytes costs
+// more than the whole scan.
+constexpr int32_t kShortLiteralWindow = 64;
+
 // First occurrence of `lit` in [p, p + n), folding a-z onto A-Z when asked.
 int32_t find_first(const uint8_t* p, int32_t n, Literal lit, bool fold) {
     if (n < lit.len) return -1;
+    if (!fold && lit.len > 1 && n < kShortLiteralWindow) {
+        const int32_t last = n - lit.len;  // the last start that fits
+        for (int32_t i = 0; i <= last;) {
+            const int32_t k = find_byte(p + i, last + 1 - i, lit.bytes[0]);
+            if (k < 0) return -1;
+            i += k;
+            if (std::memcmp(p + i + 1, lit.bytes + 1, static_cast<size_t>(lit.len - 1)) == 0) return i;
+            ++i;
+        }
+        return -1;
+    }
     if (!fold) return lit.len == 1 ? find_byte(p, n, lit.bytes[0]) : find_substring(p, n, lit.bytes, lit.len);
     return find_folded(p, n, lit.bytes, lit.len);
 }
@@ -293,7 +310,12 @@ const uint8_t* filter_advance(const uint8_t* pos, const uint8_t* end, int32_t fo
         }
         if (f.useLiteral) {
             if (sf.nextLiteral == nullptr || sf.nextLiteral < pos) {
-                int32_t k = find_first(pos, static_cast<int32_t>(end - pos), {f.literal, f.literalLen}, f.literalFolded);
+                // The leading-literal skip leaves the window at the literal;
+                // a one-line search should not pay for finding it again.
+                int32_t k = !f.literalFolded && end - pos >= f.literalLen && *pos == f.literal[0] &&
+                                    std::memcmp(pos, f.literal, static_cast<size_t>(f.literalLen)) == 0
+                                ? 0
+                                : find_first(pos, static_cast<int32_t>(end - pos), {f.literal, f.literalLen}, f.literalFolded);
                 if (k < 0) return nullptr;
                 sf.nextLiteral = pos + k;
             }
@@ -783,7 +805,6 @@ QelStatus search_with_paths(const Qel8u* subject, int32_t subjectLen, QelRegExpS
     // the allowance. The general-path switch turns it off with every other
     // fast path.
     ctx.linear = linear_program(state, general_path_only(state) ? LinearUse::Off : linearUse);
-    ctx.dfa = dfa_cache(state, ctx.linear);
     int32_t dfaIdle[2] = {0, 0};
     ctx.dfaIdle = dfaIdle;
     Allowance allow{kAllowanceBase, kAllowancePerByte, winStart, false};
@@ -814,11 +835,13 @@ QelStatus search_with_paths(const Qel8u* subject, int32_t subjectLen, QelRegExpS
     // little cost where the backtracker retries nothing, and a filter that
     // knows more than the first byte (a required literal, a leading run)
     // answers at once where the DFA would read most of the window: leave
-    // those to the filter.
-    if (ctx.dfa != nullptr && winLen < kStartFilterMinWindow && ctx.filter != nullptr &&
-        (!dfa_saves_retries(ctx.dfa) || ctx.filter->useLiteral || ctx.filter->behindLen > 0 || ctx.filter->useRun ||
-         ctx.filter->useDoubled))
-        ctx.dfa = nullptr;
+    // those to the filter. Decided before the cache is looked up: on a
+    // one-line subject the look-up alone costs a tenth of the search.
+    const bool filterAnswers =
+        ctx.linear != nullptr && winLen < kStartFilterMinWindow && ctx.filter != nullptr &&
+        (!linear_retries(ctx.linear) || ctx.filter->useLiteral || ctx.filter->behindLen > 0 || ctx.filter->useRun ||
+         ctx.filter->useDoubled);
+    if (ctx.linear != nullptr && !filterAnswers) ctx.dfa = dfa_cache(state, ctx.linear);
     ctx.dfaSkips = ctx.dfa != nullptr && ctx.filter != nullptr && ctx.anchorMode == 0;
 
     if (!global) {
