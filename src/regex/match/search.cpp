@@ -52,24 +52,29 @@ Literal literal_of(const RegExpNode& n) {
     return {nullptr, 0};
 }
 
-// Below this many bytes a literal is found by its first byte and a compare:
-// on a one-line subject the substring search's choice of filter bytes costs
-// more than the whole scan.
+// Below this many bytes a literal is first looked for by its first byte and
+// a compare: on a one-line subject the substring search's choice of filter
+// bytes costs more than the whole scan. A common first byte ("_t") would
+// make that slower than the substring search, so after a few candidates
+// that fail the compare the rest goes to it.
 constexpr int32_t kShortLiteralWindow = 64;
+constexpr int32_t kShortLiteralTries = 2;
 
 // First occurrence of `lit` in [p, p + n), folding a-z onto A-Z when asked.
 int32_t find_first(const uint8_t* p, int32_t n, Literal lit, bool fold) {
     if (n < lit.len) return -1;
     if (!fold && lit.len > 1 && n < kShortLiteralWindow) {
         const int32_t last = n - lit.len;  // the last start that fits
-        for (int32_t i = 0; i <= last;) {
+        int32_t i = 0;
+        for (int32_t t = 0; t < kShortLiteralTries; ++t) {
             const int32_t k = find_byte(p + i, last + 1 - i, lit.bytes[0]);
             if (k < 0) return -1;
             i += k;
             if (std::memcmp(p + i + 1, lit.bytes + 1, static_cast<size_t>(lit.len - 1)) == 0) return i;
-            ++i;
+            if (++i > last) return -1;
         }
-        return -1;
+        const int32_t k = find_substring(p + i, n - i, lit.bytes, lit.len);
+        return k < 0 ? -1 : i + k;
     }
     if (!fold) return lit.len == 1 ? find_byte(p, n, lit.bytes[0]) : find_substring(p, n, lit.bytes, lit.len);
     return find_folded(p, n, lit.bytes, lit.len);
