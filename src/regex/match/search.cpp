@@ -60,22 +60,27 @@ Literal literal_of(const RegExpNode& n) {
 constexpr int32_t kShortLiteralWindow = 64;
 constexpr int32_t kShortLiteralTries = 2;
 
-// First occurrence of `lit` in [p, p + n), folding a-z onto A-Z when asked.
-int32_t find_first(const uint8_t* p, int32_t n, Literal lit, bool fold) {
-    if (n < lit.len) return -1;
-    if (!fold && lit.len > 1 && n < kShortLiteralWindow) {
-        const int32_t last = n - lit.len;  // the last start that fits
-        int32_t i = 0;
-        for (int32_t t = 0; t < kShortLiteralTries; ++t) {
-            const int32_t k = find_byte(p + i, last + 1 - i, lit.bytes[0]);
-            if (k < 0) return -1;
-            i += k;
-            if (std::memcmp(p + i + 1, lit.bytes + 1, static_cast<size_t>(lit.len - 1)) == 0) return i;
-            if (++i > last) return -1;
-        }
-        const int32_t k = find_substring(p + i, n - i, lit.bytes, lit.len);
-        return k < 0 ? -1 : i + k;
+// First occurrence of `lit` (two bytes or more) in the short window
+// [p, p + n), n >= lit.len.
+[[gnu::noinline]] int32_t find_first_short(const uint8_t* p, int32_t n, Literal lit) {
+    const int32_t last = n - lit.len;  // the last start that fits
+    int32_t i = 0;
+    for (int32_t t = 0; t < kShortLiteralTries; ++t) {
+        const int32_t k = find_byte(p + i, last + 1 - i, lit.bytes[0]);
+        if (k < 0) return -1;
+        i += k;
+        if (std::memcmp(p + i + 1, lit.bytes + 1, static_cast<size_t>(lit.len - 1)) == 0) return i;
+        if (++i > last) return -1;
     }
+    const int32_t k = find_substring(p + i, n - i, lit.bytes, lit.len);
+    return k < 0 ? -1 : i + k;
+}
+
+// First occurrence of `lit` in [p, p + n), folding a-z onto A-Z when asked.
+// Inline: a one-line search calls it once or twice, mostly for one byte.
+[[gnu::always_inline]] inline int32_t find_first(const uint8_t* p, int32_t n, Literal lit, bool fold) {
+    if (n < lit.len) return -1;
+    if (!fold && lit.len > 1 && n < kShortLiteralWindow) return find_first_short(p, n, lit);
     if (!fold) return lit.len == 1 ? find_byte(p, n, lit.bytes[0]) : find_substring(p, n, lit.bytes, lit.len);
     return find_folded(p, n, lit.bytes, lit.len);
 }
@@ -604,7 +609,8 @@ const uint8_t* dfa_filter_advance(const uint8_t* from, void* arg) {
 // record 0 of the capture table holds it. Every match the driver reports
 // comes through here, so a matcher other than the scan over start positions
 // hooks in at this one place.
-int find_next(const uint8_t* pos, int32_t remaining, RegExpMatchState& ms, const SearchContext& ctx) {
+[[gnu::always_inline]] inline int find_next(const uint8_t* pos, int32_t remaining, RegExpMatchState& ms,
+                                          const SearchContext& ctx) {
     // The DFA rules out the stretch before the next match region (or the
     // whole window); the scan then starts where that region may begin and
     // finds the same match it would have found from `pos`. Searches bound
