@@ -398,6 +398,27 @@ TEST(SearchPlan, EndDriveAroundItsBounds) {
     }
 }
 
+// A literal-led pattern on a short subject: the window starts at the
+// literal, and the filter takes that occurrence without a search; a failed
+// attempt there must still go on to the next one, and a literal cut short
+// by the subject's end is none.
+TEST(SearchPlan, LeadingLiteralAtTheWindowStart) {
+    static const char* const kPatterns[][2] = {
+        {"#define\\s+\\w+", ""}, {"#define\\s+\\w+", "g"}, {"ab\\d+", ""}, {"ab\\d+", "i"}, {"ab[^a]*b", "g"},
+    };
+    static const char* const kSubjects[] = {
+        "#define X", "#define #define Y", "#defin", "x#define", "#define", "ab", "abab1", "ab ab12b", "AB1 ab2",
+        "abb", "ab1\n#define\tZ ab",
+    };
+    for (const auto& [pattern, opts] : kPatterns) {
+        Compiled re(pattern, opts);
+        ASSERT_EQ(re.status, qelOk) << pattern;
+        for (const char* subject : kSubjects)
+            for (int32_t capacity : {1, 4}) expect_same(re.state, subject, capacity, std::string(pattern) + " /" + opts);
+        if (HasFatalFailure()) return;
+    }
+}
+
 // Which patterns the scan drives from their end positions, skips word
 // interiors for, or leaves a run after one failed attempt in: the shapes the
 // differentials above must reach.

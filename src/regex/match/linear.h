@@ -44,6 +44,10 @@ const LinearProgram* linear_program(QelRegExpState* state, LinearUse use);
 // take exponential time.
 bool linear_exponential(const LinearProgram* prog);
 
+// Whether the backtracker may retry runs or repeated groups on the pattern
+// (the DFA's cache records the same fact).
+bool linear_retries(const LinearProgram* prog);
+
 // Same contract as the scan over start positions: 0 when a match was found
 // (the capture table holds it), 1 when none was. Honours the reject-empty
 // flag; does not touch the budget. With `idleAt`, the scan stops without a

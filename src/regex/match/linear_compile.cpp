@@ -501,4 +501,6 @@ const LinearProgram* linear_program(QelRegExpState* state, LinearUse use) {
 
 bool linear_exponential(const LinearProgram* prog) { return prog->useful == kUsefulAlways; }
 
+bool linear_retries(const LinearProgram* prog) { return prog->useful != 0; }
+
 }  // namespace qel::re

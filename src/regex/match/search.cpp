@@ -17,6 +17,7 @@
 //   a later match can be named with certainty. Matches reported before the
 //   first cut stay in a global search's records.
 #include <bit>
+#include <cstring>
 
 #include "frame/frame.h"
 #include "regex/match/dfa.h"
@@ -51,9 +52,35 @@ Literal literal_of(const RegExpNode& n) {
     return {nullptr, 0};
 }
 
+// Below this many bytes a literal is first looked for by its first byte and
+// a compare: on a one-line subject the substring search's choice of filter
+// bytes costs more than the whole scan. A common first byte ("_t") would
+// make that slower than the substring search, so after a few candidates
+// that fail the compare the rest goes to it.
+constexpr int32_t kShortLiteralWindow = 64;
+constexpr int32_t kShortLiteralTries = 2;
+
+// First occurrence of `lit` (two bytes or more) in the short window
+// [p, p + n), n >= lit.len.
+[[gnu::noinline]] int32_t find_first_short(const uint8_t* p, int32_t n, Literal lit) {
+    const int32_t last = n - lit.len;  // the last start that fits
+    int32_t i = 0;
+    for (int32_t t = 0; t < kShortLiteralTries; ++t) {
+        const int32_t k = find_byte(p + i, last + 1 - i, lit.bytes[0]);
+        if (k < 0) return -1;
+        i += k;
+        if (std::memcmp(p + i + 1, lit.bytes + 1, static_cast<size_t>(lit.len - 1)) == 0) return i;
+        if (++i > last) return -1;
+    }
+    const int32_t k = find_substring(p + i, n - i, lit.bytes, lit.len);
+    return k < 0 ? -1 : i + k;
+}
+
 // First occurrence of `lit` in [p, p + n), folding a-z onto A-Z when asked.
-int32_t find_first(const uint8_t* p, int32_t n, Literal lit, bool fold) {
+// Inline: a one-line search calls it once or twice, mostly for one byte.
+[[gnu::always_inline]] inline int32_t find_first(const uint8_t* p, int32_t n, Literal lit, bool fold) {
     if (n < lit.len) return -1;
+    if (!fold && lit.len > 1 && n < kShortLiteralWindow) return find_first_short(p, n, lit);
     if (!fold) return lit.len == 1 ? find_byte(p, n, lit.bytes[0]) : find_substring(p, n, lit.bytes, lit.len);
     return find_folded(p, n, lit.bytes, lit.len);
 }
@@ -292,7 +319,12 @@ const uint8_t* filter_advance(const uint8_t* pos, const uint8_t* end, int32_t fo
         }
         if (f.useLiteral) {
             if (sf.nextLiteral == nullptr || sf.nextLiteral < pos) {
-                int32_t k = find_first(pos, static_cast<int32_t>(end - pos), {f.literal, f.literalLen}, f.literalFolded);
+                // The leading-literal skip leaves the window at the literal;
+                // a one-line search should not pay for finding it again.
+                int32_t k = !f.literalFolded && end - pos >= f.literalLen && *pos == f.literal[0] &&
+                                    std::memcmp(pos, f.literal, static_cast<size_t>(f.literalLen)) == 0
+                                ? 0
+                                : find_first(pos, static_cast<int32_t>(end - pos), {f.literal, f.literalLen}, f.literalFolded);
                 if (k < 0) return nullptr;
                 sf.nextLiteral = pos + k;
             }
@@ -576,7 +608,8 @@ const uint8_t* dfa_filter_advance(const uint8_t* from, void* arg) {
 // record 0 of the capture table holds it. Every match the driver reports
 // comes through here, so a matcher other than the scan over start positions
 // hooks in at this one place.
-int find_next(const uint8_t* pos, int32_t remaining, RegExpMatchState& ms, const SearchContext& ctx) {
+[[gnu::always_inline]] inline int find_next(const uint8_t* pos, int32_t remaining, RegExpMatchState& ms,
+                                          const SearchContext& ctx) {
     // The DFA rules out the stretch before the next match region (or the
     // whole window); the scan then starts where that region may begin and
     // finds the same match it would have found from `pos`. Searches bound
@@ -782,7 +815,6 @@ QelStatus search_with_paths(const Qel8u* subject, int32_t subjectLen, QelRegExpS
     // the allowance. The general-path switch turns it off with every other
     // fast path.
     ctx.linear = linear_program(state, general_path_only(state) ? LinearUse::Off : linearUse);
-    ctx.dfa = dfa_cache(state, ctx.linear);
     int32_t dfaIdle[2] = {0, 0};
     ctx.dfaIdle = dfaIdle;
     Allowance allow{kAllowanceBase, kAllowancePerByte, winStart, false};
@@ -813,11 +845,13 @@ QelStatus search_with_paths(const Qel8u* subject, int32_t subjectLen, QelRegExpS
     // little cost where the backtracker retries nothing, and a filter that
     // knows more than the first byte (a required literal, a leading run)
     // answers at once where the DFA would read most of the window: leave
-    // those to the filter.
-    if (ctx.dfa != nullptr && winLen < kStartFilterMinWindow && ctx.filter != nullptr &&
-        (!dfa_saves_retries(ctx.dfa) || ctx.filter->useLiteral || ctx.filter->behindLen > 0 || ctx.filter->useRun ||
-         ctx.filter->useDoubled))
-        ctx.dfa = nullptr;
+    // those to the filter. Decided before the cache is looked up: on a
+    // one-line subject the look-up alone costs a tenth of the search.
+    const bool filterAnswers =
+        ctx.linear != nullptr && winLen < kStartFilterMinWindow && ctx.filter != nullptr &&
+        (!linear_retries(ctx.linear) || ctx.filter->useLiteral || ctx.filter->behindLen > 0 || ctx.filter->useRun ||
+         ctx.filter->useDoubled);
+    if (ctx.linear != nullptr && !filterAnswers) ctx.dfa = dfa_cache(state, ctx.linear);
     ctx.dfaSkips = ctx.dfa != nullptr && ctx.filter != nullptr && ctx.anchorMode == 0;
 
     if (!global) {
