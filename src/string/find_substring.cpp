@@ -523,10 +523,30 @@ int32_t rfind_sub(const T* s, size_t n, const T* sub, size_t m) {
 
 }  // namespace
 
+// Below this many bytes the substring is first looked for by its first byte
+// and a compare: on a short subject (a line, a field) choosing the filter
+// bytes costs more than the whole scan. A common first byte would make that
+// slower than the filter, so after a few candidates that fail the compare
+// the rest goes to it.
+constexpr int32_t kShortWindow = 64;
+constexpr int32_t kShortTries = 2;
+
 int32_t find_substring(const Qel8u* s, int32_t len, const Qel8u* sub, int32_t sub_len) {
     if (sub_len == 0 || sub_len > len) return -1;
     if (sub_len == 1) return find_byte(s, len, sub[0]);
-    return find_sub(s, static_cast<size_t>(len), sub, static_cast<size_t>(sub_len));
+    int32_t i = 0;
+    if (len < kShortWindow) {
+        const int32_t last = len - sub_len;  // the last start that fits
+        for (int32_t t = 0; t < kShortTries; ++t) {
+            const int32_t k = find_byte(s + i, last + 1 - i, sub[0]);
+            if (k < 0) return -1;
+            i += k;
+            if (std::memcmp(s + i + 1, sub + 1, static_cast<size_t>(sub_len - 1)) == 0) return i;
+            if (++i > last) return -1;
+        }
+    }
+    const int32_t k = find_sub(s + i, static_cast<size_t>(len - i), sub, static_cast<size_t>(sub_len));
+    return k < 0 ? -1 : i + k;
 }
 
 int32_t rfind_substring(const Qel8u* s, int32_t len, const Qel8u* sub, int32_t sub_len) {

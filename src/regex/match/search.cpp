@@ -22,6 +22,7 @@
 #include "frame/frame.h"
 #include "regex/match/dfa.h"
 #include "regex/match/linear.h"
+#include "regex/match/match_internal.h"
 #include "regex/match/search_internal.h"
 #include "string/find.h"
 
@@ -52,35 +53,10 @@ Literal literal_of(const RegExpNode& n) {
     return {nullptr, 0};
 }
 
-// Below this many bytes a literal is first looked for by its first byte and
-// a compare: on a one-line subject the substring search's choice of filter
-// bytes costs more than the whole scan. A common first byte ("_t") would
-// make that slower than the substring search, so after a few candidates
-// that fail the compare the rest goes to it.
-constexpr int32_t kShortLiteralWindow = 64;
-constexpr int32_t kShortLiteralTries = 2;
-
-// First occurrence of `lit` (two bytes or more) in the short window
-// [p, p + n), n >= lit.len.
-[[gnu::noinline]] int32_t find_first_short(const uint8_t* p, int32_t n, Literal lit) {
-    const int32_t last = n - lit.len;  // the last start that fits
-    int32_t i = 0;
-    for (int32_t t = 0; t < kShortLiteralTries; ++t) {
-        const int32_t k = find_byte(p + i, last + 1 - i, lit.bytes[0]);
-        if (k < 0) return -1;
-        i += k;
-        if (std::memcmp(p + i + 1, lit.bytes + 1, static_cast<size_t>(lit.len - 1)) == 0) return i;
-        if (++i > last) return -1;
-    }
-    const int32_t k = find_substring(p + i, n - i, lit.bytes, lit.len);
-    return k < 0 ? -1 : i + k;
-}
-
 // First occurrence of `lit` in [p, p + n), folding a-z onto A-Z when asked.
 // Inline: a one-line search calls it once or twice, mostly for one byte.
 [[gnu::always_inline]] inline int32_t find_first(const uint8_t* p, int32_t n, Literal lit, bool fold) {
     if (n < lit.len) return -1;
-    if (!fold && lit.len > 1 && n < kShortLiteralWindow) return find_first_short(p, n, lit);
     if (!fold) return lit.len == 1 ? find_byte(p, n, lit.bytes[0]) : find_substring(p, n, lit.bytes, lit.len);
     return find_folded(p, n, lit.bytes, lit.len);
 }
@@ -153,9 +129,6 @@ void init_scan_filter(ScanFilter& sf, const StartFilter* filter, const uint8_t* 
 constexpr int32_t kChainWindow = 512;
 constexpr int32_t kChainMax = 4096;
 
-inline bool is_word_byte(uint8_t b) {
-    return (b >= 'a' && b <= 'z') || (b >= 'A' && b <= 'Z') || (b >= '0' && b <= '9') || b == '_';
-}
 
 // The first end position at or after `pos`: a line feed where "m" may be in
 // force, else the byte before a final line feed, else the window end.
