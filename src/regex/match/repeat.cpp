@@ -38,7 +38,7 @@ struct Pretest {
     bool allows(const uint8_t* e, const uint8_t* end) const { return !on || (e < end ? *e == byte : orEnd); }
 };
 
-Pretest literal_pretest(const RegExpMatchState& ms, int32_t cont, uint32_t options) {
+[[gnu::always_inline]] inline Pretest literal_pretest(const RegExpMatchState& ms, int32_t cont, uint32_t options) {
     if (cont < 0 || cont >= ms.endNode) return {false, 0, false};
     const RegExpNode& n = ms.nodes[cont];
     // An end anchor holds at the window end or before a line feed only

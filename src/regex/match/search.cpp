@@ -275,6 +275,17 @@ const uint8_t* end_drive(const uint8_t* pos, const uint8_t* end, const StartFilt
 // when none remains in the window.
 const uint8_t* filter_advance(const uint8_t* pos, const uint8_t* end, int32_t format, ScanFilter& sf) {
     const StartFilter& f = *sf.f;
+    if (f.firstOnly) {
+        // What the general loop below does with this filter, without its
+        // tests of the parts that are off.
+        while (pos < end && !f.firstBytes.has(*pos)) {
+            const int32_t n = static_cast<int32_t>(end - pos);
+            const int32_t k = f.firstSingle ? find_byte(pos, n, f.firstByte) : find_byteset(pos, n, f.firstBytes);
+            if (k < 0) return nullptr;
+            pos = sync_to_visited(pos, pos + k, end, format);
+        }
+        return pos < end ? pos : nullptr;
+    }
     for (;;) {
         const uint8_t* before = pos;
         if (f.endDrive) {
@@ -360,7 +371,8 @@ const uint8_t* filter_advance(const uint8_t* pos, const uint8_t* end, int32_t fo
         } else if (f.useByteSet) {
             if (pos >= end) return nullptr;
             if (!f.firstBytes.has(*pos)) {
-                int32_t k = find_byteset(pos, static_cast<int32_t>(end - pos), f.firstBytes);
+                const int32_t n = static_cast<int32_t>(end - pos);
+                const int32_t k = f.firstSingle ? find_byte(pos, n, f.firstByte) : find_byteset(pos, n, f.firstBytes);
                 if (k < 0) return nullptr;
                 pos = sync_to_visited(pos, pos + k, end, format);
             }

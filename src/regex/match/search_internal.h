@@ -32,6 +32,14 @@ struct ByteSet {
 // What the scan may skip, derived from the nodes for one search call.
 struct StartFilter {
     bool useByteSet;        // every match begins with a byte of `firstBytes`
+    // `firstBytes` holds this one byte alone: the plain byte search, which
+    // compares four vectors per test, finds it faster than the nibble
+    // classification of a general set.
+    bool firstSingle;
+    uint8_t firstByte;
+    // The first-byte set is the whole filter: the scan goes straight to the
+    // next byte of it.
+    bool firstOnly;
     ByteSet firstBytes;
     // Every match begins with a run of one-byte characters from a set C (a
     // repeat with minimum 1 at node 0) and continues, right where the repeat

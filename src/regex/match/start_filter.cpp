@@ -379,12 +379,12 @@ int literal_share(const uint8_t* lit, int32_t len) {
     return least;
 }
 
-}  // namespace
-
-void derive_start_filter(const QelRegExpState* state, StartFilter& f) {
+void derive_filter_parts(const QelRegExpState* state, StartFilter& f) {
     const StateHeader& h = *header(state);
     Analyzer a{node_array(state), h.nodeCount, false, false, false, 0};
     f.useByteSet = false;
+    f.firstSingle = false;
+    f.firstByte = 0;
     f.useRun = false;
     f.runEndFollows = false;
     f.runFollowAny = false;
@@ -438,6 +438,11 @@ void derive_start_filter(const QelRegExpState* state, StartFilter& f) {
         f.useByteSet = true;
         f.firstBytes = set;
         f.firstBytes.build_rows();
+        if (set.count() == 1) {
+            f.firstSingle = true;
+            for (int b = 0; b < 256; ++b)
+                if (set.has(static_cast<uint8_t>(b))) f.firstByte = static_cast<uint8_t>(b);
+        }
     }
 
     // "(x)\k" at the start, x one one-byte character: a doubled byte.
@@ -790,6 +795,14 @@ void derive_start_filter(const QelRegExpState* state, StartFilter& f) {
         f.literalLen = 1;
         f.maxOffset = static_cast<int32_t>(bestCharOffset);
     }
+}
+
+}  // namespace
+
+void derive_start_filter(const QelRegExpState* state, StartFilter& f) {
+    derive_filter_parts(state, f);
+    f.firstOnly = f.useByteSet && !f.useDoubled && !f.useRun && !f.useLiteral && f.behindLen == 0 && !f.endDrive &&
+                  !f.wordStart && !f.refAfterRun;
 }
 
 namespace {
