@@ -461,3 +461,68 @@ TEST(SearchPlan, EndDriveWordStartAndRunSkip) {
         EXPECT_EQ(f.skipRunOnFail, r.skipRun) << r.pattern;
     }
 }
+
+// Quoted strings with escapes and their relatives: an opening byte, a run of
+// a class, an optional repeated group whose way through begins with one byte
+// (the escape), and a closing byte. The scan finds the opening byte with the
+// plain byte search, and a group facing any other byte goes straight on to
+// what follows it. Variants change the group (capturing, lazy, with a
+// minimum, an alternative, folded letters), the class and the bytes, over
+// subjects dense in quotes, escapes and line feeds; the fast paths must give
+// the general path's records and status.
+TEST(SearchPlan, EscapedStringShapesEqualGeneralPath) {
+    struct Row {
+        const char* pattern;
+        bool single;  // the first-byte set is one byte
+        bool only;    // ... and the whole filter
+    } rows[] = {
+        {"\"[^\"\\\\]*(?:\\\\.[^\"\\\\]*)*\"", true, true},
+        {"[\"'][^\"']*", false, true},
+        {"\"x+\"", true, false},  // the literal after it joins the filter
+        {"\\b\"", true, false},
+    };
+    for (const Row& r : rows) {
+        Compiled re(r.pattern, "g");
+        ASSERT_EQ(re.status, qelOk) << r.pattern;
+        const SearchPlan* plan = search_plan(re.state);
+        ASSERT_NE(plan, nullptr) << r.pattern;
+        EXPECT_EQ(plan->filter.firstSingle, r.single) << r.pattern;
+        EXPECT_EQ(plan->filter.firstOnly, r.only) << r.pattern;
+    }
+
+    qeltest::RegexGen gen(20261215);
+    static const char* const kOpen[] = {"\"", "\"", "'", "x", "", "\\b\"", "(?i)b"};
+    static const char* const kRun[] = {"[^\"\\\\]*", "[^\"\\\\]*", "[^\"]*", "[a-c]*", "\\w*", ".*", "[^\\\\]+", ""};
+    static const char* const kGroup[] = {"(?:", "(?:", "(", "(?i:", "(?:(?i)", "(?:x|"};
+    static const char* const kEscape[] = {"\\\\", "\\\\", "b", "B", "\"", "\\\\\\\\"};
+    static const char* const kAfter[] = {".", ".", "[a-c]", "\\w", "\\C", ""};
+    static const char* const kQuant[] = {"*", "*", "*", "+", "*?", "?", "{0,2}", "{2}", "*+"};
+    static const char* const kClose[] = {"\"", "\"", "'", "", "$", "b"};
+    static const char kAlphabet[] = "\"\"\\\\\\'abcB x\n";
+    auto pick = [&](auto& list) { return std::string(list[gen.pick(sizeof(list) / sizeof(list[0]))]); };
+    int compared = 0;
+    for (int i = 0; i < 5000; ++i) {
+        const std::string run = pick(kRun);
+        const std::string pattern =
+            pick(kOpen) + run + pick(kGroup) + pick(kEscape) + pick(kAfter) + run + ")" + pick(kQuant) + pick(kClose);
+        const std::string opts = random_options(gen);
+        const int format = static_cast<int>(gen.pick(2));
+        Compiled re(pattern, opts.c_str(), format);
+        if (re.status != qelOk) continue;
+        const std::string what = pattern + " /" + opts + " fmt " + std::to_string(format);
+        for (int k = 0; k < 6; ++k) {
+            const size_t len = (i % 40 == 0 && k == 0) ? 300 + gen.pick(3000) : gen.pick(40);
+            std::string subject;
+            while (subject.size() < len) {
+                if (gen.pick(20) == 0)
+                    subject += "\xC3\xA9";
+                else
+                    subject += kAlphabet[gen.pick(sizeof(kAlphabet) - 1)];
+            }
+            expect_same(re.state, subject, 1 + static_cast<int32_t>(gen.pick(8)), what);
+            if (HasFatalFailure()) return;
+            ++compared;
+        }
+    }
+    EXPECT_GE(compared, 25000);
+}
