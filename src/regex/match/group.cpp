@@ -287,19 +287,9 @@ int match_group_entry(const uint8_t* p, int32_t r, RegExpMatchState& ms) {
     // A group repeated zero times is passed over with the options of its
     // surroundings, not those it would set inside.
     if (s.min == 0 && s.max == 0) return continue_at(p, r, ms, s.after, closeOpts);
-    // An optional greedy group whose one way through begins with a byte that
-    // does not stand here ("(?:\\\\.[^\"]*)*" before anything but a
-    // backslash): its first pass fails at once, so the path is the one the
-    // general routine takes next, the continuation after the group. Nothing
-    // there reads this group's slot (re-entering the group sets it anew).
-    // Part of the search plan's fast paths: off with the general path.
-    if (ms.planned != nullptr && s.min == 0 && !s.lazy && (n.w0 == RE_GROUP || n.w0 == RE_CAPTURE) &&
-        s.open + 1 < s.close) {
-        const RegExpNode& first = ms.nodes[s.open + 1];
-        if (first.w0 == RE_CHAR && first.w1 >= 0 && first.w1 < 256 && quantifier_at(ms, s.open + 2) == nullptr &&
-            (r == 0 || !char_equal(p[0], uint8_t(first.w1), ms.options)) &&
-            next_alternative(ms, s.open + 1, s.close, g) < 0)
-            return continue_at(p, r, ms, s.after, closeOpts);
+    if (ms.plannedCount > 0) {
+        const OptionalGroup og = optional_group_at(ms, o);
+        if (og.after >= 0 && !og.may_enter(p, p + r, ms.options)) return continue_at(p, r, ms, s.after, closeOpts);
     }
     if (stack_exhausted(ms)) return cut_path(ms);
 

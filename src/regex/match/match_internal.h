@@ -107,7 +107,10 @@ inline bool ascii_set_has(const AsciiSet& s, uint8_t b) { return b < 0x80 && (s.
 // - a greedy repeat that never gains by giving back: every byte that can
 //   begin a copy of the item is one that cannot begin what follows, so the
 //   continuation, which then starts on such a byte, fails after any give-back
-//   ("\w+\s", "\s+\(").
+//   ("\w+\s", "\s+\(");
+// - an optional greedy group (RE_GROUP or RE_CAPTURE, minimum 0) with one
+//   way through that begins with an unrepeated RE_CHAR, `groupByte`
+//   ("(?:\\.[^"]*)*"): see optional_group_at.
 constexpr uint32_t kClassOptionMask = RE_OPT_IGNORECASE | RE_OPT_DOTALL;
 struct __attribute__((packed)) PlannedItem {
     int32_t node;
@@ -115,7 +118,8 @@ struct __attribute__((packed)) PlannedItem {
     AsciiSet set;
     uint8_t hasSet;
     uint8_t noGiveBack;
-    uint8_t spare[2];
+    uint8_t optionalGroup;
+    uint8_t groupByte;
 };
 inline const PlannedItem* planned_item(const RegExpMatchState& ms, int32_t node) {
     for (int32_t i = 0; i < ms.plannedCount; ++i) {
@@ -181,6 +185,34 @@ inline const RegExpNode* quantifier_at(const RegExpMatchState& ms, int32_t q) {
 int match_repeat(const uint8_t* p, int32_t r, RegExpMatchState& ms, int32_t item, int32_t quant);
 int match_class_single(const uint8_t* p, int32_t r, RegExpMatchState& ms, int32_t cls);
 int match_group_entry(const uint8_t* p, int32_t r, RegExpMatchState& ms);
+// A group at `open` that a path may pass over without entering wherever its
+// first byte does not stand: `after` is the node after it (-1: not such a
+// group, or no plan), `closeOpts` the options there.
+struct OptionalGroup {
+    int32_t after;
+    uint8_t byte;
+    uint32_t closeOpts;
+    // Whether a pass can begin at p under the options in force at the group.
+    bool may_enter(const uint8_t* p, const uint8_t* end, uint32_t options) const {
+        return p < end && char_equal(*p, byte, options);
+    }
+};
+// An optional greedy group whose one way through begins with a byte
+// ("(?:\\.[^"\\]*)*"), as the plan marks it: where that byte does not
+// stand, its first pass fails at once, so the path is the one the general
+// routine takes next, the continuation after the group. Nothing there reads
+// the group's slot (re-entering the group sets it anew). Without a plan
+// (the general path) no group is marked.
+inline OptionalGroup optional_group_at(const RegExpMatchState& ms, int32_t o) {
+    const PlannedItem* e = planned_item(ms, o);
+    if (e == nullptr || !e->optionalGroup) return {-1, 0, 0};
+    // The plan checked the shape over the whole pattern; a sub-match that
+    // ends inside the group (none can) would not see its closing node.
+    const int64_t close = int64_t(o) + ms.nodes[o].w2 + 1;
+    if (close + 1 >= ms.endNode) return {-1, 0, 0};
+    return {int32_t(close + 2), e->groupByte, uint32_t(ms.nodes[close].w2)};
+}
+
 int match_group_close(const uint8_t* p, int32_t r, RegExpMatchState& ms, int32_t close);
 int match_atomic(const uint8_t* p, int32_t r, RegExpMatchState& ms);
 int match_lookahead(const uint8_t* p, int32_t r, RegExpMatchState& ms);

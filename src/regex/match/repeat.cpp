@@ -345,11 +345,21 @@ int repeat_units(const uint8_t* p, int32_t r, RegExpMatchState& ms, const UnitIt
     }
 
     const bool jump = pre.on && pre.byte < 0x80 && u.node->w0 != RE_GRAPHEME && !u.clusterClass;
+    // A continuation that is an optional group beginning with one byte
+    // ("[^"\\]*(?:\\.[^"\\]*)*") is passed over where that byte does not
+    // stand, as the group's entry would (with the plan only).
+    const OptionalGroup group = ms.plannedCount > 0 && cont < ms.endNode &&
+                                        (ms.nodes[cont].w0 == RE_GROUP || ms.nodes[cont].w0 == RE_CAPTURE)
+                                    ? optional_group_at(ms, cont)
+                                    : OptionalGroup{-1, 0, 0};
     for (;;) {
         if (out_of_work(ms)) break;
         if (pre.allows(e, end)) {
             rec0.length = len0 + int32_t(e - p);
-            if (continue_at(e, int32_t(end - e), ms, cont, opts) == 0) return 0;
+            const int res = group.after >= 0 && !group.may_enter(e, end, opts)
+                                ? continue_at(e, int32_t(end - e), ms, group.after, group.closeOpts)
+                                : continue_at(e, int32_t(end - e), ms, cont, opts);
+            if (res == 0) return 0;
         }
         if (e == minEnd || u.noGiveBack) break;
         if (jump) {

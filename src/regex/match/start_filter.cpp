@@ -850,6 +850,25 @@ constexpr uintptr_t kPlanAlign = 64;
 // Past this many planned items a pattern keeps the per-position tests.
 constexpr int32_t kMaxPlannedItems = 64;
 
+// A greedy group (plain or capturing) with minimum 0 whose body has one way
+// through, beginning with an unrepeated RE_CHAR: the matcher passes over it
+// wherever that byte does not stand (optional_group_at).
+bool optional_group(const RegExpNode* nodes, int32_t count, int32_t o, uint8_t* byte) {
+    const RegExpNode& n = nodes[o];
+    if ((n.w0 != RE_GROUP && n.w0 != RE_CAPTURE) || n.w1 < 1 || n.w1 > kMaxGroups || n.w2 < 1) return false;
+    const int64_t close = int64_t(o) + n.w2 + 1;
+    if (close + 1 >= count || nodes[close].w0 != RE_CLOSE) return false;
+    const RegExpNode& q = nodes[close + 1];
+    if (q.w0 != RE_GREEDY || q.w1 != 0 || q.w2 == 0) return false;
+    const RegExpNode& first = nodes[o + 1];
+    if (first.w0 != RE_CHAR || first.w1 < 0 || first.w1 > 255) return false;
+    if (o + 2 < count && (nodes[o + 2].w0 == RE_GREEDY || nodes[o + 2].w0 == RE_LAZY)) return false;
+    for (int64_t i = o + 1; i < close; ++i)
+        if (nodes[i].w0 == RE_ALT_END && nodes[i].w1 == n.w1) return false;
+    *byte = static_cast<uint8_t>(first.w1);
+    return true;
+}
+
 // An assertion that looks at the window end or past the current position
 // reads beyond the match; cutting the window at the last trailing literal
 // would change what it sees ("a(?=bc)b" in "abc", "a$\n" in "a\nb"). So does
@@ -903,14 +922,23 @@ void build_search_plan(QelRegExpState* state, int32_t groupLimit) {
 
     int32_t fixed[kMaxPlannedItems];
     const int32_t fixedCount = no_give_back_items(state, fixed, kMaxPlannedItems);
-    int32_t classes = 0;
+    int32_t classes = 0, groups = 0;
+    uint8_t groupByte = 0;
     for (int32_t i = 0, f = 0; i < h.nodeCount; ++i) {
         const bool hasSet = nodes[i].w0 == RE_CLASS && !class_has_grapheme_member(nodes, i);
         const bool noGiveBack = f < fixedCount && fixed[f] == i;
         if (noGiveBack) ++f;
-        if (hasSet || noGiveBack) ++classes;
+        if (hasSet || noGiveBack)
+            ++classes;
+        else if (optional_group(nodes, h.nodeCount, i, &groupByte))
+            ++groups;
     }
-    if (classes > kMaxPlannedItems) classes = 0;
+    // The groups only where the items of the classes keep their room.
+    const bool withGroups = classes + groups <= kMaxPlannedItems;
+    if (withGroups)
+        classes += groups;
+    else if (classes > kMaxPlannedItems)
+        classes = 0;
 
     uint8_t* const base = reinterpret_cast<uint8_t*>(state);
     uint8_t* const roomEnd = base + kGroupTableOffset + int64_t(kMaxGroups + 1) * sizeof(RegExpGroupSlot);
@@ -934,13 +962,17 @@ void build_search_plan(QelRegExpState* state, int32_t groupLimit) {
         const bool hasSet = nodes[i].w0 == RE_CLASS && !class_has_grapheme_member(nodes, i);
         const bool noGiveBack = f < fixedCount && fixed[f] == i;
         if (noGiveBack) ++f;
-        if (!hasSet && !noGiveBack) continue;
+        const bool optGroup =
+            !hasSet && !noGiveBack && withGroups && optional_group(nodes, h.nodeCount, i, &groupByte);
+        if (!hasSet && !noGiveBack && !optGroup) continue;
         PlannedItem e{};
         e.node = i;
         e.options = h.options & kClassOptionMask;
         if (hasSet) class_ascii_set(nodes, i, h.options, e.set);
         e.hasSet = hasSet;
         e.noGiveBack = noGiveBack;
+        e.optionalGroup = optGroup;
+        e.groupByte = optGroup ? groupByte : 0;
         entries[k++] = e;
     }
     slot->planOffset = static_cast<int32_t>(room - base);
