@@ -933,18 +933,19 @@ void build_search_plan(QelRegExpState* state, int32_t groupLimit) {
         else if (optional_group(nodes, h.nodeCount, i, &groupByte))
             ++groups;
     }
-    // The groups only where the items of the classes keep their room.
-    const bool withGroups = classes + groups <= kMaxPlannedItems;
-    if (withGroups)
-        classes += groups;
-    else if (classes > kMaxPlannedItems)
-        classes = 0;
+    // Too many classes: no items at all. The groups only where the classes'
+    // items and the plan keep their room.
+    bool withGroups = groups > 0 && classes + groups <= kMaxPlannedItems;
+    if (classes > kMaxPlannedItems) classes = 0;
 
     uint8_t* const base = reinterpret_cast<uint8_t*>(state);
     uint8_t* const roomEnd = base + kGroupTableOffset + int64_t(kMaxGroups + 1) * sizeof(RegExpGroupSlot);
     uint8_t* room = base + kGroupTableOffset + int64_t(groupLimit) * sizeof(RegExpGroupSlot);
     room += (kPlanAlign - reinterpret_cast<uintptr_t>(room) % kPlanAlign) % kPlanAlign;
-    const int64_t need = int64_t(sizeof(SearchPlan)) + int64_t(classes) * int64_t(sizeof(PlannedItem));
+    int64_t need = int64_t(sizeof(SearchPlan)) + int64_t(classes) * int64_t(sizeof(PlannedItem));
+    if (withGroups && roomEnd - room < need + int64_t(groups) * int64_t(sizeof(PlannedItem))) withGroups = false;
+    if (withGroups) need += int64_t(groups) * int64_t(sizeof(PlannedItem));
+    const int32_t items = withGroups ? classes + groups : classes;
     if (roomEnd - room < need) {
         slot->spareOffset = static_cast<int32_t>(base + kGroupTableOffset + int64_t(groupLimit) * 32 - base);
         slot->spareBytes = static_cast<int32_t>(roomEnd - (base + slot->spareOffset));
@@ -956,9 +957,9 @@ void build_search_plan(QelRegExpState* state, int32_t groupLimit) {
     plan->useFilter = plan->filter.useByteSet || plan->filter.useRun || plan->filter.useLiteral ||
                       plan->filter.behindLen > 0 || plan->filter.skipRunOnFail;
     fill_plan_facts(state, *plan);
-    plan->itemCount = classes;
+    plan->itemCount = items;
     auto* entries = reinterpret_cast<PlannedItem*>(room + sizeof(SearchPlan));
-    for (int32_t i = 0, k = 0, f = 0; i < h.nodeCount && k < classes; ++i) {
+    for (int32_t i = 0, k = 0, f = 0; i < h.nodeCount && k < items; ++i) {
         const bool hasSet = nodes[i].w0 == RE_CLASS && !class_has_grapheme_member(nodes, i);
         const bool noGiveBack = f < fixedCount && fixed[f] == i;
         if (noGiveBack) ++f;
