@@ -20,46 +20,65 @@ std::vector<uint8_t> text8(size_t n, uint32_t seed) {
     return v;
 }
 
-// Equal strings but for the last byte: the whole length is compared.
+// Equal strings but for the last byte: the whole length is compared. Both
+// copies sit at fixed offsets from 4096-byte boundaries (the second and
+// third arguments), so ours and memcmp read the same alignments whatever the
+// allocator returns: both aligned, both odd, one aligned and one odd, and
+// two offsets 24 bytes apart.
 struct Pair8 {
-    std::vector<uint8_t> a, b;
-    explicit Pair8(size_t n) : a(text8(n, 1)), b(a) { b[n - 1] ^= 1; }
+    std::vector<uint8_t> raw_a, raw_b;
+    uint8_t* a;
+    uint8_t* b;
+    size_t n;
+    static uint8_t* place(std::vector<uint8_t>& raw, size_t offset) {
+        const uintptr_t page = (reinterpret_cast<uintptr_t>(raw.data()) + 4095) & ~uintptr_t{4095};
+        return reinterpret_cast<uint8_t*>(page + offset);
+    }
+    explicit Pair8(const benchmark::State& st)
+        : raw_a(static_cast<size_t>(st.range(0)) + 8192), raw_b(raw_a.size()),
+          a(place(raw_a, static_cast<size_t>(st.range(1)))), b(place(raw_b, static_cast<size_t>(st.range(2)))),
+          n(static_cast<size_t>(st.range(0))) {
+        auto t = text8(n, 1);
+        std::memcpy(a, t.data(), n);
+        std::memcpy(b, t.data(), n);
+        b[n - 1] ^= 1;
+    }
 };
 
 void compare8_ours(benchmark::State& st) {
-    Pair8 p(static_cast<size_t>(st.range(0)));
+    Pair8 p(st);
     int32_t r = 0;
     for (auto _ : st) {
-        qelsCompare_8u(p.a.data(), p.b.data(), static_cast<int32_t>(p.a.size()), &r);
+        qelsCompare_8u(p.a, p.b, static_cast<int32_t>(p.n), &r);
         benchmark::DoNotOptimize(r);
     }
     st.SetBytesProcessed(st.iterations() * st.range(0));
 }
 void compare8_memcmp(benchmark::State& st) {
-    Pair8 p(static_cast<size_t>(st.range(0)));
+    Pair8 p(st);
     for (auto _ : st) {
-        benchmark::DoNotOptimize(p.a.data());
-        benchmark::DoNotOptimize(p.b.data());
-        int r = std::memcmp(p.a.data(), p.b.data(), p.a.size());
+        benchmark::DoNotOptimize(p.a);
+        benchmark::DoNotOptimize(p.b);
+        int r = std::memcmp(p.a, p.b, p.n);
         benchmark::DoNotOptimize(r);
     }
     st.SetBytesProcessed(st.iterations() * st.range(0));
 }
 void equal8_ours(benchmark::State& st) {
-    Pair8 p(static_cast<size_t>(st.range(0)));
+    Pair8 p(st);
     int32_t r = 0;
     for (auto _ : st) {
-        qelsEqual_8u(p.a.data(), p.b.data(), static_cast<int32_t>(p.a.size()), &r);
+        qelsEqual_8u(p.a, p.b, static_cast<int32_t>(p.n), &r);
         benchmark::DoNotOptimize(r);
     }
     st.SetBytesProcessed(st.iterations() * st.range(0));
 }
 void equal8_memcmp(benchmark::State& st) {
-    Pair8 p(static_cast<size_t>(st.range(0)));
+    Pair8 p(st);
     for (auto _ : st) {
-        benchmark::DoNotOptimize(p.a.data());
-        benchmark::DoNotOptimize(p.b.data());
-        bool r = std::memcmp(p.a.data(), p.b.data(), p.a.size()) == 0;
+        benchmark::DoNotOptimize(p.a);
+        benchmark::DoNotOptimize(p.b);
+        bool r = std::memcmp(p.a, p.b, p.n) == 0;
         benchmark::DoNotOptimize(r);
     }
     st.SetBytesProcessed(st.iterations() * st.range(0));
@@ -182,10 +201,16 @@ void hash16(benchmark::State& st) {
 }
 
 #define SIZES Arg(64)->Arg(256)->Arg(4096)->Arg(65536)
-BENCHMARK(compare8_ours)->SIZES;
-BENCHMARK(compare8_memcmp)->SIZES;
-BENCHMARK(equal8_ours)->SIZES;
-BENCHMARK(equal8_memcmp)->SIZES;
+// Length, then the offsets of the two strings from a 4096-byte boundary.
+void placed_sizes(benchmark::internal::Benchmark* b) {
+    const int64_t offsets[][2] = {{0, 0}, {1, 1}, {0, 1}, {16, 40}};
+    for (int64_t n : {64, 256, 4096, 65536})
+        for (const auto& o : offsets) b->Args({n, o[0], o[1]});
+}
+BENCHMARK(compare8_ours)->Apply(placed_sizes);
+BENCHMARK(compare8_memcmp)->Apply(placed_sizes);
+BENCHMARK(equal8_ours)->Apply(placed_sizes);
+BENCHMARK(equal8_memcmp)->Apply(placed_sizes);
 BENCHMARK(icase8_ours)->SIZES;
 BENCHMARK(icase8_strncasecmp)->SIZES;
 BENCHMARK(upper8_ours)->SIZES;

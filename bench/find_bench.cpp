@@ -13,10 +13,18 @@
 // needle's only other letter in its middle, periodic needles in periodic
 // text, and a periodic needle that passes any two-unit filter at every period.
 //
+// Every window is copied to a fixed offset from a 4096-byte boundary, so
+// ours and the peer read exactly the same alignments whatever the allocator
+// returns (two separately allocated vectors can differ by 16 bytes, which
+// alone moves a 4 KB row by several percent). The single-unit rows take the
+// offset as their second argument (0, 1, 16, 40: aligned, odd, half a
+// vector, and a quarter vector past a cache line); the others use offset 0.
+//
 // After the runs a summary prints, per case, peer time / our time: above 1
 // means we are faster.
 #include <benchmark/benchmark.h>
 
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -35,6 +43,8 @@ namespace {
 
 const std::vector<int64_t> kSizes = {16, 64, 256, 1024, 4096, 65536, 1 << 20, 8 << 20};
 const std::vector<int64_t> kSubSizes = {256, 4096, 65536, 1 << 20};
+const std::vector<int64_t> kOffsets = {0, 1, 16, 40};
+constexpr size_t kPage = 4096;
 constexpr size_t kMaxSize = 8 << 20;
 
 // ---- Data. ----
@@ -157,6 +167,22 @@ std::vector<T> unit_window(bool text, size_t n, uint8_t c, bool at_start) {
 
 constexpr uint8_t kUnit = '#';
 
+// A copy of `v` starting `offset` bytes past a 4096-byte boundary.
+template <class T>
+class Placed {
+public:
+    Placed(const std::vector<T>& v, size_t offset) : raw_(v.size() * sizeof(T) + offset + kPage) {
+        const uintptr_t page = (reinterpret_cast<uintptr_t>(raw_.data()) + kPage - 1) & ~uintptr_t{kPage - 1};
+        p_ = reinterpret_cast<T*>(page + offset);
+        if (!v.empty()) std::memcpy(static_cast<void*>(p_), v.data(), v.size() * sizeof(T));
+    }
+    T* data() const { return p_; }
+
+private:
+    std::vector<uint8_t> raw_;
+    T* p_;
+};
+
 void set_bytes(benchmark::State& st, size_t bytes) {
     st.SetBytesProcessed(static_cast<int64_t>(st.iterations()) * static_cast<int64_t>(bytes));
 }
@@ -168,8 +194,10 @@ void bm_unit(benchmark::State& st, Unit u, bool text) {
     const size_t n = static_cast<size_t>(st.range(0));
     const bool rev = u == Unit::FindRevC8 || u == Unit::Memrchr || u == Unit::FindRevC16 || u == Unit::U16RFind;
     const bool wide = u >= Unit::FindC16;
-    auto w8 = wide ? std::vector<uint8_t>{} : unit_window<uint8_t>(text, n, kUnit, rev);
-    auto w16 = wide ? unit_window<char16_t>(text, n, kUnit, rev) : std::vector<char16_t>{};
+    // 16-bit peers need 2-byte alignment: their offset is rounded down to even.
+    const size_t offset = static_cast<size_t>(st.range(1)) & (wide ? ~size_t{1} : ~size_t{0});
+    Placed<uint8_t> w8(wide ? std::vector<uint8_t>{} : unit_window<uint8_t>(text, n, kUnit, rev), offset);
+    Placed<char16_t> w16(wide ? unit_window<char16_t>(text, n, kUnit, rev) : std::vector<char16_t>{}, offset);
     const int32_t len = static_cast<int32_t>(n);
     auto run = [&] {
         int32_t idx = 0;
@@ -204,8 +232,8 @@ void bm_sub(benchmark::State& st, Sub u, bool text, size_t needle_index) {
     }
     const bool rev = u == Sub::FindRev8 || u == Sub::SvRFind || u == Sub::FindRev16 || u == Sub::U16RFind;
     const bool wide = u >= Sub::Find16;
-    auto w8 = wide ? std::vector<uint8_t>{} : window<uint8_t>(text, n, needle, rev);
-    auto w16 = wide ? window<char16_t>(text, n, needle, rev) : std::vector<char16_t>{};
+    Placed<uint8_t> w8(wide ? std::vector<uint8_t>{} : window<uint8_t>(text, n, needle, rev), 0);
+    Placed<char16_t> w16(wide ? window<char16_t>(text, n, needle, rev) : std::vector<char16_t>{}, 0);
     std::u16string needle16(needle.begin(), needle.end());
     const auto* sub8 = reinterpret_cast<const Qel8u*>(needle.data());
     const int32_t len = static_cast<int32_t>(n), m = static_cast<int32_t>(needle.size());
@@ -238,12 +266,13 @@ enum class Adv { Run, Periodic, FilterDefeat };
 
 void bm_adversarial(benchmark::State& st, Adv kind, size_t m, bool ours) {
     constexpr size_t n = 4 << 20;
-    std::vector<uint8_t> s(n), sub(m);
-    for (size_t i = 0; i < n; ++i) s[i] = kind == Adv::Run ? 'a' : (i % 2 ? 'b' : 'a');
+    std::vector<uint8_t> sv(n), sub(m);
+    for (size_t i = 0; i < n; ++i) sv[i] = kind == Adv::Run ? 'a' : (i % 2 ? 'b' : 'a');
     for (size_t k = 0; k < m; ++k) sub[k] = kind == Adv::Run ? 'a' : (k % 2 ? 'b' : 'a');
     if (kind == Adv::Run) sub[m / 2] = 'b';              // a...aba...a
     if (kind == Adv::Periodic) sub[m - 1] = 'c';         // abab...abc
     if (kind == Adv::FilterDefeat) sub[m - 1] = 'b';     // abab...abb (m odd)
+    Placed<uint8_t> s(sv, 0);
     auto run = [&] {
         if (!ours) return memmem(s.data(), n, sub.data(), m) ? 0 : -1;
         int32_t idx = 0;
@@ -262,16 +291,19 @@ struct Case {
     std::function<void(benchmark::State&)> fn;
 };
 
-void add(const Case& c, const std::vector<int64_t>& sizes = kSizes) {
+void add(const Case& c, const std::vector<int64_t>& sizes, const std::vector<int64_t>& offsets = {}) {
     auto* b = benchmark::RegisterBenchmark((c.op + "/" + c.impl).c_str(), c.fn);
-    for (int64_t s : sizes) b->Arg(s);
+    for (int64_t s : sizes) {
+        if (offsets.empty()) b->Arg(s);
+        for (int64_t o : offsets) b->Args({s, o});
+    }
 }
 
 void register_all() {
     for (bool text : {false, true}) {
         const std::string d = text ? "/text" : "/random";
         auto unit = [&](const char* op, const char* impl, Unit u) {
-            add({op + d, impl, [u, text](benchmark::State& st) { bm_unit(st, u, text); }});
+            add({op + d, impl, [u, text](benchmark::State& st) { bm_unit(st, u, text); }}, kSizes, kOffsets);
         };
         unit("FindC_8u", "qelch", Unit::FindC8);
         unit("FindC_8u", "memchr", Unit::Memchr);
@@ -326,10 +358,14 @@ public:
         ConsoleReporter::ReportRuns(runs);
         for (const auto& r : runs) {
             if (r.error_occurred || r.run_type != Run::RT_Iteration) continue;
-            // Name: op/data[/mN]/impl/size
+            // Name: op/data[/mN]/impl/size[/offset]; the implementation is
+            // the first part after the data that starts with a letter and
+            // is not a needle length.
             std::string name = r.benchmark_name();
-            size_t size_at = name.rfind('/');
-            size_t impl_at = name.rfind('/', size_at - 1);
+            size_t impl_at = name.find('/', name.find('/') + 1);
+            if (name.compare(impl_at + 1, 1, "m") == 0 && std::isdigit(static_cast<unsigned char>(name[impl_at + 2])))
+                impl_at = name.find('/', impl_at + 1);
+            size_t size_at = name.find('/', impl_at + 1);
             std::string key = name.substr(0, impl_at) + name.substr(size_at);
             double& t = times_[key][name.substr(impl_at + 1, size_at - impl_at - 1)];
             if (t == 0 || r.GetAdjustedCPUTime() < t) t = r.GetAdjustedCPUTime();

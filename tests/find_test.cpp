@@ -357,6 +357,43 @@ void check_filter_defeated() {
 TEST(FindSubstring, Bytes_FilterDefeatedStaysExact) { check_filter_defeated<Qel8u>(); }
 TEST(FindSubstring, Units16_FilterDefeatedStaysExact) { check_filter_defeated<Qel16u>(); }
 
+// Over long strings, a substring longer than 32 bytes may take its second
+// filter byte from its last 32. The text repeats the substring's opening
+// phrase throughout, near misses differ from it in one byte of the last 32
+// each, and the substring itself sits near either end, at both, or nowhere;
+// string and substring are flush against guard pages.
+TEST(FindSubstring, LongSubstringsOverLongStrings) {
+    std::string text;
+    while (text.size() < 20000) text += " of this License and the terms of the work that is kept";
+    const size_t n = text.size();
+    for (size_t m : {33u, 40u, 64u, 100u}) {
+        std::string sub = text.substr(0, m);
+        sub[m - 7] = 'k';  // a rare letter near the end: the text never holds sub
+        std::string base = text;
+        for (size_t k = m - 32; k < m; ++k) {
+            std::string miss = sub;
+            miss[k] = '#';
+            base.replace(100 + (k - (m - 32)) * 400, m, miss);
+        }
+        const std::vector<std::vector<size_t>> plants = {{}, {5}, {n - m - 3}, {5, n - m - 3}};
+        for (const auto& at : plants) {
+            std::string w = base;
+            for (size_t p : at) w.replace(p, m, sub);
+            std::vector<Qel8u> v(w.begin(), w.end()), sv(sub.begin(), sub.end());
+            for (bool tail : {false, true}) {
+                qeltest::Guarded<Qel8u> g(v, tail, 0), gs(sv, !tail, 0);
+                const std::string what = "m=" + std::to_string(m) + " at=" + (at.empty() ? "none" : std::to_string(at[0]));
+                ASSERT_EQ(qel::find_substring(g.data(), static_cast<int32_t>(n), gs.data(), static_cast<int32_t>(m)),
+                          ref_find_sub(v.data(), n, sv.data(), m))
+                    << what;
+                ASSERT_EQ(qel::rfind_substring(g.data(), static_cast<int32_t>(n), gs.data(), static_cast<int32_t>(m)),
+                          ref_rfind_sub(v.data(), n, sv.data(), m))
+                    << what;
+            }
+        }
+    }
+}
+
 // ---- Guard pages: strings and substrings flush against an inaccessible
 // page on either side, with the deciding units at the very edges. ----
 template <class T>

@@ -223,7 +223,8 @@ inline uint32_t min_word(__m256i a, __m256i b) {
 // that repeat a byte of the lower piece are masked off. Each lane gets the
 // key rank * 256 + byte index: the smallest key of a class is its rarest
 // byte, first on ties.
-[[gnu::always_inline]] inline void pick_pair8(const uint8_t* sub, size_t m, size_t& i1, size_t& i2) {
+[[gnu::always_inline]] inline void pick_pair8(const uint8_t* sub, size_t m, size_t& i1, size_t& i2, uint32_t& r1,
+                                              uint32_t& r2) {
     const size_t scan = std::min(m, kRankScan);
     __m256i v;
     size_t h;
@@ -265,7 +266,29 @@ inline uint32_t min_word(__m256i a, __m256i b) {
     // Both classes hold a byte (scan >= 4), so both keys are real.
     i1 = key1 & 0xFFu;
     i2 = key2 & 0xFFu;
+    r1 = key1 >> 8;
+    r2 = key2 >> 8;
 }
+
+// For a substring longer than 32 bytes, over a long string: the second
+// filter byte, i2 or the rarest of the last 32 bytes. Two bytes of the first
+// 32 are often parts of one phrase that recurs ("of this" ... "License"),
+// and then pass together; a byte from the far end is less tied to the rarer
+// of the two, and replaces the other when it is no more common. Kept out of
+// line: the short searches that never take it stay as they were.
+[[gnu::noinline]] size_t far_filter_byte(const uint8_t* sub, size_t m, size_t i1, size_t i2, uint32_t r2) {
+    const __m256i iota = _mm256_setr_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18, 19, 20,
+                                          21, 22, 23, 24, 25, 26, 27, 28, 29, 30, 31);
+    const __m256i ranks = text_ranks32(load32(sub + m - 32));
+    const uint32_t key = min_word(_mm256_unpacklo_epi8(iota, ranks), _mm256_unpackhi_epi8(iota, ranks));
+    const size_t far = m - 32 + (key & 0xFFu);
+    return far != i1 && (key >> 8) <= r2 ? far : i2;
+}
+
+// Candidates from which a long substring's second filter byte may come from
+// its far end (see far_filter_byte); over a short string the extra ranking
+// costs more than it saves.
+constexpr size_t kFarFrom = 16384;
 
 template <class T>
 [[gnu::always_inline]] inline Needle<T> make_needle(const T* s, size_t n, const T* sub, size_t m) {
@@ -276,8 +299,16 @@ template <class T>
     nd.sub_bytes = m * sizeof(T);
     size_t i1 = 0, i2 = m - 1;
     if constexpr (sizeof(T) == 1) {
-        if (m >= 4) pick_pair8(sub, m, i1, i2);
-        else pick_pair_loop(sub, m, i1, i2);  // two or three bytes: the loop is shorter
+        if (m >= 4) {
+            uint32_t r1, r2;
+            pick_pair8(sub, m, i1, i2, r1, r2);
+            if (m > kRankScan && n - m >= kFarFrom) [[unlikely]] {
+                if (r1 > r2) std::swap(i1, i2), std::swap(r1, r2);
+                i2 = far_filter_byte(sub, m, i1, i2, r2);
+            }
+        } else {
+            pick_pair_loop(sub, m, i1, i2);  // two or three bytes: the loop is shorter
+        }
     } else {
         pick_pair_loop(sub, m, i1, i2);
     }
