@@ -8,7 +8,10 @@
 // -o or colour) is confirmed by a search of the line on its own, and the
 // search resumes at the next line. Constructs that can
 // see past a line end in a way that changes the outcome make every line go
-// through the per-line search instead (sees_past_line_end).
+// through the per-line search instead (sees_past_line_end). The search over
+// many lines compiles the pattern with its classes kept off line feeds
+// (keep_off_line_feeds) and, where lines match often, collects several
+// matches per call (next_chunk_match).
 //
 // When the pattern's text shows literals that every match contains (see
 // literals.h), plain substring searches find the candidate lines instead of
