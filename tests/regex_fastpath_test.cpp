@@ -141,7 +141,9 @@ TEST(SearchPlan, HoldsWhatTheScanSkipsBy) {
         {"qx+ ", true, false, " "},               // a space is commoner than [qx]: run by run
         {"([a-z]+)[@#]", true, false, nullptr},   // no literal: runs must end in a byte of [@#]
         {"\\b[0-9a-f]{8}", true, false, nullptr},  // runs shorter than 8 hold no match
-        {"\\w+(?=\\()", true, false, nullptr},     // a look-ahead's body tells what follows
+        {"\\w+(?=\\()", true, true, "("},         // a look-ahead's literal leads as a consumed one would
+        {"[a-c]+(?=x|y)", true, false, nullptr},  // two alternatives: only the bytes that follow
+        {"[a-c]+(?=x*y)", true, false, nullptr},  // a repeated first item is no literal
         {"([a-z]+|b)@", false, false, nullptr},   // an alternation is not looked through
         {"([a-z]+)*@", false, false, nullptr},    // nor a repeated group
     };
@@ -241,7 +243,7 @@ TEST(SearchPlan, FastPathsEqualGeneralPath) {
         "^#include", "^ab\\w", "^a.b", "(?m)^ab", "\\w+\\s*$", "[a-c]+ *\\z", "(\\w+)\\s*\\Z", "b+ ?$",
         "\\w+(?=\\()", "[a-c]+(?=x|y)", "(?=a)", "(?=a)?b", "[a-c]+(?=(?=c)|x)", "(?<=struct )\\w+", "(?<=ab)c", "(?<=a)\\w+",
         "(?<=\\xc3)\\C", "(?<=b)", "(?<=bc)x*", "(?<=a)+b", "\\B\\w+ ", "\\b\\w+ a", "([a-c]+)\\1",
-        "(?:([a-c]+)) x", "[a-c]+ (?=b)", "[a-c]+bc ", "[a-c]+bc\\b", "([a-c]+)ca(?!b)", "[a-c]+(?<=b)c",
+        "(?:([a-c]+)) x", "[a-c]+ (?=b)", "[a-c]+(?=xa)", "[a-c]+(?=a)", "\\w+(?=a\\b)c*", "a+(?=(?:b)c)", "[a-c]+bc ", "[a-c]+bc\\b", "([a-c]+)ca(?!b)", "[a-c]+(?<=b)c",
     };
     constexpr uint32_t kFormCount = sizeof(kForms) / sizeof(kForms[0]);
     constexpr int kPatterns = 26000;
@@ -436,6 +438,9 @@ TEST(SearchPlan, EndDriveWordStartAndRunSkip) {
         {"\\s+$", "", true, false, 2, false, true},
         {"\\w+\\s*$", "", true, false, 3, false, true},
         {"(\\w+)\\s*\\Z", "m", true, false, 3, false, true},  // "\\Z" ignores "m"
+        {";\\s*$", "", true, false, 2, false, false},
+        {";\\s*$", "m", false, false, 0, false, false},       // its first byte is rarer than line feeds
+        {"[ab]\\s*$", "m", true, true, 2, false, false},
         {";\\s*(?m)$", "", false, false, 0, false, false},     // an option change is not an item
         {"[ab]{2,5}\\z", "", true, false, 5, false, false},
         {"\\s{40}$", "", true, false, 0, false, false},        // too many steps: the walk only

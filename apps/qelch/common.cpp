@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -76,18 +77,107 @@ bool compile(const std::string& pattern, const std::string& options, bool bytes_
     return true;
 }
 
-bool sees_past_line_end(const std::string& p) {
+namespace {
+
+// Whether the body of a look-around, p[from, to), can only read bytes of the
+// line it starts on, so that it decides the same in a piece of many lines
+// as in the line alone: it takes no line feed (nor a byte that could be
+// one: no negated or POSIX class, no escape but \w \d \b \B and escaped
+// punctuation, no raw control byte, "." only without dotall), and its
+// assertions ^ $ \b \B see a line feed as they see the subject's ends.
+// Groups inside may only be plain or "(?:".
+bool line_bound_body(const std::string& p, size_t from, size_t to, bool dotall) {
+    auto escape_ok = [](char e, bool in_class) {
+        const unsigned char u = static_cast<unsigned char>(e);
+        if (e == 'w' || e == 'd') return true;
+        if (!in_class && (e == 'b' || e == 'B')) return true;
+        return u > 0x20 && u < 0x7F && std::ispunct(u);
+    };
+    for (size_t i = from; i < to; ++i) {
+        const unsigned char c = static_cast<unsigned char>(p[i]);
+        if (c < 0x20 || c == 0x7F) return false;
+        if (c == '\\') {
+            if (i + 1 >= to || !escape_ok(p[i + 1], false)) return false;
+            ++i;
+        } else if (c == '.') {
+            if (dotall) return false;
+        } else if (c == '(') {
+            if (i + 1 < to && p[i + 1] == '?' && !(i + 2 < to && p[i + 2] == ':')) return false;
+        } else if (c == '[') {
+            size_t j = i + 1;
+            if (j < to && p[j] == '^') return false;
+            if (j < to && p[j] == ']') ++j;
+            for (; j < to && p[j] != ']'; ++j) {
+                const unsigned char b = static_cast<unsigned char>(p[j]);
+                if (b < 0x20 || b == 0x7F || (b == '[' && j + 1 < to && p[j + 1] == ':')) return false;
+                if (b == '\\') {
+                    if (j + 1 >= to || !escape_ok(p[j + 1], true)) return false;
+                    ++j;
+                }
+            }
+            if (j >= to) return false;
+            i = j;
+        }
+    }
+    return true;
+}
+
+// Index of the ')' that closes the group opened at p[at], or npos.
+size_t closing_paren(const std::string& p, size_t at) {
+    int depth = 0;
+    for (size_t i = at; i < p.size(); ++i) {
+        const char c = p[i];
+        if (c == '\\') {
+            ++i;
+        } else if (c == '[') {
+            size_t j = i + 1;
+            if (j < p.size() && p[j] == '^') ++j;
+            if (j < p.size() && p[j] == ']') ++j;
+            while (j < p.size() && p[j] != ']') j += p[j] == '\\' ? 2 : 1;
+            if (j >= p.size()) return std::string::npos;
+            i = j;
+        } else if (c == '(') {
+            ++depth;
+        } else if (c == ')' && --depth == 0) {
+            return i;
+        }
+    }
+    return std::string::npos;
+}
+
+}  // namespace
+
+bool sees_past_line_end(const std::string& p, const RegexFlags* flags) {
     // An atomic group belongs here too: over many lines it may take a line
     // feed and, unable to give it back, fail where the line alone matches.
-    static const char* risky[] = {"(?=", "(?!", "(?<=", "(?<!", "(?>", "\\A", "\\z", "\\Z", "\\G"};
+    static const char* risky[] = {"(?>", "\\A", "\\z", "\\Z", "\\G"};
     for (const char* r : risky)
         if (p.find(r) != std::string::npos) return true;
     // "(?-m)", "(?i-sm:" ...: after a '-' the letter m switches multi-line off.
+    bool options = false;
     for (size_t at = p.find("(?"); at != std::string::npos; at = p.find("(?", at + 2)) {
         bool clearing = false;
         for (size_t i = at + 2; i < p.size() && std::strchr("imsx-", p[i]); ++i) {
+            options = true;
             if (p[i] == '-') clearing = true;
             else if (p[i] == 'm' && clearing) return true;
+        }
+    }
+    // A look-around reads past the match; with the flags known, one whose
+    // body stays on its line is safe. Inline options (a "(?s" could make "."
+    // take a line feed), quoting and the extended syntax are not read here.
+    const bool read_bodies = flags != nullptr && !flags->extended && !options && p.find("\\Q") == std::string::npos;
+    static const char* looks[] = {"(?=", "(?!", "(?<=", "(?<!"};
+    for (const char* l : looks) {
+        for (size_t at = p.find(l); at != std::string::npos; at = p.find(l, at + 1)) {
+            if (!read_bodies) return true;
+            // After an odd number of backslashes the '(' is no group; rather
+            // than read further, such a pattern stays risky.
+            size_t slashes = 0;
+            while (at > slashes && p[at - 1 - slashes] == '\\') ++slashes;
+            if (slashes % 2 == 1) return true;
+            const size_t end = closing_paren(p, at);
+            if (end == std::string::npos || !line_bound_body(p, at + std::strlen(l), end, flags->dotall)) return true;
         }
     }
     return false;

@@ -47,8 +47,11 @@ const char* status_phrase(QelStatus st);
 // True when the pattern holds a construct that can see past a line end in a
 // way that changes whether a line matches (look-around, atomic groups,
 // \A \z \Z \G, or an inline option that switches "m" off): such a pattern must be run on each
-// line alone rather than on a piece of many lines compiled with "m".
-bool sees_past_line_end(const std::string& pattern);
+// line alone rather than on a piece of many lines compiled with "m". With the
+// options the pattern is compiled with, a look-around whose body can take no
+// line feed is not counted (it decides the same at a line feed as at the
+// subject's ends); without them every look-around is.
+bool sees_past_line_end(const std::string& pattern, const RegexFlags* flags = nullptr);
 
 // Reads `path` ("-" = stdin) and calls `fn` with pieces that end at a line
 // feed (the last piece of the input may lack it), each at most the chunk size

@@ -8,7 +8,10 @@
 // -o or colour) is confirmed by a search of the line on its own, and the
 // search resumes at the next line. Constructs that can
 // see past a line end in a way that changes the outcome make every line go
-// through the per-line search instead (sees_past_line_end).
+// through the per-line search instead (sees_past_line_end). The search over
+// many lines compiles the pattern with its classes kept off line feeds
+// (keep_off_line_feeds) and, where lines match often, collects several
+// matches per call (next_chunk_match).
 //
 // When the pattern's text shows literals that every match contains (see
 // literals.h), plain substring searches find the candidate lines instead of
@@ -108,8 +111,10 @@ struct Config {
     unsigned threads = 0;
     // Derived.
     std::string pattern;  // what is compiled
+    std::string chunk_pattern;  // what the search over many lines compiles (keep_off_line_feeds)
     std::string shown;    // the pattern as the user gave it, for messages
     bool use_chunk = true;
+    bool use_batch = false;  // the search over many lines may collect several matches per call
     LiteralPlan plan;
     LineShape shape;          // lines answered by byte-set searches, no matcher
     std::array<bool, 256> shape_stop{};  // what ends the scan of a line: see search_by_shape
@@ -184,7 +189,14 @@ struct Shared {
 struct Searcher {
     const Config& cfg;
     Shared& sh;
-    Compiled line_state, chunk_state, global_state;
+    Compiled line_state, chunk_state, global_state, batch_state;
+    // Matches of one global search over the rest of a piece (batch_state),
+    // used in order by the search over many lines; see next_chunk_match.
+    std::vector<QelRegExpFind> batch;
+    size_t batch_next = 0;
+    bool batch_to_end = false;           // the global search ran to the piece's end
+    const char* batch_valid_from = nullptr;  // the batch answers for positions from here on
+    int64_t batch_used = 0, batch_passed = 0;  // matches that decided a line, and those passed over
     std::string folded;
     std::vector<int64_t> next_at;
     static constexpr int64_t kUnknown = -1;
@@ -215,8 +227,9 @@ struct Searcher {
     bool compile_all() {
         const std::string opts = cfg.flags.letters();
         if (!compile(cfg.pattern, opts, cfg.flags.bytes, line_state)) return false;
-        if (cfg.use_chunk && !compile(cfg.pattern, opts + "m", cfg.flags.bytes, chunk_state)) return false;
+        if (cfg.use_chunk && !compile(cfg.chunk_pattern, opts + "m", cfg.flags.bytes, chunk_state)) return false;
         if ((cfg.only || cfg.color) && !compile(cfg.pattern, opts + "g", cfg.flags.bytes, global_state)) return false;
+        if (cfg.use_batch && !compile(cfg.chunk_pattern, opts + "mg", cfg.flags.bytes, batch_state)) return false;
         return true;
     }
 
@@ -462,6 +475,60 @@ struct Searcher {
         }
     }
 
+    // The leftmost match of the search over many lines from `pos` (a line
+    // start) to the piece's end, as first_match over c.substr(pos) gives it.
+    //
+    // Where lines match often, one call per selected line costs more in
+    // setting up the search than in searching, so a global search collects
+    // the matches ahead, up to a batch at a time. Its matches are the
+    // leftmost ones from the end of the one before (or from the position
+    // after an empty one), and every construct of a pattern searched over
+    // many lines sees the same at a line start as at a subject's start; so
+    // the first one at or after `pos` is the leftmost from `pos` as long as
+    // the one before it ended at or before `pos`. A match that ran over a
+    // line end (the line is then searched alone and the scan goes on at the
+    // next line) is what breaks that: until the scan has passed its end, the
+    // calls are single searches again. Matches passed over lie in lines
+    // already decided; where more than one in five is such (many matches per
+    // line), batches cost more than they save and the calls go back to one
+    // per selected line for good.
+    Found next_chunk_match(std::string_view c, size_t pos) {
+        constexpr int32_t kBatch = 256;
+        constexpr int64_t kTrial = 4 * kBatch;
+        const bool batching = cfg.use_batch && (batch_used + batch_passed < kTrial || batch_passed * 4 <= batch_used);
+        if (!batching) return first_match(chunk_state.state(), c.substr(pos));
+        const char* at = c.data() + pos;
+        const auto start = [](const QelRegExpFind& r) { return reinterpret_cast<const char*>(r.pointer); };
+        while (batch_next < batch.size() && start(batch[batch_next]) < at) {
+            const QelRegExpFind& r = batch[batch_next++];
+            batch_valid_from = start(r) + (r.length > 0 ? r.length : 1);
+            ++batch_passed;
+        }
+        // Past a match that ran over a line end, the batch answers again
+        // once the scan has left that match behind; until then, one search.
+        if (batch_valid_from != nullptr && batch_valid_from > at) return first_match(chunk_state.state(), c.substr(pos));
+        Found f;
+        if (batch_valid_from == nullptr || (batch_next == batch.size() && !batch_to_end)) {
+            batch.resize(kBatch);
+            f.status = first_matches(batch_state.state(), c.substr(pos), batch);
+            if (f.status < 0) {
+                batch_valid_from = nullptr;
+                return f;
+            }
+            batch_next = 0;
+            batch_to_end = batch.size() < size_t(kBatch);
+            batch_valid_from = at;
+        }
+        if (batch_next == batch.size()) return f;  // none left up to the piece's end
+        const QelRegExpFind& r = batch[batch_next++];
+        batch_valid_from = start(r) + (r.length > 0 ? r.length : 1);
+        ++batch_used;
+        f.count = 1;
+        f.offset = start(r) - at;
+        f.length = r.length;
+        return f;
+    }
+
     void search_chunk(std::string_view c) {
         size_t pos = 0;
         const bool ends_with_lf = !c.empty() && c.back() == '\n';
@@ -476,6 +543,9 @@ struct Searcher {
             return;
         }
         next_at.assign(cfg.plan.literals.size(), kUnknown);
+        batch.clear();
+        batch_next = 0;
+        batch_valid_from = nullptr;
         bool per_line = false;
         if (use_literals && cfg.plan.folded && !c.empty()) {
             folded.resize(c.size());
@@ -500,7 +570,7 @@ struct Searcher {
                 found = cfg.plan.exact;
                 if (found) records = 1;
             } else if (cfg.use_chunk && !per_line) {
-                Found f = first_match(chunk_state.state(), c.substr(pos));
+                Found f = next_chunk_match(c, pos);
                 if (f.status < 0) {
                     // The search over many lines ran out of budget: the rest
                     // of the piece goes line by line, each a smaller search.
@@ -792,6 +862,86 @@ int parse(const std::vector<std::string>& args, Config& cfg, std::vector<std::st
     return -1;
 }
 
+// The pattern for the search over many lines with the classes that would
+// take a line feed kept off it: "\s" becomes "[^\S\n]", "\W" "[^\w\n]", "\D"
+// "[^\d\n]", and a negated bracket class gets "\n" added. Outside look-around
+// bodies only, where a smaller class could let a negative test pass.
+//
+// The search over many lines stays exact either way (a match that runs
+// over a line end has its line searched alone), and a line's own matches
+// never hold a line feed, so every one of them is still a match of the
+// narrowed pattern at the same place, and a narrowed match inside a line is
+// a match of the pattern there. What changes is speed: "\s+$" no longer
+// matches from the end of a line across the blank line after it, a match
+// that only cost a search of its line alone. Any syntax not read here
+// (inline options, quoting, the extended syntax, dotall) keeps the pattern
+// as it is.
+std::string keep_off_line_feeds(const std::string& p, const RegexFlags& flags) {
+    if (flags.extended || flags.dotall || p.find("\\Q") != std::string::npos) return p;
+    std::string out;
+    std::vector<bool> groups;  // open groups: whether each is a look-around
+    int looking = 0;
+    for (size_t i = 0; i < p.size();) {
+        const char c = p[i];
+        if (c == '\\') {
+            const char e = i + 1 < p.size() ? p[i + 1] : '\0';
+            const char* narrowed = e == 's' ? "[^\\S\\n]" : e == 'W' ? "[^\\w\\n]" : e == 'D' ? "[^\\d\\n]" : nullptr;
+            if (looking == 0 && narrowed != nullptr) {
+                out += narrowed;
+                i += 2;
+                continue;
+            }
+            // "\cX" takes any X, "(" or "[" included.
+            const size_t len = std::min(p.size() - i, size_t(e == 'c' ? 3 : 2));
+            out.append(p, i, len);
+            i += len;
+        } else if (c == '[') {
+            size_t j = i + 1;
+            const bool negated = j < p.size() && p[j] == '^';
+            if (negated) ++j;
+            if (j < p.size() && p[j] == ']') ++j;
+            while (j < p.size() && p[j] != ']') {
+                if (p[j] == '\\') {
+                    j += j + 1 < p.size() && p[j + 1] == 'c' ? 3 : 2;
+                } else if (p[j] == '[' && j + 1 < p.size() && p[j + 1] == ':') {
+                    const size_t end = p.find(":]", j + 2);
+                    if (end == std::string::npos) return p;
+                    j = end + 2;
+                } else {
+                    ++j;
+                }
+            }
+            if (j >= p.size()) return p;
+            // A '-' before the end would make a range with the line feed.
+            if (negated && looking == 0 && p[j - 1] != '-') {
+                out.append(p, i, j - i);
+                out += "\\n]";
+            } else {
+                out.append(p, i, j + 1 - i);
+            }
+            i = j + 1;
+        } else if (c == '(') {
+            const bool look = p.compare(i, 3, "(?=") == 0 || p.compare(i, 3, "(?!") == 0 ||
+                              p.compare(i, 4, "(?<=") == 0 || p.compare(i, 4, "(?<!") == 0;
+            if (!look && p.compare(i, 2, "(?") == 0 && p.compare(i, 3, "(?:") != 0) return p;
+            groups.push_back(look);
+            looking += look ? 1 : 0;
+            out += c;
+            ++i;
+        } else if (c == ')') {
+            if (groups.empty()) return p;
+            looking -= groups.back() ? 1 : 0;
+            groups.pop_back();
+            out += c;
+            ++i;
+        } else {
+            out += c;
+            ++i;
+        }
+    }
+    return out;
+}
+
 // Escapes a plain-text pattern for -F: every ASCII punctuation byte gets a
 // backslash, which makes it literal; letters and digits stay as they are
 // (escaped, some would become classes or references).
@@ -862,7 +1012,7 @@ int cmd_grep(const std::vector<std::string>& args) {
     bool risky = false;
     if (pats.size() == 1) joined = pats[0];
     for (size_t k = 0; pats.size() > 1 && k < pats.size(); ++k) joined += (k ? "|(?:" : "(?:") + pats[k] + ")";
-    for (const auto& p : pats) risky = risky || sees_past_line_end(p);
+    for (const auto& p : pats) risky = risky || sees_past_line_end(p, &cfg.flags);
     // -w and -x wrap the pattern; their look-around only sees the line feed
     // next to a line, which is neither a word character nor text.
     cfg.pattern = joined;
@@ -872,6 +1022,11 @@ int cmd_grep(const std::vector<std::string>& args) {
     // lines cannot: $ needs the per-line search there.
     if (cfg.crlf && (cfg.whole_line || joined.find('$') != std::string::npos)) risky = true;
     cfg.use_chunk = !risky;
+    cfg.chunk_pattern = cfg.use_chunk ? keep_off_line_feeds(cfg.pattern, cfg.flags) : cfg.pattern;
+    // Batches need the whole match in each record, which a global search
+    // gives only for a pattern without groups; -o and colour search each
+    // selected line again anyway.
+    cfg.use_batch = cfg.use_chunk && !cfg.only && !cfg.color && examine_pattern(cfg.pattern).captures == 0;
     // -o and colour need the match itself, not only whether a line has one.
     if (!cfg.no_patterns && !cfg.only && !cfg.color) {
         cfg.shape = line_shape(cfg.pattern, cfg.flags.bytes, cfg.flags.ignore_case, cfg.flags.extended);

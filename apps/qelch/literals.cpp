@@ -1,5 +1,5 @@
 // The analysis reads the pattern text itself and is deliberately narrow:
-// whatever it does not fully understand (inline options, look-around, \Q,
+// whatever it does not fully understand (inline options, \Q,
 // the extended syntax, top-level alternation of anything but plain text)
 // yields an empty plan, which only costs speed.
 //
@@ -155,8 +155,18 @@ std::vector<std::string> required(const std::string& p) {
             if (i == std::string::npos) return {};
         } else if (c == '(') {
             size_t body = i + 1;
+            const bool look = p.compare(i, 3, "(?=") == 0 || p.compare(i, 3, "(?!") == 0 ||
+                              p.compare(i, 4, "(?<=") == 0 || p.compare(i, 4, "(?<!") == 0;
             if (p.compare(i, 3, "(?:") == 0) body = i + 3;
-            else if (p.compare(i, 2, "(?") == 0) return {};  // options, look-around, names: not understood
+            else if (!look && p.compare(i, 2, "(?") == 0) return {};  // options, names: not understood
+            if (look) {
+                // Zero-width: it adds no literal and leaves those around it
+                // required, but it ends the run ("ab(?=c)d" holds no "abd").
+                size_t end = group_end(p, i);
+                if (end == std::string::npos || p.substr(i + 1, end - i - 1).find("(?") != std::string::npos) return {};
+                i = end + 1;
+                continue;
+            }
             size_t end = group_end(p, i);
             if (end == std::string::npos) return {};
             std::vector<std::string> branches;

@@ -36,6 +36,19 @@ Found first_match(QelRegExpState* state, std::string_view text) {
     return f;
 }
 
+QelStatus first_matches(QelRegExpState* global, std::string_view text, std::vector<QelRegExpFind>& recs) {
+    if (cut_for_test(text)) {
+        recs.clear();
+        return qelErrMatchLimit;
+    }
+    static const Qel8u empty = 0;
+    const Qel8u* p = text.empty() ? &empty : reinterpret_cast<const Qel8u*>(text.data());
+    int32_t count = int32_t(recs.size());
+    const QelStatus st = qelsRegExpFind_8u(p, int32_t(text.size()), global, recs.data(), &count);
+    recs.resize(st < 0 ? 0 : size_t(count));
+    return st;
+}
+
 std::vector<std::pair<int64_t, int32_t>> all_matches(QelRegExpState* global, int32_t per_match, std::string_view text,
                                                      QelStatus* status) {
     std::vector<std::pair<int64_t, int32_t>> out;

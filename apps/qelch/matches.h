@@ -20,6 +20,11 @@ struct Found {
 };
 Found first_match(QelRegExpState* state, std::string_view text);
 
+// The first matches of a state compiled with "g" of a pattern without
+// groups (whose records are then the whole matches), as many as `recs`
+// holds; `recs` is cut to the number found.
+QelStatus first_matches(QelRegExpState* global, std::string_view text, std::vector<QelRegExpFind>& recs);
+
 // Every whole match of a state compiled with "g", in order. The global search
 // reports groups without the whole match for patterns with groups, while the
 // global replacement reports whole match and groups of every match; so the

@@ -82,6 +82,27 @@ for p in '\s+' 'a\s*' '\s*$' 'a\s+b' '^\s*$' '\S\s*$' 'x*' '.' '\bb' 'b\s' '\s\S
         done
     done
 done
+# Look-around whose body keeps to its line lets the search over many lines
+# run; the others ("\s" may take a line feed) search each line alone. In the
+# search over many lines "\s", "\W", "\D" and negated classes skip line feeds
+# outside look-around; the rest of the class syntax must come through intact.
+printf 'f(x)\n a (b\n0 b\nreturn 0;\nreturn  x;\nreturn\n0\n-\n]\n\x01\n' >> span.txt
+for p in '\w+(?=\()' '(?<=a )\S' 'return\s+(?!0\b)\w+' 'a(?!\s*b)' '(?<!\w)b' '\s(?=\(|b)' '(?<=[^a])\s\S' \
+         '\W+$' '\D\s' '[^a]\s*$' '[^a-]+$' '[^]a]\s' '[^[:alpha:]]$' '\c[\s' '\s+(?=$)' '[\s;]+$' '^\D*$'; do
+    for o in -c '-c -v' -n; do
+        for cs in 4 100000; do
+            check "grep $o '$p' over line ends like grep -P, chunk $cs" "$(grep -P $o -- "$p" span.txt)" \
+                "$(QELCH_CHUNK_SIZE=$cs $QELCH grep $o -- "$p" span.txt)"
+        done
+    done
+done
+# Many selected lines, so that the matches are collected ahead in batches:
+# the count must not change where a match runs over a line end or a line
+# holds several matches.
+for _ in $(seq 200); do cat span.txt; done > spans.txt
+for p in '\s+$' ';\s*$' 'a\s*' '\w+(?=\()' '\b\w' '\s\S' '[\s;]+$' '[\s]+\S' 'x*'; do
+    check "grep -c '$p' over many lines like grep -P" "$(grep -P -c -- "$p" spans.txt)" "$($QELCH grep -c -- "$p" spans.txt)"
+done
 printf 'a\r\nab\r\na b\r\n' > crlf-span.txt
 check "--crlf: a match taking the CR is not the line's" 1 "$($QELCH grep --crlf -c 'a\s' crlf-span.txt)"
 

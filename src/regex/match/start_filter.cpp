@@ -534,9 +534,16 @@ void derive_filter_parts(const QelRegExpState* state, StartFilter& f) {
             if (minLen > kMaxLiteralOffset) minLen = kMaxLiteralOffset;
             i = it.end;
         }
-        if (letter != 0 && !a.giveUp && a.seq_next(i) == a.count && (u.bits[2] | u.bits[3]) == 0) {
+        // Under "m" every line feed is an end position; where the bytes that
+        // can begin a match are rarer than line feeds (";\\s*$"), the first-
+        // byte search stops less often than the walk from end position to
+        // end position, and the match step settles each start at once.
+        const bool anyLineFeed = letter == '$' && option_word_has(anyOpts, RE_OPT_MULTILINE);
+        const bool rareStart = f.useByteSet && set_share(f.firstBytes) < byte_share('\n');
+        if (letter != 0 && !a.giveUp && a.seq_next(i) == a.count && (u.bits[2] | u.bits[3]) == 0 &&
+            !(anyLineFeed && rareStart)) {
             f.endDrive = true;
-            f.endAnyLineFeed = letter == '$' && option_word_has(anyOpts, RE_OPT_MULTILINE);
+            f.endAnyLineFeed = anyLineFeed;
             f.endFinalLineFeed = letter != 'z';
             f.endMinLen = static_cast<int32_t>(minLen);
             f.endSet = u;
@@ -683,6 +690,22 @@ void derive_filter_parts(const QelRegExpState* state, StartFilter& f) {
                 prefixLiteral = n.w0 == RE_STRING ? static_cast<const uint8_t*>(node_pointer(n))
                                                   : reinterpret_cast<const uint8_t*>(&n) + 4;
                 prefixLiteralLen = n.w0 == RE_STRING ? n.w2 : 1;
+                break;
+            }
+            // A look-ahead right after the prefix whose one alternative opens
+            // with a literal ("\\w+(?=\\()"): the literal starts where the
+            // prefix ends just as a consumed one would.
+            if (n.w0 == RE_LOOKAHEAD && !it.quantified && repeated && n.w2 >= 1) {
+                bool oneBranch = true;
+                for (int32_t j = i + 1; j <= i + n.w2; ++j) oneBranch = oneBranch && a.nodes[j].w0 != RE_ALT_END;
+                const RegExpNode& b = a.nodes[i + 1];
+                Analyzer::Item lead;
+                if (oneBranch && a.item_at(i + 1, i + 1 + n.w2, lead) && !lead.quantified &&
+                    ((b.w0 == RE_STRING && b.w2 >= 1) || (b.w0 == RE_CHAR && b.w1 >= 0 && b.w1 < 256))) {
+                    prefixLiteral = b.w0 == RE_STRING ? static_cast<const uint8_t*>(node_pointer(b))
+                                                      : reinterpret_cast<const uint8_t*>(&b) + 4;
+                    prefixLiteralLen = b.w0 == RE_STRING ? b.w2 : 1;
+                }
                 break;
             }
             const uint32_t k = n.w0;
