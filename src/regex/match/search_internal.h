@@ -88,6 +88,11 @@ struct StartFilter {
     const uint8_t* literal;
     int32_t literalLen;
     int32_t maxOffset;
+    int32_t literalRare;    // offset in `literal` of its rarest byte in source and prose
+    // Every match begins with `literal` (unfolded, its first byte ASCII) and
+    // nothing else above moves the scan: the next occurrence is the next
+    // start to try.
+    bool literalOnly;
     // Last, being large and used by few patterns:
     // Every match lies wholly in `endSet` (one-byte ASCII characters) and
     // ends at an end position: the window end, the byte before a final line
@@ -110,6 +115,22 @@ struct StartFilter {
     uint32_t endLoop;
     uint32_t endNullable;
     uint32_t endStepBytes[256];
+    // The one-byte items the pattern leads with ("#define\\s+\\w+\\s+\\("),
+    // as steps of a forward scan in the same form as the end steps: where
+    // they cannot all be taken from a start, the match step fails there too,
+    // so the scan moves on without running it. Assertions among them are
+    // left out, which only lets more starts through. `leadStart` is the set
+    // of steps open before the first byte; 0 steps: none.
+    int32_t leadSteps;
+    bool leadWhole;         // the steps are all the pattern holds (assertions aside)
+    uint32_t leadStart;
+    uint32_t leadLoop;
+    uint32_t leadNullable;
+    // With a required literal at offset 0: a start where the literal was
+    // found goes on after it, from this set of steps.
+    bool leadSkipsLiteral;
+    uint32_t leadAfterLiteral;
+    uint32_t leadStepBytes[256];
 };
 
 // The search plan: what the driver would otherwise work out on every call,
