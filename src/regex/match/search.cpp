@@ -364,6 +364,14 @@ const uint8_t* filter_advance(const uint8_t* pos, const uint8_t* end, int32_t fo
                 sf.driveRunStart = q;
             }
             if (pos < sf.driveRunStart) pos = sync_to_visited(pos, sf.driveRunStart, end, format);
+        } else if (f.useRun && f.runFollowAny && f.runMin >= 2 && f.runMin <= kMaxRunFind) {
+            // Only the repeat's minimum matters: a start is viable exactly
+            // where that many bytes of C follow it ("[0-9a-f]{8}"), which
+            // one vector search finds however many short runs lie between.
+            // The bytes of C are ASCII, so the scan visits the one it finds.
+            const int32_t k = pos < end ? find_run(pos, static_cast<int32_t>(end - pos), f.runStop, f.runMin) : -1;
+            if (k < 0) return nullptr;
+            pos += k;
         } else if (f.useRun && pos < end) {
             if (pos >= sf.runEnd && !f.runStop.has(*pos)) {
                 // A new run: find where it ends and below which start

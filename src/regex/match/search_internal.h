@@ -170,6 +170,14 @@ int32_t find_byteset(const uint8_t* p, int32_t n, const ByteSet& set);
 int32_t find_byteset_scalar(const uint8_t* p, int32_t n, const ByteSet& set);
 int32_t find_byteset_avx2(const uint8_t* p, int32_t n, const ByteSet& set);
 
+// First index i whose `len` bytes p[i] .. p[i + len - 1] all lie outside
+// `stop` (its rows built), or -1. The vector form takes len up to
+// kMaxRunFind.
+constexpr int32_t kMaxRunFind = 32;
+int32_t find_run(const uint8_t* p, int32_t n, const ByteSet& stop, int32_t len);
+int32_t find_run_scalar(const uint8_t* p, int32_t n, const ByteSet& stop, int32_t len);
+int32_t find_run_avx2(const uint8_t* p, int32_t n, const ByteSet& stop, int32_t len);
+
 // First index i with p[i] in `set` and p[i + 1] the same byte (folded: or
 // its other case, when p[i + 1] is an ASCII letter), or -1.
 int32_t find_doubled(const uint8_t* p, int32_t n, const ByteSet& set, bool folded);
