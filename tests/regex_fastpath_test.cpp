@@ -473,21 +473,24 @@ TEST(SearchPlan, LeadingSteps) {
         int32_t steps;
         bool whole;
         bool afterLiteral;
+        bool wordEnd;  // a word byte after the steps rules the start out
     } rows[] = {
-        {"#define\\s+\\w+\\s+\\(", 14, true, true},
-        {"\\b[A-Z_]{4,}\\b", 5, true, false},      // the boundary tests are left out
-        {"[0-9a-f]{8}", 8, true, false},
-        {"(\\w+)_t\\b", 4, true, false},           // through the capturing group
-        {"ab(c|d)", 2, false, true},              // an alternation ends them
-        {"ab\\d+(?=x)", 4, false, true},
-        {"(?i)ab\\d", 3, true, false},            // folded: the literal is searched folded
-        {"[0-9]+", 0, false, false},
-        {"x?ab", 3, true, false},
-        {"a+b?", 0, false, false},                // one byte that must be taken: the first-byte set says as much
-        {".ab", 0, false, false},                 // "." may take a character of several bytes
-        {"\\w{40}", 0, false, false},             // more steps than fit
-        {"ab\\w{40}", 2, false, true},            // ... after the ones that do
-        {"ab|cd", 0, false, false},               // a top-level bar
+        {"#define\\s+\\w+\\s+\\(", 14, true, true, false},
+        {"\\b[A-Z_]{4,}\\b", 5, true, false, true},  // the leading boundary test is left out
+        {"[0-9a-f]{8}", 8, true, false, false},
+        {"(\\w+)_t\\b", 4, true, false, true},       // through the capturing group
+        {"[a-c ]{2}\\b", 2, true, false, false},      // a blank before the boundary: a word byte may follow
+        {"ab\\b\\d", 3, true, true, false},           // the boundary is not last
+        {"ab(c|d)", 2, false, true, false},          // an alternation ends them
+        {"ab\\d+(?=x)", 4, false, true, false},
+        {"(?i)ab\\d", 3, true, false, false},        // folded: the literal is searched folded
+        {"x?ab", 3, true, false, false},
+        {"a+b?", 0, false, false, false},            // one byte that must be taken: the first-byte set says as much
+        {"[0-9]+", 0, false, false, false},
+        {".ab", 0, false, false, false},             // "." may take a character of several bytes
+        {"\\w{40}", 0, false, false, false},         // more steps than fit
+        {"ab\\w{40}", 2, false, true, false},        // ... after the ones that do
+        {"ab|cd", 0, false, false, false},           // a top-level bar
     };
     for (const Row& r : rows) {
         Compiled re(r.pattern, "");
@@ -499,8 +502,10 @@ TEST(SearchPlan, LeadingSteps) {
         if (r.steps == 0) continue;
         EXPECT_EQ(f.leadWhole, r.whole) << r.pattern;
         EXPECT_EQ(f.leadSkipsLiteral, r.afterLiteral) << r.pattern;
+        EXPECT_EQ(f.leadWordEnd, r.wordEnd) << r.pattern;
         for (const char* subject : {"#define X (a) #define  Y\t(b)\n#define Z 1", "ab1x abd AB1 abc_t x_t9 DEADBEEF1",
-                                    "0123456789abcdef _T_T_ ab\xC3\xA9 abcd", "#define\n#define #defin ab"})
+                                    "0123456789abcdef _T_T_ ab\xC3\xA9 abcd", "#define\n#define #defin ab",
+                                    "AB_CD ABCDE1 x_t x_t1 ab ab\xC3\xA9", "ABCD"})
             expect_same(re.state, subject, 8, r.pattern);
     }
 }

@@ -464,21 +464,28 @@ const uint8_t* filter_advance(const uint8_t* pos, const uint8_t* end, int32_t fo
         s = f.leadAfterLiteral;
         p += f.literalLen;
     }
-    while ((s & accept) == 0) {
+    for (;;) {
+        uint32_t live = s;
+        if ((s & accept) != 0) {
+            // Past the window end the boundary is left to the match step.
+            if (!f.leadWordEnd || p == end || !is_word_byte(*p)) return true;
+            live = s & ~accept;
+            if (live == 0) return false;
+        }
         if (p == end) return false;
-        const uint32_t m = s & f.leadStepBytes[*p++];
+        const uint32_t m = live & f.leadStepBytes[*p++];
         uint32_t next = (m << 1) | (m & f.leadLoop);
         for (uint32_t grown = (next & f.leadNullable) << 1; (grown & ~next) != 0;
              grown = (next & f.leadNullable) << 1)
             next |= grown;
         if (next == 0) return false;
         // A repeat that stays where it is ("\\w+" inside a name): every
-        // further byte that the same steps take leads back to this state.
+        // further byte that the same steps take leads back to this state
+        // (and, taking a word byte, leaves a final boundary unmet).
         if (next == s)
-            while (p < end && (s & f.leadStepBytes[*p]) == m) ++p;
+            while (p < end && (live & f.leadStepBytes[*p]) == m) ++p;
         s = next;
     }
-    return true;
 }
 
 // Index of the first top-level RE_ALT_END at or after `from`, or -1.

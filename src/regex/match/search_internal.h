@@ -126,6 +126,9 @@ struct StartFilter {
     uint32_t leadStart;
     uint32_t leadLoop;
     uint32_t leadNullable;
+    // The pattern ends with "\\b" after steps that all take word bytes: the
+    // steps are taken only where an ASCII word byte does not follow.
+    bool leadWordEnd;
     // With a required literal at offset 0: a start where the literal was
     // found goes on after it, from this set of steps.
     bool leadSkipsLiteral;

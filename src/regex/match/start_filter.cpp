@@ -416,6 +416,7 @@ void derive_start_filter(const QelRegExpState* state, StartFilter& f) {
     f.leadStart = 0;
     f.leadLoop = 0;
     f.leadNullable = 0;
+    f.leadWordEnd = false;
     f.leadSkipsLiteral = false;
     f.leadAfterLiteral = 0;
     f.endSet = ByteSet{};
@@ -582,6 +583,7 @@ void derive_start_filter(const QelRegExpState* state, StartFilter& f) {
             return true;
         };
         bool whole = false;
+        bool boundaryLast = false;  // a "\\b" after the last step
         for (int32_t i = a.seq_next(0);; i = a.seq_next(i)) {
             if (a.giveUp) break;
             if (i >= a.count) {
@@ -594,9 +596,11 @@ void derive_start_filter(const QelRegExpState* state, StartFilter& f) {
             const uint32_t k = n.w0;
             // Option changes too: the sets hold what any option word allows.
             if ((k == RE_ANCHOR || k == RE_SETOPTS) && !it.quantified) {
+                if (k == RE_ANCHOR && n.w1 == 'b' && steps > 0) boundaryLast = true;
                 i = it.end;
                 continue;
             }
+            boundaryLast = false;
             if (k == RE_STRING && !it.quantified && n.w2 >= 1) {
                 const auto* bytes = static_cast<const uint8_t*>(node_pointer(n));
                 bool ok = steps + n.w2 <= kMaxEndSteps;
@@ -629,6 +633,12 @@ void derive_start_filter(const QelRegExpState* state, StartFilter& f) {
                 start |= grown;
             f.leadStart = start;
             for (int b = 0; b < 256; ++b) f.leadStepBytes[b] = stepBytes[b];
+            // Every step takes a word byte: a final "\\b" needs the byte after
+            // the last step to be none ("\\b[A-Z_]{4,}\\b" in "ABC_D1").
+            bool wordSteps = true;
+            for (int b = 0; b < 256; ++b)
+                if (stepBytes[b] != 0 && !is_word(static_cast<uint8_t>(b))) wordSteps = false;
+            f.leadWordEnd = whole && boundaryLast && wordSteps;
         }
     }
 
