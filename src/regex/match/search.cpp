@@ -475,9 +475,11 @@ const uint8_t* filter_advance(const uint8_t* pos, const uint8_t* end, int32_t fo
         if (p == end) return false;
         const uint32_t m = live & f.leadStepBytes[*p++];
         uint32_t next = (m << 1) | (m & f.leadLoop);
-        for (uint32_t grown = (next & f.leadNullable) << 1; (grown & ~next) != 0;
-             grown = (next & f.leadNullable) << 1)
-            next |= grown;
+        // Past the steps that may take nothing: adding the open ones among
+        // them to the run of such steps they stand in carries up to the
+        // first step that must take a byte, which the sum then holds.
+        const uint32_t n = f.leadNullable;
+        next |= (n + (next & n)) ^ n;
         if (next == 0) return false;
         // A repeat that stays where it is ("\\w+" inside a name): every
         // further byte that the same steps take leads back to this state
