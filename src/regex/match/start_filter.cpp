@@ -559,6 +559,9 @@ void derive_start_filter(const QelRegExpState* state, StartFilter& f) {
         }
     }
 
+    // The literal the leading steps end with, if they do.
+    const uint8_t* leadLastLiteral = nullptr;
+
     // The leading one-byte items as forward steps. An item whose set holds
     // a byte of 0x80 or above may take a character of several bytes, and
     // ends them; so does anything else that is not an assertion, and an item
@@ -612,10 +615,12 @@ void derive_start_filter(const QelRegExpState* state, StartFilter& f) {
                     if (a.icPossible && is_letter(bytes[j])) one.add(static_cast<uint8_t>(bytes[j] ^ 0x20));
                     add_steps(one, 1, 1);
                 }
+                leadLastLiteral = bytes;
             } else if (k == RE_CHAR || k == RE_PREDEF || k == RE_CLASS || k == RE_UCHAR || k == RE_URANGE) {
                 ByteSet one{};
                 a.add_single(i, one);
                 if (a.giveUp || (one.bits[2] | one.bits[3]) != 0 || !add_steps(one, it.qmin, it.qmax)) break;
+                leadLastLiteral = k == RE_CHAR && !it.quantified ? reinterpret_cast<const uint8_t*>(&n) + 4 : nullptr;
             } else {
                 break;
             }
@@ -836,6 +841,13 @@ void derive_start_filter(const QelRegExpState* state, StartFilter& f) {
         f.runMin = headMin;
     }
     if (f.useRun) f.runStop.build_rows();
+
+    // Steps that are the driving literal's run and the literal itself
+    // ("[a-zA-Z]+ing", "[a-z]+://") check what the drive has made sure of.
+    if (f.literalDrive && f.leadSteps > 0 && !f.leadWordEnd && leadLastLiteral == f.runLiteral) {
+        f.leadSteps = 0;
+        f.leadWhole = false;
+    }
 
     // Every match starts with a word boundary test: a start whose byte and
     // the byte before it are word bytes fails it, so once an attempt at a
