@@ -531,3 +531,95 @@ TEST(SearchPlan, EscapedStringShapesEqualGeneralPath) {
     }
     EXPECT_GE(compared, 25000);
 }
+
+// The one-byte items a pattern leads with become steps the scan takes before
+// the match step: a start where they cannot all be taken is passed over.
+// Which patterns get them, how many, whether they are the whole pattern
+// (then the DFA stays out), and whether a start at the required literal
+// resumes after it.
+TEST(SearchPlan, LeadingSteps) {
+    struct Row {
+        const char* pattern;
+        int32_t steps;
+        bool whole;
+        bool afterLiteral;
+        bool wordEnd;  // a word byte after the steps rules the start out
+    } rows[] = {
+        {"#define\\s+\\w+\\s+\\(", 14, true, true, false},
+        {"\\b[A-Z_]{4,}\\b", 5, true, false, true},  // the leading boundary test is left out
+        {"[0-9a-f]{8}", 8, true, false, false},
+        {"(\\w+)_t\\b", 4, true, false, true},       // through the capturing group
+        {"[a-c ]{2}\\b", 2, true, false, false},      // a blank before the boundary: a word byte may follow
+        {"ab\\b\\d", 3, true, true, false},           // the boundary is not last
+        {"ab(c|d)", 2, false, true, false},          // an alternation ends them
+        {"ab\\d+(?=x)", 4, false, true, false},
+        {"(?i)ab\\d", 3, true, false, false},        // folded: the literal is searched folded
+        {"x?ab", 3, true, false, false},
+        {"a+b?", 0, false, false, false},            // one byte that must be taken: the first-byte set says as much
+        {"[0-9]+", 0, false, false, false},
+        {".ab", 0, false, false, false},             // "." may take a character of several bytes
+        {"\\w{40}", 0, false, false, false},         // more steps than fit
+        {"ab\\w{40}", 2, false, true, false},        // ... after the ones that do
+        {"ab|cd", 0, false, false, false},           // a top-level bar
+        {"[a-zA-Z]+ing", 0, false, false, false},    // the literal drive has made sure of them
+    };
+    for (const Row& r : rows) {
+        Compiled re(r.pattern, "");
+        ASSERT_EQ(re.status, qelOk) << r.pattern;
+        const SearchPlan* plan = search_plan(re.state);
+        ASSERT_NE(plan, nullptr) << r.pattern;
+        const StartFilter& f = plan->filter;
+        EXPECT_EQ(f.leadSteps, r.steps) << r.pattern;
+        if (r.steps == 0) continue;
+        EXPECT_EQ(f.leadWhole, r.whole) << r.pattern;
+        EXPECT_EQ(f.leadSkipsLiteral, r.afterLiteral) << r.pattern;
+        EXPECT_EQ(f.leadWordEnd, r.wordEnd) << r.pattern;
+        for (const char* subject : {"#define X (a) #define  Y\t(b)\n#define Z 1", "ab1x abd AB1 abc_t x_t9 DEADBEEF1",
+                                    "0123456789abcdef _T_T_ ab\xC3\xA9 abcd", "#define\n#define #defin ab",
+                                    "AB_CD ABCDE1 x_t x_t1 ab ab\xC3\xA9", "ABCD"})
+            expect_same(re.state, subject, 8, r.pattern);
+    }
+}
+
+// Literal-led runs of one-byte items over subjects full of near misses: the
+// literal cut short, followed by bytes the steps reject at every step, by
+// characters of several bytes, and by the subject's end; with and without a
+// tail the steps do not cover. Many occurrences of the literal's rarest byte
+// without the literal send the literal search from byte searches to the
+// substring search.
+TEST(SearchPlan, LeadingStepsEqualGeneralPath) {
+    qeltest::RegexGen gen(20261215);
+    static const char* const kLiterals[] = {"#define", "#d", "ab", "x#y", "_t", "", "a", "aab"};
+    static const char* const kItems[] = {"\\s", "\\w", "\\d", "[ab]", "[ \\n]", "[^ \\n]", "a", "(", "_", "\\n",
+                                         "[a-c_]", "ab", "[\\t ]", "[A-Z_]", "\\W", "\\S", "\\x{e9}", "#", "."};
+    static const char* const kQuants[] = {"", "", "", "*", "+", "+", "?", "{2}", "{1,3}", "{2,}", "+?", "*?", "{0}"};
+    static const char* const kTails[] = {"", "", "", "\\b", "(?:x|yz)", "(a|b)\\1", "$", "(?=a)", "(?i)a", "\\d*?x"};
+    static const char* const kPieces[] = {"#define", "#defin", "#", "define", " ", "  ", "\t", "\n", "(", "ab", "aab",
+                                          "a", "b", "_t", "x#y", "x#", "AB", "1", "2_", "\xC3\xA9", "\xFF", "yz", "x"};
+    auto pick = [&](auto& list) { return std::string(list[gen.pick(sizeof(list) / sizeof(list[0]))]); };
+    int compared = 0;
+    for (int i = 0; i < 5000; ++i) {
+        std::string body;
+        const int items = 1 + static_cast<int>(gen.pick(4));
+        for (int k = 0; k < items; ++k) body += pick(kItems) + pick(kQuants);
+        if (gen.pick(4) == 0) body = "(" + body + ")";
+        const std::string pattern = pick(kLiterals) + body + pick(kTails);
+        const std::string opts = random_options(gen);
+        const int format = static_cast<int>(gen.pick(2));
+        Compiled re(pattern, opts.c_str(), format);
+        if (re.status != qelOk) continue;
+        const std::string what = pattern + " /" + opts + " fmt " + std::to_string(format);
+        for (int k = 0; k < 5; ++k) {
+            std::string subject;
+            // Now and then long enough for the search over the whole window
+            // and for twenty rare bytes in a row without the literal.
+            const size_t len = (i % 40 == 0 && k == 0) ? 300 + gen.pick(2000) : gen.pick(4) == 0 ? gen.pick(200) : gen.pick(40);
+            const bool misses = gen.pick(3) == 0;
+            while (subject.size() < len) subject += misses && gen.pick(2) ? std::string("#x_ ") : pick(kPieces);
+            expect_same(re.state, subject, 1 + static_cast<int32_t>(gen.pick(12)), what);
+            if (HasFatalFailure()) return;
+            ++compared;
+        }
+    }
+    EXPECT_GE(compared, 20000);
+}

@@ -283,6 +283,40 @@ TEST(ByteSetFind, MatchesScalarOverAlignmentsAndLengths) {
         }
 }
 
+// Runs of bytes outside a stop set, at least `len` long: the vector search
+// folds two blocks at a time, so hits straddle a block edge, lie in the
+// scalar rest after the last full pair of blocks, or come right at the end.
+TEST(RunFind, MatchesScalarOverAlignmentsLengthsAndRunLengths) {
+    std::vector<uint8_t> alphabet = {'a', 'b', '0', 'f', 'x', ' ', '\n', 0xE1};
+    std::vector<uint8_t> data = qeltest::random_from<uint8_t>(400, 13, alphabet);
+    ByteSet stop{};  // everything but [0-9a-f]
+    for (int b = 0; b < 256; ++b)
+        if (!((b >= '0' && b <= '9') || (b >= 'a' && b <= 'f'))) stop.add(static_cast<uint8_t>(b));
+    stop.build_rows();
+    for (int32_t len : {1, 2, 3, 4, 8, 16, 31, 32, 33})
+        for (int32_t n = 0; n <= 140; ++n)
+            for (int32_t align = 0; align < 33; align += (n < 70 ? 1 : 7)) {
+                std::vector<uint8_t> v(data.begin() + align, data.begin() + align + n);
+                for (bool atTail : {true, false}) {
+                    qeltest::Guarded<uint8_t> g(v, atTail);
+                    ASSERT_EQ(find_run_avx2(g.data(), n, stop, len), find_run_scalar(g.data(), n, stop, len))
+                        << "len " << len << " n " << n << " align " << align;
+                }
+            }
+    // One run of exactly `len` bytes (and one a byte short) anywhere in a
+    // buffer of stop bytes.
+    for (int32_t len : {2, 8, 32})
+        for (int32_t n = 64; n <= 140; n += 19)
+            for (int32_t at = 0; at + len <= n; ++at)
+                for (int32_t run : {len - 1, len}) {
+                    std::vector<uint8_t> v(n, ' ');
+                    for (int32_t k = 0; k < run; ++k) v[at + k] = 'a';
+                    qeltest::Guarded<uint8_t> g(v, true);
+                    ASSERT_EQ(find_run(g.data(), n, stop, len), run == len ? at : -1)
+                        << "len " << len << " n " << n << " at " << at;
+                }
+}
+
 TEST(FoldedLiteralFind, BothDirectionsMatchScalarOverAlignmentsAndLengths) {
     // Letters of both cases and their neighbours in the byte table ("@[`{"),
     // which must not fold.

@@ -75,6 +75,53 @@ int32_t find_byteset(const uint8_t* p, int32_t n, const ByteSet& set) {
     return n < kByteSetVectorMin ? find_byteset_scalar(p, n, set) : find_byteset_avx2(p, n, set);
 }
 
+// ---- Runs: the first index i with the `len` bytes from p[i] all outside
+// `stop`. ----
+
+int32_t find_run_scalar(const uint8_t* p, int32_t n, const ByteSet& stop, int32_t len) {
+    int32_t run = 0;
+    for (int32_t i = 0; i < n; ++i) {
+        run = stop.has(p[i]) ? 0 : run + 1;
+        if (run == len) return i + 1 - len;
+    }
+    return -1;
+}
+
+int32_t find_run_avx2(const uint8_t* p, int32_t n, const ByteSet& stop, int32_t len) {
+    if (n < 64 || len < 1 || len > kMaxRunFind) return find_run_scalar(p, n, stop, len);
+    const __m256i lo_tbl = _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(stop.loRows)));
+    const __m256i hi_tbl = _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(stop.hiRows)));
+    const __m256i bit_tbl = _mm256_setr_epi8(1, 2, 4, 8, 16, 32, 64, -128, 1, 2, 4, 8, 16, 32, 64, -128, 1, 2, 4, 8, 16,
+                                             32, 64, -128, 1, 2, 4, 8, 16, 32, 64, -128);
+    auto in_run = [&](int32_t at) {
+        const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + at));
+        return ~classify_avx2(v, lo_tbl, hi_tbl, bit_tbl);
+    };
+    // Bit j of x: byte i + j is outside the set, for the block at i and the
+    // next one; after the folds, bit j says that the len bytes from i + j
+    // are, which the two blocks settle for every j < 32 (len <= 33).
+    uint32_t cur = in_run(0);
+    int32_t i = 0;
+    for (; i + 64 <= n; i += 32) {
+        const uint32_t next = in_run(i + 32);
+        uint64_t x = cur | (uint64_t(next) << 32);
+        for (int32_t have = 1; have < len;) {
+            const int32_t step = have < len - have ? have : len - have;
+            x &= x >> step;
+            have += step;
+        }
+        if (const uint32_t hits = static_cast<uint32_t>(x)) return i + std::countr_zero(hits);
+        cur = next;
+    }
+    // The rest, fewer than 64 bytes: starts from i on.
+    const int32_t k = find_run_scalar(p + i, n - i, stop, len);
+    return k < 0 ? -1 : i + k;
+}
+
+int32_t find_run(const uint8_t* p, int32_t n, const ByteSet& stop, int32_t len) {
+    return find_run_avx2(p, n, stop, len);
+}
+
 }  // namespace qel::re
 
 // ---- Doubled bytes: the first index i with p[i] in the set and p[i + 1]

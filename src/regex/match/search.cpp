@@ -61,6 +61,42 @@ Literal literal_of(const RegExpNode& n) {
     return find_folded(p, n, lit.bytes, lit.len);
 }
 
+// A required literal tried this many times by its rarest byte and a
+// compare before the substring search takes the rest of the window.
+constexpr int32_t kRareByteTries = 16;
+
+// First occurrence of the filter's required literal in [p, p + n). A scan
+// that fails at most occurrences ("#define" against "#define\\s+\\w+\\s+\\(")
+// looks for the next one many times over short stretches, where the
+// substring search's set-up costs more than the scan; the literal's
+// rarest byte, found by the byte search and confirmed by a compare, is
+// cheaper there, and rarely misses.
+int32_t find_required(const uint8_t* p, int32_t n, const StartFilter& f) {
+    const int32_t len = f.literalLen;
+    if (f.literalFolded || len == 1) return find_first(p, n, {f.literal, len}, f.literalFolded);
+    const int32_t rare = f.literalRare;
+    const int32_t last = n - len;  // the last start that fits
+    auto at = [&](int32_t i) {
+        int32_t j = 0;
+        while (j < len && p[i + j] == f.literal[j]) ++j;
+        return j == len;
+    };
+    // A one-line search's window often starts at the literal.
+    if (last >= 0 && at(0)) return 0;
+    int32_t i = 0;
+    for (int32_t t = 0; t < kRareByteTries; ++t) {
+        if (i > last) return -1;
+        const int32_t k = find_byte(p + i + rare, last + 1 - i, f.literal[rare]);
+        if (k < 0) return -1;
+        i += k;
+        if (at(i)) return i;
+        ++i;
+    }
+    if (i > last) return -1;
+    const int32_t k = find_substring(p + i, n - i, f.literal, len);
+    return k < 0 ? -1 : i + k;
+}
+
 // Last occurrence of `lit` in [p, p + n).
 int32_t find_last(const uint8_t* p, int32_t n, Literal lit, bool fold) {
     if (n < lit.len) return -1;
@@ -286,6 +322,15 @@ const uint8_t* filter_advance(const uint8_t* pos, const uint8_t* end, int32_t fo
         }
         return pos < end ? pos : nullptr;
     }
+    if (f.literalOnly) {
+        // An ASCII byte is never inside a character, so the scan visits it.
+        if (sf.nextLiteral == nullptr || sf.nextLiteral < pos) {
+            const int32_t k = find_required(pos, static_cast<int32_t>(end - pos), f);
+            if (k < 0) return nullptr;
+            sf.nextLiteral = pos + k;
+        }
+        return sf.nextLiteral;
+    }
     for (;;) {
         const uint8_t* before = pos;
         if (f.endDrive) {
@@ -308,7 +353,7 @@ const uint8_t* filter_advance(const uint8_t* pos, const uint8_t* end, int32_t fo
                 int32_t k = !f.literalFolded && end - pos >= f.literalLen && *pos == f.literal[0] &&
                                     std::memcmp(pos, f.literal, static_cast<size_t>(f.literalLen)) == 0
                                 ? 0
-                                : find_first(pos, static_cast<int32_t>(end - pos), {f.literal, f.literalLen}, f.literalFolded);
+                                : find_required(pos, static_cast<int32_t>(end - pos), f);
                 if (k < 0) return nullptr;
                 sf.nextLiteral = pos + k;
             }
@@ -330,6 +375,14 @@ const uint8_t* filter_advance(const uint8_t* pos, const uint8_t* end, int32_t fo
                 sf.driveRunStart = q;
             }
             if (pos < sf.driveRunStart) pos = sync_to_visited(pos, sf.driveRunStart, end, format);
+        } else if (f.useRun && f.runFollowAny && f.runMin >= 2 && f.runMin <= kMaxRunFind) {
+            // Only the repeat's minimum matters: a start is viable exactly
+            // where that many bytes of C follow it ("[0-9a-f]{8}"), which
+            // one vector search finds however many short runs lie between.
+            // The bytes of C are ASCII, so the scan visits the one it finds.
+            const int32_t k = pos < end ? find_run(pos, static_cast<int32_t>(end - pos), f.runStop, f.runMin) : -1;
+            if (k < 0) return nullptr;
+            pos += k;
         } else if (f.useRun && pos < end) {
             if (pos >= sf.runEnd && !f.runStop.has(*pos)) {
                 // A new run: find where it ends and below which start
@@ -407,6 +460,45 @@ const uint8_t* filter_advance(const uint8_t* pos, const uint8_t* end, int32_t fo
             pos = q;
         }
         if (pos == before) return pos;
+    }
+}
+
+// Whether the pattern's leading steps can all be taken from `p` on, within
+// the window: when they cannot, the match step fails at `p`. A few table
+// look-ups and shifts per byte, where a failed match step costs its set-up
+// and a few nested calls; most starts of a literal-led pattern fail within a
+// few bytes of it ("#define NAME value" against "#define\\s+\\w+\\s+\\(").
+[[gnu::always_inline]] inline bool lead_steps_pass(const uint8_t* p, const uint8_t* end, const StartFilter& f,
+                                                   const uint8_t* literalAt) {
+    const uint32_t accept = uint32_t(1) << f.leadSteps;
+    uint32_t s = f.leadStart;
+    if (p == literalAt && f.leadSkipsLiteral) {
+        s = f.leadAfterLiteral;
+        p += f.literalLen;
+    }
+    for (;;) {
+        uint32_t live = s;
+        if ((s & accept) != 0) {
+            // Past the window end the boundary is left to the match step.
+            if (!f.leadWordEnd || p == end || !is_word_byte(*p)) return true;
+            live = s & ~accept;
+            if (live == 0) return false;
+        }
+        if (p == end) return false;
+        const uint32_t m = live & f.leadStepBytes[*p++];
+        uint32_t next = (m << 1) | (m & f.leadLoop);
+        // Past the steps that may take nothing: adding the open ones among
+        // them to the run of such steps they stand in carries up to the
+        // first step that must take a byte, which the sum then holds.
+        const uint32_t n = f.leadNullable;
+        next |= (n + (next & n)) ^ n;
+        if (next == 0) return false;
+        // A repeat that stays where it is ("\\w+" inside a name): every
+        // further byte that the same steps take leads back to this state
+        // (and, taking a word byte, leaves a final boundary unmet).
+        if (next == s)
+            while (p < end && (live & f.leadStepBytes[*p]) == m) ++p;
+        s = next;
     }
 }
 
@@ -492,52 +584,57 @@ int scan(const uint8_t* pos, int32_t remaining, RegExpMatchState& ms, int anchor
             }
             remaining = static_cast<int32_t>(end - pos);
         }
-        ms.options = startOptions;
-        int32_t first = 0;
-        int64_t realLeft = 0, given = 0;
-        if (tryFirst) {
-            if (pos > allow->creditedTo) {
-                allow->credit += allow->perByte * (pos - allow->creditedTo);
-                allow->creditedTo = pos;
+        // A start the leading steps rule out fails as the match step would.
+        if (filtering && filter->leadSteps > 0 && !lead_steps_pass(pos, end, *filter, sf.nextLiteral)) goto failed;
+        {
+            ms.options = startOptions;
+            int32_t first = 0;
+            int64_t realLeft = 0, given = 0;
+            if (tryFirst) {
+                if (pos > allow->creditedTo) {
+                    allow->credit += allow->perByte * (pos - allow->creditedTo);
+                    allow->creditedTo = pos;
+                }
+                realLeft = ms.workLeft;
+                given = allow->credit < realLeft ? allow->credit : realLeft;
+                ms.workLeft = given;
             }
-            realLeft = ms.workLeft;
-            given = allow->credit < realLeft ? allow->credit : realLeft;
-            ms.workLeft = given;
-        }
-        for (;;) {
-            for (int32_t c = 1; c < ms.captureCount; ++c) {
-                ms.captures[c].pointer = nullptr;
-                ms.captures[c].length = -1;
+            for (;;) {
+                for (int32_t c = 1; c < ms.captureCount; ++c) {
+                    ms.captures[c].pointer = nullptr;
+                    ms.captures[c].length = -1;
+                }
+                ms.currentNode = first;
+                ms.captures[0].pointer = pos;
+                ms.captures[0].length = 0;
+                const int res = RegExpMatchAt(pos, remaining, ms);
+                if (tryFirst && (res == 0 || ms.cut)) {
+                    const int64_t used = given - ms.workLeft;
+                    allow->credit -= used;
+                    ms.workLeft = realLeft - used;
+                    if (ms.cut) {
+                        allow->spent = true;
+                        ms.cut = 0;
+                        ms.options = startOptions;
+                        return linear_from(pos, end, ms, anchorMode, linear, filtering ? &sf : nullptr);
+                    }
+                }
+                if (res == 0) return 0;
+                // A cut path may have been the match: nothing later may be named.
+                if (ms.cut) return 1;
+                int32_t from = first > altSearchStart ? first : altSearchStart;
+                int32_t bar = next_top_level_bar(ms.nodes, from, nodeCount);
+                if (bar < 0) break;
+                ms.options = static_cast<uint32_t>(ms.nodes[bar].w2);
+                first = bar + 1;
             }
-            ms.currentNode = first;
-            ms.captures[0].pointer = pos;
-            ms.captures[0].length = 0;
-            const int res = RegExpMatchAt(pos, remaining, ms);
-            if (tryFirst && (res == 0 || ms.cut)) {
+            if (tryFirst) {
                 const int64_t used = given - ms.workLeft;
                 allow->credit -= used;
                 ms.workLeft = realLeft - used;
-                if (ms.cut) {
-                    allow->spent = true;
-                    ms.cut = 0;
-                    ms.options = startOptions;
-                    return linear_from(pos, end, ms, anchorMode, linear, filtering ? &sf : nullptr);
-                }
             }
-            if (res == 0) return 0;
-            // A cut path may have been the match: nothing later may be named.
-            if (ms.cut) return 1;
-            int32_t from = first > altSearchStart ? first : altSearchStart;
-            int32_t bar = next_top_level_bar(ms.nodes, from, nodeCount);
-            if (bar < 0) break;
-            ms.options = static_cast<uint32_t>(ms.nodes[bar].w2);
-            first = bar + 1;
         }
-        if (tryFirst) {
-            const int64_t used = given - ms.workLeft;
-            allow->credit -= used;
-            ms.workLeft = realLeft - used;
-        }
+    failed:
         if (anchorMode == 2 || remaining == 0) return 1;
         if (filtering && filter->skipRunOnFail && !filter->headStop.has(*pos)) {
             // Later starts in this run end where this one did, and fail there too.
@@ -836,7 +933,10 @@ QelStatus search_with_paths(const Qel8u* subject, int32_t subjectLen, QelRegExpS
         ctx.linear != nullptr && winLen < kStartFilterMinWindow && ctx.filter != nullptr &&
         (!linear_retries(ctx.linear) || ctx.filter->useLiteral || ctx.filter->behindLen > 0 || ctx.filter->useRun ||
          ctx.filter->useDoubled);
-    if (ctx.linear != nullptr && !filterAnswers) ctx.dfa = dfa_cache(state, ctx.linear);
+    // Where the leading steps are the whole pattern, the match step runs
+    // only where a match begins: the DFA would only read the text again.
+    const bool stepsAnswer = ctx.filter != nullptr && ctx.anchorMode == 0 && ctx.filter->leadWhole;
+    if (ctx.linear != nullptr && !filterAnswers && !stepsAnswer) ctx.dfa = dfa_cache(state, ctx.linear);
     ctx.dfaSkips = ctx.dfa != nullptr && ctx.filter != nullptr && ctx.anchorMode == 0;
 
     if (!global) {

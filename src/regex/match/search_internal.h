@@ -96,6 +96,11 @@ struct StartFilter {
     const uint8_t* literal;
     int32_t literalLen;
     int32_t maxOffset;
+    int32_t literalRare;    // offset in `literal` of its rarest byte in source and prose
+    // Every match begins with `literal` (unfolded, its first byte ASCII) and
+    // nothing else above moves the scan: the next occurrence is the next
+    // start to try.
+    bool literalOnly;
     // Last, being large and used by few patterns:
     // Every match lies wholly in `endSet` (one-byte ASCII characters) and
     // ends at an end position: the window end, the byte before a final line
@@ -118,6 +123,25 @@ struct StartFilter {
     uint32_t endLoop;
     uint32_t endNullable;
     uint32_t endStepBytes[256];
+    // The one-byte items the pattern leads with ("#define\\s+\\w+\\s+\\("),
+    // as steps of a forward scan in the same form as the end steps: where
+    // they cannot all be taken from a start, the match step fails there too,
+    // so the scan moves on without running it. Assertions among them are
+    // left out, which only lets more starts through. `leadStart` is the set
+    // of steps open before the first byte; 0 steps: none.
+    int32_t leadSteps;
+    bool leadWhole;         // the steps are all the pattern holds (assertions aside)
+    uint32_t leadStart;
+    uint32_t leadLoop;
+    uint32_t leadNullable;
+    // The pattern ends with "\\b" after steps that all take word bytes: the
+    // steps are taken only where an ASCII word byte does not follow.
+    bool leadWordEnd;
+    // With a required literal at offset 0: a start where the literal was
+    // found goes on after it, from this set of steps.
+    bool leadSkipsLiteral;
+    uint32_t leadAfterLiteral;
+    uint32_t leadStepBytes[256];
 };
 
 // The search plan: what the driver would otherwise work out on every call,
@@ -156,6 +180,14 @@ int32_t utf8_step(const uint8_t* pos, int32_t remaining);
 int32_t find_byteset(const uint8_t* p, int32_t n, const ByteSet& set);
 int32_t find_byteset_scalar(const uint8_t* p, int32_t n, const ByteSet& set);
 int32_t find_byteset_avx2(const uint8_t* p, int32_t n, const ByteSet& set);
+
+// First index i whose `len` bytes p[i] .. p[i + len - 1] all lie outside
+// `stop` (its rows built), or -1. The vector form takes len up to
+// kMaxRunFind.
+constexpr int32_t kMaxRunFind = 32;
+int32_t find_run(const uint8_t* p, int32_t n, const ByteSet& stop, int32_t len);
+int32_t find_run_scalar(const uint8_t* p, int32_t n, const ByteSet& stop, int32_t len);
+int32_t find_run_avx2(const uint8_t* p, int32_t n, const ByteSet& stop, int32_t len);
 
 // First index i with p[i] in `set` and p[i + 1] the same byte (folded: or
 // its other case, when p[i + 1] is an ASCII letter), or -1.

@@ -17,6 +17,8 @@
 // maybe); anything the tests cannot settle counts as "maybe", which keeps the
 // byte in the set. Case folding is assumed possible wherever any option word
 // of the pattern could switch it on, and then both answers are kept.
+#include <bit>
+
 #include "regex/match/search_internal.h"
 
 namespace qel::re {
@@ -409,6 +411,14 @@ void derive_filter_parts(const QelRegExpState* state, StartFilter& f) {
     f.endLoop = 0;
     f.endNullable = 0;
     for (uint32_t& m : f.endStepBytes) m = 0;
+    f.leadSteps = 0;
+    f.leadWhole = false;
+    f.leadStart = 0;
+    f.leadLoop = 0;
+    f.leadNullable = 0;
+    f.leadWordEnd = false;
+    f.leadSkipsLiteral = false;
+    f.leadAfterLiteral = 0;
     f.endSet = ByteSet{};
     f.endStop = ByteSet{};
     f.wordStart = false;
@@ -416,6 +426,8 @@ void derive_filter_parts(const QelRegExpState* state, StartFilter& f) {
     f.literalFolded = false;
     f.literal = nullptr;
     f.literalLen = 0;
+    f.literalRare = 0;
+    f.literalOnly = false;
     f.maxOffset = 0;
     f.firstBytes = ByteSet{};
 
@@ -556,6 +568,94 @@ void derive_filter_parts(const QelRegExpState* state, StartFilter& f) {
                 f.endNullable = nullable;
                 for (int b = 0; b < 256; ++b) f.endStepBytes[b] = stepBytes[b];
             }
+        }
+    }
+
+    // The literal the leading steps end with, if they do.
+    const uint8_t* leadLastLiteral = nullptr;
+
+    // The leading one-byte items as forward steps. An item whose set holds
+    // a byte of 0x80 or above may take a character of several bytes, and
+    // ends them; so does anything else that is not an assertion, and an item
+    // whose steps would not fit.
+    {
+        a.giveUp = false;
+        int32_t steps = 0;
+        uint32_t loop = 0, nullable = 0;
+        uint32_t stepBytes[256] = {};
+        auto add_steps = [&](const ByteSet& one, int32_t qmin, int32_t qmax) {
+            const bool unbounded = qmax >= RE_UNBOUNDED;
+            if (qmin < 0 || qmax < qmin) return false;
+            const int64_t count = int64_t(qmin) + (unbounded ? 1 : int64_t(qmax) - qmin);
+            if (steps + count > kMaxEndSteps) return false;
+            for (int64_t c = 0; c < count; ++c, ++steps) {
+                const uint32_t bit = uint32_t(1) << steps;
+                for (int b = 0; b < 256; ++b)
+                    if (one.has(static_cast<uint8_t>(b))) stepBytes[b] |= bit;
+                if (c >= qmin) nullable |= bit;
+                if (unbounded && c == count - 1) loop |= bit;
+            }
+            return true;
+        };
+        bool whole = false;
+        bool boundaryLast = false;  // a "\\b" after the last step
+        for (int32_t i = a.seq_next(0);; i = a.seq_next(i)) {
+            if (a.giveUp) break;
+            if (i >= a.count) {
+                whole = true;
+                break;
+            }
+            Analyzer::Item it;
+            if (!a.item_at(i, a.count, it)) break;
+            const RegExpNode& n = a.nodes[i];
+            const uint32_t k = n.w0;
+            // Option changes too: the sets hold what any option word allows.
+            if ((k == RE_ANCHOR || k == RE_SETOPTS) && !it.quantified) {
+                if (k == RE_ANCHOR && n.w1 == 'b' && steps > 0) boundaryLast = true;
+                i = it.end;
+                continue;
+            }
+            boundaryLast = false;
+            if (k == RE_STRING && !it.quantified && n.w2 >= 1) {
+                const auto* bytes = static_cast<const uint8_t*>(node_pointer(n));
+                bool ok = steps + n.w2 <= kMaxEndSteps;
+                for (int32_t j = 0; j < n.w2 && ok; ++j) ok = bytes[j] < 0x80;
+                if (!ok) break;
+                for (int32_t j = 0; j < n.w2; ++j) {
+                    ByteSet one{};
+                    one.add(bytes[j]);
+                    if (a.icPossible && is_letter(bytes[j])) one.add(static_cast<uint8_t>(bytes[j] ^ 0x20));
+                    add_steps(one, 1, 1);
+                }
+                leadLastLiteral = bytes;
+            } else if (k == RE_CHAR || k == RE_PREDEF || k == RE_CLASS || k == RE_UCHAR || k == RE_URANGE) {
+                ByteSet one{};
+                a.add_single(i, one);
+                if (a.giveUp || (one.bits[2] | one.bits[3]) != 0 || !add_steps(one, it.qmin, it.qmax)) break;
+                leadLastLiteral = k == RE_CHAR && !it.quantified ? reinterpret_cast<const uint8_t*>(&n) + 4 : nullptr;
+            } else {
+                break;
+            }
+            i = it.end;
+        }
+        // One byte that must be taken says no more than the first-byte set.
+        const uint32_t all = steps > 0 ? ~uint32_t(0) >> (32 - steps) : 0;
+        if (std::popcount(all & ~nullable) >= 2) {
+            f.leadSteps = steps;
+            f.leadWhole = whole;
+            f.leadLoop = loop;
+            f.leadNullable = nullable;
+            uint32_t start = 1;
+            for (uint32_t grown = (start & nullable) << 1; (grown & ~start) != 0; grown = (start & nullable) << 1)
+                start |= grown;
+            f.leadStart = start;
+            for (int b = 0; b < 256; ++b) f.leadStepBytes[b] = stepBytes[b];
+            // Every step takes a word byte: a final "\\b" needs the byte after
+            // the last step to be none ("\\b[A-Z_]{4,}\\b" in "ABC_D1").
+            bool wordSteps = true;
+            for (int b = 0; b < 256; ++b)
+                if (stepBytes[b] != 0 && !is_word(static_cast<uint8_t>(b))) wordSteps = false;
+            f.leadWordEnd = whole && boundaryLast && wordSteps;
         }
     }
 
@@ -770,6 +870,13 @@ void derive_filter_parts(const QelRegExpState* state, StartFilter& f) {
     }
     if (f.useRun) f.runStop.build_rows();
 
+    // Steps that are the driving literal's run and the literal itself
+    // ("[a-zA-Z]+ing", "[a-z]+://") check what the drive has made sure of.
+    if (f.literalDrive && f.leadSteps > 0 && !f.leadWordEnd && leadLastLiteral == f.runLiteral) {
+        f.leadSteps = 0;
+        f.leadWhole = false;
+    }
+
     // Every match starts with a word boundary test: a start whose byte and
     // the byte before it are word bytes fails it, so once an attempt at a
     // word byte fails the scan goes on at the next byte that is not one.
@@ -800,7 +907,9 @@ void derive_filter_parts(const QelRegExpState* state, StartFilter& f) {
             f.literal = static_cast<const uint8_t*>(node_pointer(n));
             f.literalLen = n.w2;
             f.maxOffset = static_cast<int32_t>(offset);
-            return;
+            for (int32_t j = 1; j < n.w2; ++j)
+                if (byte_share(f.literal[j]) < byte_share(f.literal[f.literalRare])) f.literalRare = j;
+            break;
         }
         // The rarest single byte, leaving out one at offset 0 that the
         // first-byte set already covers.
@@ -812,12 +921,29 @@ void derive_filter_parts(const QelRegExpState* state, StartFilter& f) {
         offset += a.item_width(i, it);
         i = it.end;
     }
-    if (bestChar >= 0) {
+    if (!f.useLiteral && bestChar >= 0) {
         f.useLiteral = true;
         f.literal = reinterpret_cast<const uint8_t*>(&a.nodes[bestChar]) + 4;
         f.literalLen = 1;
         f.maxOffset = static_cast<int32_t>(bestCharOffset);
     }
+
+    // Where the scan stands at an occurrence of a literal that begins every
+    // match, the steps it covers are known to be taken: the steps start
+    // after it, from the state the literal leads to.
+    if (f.leadSteps > 0 && f.useLiteral && !f.literalFolded && f.maxOffset == 0) {
+        uint32_t s = f.leadStart;
+        for (int32_t j = 0; j < f.literalLen && (s >> f.leadSteps) == 0; ++j) {
+            const uint32_t m = s & f.leadStepBytes[f.literal[j]];
+            s = (m << 1) | (m & f.leadLoop);
+            for (uint32_t grown = (s & f.leadNullable) << 1; (grown & ~s) != 0; grown = (s & f.leadNullable) << 1)
+                s |= grown;
+        }
+        f.leadSkipsLiteral = true;
+        f.leadAfterLiteral = s;
+    }
+    f.literalOnly = f.useLiteral && !f.literalFolded && f.maxOffset == 0 && f.literal[0] < 0x80 && !f.endDrive &&
+                    f.behindLen == 0 && !f.useRun && !f.useDoubled && !f.wordStart;
 }
 
 }  // namespace
