@@ -461,3 +461,57 @@ TEST(SearchPlan, EndDriveWordStartAndRunSkip) {
         EXPECT_EQ(f.skipRunOnFail, r.skipRun) << r.pattern;
     }
 }
+
+// The entry gate answers a window that lacks what every match holds before
+// the search sets anything up: on for the shapes whose filter the scan uses
+// at every position, off where it is not (anchored patterns, a plain
+// alternation), and the answers agree with the general path on both sides
+// of each condition's edges (the pair at the very end, the first byte as the
+// last byte, the literal at either end, folded, UTF-8, global).
+TEST(SearchPlan, EntryGate) {
+    struct Row {
+        const char* pattern;
+        const char* opts;
+        bool literal, pair, byteSet;
+    } rows[] = {
+        {"x(a|b)y", "", true, true, false},        // 'y' required, then x followed by a or b
+        {"x\\d", "", false, true, false},
+        {"[0-9]+", "", false, false, true},
+        {"#define\\s+\\w+", "", true, false, true},
+        {"\\breturn\\b", "", true, false, true},
+        {"x[ab]?", "", false, false, true},        // the rest may take nothing: no pair
+        {"x(?=a)\\w", "", false, true, false},
+        {"ab", "i", true, false, true},            // case-folded: "ab" searched folded
+        {"x(a|b)y", "g", true, true, false},
+        {"^ab", "", false, false, false},          // anchored: the filter is not used
+        {"^ab\\w", "m", false, false, false},
+        {"foo|bar", "", false, false, false},      // a plain alternation answers alone
+    };
+    for (const Row& r : rows) {
+        Compiled re(r.pattern, r.opts);
+        ASSERT_EQ(re.status, qelOk) << r.pattern;
+        const SearchPlan* plan = search_plan(re.state);
+        ASSERT_NE(plan, nullptr) << r.pattern;
+        EXPECT_EQ(plan->gateLiteral, r.literal) << r.pattern;
+        EXPECT_EQ(plan->gatePair, r.pair) << r.pattern;
+        EXPECT_EQ(plan->gateByteSet, r.byteSet) << r.pattern;
+    }
+
+    static const char* const kPatterns[][2] = {
+        {"x(a|b)y", ""}, {"x(a|b)y", "g"}, {"x(a|b)y", "i"}, {"x\\d", ""}, {"[xz][ab]", ""}, {"x(?=a)\\w", ""},
+        {"[0-9]+", "g"}, {"#define\\s+\\w+", ""}, {"\\breturn\\b", ""}, {"ab", "i"}, {"x\\b", ""}, {"x[ab]?", ""},
+    };
+    static const char* const kSubjects[] = {
+        "", "x", "xa", "xb", "xay", "xby", "y xay", "xxa", "yx", "xa\xc3\xa9y", "\xc3xay", "XAY", "xAy", "x1", "zb",
+        "1", "a1", "#define", "#define A", "return", " return;", "returned", "AB", "aB", "xy", "x a", "x-",
+    };
+    for (const auto& [pattern, opts] : kPatterns)
+        for (int format : {0, 1}) {
+            Compiled re(pattern, opts, format);
+            ASSERT_EQ(re.status, qelOk) << pattern;
+            for (const char* subject : kSubjects)
+                for (int32_t capacity : {1, 4})
+                    expect_same(re.state, subject, capacity, std::string(pattern) + " /" + opts + " fmt " + std::to_string(format));
+            if (HasFatalFailure()) return;
+        }
+}

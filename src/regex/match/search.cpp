@@ -646,17 +646,43 @@ QelStatus search_with_filter(const Qel8u* subject, int32_t subjectLen, QelRegExp
                              useFastPaths ? LinearUse::Useful : LinearUse::Off);
 }
 
-QelStatus search_with_paths(const Qel8u* subject, int32_t subjectLen, QelRegExpState* state, QelRegExpFind* results,
-                            int32_t* resultCount, int keepWholeMatch, bool useFastPaths, LinearUse linearUse) {
-    if (any_null(subject, state, results, resultCount)) return qelErrNullPtr;
-    if (subjectLen < 0) return qelErrLength;
-    if (*resultCount < 1) return qelErrSize;
-    const StateHeader& h = *header(state);
-    if (h.identifier != kStateIdentifier) return qelErrBadState;
-    // A compiled state always passes these; a damaged one must not send the
-    // driver outside the state's tables.
-    if (h.nodeCount < 0 || h.captureCount < 1 || h.captureCount > kMaxCaptureRecords) return qelErrBadState;
+namespace {
 
+// True when the plan's entry gate shows that the window holds no match.
+// Every test is a necessary condition of a match anywhere in [s, s + n);
+// the start filter would rule the window out as surely, only later.
+[[gnu::always_inline]] inline bool gate_rules_out(const uint8_t* s, int32_t n, const SearchPlan& p) {
+    const StartFilter& f = p.filter;
+    if (p.gateLiteral && find_first(s, n, {f.literal, f.literalLen}, f.literalFolded) < 0) return true;
+    if (p.gatePair) {
+        // A first byte in [0, n - 1) and the byte after it.
+        for (int32_t i = 0; i < n - 1;) {
+            const int32_t k = p.gateFirstByte >= 0 ? find_byte(s + i, n - 1 - i, static_cast<uint8_t>(p.gateFirstByte))
+                                                   : find_byteset(s + i, n - 1 - i, f.firstBytes);
+            if (k < 0) return true;
+            i += k;
+            if (f.pairSecond.has(s[i + 1])) return false;
+            ++i;
+        }
+        return true;
+    }
+    if (p.gateByteSet) {
+        const int32_t k = p.gateFirstByte >= 0 ? find_byte(s, n, static_cast<uint8_t>(p.gateFirstByte))
+                                               : find_byteset(s, n, f.firstBytes);
+        return k < 0;
+    }
+    return false;
+}
+
+// The search once the arguments passed their checks: `plan` is the state's
+// plan (null: none, or the fast paths are off), `p` the plan or the facts
+// worked out for this call, `scratch` room for a start filter derived per
+// call (only without a plan).
+[[gnu::noinline]] QelStatus search_core(const Qel8u* subject, int32_t subjectLen, QelRegExpState* state,
+                                        QelRegExpFind* results, int32_t* resultCount, int keepWholeMatch, bool fast,
+                                        LinearUse linearUse, const SearchPlan* plan, const SearchPlan& p,
+                                        StartFilter* scratch) {
+    const StateHeader& h = *header(state);
     const RegExpNode* nodes = node_array(state);
     const int32_t nodeCount = h.nodeCount;
     const int32_t captureCount = h.captureCount;
@@ -685,29 +711,14 @@ QelStatus search_with_paths(const Qel8u* subject, int32_t subjectLen, QelRegExpS
     ms.captures = caps;
     ms.groups = group_table(state);
     init_match_stack_guard(ms);
-
-    const uint8_t* winStart = subject;
-    int32_t winLen = subjectLen;
-    const bool global = (h.options & RE_OPT_GLOBAL) != 0;
-
-    // The plan the compiler made, or the same facts worked out now for a
-    // state without one. With the general path forced only the anchoring and
-    // the alternation of plain literals stay: the latter answers by plain
-    // searches, which the matcher cannot reproduce (it ignores the budget and
-    // finds literals at any byte offset).
-    const bool fast = useFastPaths && !general_path_only(state);
-    const SearchPlan* plan = fast ? search_plan(state) : nullptr;
-    SearchPlan facts;
-    if (plan == nullptr) {
-        fill_plan_facts(state, facts);
-        facts.useFilter = false;
-        facts.itemCount = 0;
-    }
-    const SearchPlan& p = plan != nullptr ? *plan : facts;
     if (plan != nullptr) {
         ms.plannedCount = plan->itemCount;
         ms.planned = plan_items(plan);
     }
+
+    const uint8_t* winStart = subject;
+    int32_t winLen = subjectLen;
+    const bool global = (h.options & RE_OPT_GLOBAL) != 0;
 
     // Trailing-literal cut: every match ends with the prefilter literal, so
     // none ends after its last occurrence. On a short window whose first-byte
@@ -769,17 +780,9 @@ QelStatus search_with_paths(const Qel8u* subject, int32_t subjectLen, QelRegExpS
         }
     }
 
-    // Anchoring mode from an anchor at node 0 of a pattern without a
-    // top-level bar.
-    SearchContext ctx{0, p.firstBar < 0 ? nodeCount : p.firstBar, nullptr};
-    if (nodeCount > 0 && nodes[0].w0 == RE_ANCHOR && p.firstBar < 0) {
-        int32_t letter = nodes[0].w1;
-        if (letter == 'A' || letter == 'G')
-            ctx.anchorMode = 2;
-        else if (letter == '^')
-            ctx.anchorMode = (h.options & RE_OPT_MULTILINE) ? 1 : 2;
-        if (nodeCount >= 2 && is_quantifier(nodes[1].w0) && nodes[1].w1 == 0 && ctx.anchorMode == 2) ctx.anchorMode = 0;
-    }
+    // Anchoring mode, from an anchor at node 0 of a pattern without a
+    // top-level bar (worked out with the plan).
+    SearchContext ctx{p.anchorMode, p.firstBar < 0 ? nodeCount : p.firstBar, nullptr};
 
     // Patterns the linear path takes try the backtracker first, within an
     // allowance in proportion to the bytes passed, and move over when that
@@ -802,16 +805,16 @@ QelStatus search_with_paths(const Qel8u* subject, int32_t subjectLen, QelRegExpS
 
     // The start filter: from the plan for any window; worked out per call
     // only where the window is long enough to repay the analysis.
-    StartFilter filter;
     if (fast && ctx.anchorMode == 1 && plan != nullptr && plan->filter.useLiteral && plan->filter.maxOffset == 0 &&
         !plan->filter.literalFolded)
         ctx.filter = &plan->filter;
     if (fast && ctx.anchorMode == 0) {
         if (plan != nullptr) {
             if (plan->useFilter) ctx.filter = &plan->filter;
-        } else if (winLen >= kStartFilterMinWindow) {
-            derive_start_filter(state, filter);
-            if (filter.useByteSet || filter.useRun || filter.useLiteral || filter.behindLen > 0) ctx.filter = &filter;
+        } else if (winLen >= kStartFilterMinWindow && scratch != nullptr) {
+            derive_start_filter(state, *scratch);
+            if (scratch->useByteSet || scratch->useRun || scratch->useLiteral || scratch->behindLen > 0)
+                ctx.filter = scratch;
         }
     }
     // On a short window the start filter and the backtracker answer at
@@ -877,6 +880,57 @@ QelStatus search_with_paths(const Qel8u* subject, int32_t subjectLen, QelRegExpS
     }
     *resultCount = count;
     return (count > 0 && count < m) ? qelWrnFindIncomplete : qelOk;
+}
+
+// A state without a plan (built by hand, a pattern that fills the group
+// table, or the general path forced): the facts are worked out per call.
+// Kept apart so that the planned search's frame stays small.
+[[gnu::noinline, gnu::cold]] QelStatus search_unplanned(const Qel8u* subject, int32_t subjectLen,
+                                                        QelRegExpState* state, QelRegExpFind* results,
+                                                        int32_t* resultCount, int keepWholeMatch, bool fast,
+                                                        LinearUse linearUse) {
+    // With the general path forced only the anchoring and the alternation of
+    // plain literals stay: the latter answers by plain searches, which the
+    // matcher cannot reproduce (it ignores the budget and finds literals at
+    // any byte offset).
+    SearchPlan facts;
+    fill_plan_facts(state, facts);
+    facts.useFilter = false;
+    facts.itemCount = 0;
+    // The facts' own filter is unused: it serves as the room for one derived
+    // per call.
+    return search_core(subject, subjectLen, state, results, resultCount, keepWholeMatch, fast, linearUse, nullptr,
+                       facts, &facts.filter);
+}
+
+}  // namespace
+
+QelStatus search_with_paths(const Qel8u* subject, int32_t subjectLen, QelRegExpState* state, QelRegExpFind* results,
+                            int32_t* resultCount, int keepWholeMatch, bool useFastPaths, LinearUse linearUse) {
+    if (any_null(subject, state, results, resultCount)) return qelErrNullPtr;
+    if (subjectLen < 0) return qelErrLength;
+    if (*resultCount < 1) return qelErrSize;
+    const StateHeader& h = *header(state);
+    if (h.identifier != kStateIdentifier) return qelErrBadState;
+    // A compiled state always passes these; a damaged one must not send the
+    // driver outside the state's tables.
+    if (h.nodeCount < 0 || h.captureCount < 1 || h.captureCount > kMaxCaptureRecords) return qelErrBadState;
+
+    // The plan the compiler made; without one (or with the fast paths off)
+    // the facts are worked out per call.
+    const bool fast = useFastPaths && !general_path_only(state);
+    const SearchPlan* plan = fast ? search_plan(state) : nullptr;
+    if (plan == nullptr)
+        return search_unplanned(subject, subjectLen, state, results, resultCount, keepWholeMatch, fast, linearUse);
+    // Most one-line subjects of an everyday pattern lack what every match
+    // holds: answered before any set-up. A limit of 0 or below is left to
+    // the search, which gives it its own meaning.
+    if (h.matchLimit > 0 && gate_rules_out(subject, subjectLen, *plan)) {
+        *resultCount = 0;
+        return qelOk;
+    }
+    return search_core(subject, subjectLen, state, results, resultCount, keepWholeMatch, fast, linearUse, plan, *plan,
+                       nullptr);
 }
 
 QelStatus ownRegExpSearch(const Qel8u* subject, int32_t subjectLen, QelRegExpState* state, QelRegExpFind* results,

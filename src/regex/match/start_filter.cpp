@@ -418,6 +418,8 @@ void derive_start_filter(const QelRegExpState* state, StartFilter& f) {
     f.literalLen = 0;
     f.maxOffset = 0;
     f.firstBytes = ByteSet{};
+    f.usePair = false;
+    f.pairSecond = ByteSet{};
 
     // Every option word the matcher may load.
     uint32_t anyOpts = h.options;
@@ -457,6 +459,28 @@ void derive_start_filter(const QelRegExpState* state, StartFilter& f) {
         }
     }
     if (topLevelBar) return;
+
+    // A one-byte first item and the bytes that can follow it. A character
+    // whose first byte is ASCII is one byte long in either format, so the
+    // byte after it begins what the rest of the pattern takes; a rest that
+    // can take nothing (or begin with any byte) tells nothing.
+    if (f.useByteSet && (f.firstBytes.bits[2] | f.firstBytes.bits[3]) == 0) {
+        Analyzer b = a;
+        b.giveUp = false;
+        Analyzer::Item it;
+        const RegExpNode& n = b.nodes[0];
+        const bool oneChar = n.w0 == RE_CHAR ||
+                             (n.w0 == RE_PREDEF && (n.w1 == 'd' || n.w1 == 's' || n.w1 == 'w')) ||
+                             (n.w0 == RE_CLASS && !class_has_grapheme_member(b.nodes, 0));
+        if (oneChar && b.item_at(0, b.count, it) && !it.quantified) {
+            ByteSet second{};
+            const bool nullable = b.first_of(it.end, b.count, second);
+            if (!b.giveUp && !nullable && second.count() < 256) {
+                f.usePair = true;
+                f.pairSecond = second;
+            }
+        }
+    }
 
     // A leading "\\b": between two word bytes it fails, whatever follows.
     {
@@ -872,7 +896,37 @@ void fill_plan_facts(const QelRegExpState* state, SearchPlan& p) {
     p.firstBar = -1;
     for (int32_t j = 0; j < h.nodeCount && p.firstBar < 0; ++j)
         if (nodes[j].w0 == RE_ALT_END && nodes[j].w1 == 0) p.firstBar = j;
+    // Anchoring from an anchor at node 0 of a pattern without a top-level bar.
+    p.anchorMode = 0;
+    if (h.nodeCount > 0 && nodes[0].w0 == RE_ANCHOR && p.firstBar < 0) {
+        const int32_t letter = nodes[0].w1;
+        if (letter == 'A' || letter == 'G')
+            p.anchorMode = 2;
+        else if (letter == '^')
+            p.anchorMode = (h.options & RE_OPT_MULTILINE) ? 1 : 2;
+        if (h.nodeCount >= 2 && is_quantifier(nodes[1].w0) && nodes[1].w1 == 0 && p.anchorMode == 2) p.anchorMode = 0;
+    }
+    p.gateLiteral = false;
+    p.gatePair = false;
+    p.gateByteSet = false;
+    p.gateFirstByte = -1;
 }
+
+namespace {
+
+// The entry gate of a plan whose filter is filled in.
+void set_entry_gate(SearchPlan& p) {
+    const StartFilter& f = p.filter;
+    if (!p.useFilter || p.anchorMode != 0 || p.plainAlternation) return;
+    p.gateLiteral = f.useLiteral && f.literalLen >= 1;
+    p.gatePair = f.useByteSet && f.usePair;
+    p.gateByteSet = f.useByteSet && !f.usePair;
+    if ((p.gatePair || p.gateByteSet) && f.firstBytes.count() == 1)
+        for (int b = 0; b < 256; ++b)
+            if (f.firstBytes.has(static_cast<uint8_t>(b))) p.gateFirstByte = static_cast<int16_t>(b);
+}
+
+}  // namespace
 
 void build_search_plan(QelRegExpState* state, int32_t groupLimit) {
     const StateHeader& h = *header(state);
@@ -915,6 +969,7 @@ void build_search_plan(QelRegExpState* state, int32_t groupLimit) {
     plan->useFilter = plan->filter.useByteSet || plan->filter.useRun || plan->filter.useLiteral ||
                       plan->filter.behindLen > 0 || plan->filter.skipRunOnFail;
     fill_plan_facts(state, *plan);
+    set_entry_gate(*plan);
     plan->itemCount = classes;
     auto* entries = reinterpret_cast<PlannedItem*>(room + sizeof(SearchPlan));
     for (int32_t i = 0, k = 0, f = 0; i < h.nodeCount && k < classes; ++i) {
@@ -934,12 +989,6 @@ void build_search_plan(QelRegExpState* state, int32_t groupLimit) {
     slot->planBytes = static_cast<int32_t>(need);
     slot->spareOffset = static_cast<int32_t>(room + need - base);
     slot->spareBytes = static_cast<int32_t>(roomEnd - (room + need));
-}
-
-const SearchPlan* search_plan(const QelRegExpState* state) {
-    const PlanSlot* slot = plan_slot(state);
-    if (slot->tag != kPlanTag || (slot->flags & kPlanGeneralOnly) || slot->planOffset <= 0) return nullptr;
-    return reinterpret_cast<const SearchPlan*>(reinterpret_cast<const uint8_t*>(state) + slot->planOffset);
 }
 
 }  // namespace qel::re
