@@ -648,40 +648,67 @@ QelStatus search_with_filter(const Qel8u* subject, int32_t subjectLen, QelRegExp
 
 namespace {
 
-// True when the plan's entry gate shows that the window holds no match.
-// Every test is a necessary condition of a match anywhere in [s, s + n);
-// the start filter would rule the window out as surely, only later.
-[[gnu::always_inline]] inline bool gate_rules_out(const uint8_t* s, int32_t n, const SearchPlan& p) {
+// The plan's entry gate over the window [s, s + n): -1 when it shows that
+// the window holds no match, else where the gate found the required literal
+// first (0 when it did not look). Every test is a necessary condition of a
+// match anywhere in the window; the start filter would rule the window out
+// as surely, only later.
+[[gnu::always_inline]] inline int32_t entry_gate(const uint8_t* s, int32_t n, const SearchPlan& p) {
     const StartFilter& f = p.filter;
-    if (p.gateLiteral && find_first(s, n, {f.literal, f.literalLen}, f.literalFolded) < 0) return true;
+    int32_t literalAt = 0;
+    if (p.gateLiteral) {
+        // No occurrence starts before the first rare byte less its place in
+        // the literal.
+        int32_t from = 0;
+        bool found = false;
+        if (p.gateRareAt >= 0) {
+            const int32_t r = find_byte(s, n, f.literal[p.gateRareAt]);
+            if (r < 0) return -1;
+            from = r > p.gateRareAt ? r - p.gateRareAt : 0;
+            // Mostly the rare byte's own occurrence ("#define" at a line
+            // start): a compare tells.
+            if (r >= p.gateRareAt && n - from >= f.literalLen) {
+                int32_t i = 0;
+                while (i < f.literalLen && s[from + i] == f.literal[i]) ++i;
+                found = i == f.literalLen;
+            }
+        }
+        if (!found) {
+            const int32_t k = find_first(s + from, n - from, {f.literal, f.literalLen}, f.literalFolded);
+            if (k < 0) return -1;
+            from += k;
+        }
+        literalAt = from;
+    }
     if (p.gatePair) {
         // A first byte in [0, n - 1) and the byte after it.
         for (int32_t i = 0; i < n - 1;) {
             const int32_t k = p.gateFirstByte >= 0 ? find_byte(s + i, n - 1 - i, static_cast<uint8_t>(p.gateFirstByte))
                                                    : find_byteset(s + i, n - 1 - i, f.firstBytes);
-            if (k < 0) return true;
+            if (k < 0) return -1;
             i += k;
-            if (f.pairSecond.has(s[i + 1])) return false;
+            if (f.pairSecond.has(s[i + 1])) return literalAt;
             ++i;
         }
-        return true;
+        return -1;
     }
     if (p.gateByteSet) {
         const int32_t k = p.gateFirstByte >= 0 ? find_byte(s, n, static_cast<uint8_t>(p.gateFirstByte))
                                                : find_byteset(s, n, f.firstBytes);
-        return k < 0;
+        if (k < 0) return -1;
     }
-    return false;
+    return literalAt;
 }
 
 // The search once the arguments passed their checks: `plan` is the state's
 // plan (null: none, or the fast paths are off), `p` the plan or the facts
 // worked out for this call, `scratch` room for a start filter derived per
-// call (only without a plan).
+// call (only without a plan), `leadAt` the first occurrence of the leading
+// literal in the subject where the entry gate found it (else -1).
 [[gnu::noinline]] QelStatus search_core(const Qel8u* subject, int32_t subjectLen, QelRegExpState* state,
                                         QelRegExpFind* results, int32_t* resultCount, int keepWholeMatch, bool fast,
                                         LinearUse linearUse, const SearchPlan* plan, const SearchPlan& p,
-                                        StartFilter* scratch) {
+                                        StartFilter* scratch, int32_t leadAt) {
     const StateHeader& h = *header(state);
     const RegExpNode* nodes = node_array(state);
     const int32_t nodeCount = h.nodeCount;
@@ -765,7 +792,12 @@ namespace {
     if (fast && h.searchMode == 1 && nodeCount > 0) {
         Literal lit = literal_of(nodes[0]);
         if (lit.len > 0) {
-            int32_t k = find_first(winStart, winLen, lit, foldAll);
+            // The gate's occurrence is the first in the subject; the trailing
+            // cut may only have left it out of the window, and every later one
+            // with it.
+            int32_t k = leadAt < 0                ? find_first(winStart, winLen, lit, foldAll)
+                        : leadAt + lit.len <= winLen ? leadAt
+                                                     : -1;
             if (k > 0) {
                 winStart += k;
                 winLen -= k;
@@ -900,7 +932,7 @@ namespace {
     // The facts' own filter is unused: it serves as the room for one derived
     // per call.
     return search_core(subject, subjectLen, state, results, resultCount, keepWholeMatch, fast, linearUse, nullptr,
-                       facts, &facts.filter);
+                       facts, &facts.filter, -1);
 }
 
 }  // namespace
@@ -925,12 +957,17 @@ QelStatus search_with_paths(const Qel8u* subject, int32_t subjectLen, QelRegExpS
     // Most one-line subjects of an everyday pattern lack what every match
     // holds: answered before any set-up. A limit of 0 or below is left to
     // the search, which gives it its own meaning.
-    if (h.matchLimit > 0 && gate_rules_out(subject, subjectLen, *plan)) {
-        *resultCount = 0;
-        return qelOk;
+    int32_t leadAt = -1;
+    if (h.matchLimit > 0) {
+        const int32_t at = entry_gate(subject, subjectLen, *plan);
+        if (at < 0) {
+            *resultCount = 0;
+            return qelOk;
+        }
+        if (plan->gateLeadsSkip) leadAt = at;
     }
     return search_core(subject, subjectLen, state, results, resultCount, keepWholeMatch, fast, linearUse, plan, *plan,
-                       nullptr);
+                       nullptr, leadAt);
 }
 
 QelStatus ownRegExpSearch(const Qel8u* subject, int32_t subjectLen, QelRegExpState* state, QelRegExpFind* results,

@@ -135,6 +135,14 @@ struct SearchPlan {
     bool gatePair;           // a byte of `filter.firstBytes` followed by one of `filter.pairSecond`
     bool gateByteSet;        // a byte of `filter.firstBytes`
     int16_t gateFirstByte;   // the one byte of `filter.firstBytes`, or -1
+    // Where in the (unfolded) literal a rare byte stands, or -1: the gate
+    // looks for that byte first, which rules most windows out at the cost of
+    // a byte search, and then for the literal from where it may start.
+    int16_t gateRareAt;
+    // The gate's literal is the one the leading-literal skip looks for, found
+    // the same way: the skip takes the gate's answer instead of searching
+    // again.
+    bool gateLeadsSkip;
     int32_t anchorMode;      // 0 any position, 1 line starts only, 2 the window start only
     int32_t firstBar;        // first top-level RE_ALT_END, -1 none
     int32_t itemCount;      // entries of the class table that follows the plan

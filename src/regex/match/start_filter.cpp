@@ -910,17 +910,45 @@ void fill_plan_facts(const QelRegExpState* state, SearchPlan& p) {
     p.gatePair = false;
     p.gateByteSet = false;
     p.gateFirstByte = -1;
+    p.gateRareAt = -1;
+    p.gateLeadsSkip = false;
 }
 
 namespace {
 
+// Bytes this rare or rarer (upper-case letters, most punctuation) are what
+// the entry gate looks for before a literal.
+constexpr int kRareShare = 6;
+
 // The entry gate of a plan whose filter is filled in.
-void set_entry_gate(SearchPlan& p) {
+void set_entry_gate(const QelRegExpState* state, SearchPlan& p) {
     const StartFilter& f = p.filter;
     if (!p.useFilter || p.anchorMode != 0 || p.plainAlternation) return;
     p.gateLiteral = f.useLiteral && f.literalLen >= 1;
     p.gatePair = f.useByteSet && f.usePair;
     p.gateByteSet = f.useByteSet && !f.usePair;
+    if (p.gateLiteral && !f.literalFolded && f.literalLen >= 2 && f.literalLen <= INT16_MAX) {
+        // A byte rarer than the letters: most windows lack it.
+        int least = kRareShare + 1;
+        for (int32_t i = 0; i < f.literalLen; ++i)
+            if (byte_share(f.literal[i]) < least) {
+                least = byte_share(f.literal[i]);
+                p.gateRareAt = static_cast<int16_t>(i);
+            }
+    }
+    if (p.gateLiteral && f.maxOffset == 0) {
+        // Every match starts with the literal: an occurrence holds a first
+        // byte, and with two bytes or more also a first pair.
+        p.gateByteSet = false;
+        if (f.literalLen >= 2) p.gatePair = false;
+    }
+    const StateHeader& h = *header(state);
+    if (p.gateLiteral && f.maxOffset == 0 && h.searchMode == 1 && h.nodeCount > 0) {
+        const RegExpNode& n0 = node_array(state)[0];
+        const bool foldAll = (h.options & RE_OPT_IGNORECASE) != 0;
+        p.gateLeadsSkip = n0.w0 == RE_STRING && n0.w2 >= 1 && f.literal == static_cast<const uint8_t*>(node_pointer(n0)) &&
+                          f.literalLen == n0.w2 && f.literalFolded == foldAll;
+    }
     if ((p.gatePair || p.gateByteSet) && f.firstBytes.count() == 1)
         for (int b = 0; b < 256; ++b)
             if (f.firstBytes.has(static_cast<uint8_t>(b))) p.gateFirstByte = static_cast<int16_t>(b);
@@ -969,7 +997,7 @@ void build_search_plan(QelRegExpState* state, int32_t groupLimit) {
     plan->useFilter = plan->filter.useByteSet || plan->filter.useRun || plan->filter.useLiteral ||
                       plan->filter.behindLen > 0 || plan->filter.skipRunOnFail;
     fill_plan_facts(state, *plan);
-    set_entry_gate(*plan);
+    set_entry_gate(state, *plan);
     plan->itemCount = classes;
     auto* entries = reinterpret_cast<PlannedItem*>(room + sizeof(SearchPlan));
     for (int32_t i = 0, k = 0, f = 0; i < h.nodeCount && k < classes; ++i) {
