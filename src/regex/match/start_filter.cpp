@@ -919,14 +919,19 @@ namespace {
 // Bytes this rare or rarer (upper-case letters, most punctuation) are what
 // the entry gate looks for before a literal.
 constexpr int kRareShare = 6;
+// First-byte sets this rare or rarer ("[0-9]", one letter) are tested.
+constexpr int kGateSetShare = 100;
 
 // The entry gate of a plan whose filter is filled in.
 void set_entry_gate(const QelRegExpState* state, SearchPlan& p) {
     const StartFilter& f = p.filter;
     if (!p.useFilter || p.anchorMode != 0 || p.plainAlternation) return;
     p.gateLiteral = f.useLiteral && f.literalLen >= 1;
-    p.gatePair = f.useByteSet && f.usePair;
-    p.gateByteSet = f.useByteSet && !f.usePair;
+    // A first-byte set that most lines hold ("\\w", "\\s") would only add a
+    // search to nearly every call.
+    const bool rareFirst = f.useByteSet && set_share(f.firstBytes) <= kGateSetShare;
+    p.gatePair = rareFirst && f.usePair;
+    p.gateByteSet = rareFirst && !f.usePair;
     if (p.gateLiteral && !f.literalFolded && f.literalLen >= 2 && f.literalLen <= INT16_MAX) {
         // A byte rarer than the letters: most windows lack it.
         int least = kRareShare + 1;
