@@ -500,6 +500,13 @@ TEST(SearchPlan, EntryGate) {
         EXPECT_EQ(plan->gateByteSet, r.byteSet) << r.pattern;
         EXPECT_EQ(plan->gateLeadsSkip, r.leadsSkip) << r.pattern;
     }
+    // The trailing literal is tested where no other test looks for its bytes.
+    for (const auto& [pattern, tail] :
+         {std::pair{"\\w+\\(", true}, {"ab\\w*cd", true}, {"x(a|b)y", false}, {"\"[^\"]*\"", false}}) {
+        Compiled re(pattern, "");
+        ASSERT_NE(search_plan(re.state), nullptr) << pattern;
+        EXPECT_EQ(search_plan(re.state)->gateTail, tail) << pattern;
+    }
     // Before the literal the gate looks for a rare byte of it, if it has one.
     for (const auto& [pattern, rareAt] : {std::pair{"#define\\s+\\w+", 0}, {"ab#cd", 2}, {"\\breturn\\b", -1}}) {
         Compiled re(pattern, "");
@@ -511,12 +518,13 @@ TEST(SearchPlan, EntryGate) {
         {"x(a|b)y", ""}, {"x(a|b)y", "g"}, {"x(a|b)y", "i"}, {"x\\d", ""}, {"[xz][ab]", ""}, {"x(?=a)\\w", ""},
         {"[0-9]+", "g"}, {"#define\\s+\\w+", ""}, {"\\breturn\\b", ""}, {"ab", "i"}, {"x\\b", ""}, {"x[ab]?", ""},
         {"ab\\w*cd", ""}, {"ab\\w*cd", "gi"}, {"ab\\w*(?i)cd", ""}, {"ab#cd", ""}, {"ab#cd", "g"},
+        {"\\w+\\(", ""}, {"\\w+\\(", "g"}, {"a\\w*(?i)cd", ""},
     };
     static const char* const kSubjects[] = {
         "", "x", "xa", "xb", "xay", "xby", "y xay", "xxa", "yx", "xa\xc3\xa9y", "\xc3xay", "XAY", "xAy", "x1", "zb",
         "1", "a1", "#define", "#define A", "return", " return;", "returned", "AB", "aB", "xy", "x a", "x-",
         "abcd", "cd ab", "ab cd abcd", "xxabzzcd", "AbCD", "abCd", "aBcd ab", "ab#cd", "#ab#cd", "xxab#cd",
-        "b#cd", "ab#c ab#cd ab#cd",
+        "b#cd", "ab#c ab#cd ab#cd", "f(x)", "(f", "f (g(", "abCD x",
     };
     for (const auto& [pattern, opts] : kPatterns)
         for (int format : {0, 1}) {

@@ -653,9 +653,15 @@ namespace {
 // first (0 when it did not look). Every test is a necessary condition of a
 // match anywhere in the window; the start filter would rule the window out
 // as surely, only later.
-[[gnu::always_inline]] inline int32_t entry_gate(const uint8_t* s, int32_t n, const SearchPlan& p) {
+[[gnu::always_inline]] inline int32_t entry_gate(const uint8_t* s, int32_t n, const SearchPlan& p,
+                                                 const QelRegExpState* state, int32_t* tailAt) {
     const StartFilter& f = p.filter;
     int32_t literalAt = 0;
+    if (p.gateTail) {
+        const RegExpNode& pn = node_array(state)[header(state)->prefilterNode];
+        *tailAt = find_last(s, n, literal_of(pn), (static_cast<uint32_t>(pn.w3) & RE_OPT_IGNORECASE) != 0);
+        if (*tailAt < 0) return -1;
+    }
     if (p.gateLiteral) {
         // No occurrence starts before the first rare byte less its place in
         // the literal.
@@ -704,11 +710,12 @@ namespace {
 // plan (null: none, or the fast paths are off), `p` the plan or the facts
 // worked out for this call, `scratch` room for a start filter derived per
 // call (only without a plan), `leadAt` the first occurrence of the leading
-// literal in the subject where the entry gate found it (else -1).
+// literal and `tailAt` the last one of the trailing literal in the subject
+// where the entry gate found them (else -1).
 [[gnu::noinline]] QelStatus search_core(const Qel8u* subject, int32_t subjectLen, QelRegExpState* state,
                                         QelRegExpFind* results, int32_t* resultCount, int keepWholeMatch, bool fast,
                                         LinearUse linearUse, const SearchPlan* plan, const SearchPlan& p,
-                                        StartFilter* scratch, int32_t leadAt) {
+                                        StartFilter* scratch, int32_t leadAt, int32_t tailAt) {
     const StateHeader& h = *header(state);
     const RegExpNode* nodes = node_array(state);
     const int32_t nodeCount = h.nodeCount;
@@ -756,7 +763,9 @@ namespace {
         Literal lit = literal_of(pn);
         const bool filterSees = plan != nullptr && plan->filter.useByteSet && winLen < kStartFilterMinWindow &&
                                 lit.len > 0 && plan->filter.firstBytes.has(lit.bytes[0]);
-        if (lit.len > 0 && !filterSees) {
+        if (tailAt >= 0 && lit.len > 0) {
+            winLen = tailAt + lit.len;  // the gate's search over the same window
+        } else if (lit.len > 0 && !filterSees) {
             int32_t k = find_last(winStart, winLen, lit, (static_cast<uint32_t>(pn.w3) & RE_OPT_IGNORECASE) != 0);
             winLen = k >= 0 ? k + lit.len : 0;
         }
@@ -932,7 +941,7 @@ namespace {
     // The facts' own filter is unused: it serves as the room for one derived
     // per call.
     return search_core(subject, subjectLen, state, results, resultCount, keepWholeMatch, fast, linearUse, nullptr,
-                       facts, &facts.filter, -1);
+                       facts, &facts.filter, -1, -1);
 }
 
 }  // namespace
@@ -957,9 +966,9 @@ QelStatus search_with_paths(const Qel8u* subject, int32_t subjectLen, QelRegExpS
     // Most one-line subjects of an everyday pattern lack what every match
     // holds: answered before any set-up. A limit of 0 or below is left to
     // the search, which gives it its own meaning.
-    int32_t leadAt = -1;
+    int32_t leadAt = -1, tailAt = -1;
     if (h.matchLimit > 0) {
-        const int32_t at = entry_gate(subject, subjectLen, *plan);
+        const int32_t at = entry_gate(subject, subjectLen, *plan, state, &tailAt);
         if (at < 0) {
             *resultCount = 0;
             return qelOk;
@@ -967,7 +976,7 @@ QelStatus search_with_paths(const Qel8u* subject, int32_t subjectLen, QelRegExpS
         if (plan->gateLeadsSkip) leadAt = at;
     }
     return search_core(subject, subjectLen, state, results, resultCount, keepWholeMatch, fast, linearUse, plan, *plan,
-                       nullptr, leadAt);
+                       nullptr, leadAt, tailAt);
 }
 
 QelStatus ownRegExpSearch(const Qel8u* subject, int32_t subjectLen, QelRegExpState* state, QelRegExpFind* results,

@@ -134,6 +134,9 @@ struct SearchPlan {
     bool gateLiteral;        // `filter.literal` must occur
     bool gatePair;           // a byte of `filter.firstBytes` followed by one of `filter.pairSecond`
     bool gateByteSet;        // a byte of `filter.firstBytes`
+    // The trailing literal (the prefilter node, which ends every match) must
+    // occur; its last occurrence serves the trailing-literal cut.
+    bool gateTail;
     int16_t gateFirstByte;   // the one byte of `filter.firstBytes`, or -1
     // Where in the (unfolded) literal a rare byte stands, or -1: the gate
     // looks for that byte first, which rules most windows out at the cost of

@@ -910,6 +910,7 @@ void fill_plan_facts(const QelRegExpState* state, SearchPlan& p) {
     p.gatePair = false;
     p.gateByteSet = false;
     p.gateFirstByte = -1;
+    p.gateTail = false;
     p.gateRareAt = -1;
     p.gateLeadsSkip = false;
 }
@@ -948,6 +949,16 @@ void set_entry_gate(const QelRegExpState* state, SearchPlan& p) {
         if (f.literalLen >= 2) p.gatePair = false;
     }
     const StateHeader& h = *header(state);
+    if (h.prefilterNode >= 0 && h.prefilterNode < h.nodeCount && !p.readsPastMatch) {
+        // Left to the filter where a first-byte test or the literal test
+        // looks for the same bytes.
+        const RegExpNode& n = node_array(state)[h.prefilterNode];
+        const uint8_t* lit = n.w0 == RE_CHAR ? reinterpret_cast<const uint8_t*>(&n) + 4
+                             : n.w0 == RE_STRING && n.w2 >= 1 ? static_cast<const uint8_t*>(node_pointer(n))
+                                                               : nullptr;
+        p.gateTail = lit != nullptr && !(f.useByteSet && f.firstBytes.has(lit[0])) &&
+                     !(p.gateLiteral && f.literal == lit);
+    }
     if (p.gateLiteral && f.maxOffset == 0 && h.searchMode == 1 && h.nodeCount > 0) {
         const RegExpNode& n0 = node_array(state)[0];
         const bool foldAll = (h.options & RE_OPT_IGNORECASE) != 0;
