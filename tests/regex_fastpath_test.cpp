@@ -623,3 +623,78 @@ TEST(SearchPlan, LeadingStepsEqualGeneralPath) {
     }
     EXPECT_GE(compared, 20000);
 }
+
+// The entry gate answers a window that lacks what every match holds before
+// the search sets anything up: on for the shapes whose filter the scan uses
+// at every position, off where it is not (anchored patterns, a plain
+// alternation), and the answers agree with the general path on both sides
+// of each condition's edges (the pair at the very end, the first byte as the
+// last byte, the literal at either end, folded, UTF-8, global).
+TEST(SearchPlan, EntryGate) {
+    struct Row {
+        const char* pattern;
+        const char* opts;
+        bool literal, pair, byteSet;
+        bool leadsSkip;  // the leading-literal skip takes the gate's occurrence
+    } rows[] = {
+        {"x(a|b)y", "", true, true, false, false},  // 'y' required, then x followed by a or b
+        {"x\\d", "", false, true, false, false},
+        {"[0-9]+", "", false, false, true, false},
+        {"#define\\s+\\w+", "", true, false, false, true},  // the literal leads: it holds the first byte
+        {"\\breturn\\b", "", true, false, false, false},
+        {"x[ab]?", "", false, false, true, false},  // the rest may take nothing: no pair
+        {"x(?=a)\\w", "", false, true, false, false},
+        {"ab\\w*cd", "i", true, false, false, true},  // folded both in the gate and in the skip
+        {"ab\\w*(?i)cd", "", true, false, false, false},  // the gate folds, the skip does not
+        {"x(a|b)y", "g", true, true, false, false},
+        {"^ab", "", false, false, false, false},  // anchored: the filter is not used
+        {"^ab\\w", "m", false, false, false, false},
+        {"foo|bar", "", false, false, false, false},  // a plain alternation answers alone
+        {"\\w+\\(", "", false, false, false, false},   // nearly every line holds a word byte: no test
+    };
+    for (const Row& r : rows) {
+        Compiled re(r.pattern, r.opts);
+        ASSERT_EQ(re.status, qelOk) << r.pattern;
+        const SearchPlan* plan = search_plan(re.state);
+        ASSERT_NE(plan, nullptr) << r.pattern;
+        EXPECT_EQ(plan->gateLiteral, r.literal) << r.pattern;
+        EXPECT_EQ(plan->gatePair, r.pair) << r.pattern;
+        EXPECT_EQ(plan->gateByteSet, r.byteSet) << r.pattern;
+        EXPECT_EQ(plan->gateLeadsSkip, r.leadsSkip) << r.pattern;
+    }
+    // The trailing literal is tested where no other test looks for its bytes.
+    for (const auto& [pattern, tail] :
+         {std::pair{"\\w+\\(", true}, {"ab\\w*cd", true}, {"x(a|b)y", false}, {"\"[^\"]*\"", false}}) {
+        Compiled re(pattern, "");
+        ASSERT_NE(search_plan(re.state), nullptr) << pattern;
+        EXPECT_EQ(search_plan(re.state)->gateTail, tail) << pattern;
+    }
+    // Before the literal the gate looks for a rare byte of it, if it has one.
+    for (const auto& [pattern, rareAt] : {std::pair{"#define\\s+\\w+", 0}, {"ab#cd", 2}, {"\\breturn\\b", -1}}) {
+        Compiled re(pattern, "");
+        ASSERT_NE(search_plan(re.state), nullptr) << pattern;
+        EXPECT_EQ(search_plan(re.state)->gateRareAt, rareAt) << pattern;
+    }
+
+    static const char* const kPatterns[][2] = {
+        {"x(a|b)y", ""}, {"x(a|b)y", "g"}, {"x(a|b)y", "i"}, {"x\\d", ""}, {"[xz][ab]", ""}, {"x(?=a)\\w", ""},
+        {"[0-9]+", "g"}, {"#define\\s+\\w+", ""}, {"\\breturn\\b", ""}, {"ab", "i"}, {"x\\b", ""}, {"x[ab]?", ""},
+        {"ab\\w*cd", ""}, {"ab\\w*cd", "gi"}, {"ab\\w*(?i)cd", ""}, {"ab#cd", ""}, {"ab#cd", "g"},
+        {"\\w+\\(", ""}, {"\\w+\\(", "g"}, {"a\\w*(?i)cd", ""},
+    };
+    static const char* const kSubjects[] = {
+        "", "x", "xa", "xb", "xay", "xby", "y xay", "xxa", "yx", "xa\xc3\xa9y", "\xc3xay", "XAY", "xAy", "x1", "zb",
+        "1", "a1", "#define", "#define A", "return", " return;", "returned", "AB", "aB", "xy", "x a", "x-",
+        "abcd", "cd ab", "ab cd abcd", "xxabzzcd", "AbCD", "abCd", "aBcd ab", "ab#cd", "#ab#cd", "xxab#cd",
+        "b#cd", "ab#c ab#cd ab#cd", "f(x)", "(f", "f (g(", "abCD x",
+    };
+    for (const auto& [pattern, opts] : kPatterns)
+        for (int format : {0, 1}) {
+            Compiled re(pattern, opts, format);
+            ASSERT_EQ(re.status, qelOk) << pattern;
+            for (const char* subject : kSubjects)
+                for (int32_t capacity : {1, 4})
+                    expect_same(re.state, subject, capacity, std::string(pattern) + " /" + opts + " fmt " + std::to_string(format));
+            if (HasFatalFailure()) return;
+        }
+}

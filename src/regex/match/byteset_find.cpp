@@ -1,7 +1,8 @@
 // Byte-set search for the start filter: the first byte of a buffer that lies
 // in a 256-bit set. The AVX2 form classifies 32 bytes at once with two nibble
-// lookups (the classic shuffle split of a 256-bit bitmap into 16 x 16 bits);
-// the scalar form serves short buffers and is the reference in the tests.
+// lookups (the classic shuffle split of a 256-bit bitmap into 16 x 16 bits),
+// 16 at once below 32 bytes; the scalar form serves buffers under 16 bytes
+// and is the reference in the tests.
 #include <immintrin.h>
 
 #include <bit>
@@ -10,7 +11,9 @@
 
 namespace qel::re {
 
-// Below one vector there is nothing to gain from the table set-up.
+// Below a 16-byte vector there is nothing to gain from the table set-up;
+// below a 32-byte one two 16-byte vectors cover the buffer.
+constexpr int32_t kByteSetShortMin = 16;
 constexpr int32_t kByteSetVectorMin = 32;
 
 int ByteSet::count() const {
@@ -37,6 +40,29 @@ inline uint32_t classify_avx2(__m256i v, __m256i lo_tbl, __m256i hi_tbl, __m256i
     return ~static_cast<uint32_t>(_mm256_movemask_epi8(miss));
 }
 
+// The same over 16 bytes.
+inline uint32_t classify_sse(__m128i v, __m128i lo_tbl, __m128i hi_tbl, __m128i bit_tbl) {
+    const __m128i nib = _mm_set1_epi8(0x0F);
+    __m128i lo = _mm_and_si128(v, nib);
+    __m128i hi = _mm_and_si128(_mm_srli_epi16(v, 4), nib);
+    __m128i rows = _mm_blendv_epi8(_mm_shuffle_epi8(lo_tbl, lo), _mm_shuffle_epi8(hi_tbl, lo), v);
+    __m128i sel = _mm_shuffle_epi8(bit_tbl, hi);
+    __m128i miss = _mm_cmpeq_epi8(_mm_and_si128(rows, sel), _mm_setzero_si128());
+    return ~static_cast<uint32_t>(_mm_movemask_epi8(miss)) & 0xFFFFu;
+}
+
+// 16 to 31 bytes (a typical line of source): two overlapping 16-byte
+// vectors, the second ending exactly at the buffer end.
+int32_t find_byteset_short(const uint8_t* p, int32_t n, const ByteSet& set) {
+    const __m128i lo_tbl = _mm_loadu_si128(reinterpret_cast<const __m128i*>(set.loRows));
+    const __m128i hi_tbl = _mm_loadu_si128(reinterpret_cast<const __m128i*>(set.hiRows));
+    const __m128i bit_tbl = _mm_setr_epi8(1, 2, 4, 8, 16, 32, 64, -128, 1, 2, 4, 8, 16, 32, 64, -128);
+    uint32_t m = classify_sse(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)), lo_tbl, hi_tbl, bit_tbl);
+    if (m) return std::countr_zero(m);
+    m = classify_sse(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + n - 16)), lo_tbl, hi_tbl, bit_tbl);
+    return m ? n - 16 + std::countr_zero(m) : -1;
+}
+
 }  // namespace
 
 void ByteSet::build_rows() {
@@ -52,7 +78,8 @@ void ByteSet::build_rows() {
 }
 
 int32_t find_byteset_avx2(const uint8_t* p, int32_t n, const ByteSet& set) {
-    if (n < kByteSetVectorMin) return find_byteset_scalar(p, n, set);
+    if (n < kByteSetShortMin) return find_byteset_scalar(p, n, set);
+    if (n < kByteSetVectorMin) return find_byteset_short(p, n, set);
     const __m256i lo_tbl = _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(set.loRows)));
     const __m256i hi_tbl = _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(set.hiRows)));
     const __m256i bit_tbl = _mm256_setr_epi8(1, 2, 4, 8, 16, 32, 64, -128, 1, 2, 4, 8, 16, 32, 64, -128, 1, 2, 4, 8, 16,
@@ -72,7 +99,7 @@ int32_t find_byteset_avx2(const uint8_t* p, int32_t n, const ByteSet& set) {
 }
 
 int32_t find_byteset(const uint8_t* p, int32_t n, const ByteSet& set) {
-    return n < kByteSetVectorMin ? find_byteset_scalar(p, n, set) : find_byteset_avx2(p, n, set);
+    return n < kByteSetShortMin ? find_byteset_scalar(p, n, set) : find_byteset_avx2(p, n, set);
 }
 
 // ---- Runs: the first index i with the `len` bytes from p[i] all outside

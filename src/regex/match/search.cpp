@@ -755,17 +755,77 @@ QelStatus search_with_filter(const Qel8u* subject, int32_t subjectLen, QelRegExp
                              useFastPaths ? LinearUse::Useful : LinearUse::Off);
 }
 
-QelStatus search_with_paths(const Qel8u* subject, int32_t subjectLen, QelRegExpState* state, QelRegExpFind* results,
-                            int32_t* resultCount, int keepWholeMatch, bool useFastPaths, LinearUse linearUse) {
-    if (any_null(subject, state, results, resultCount)) return qelErrNullPtr;
-    if (subjectLen < 0) return qelErrLength;
-    if (*resultCount < 1) return qelErrSize;
-    const StateHeader& h = *header(state);
-    if (h.identifier != kStateIdentifier) return qelErrBadState;
-    // A compiled state always passes these; a damaged one must not send the
-    // driver outside the state's tables.
-    if (h.nodeCount < 0 || h.captureCount < 1 || h.captureCount > kMaxCaptureRecords) return qelErrBadState;
+namespace {
 
+// The plan's entry gate over the window [s, s + n): -1 when it shows that
+// the window holds no match, else where the gate found the required literal
+// first (0 when it did not look). Every test is a necessary condition of a
+// match anywhere in the window; the start filter would rule the window out
+// as surely, only later.
+[[gnu::always_inline]] inline int32_t entry_gate(const uint8_t* s, int32_t n, const SearchPlan& p,
+                                                 const QelRegExpState* state, int32_t* tailAt) {
+    const StartFilter& f = p.filter;
+    int32_t literalAt = 0;
+    if (p.gateTail) {
+        const RegExpNode& pn = node_array(state)[header(state)->prefilterNode];
+        *tailAt = find_last(s, n, literal_of(pn), (static_cast<uint32_t>(pn.w3) & RE_OPT_IGNORECASE) != 0);
+        if (*tailAt < 0) return -1;
+    }
+    if (p.gateLiteral) {
+        // No occurrence starts before the first rare byte less its place in
+        // the literal.
+        int32_t from = 0;
+        bool found = false;
+        if (p.gateRareAt >= 0) {
+            const int32_t r = find_byte(s, n, f.literal[p.gateRareAt]);
+            if (r < 0) return -1;
+            from = r > p.gateRareAt ? r - p.gateRareAt : 0;
+            // Mostly the rare byte's own occurrence ("#define" at a line
+            // start): a compare tells.
+            if (r >= p.gateRareAt && n - from >= f.literalLen) {
+                int32_t i = 0;
+                while (i < f.literalLen && s[from + i] == f.literal[i]) ++i;
+                found = i == f.literalLen;
+            }
+        }
+        if (!found) {
+            const int32_t k = find_first(s + from, n - from, {f.literal, f.literalLen}, f.literalFolded);
+            if (k < 0) return -1;
+            from += k;
+        }
+        literalAt = from;
+    }
+    if (p.gatePair) {
+        // A first byte in [0, n - 1) and the byte after it.
+        for (int32_t i = 0; i < n - 1;) {
+            const int32_t k = p.gateFirstByte >= 0 ? find_byte(s + i, n - 1 - i, static_cast<uint8_t>(p.gateFirstByte))
+                                                   : find_byteset(s + i, n - 1 - i, f.firstBytes);
+            if (k < 0) return -1;
+            i += k;
+            if (f.pairSecond.has(s[i + 1])) return literalAt;
+            ++i;
+        }
+        return -1;
+    }
+    if (p.gateByteSet) {
+        const int32_t k = p.gateFirstByte >= 0 ? find_byte(s, n, static_cast<uint8_t>(p.gateFirstByte))
+                                               : find_byteset(s, n, f.firstBytes);
+        if (k < 0) return -1;
+    }
+    return literalAt;
+}
+
+// The search once the arguments passed their checks: `plan` is the state's
+// plan (null: none, or the fast paths are off), `p` the plan or the facts
+// worked out for this call, `scratch` room for a start filter derived per
+// call (only without a plan), `leadAt` the first occurrence of the leading
+// literal and `tailAt` the last one of the trailing literal in the subject
+// where the entry gate found them (else -1).
+[[gnu::noinline]] QelStatus search_core(const Qel8u* subject, int32_t subjectLen, QelRegExpState* state,
+                                        QelRegExpFind* results, int32_t* resultCount, int keepWholeMatch, bool fast,
+                                        LinearUse linearUse, const SearchPlan* plan, const SearchPlan& p,
+                                        StartFilter* scratch, int32_t leadAt, int32_t tailAt) {
+    const StateHeader& h = *header(state);
     const RegExpNode* nodes = node_array(state);
     const int32_t nodeCount = h.nodeCount;
     const int32_t captureCount = h.captureCount;
@@ -794,29 +854,14 @@ QelStatus search_with_paths(const Qel8u* subject, int32_t subjectLen, QelRegExpS
     ms.captures = caps;
     ms.groups = group_table(state);
     init_match_stack_guard(ms);
-
-    const uint8_t* winStart = subject;
-    int32_t winLen = subjectLen;
-    const bool global = (h.options & RE_OPT_GLOBAL) != 0;
-
-    // The plan the compiler made, or the same facts worked out now for a
-    // state without one. With the general path forced only the anchoring and
-    // the alternation of plain literals stay: the latter answers by plain
-    // searches, which the matcher cannot reproduce (it ignores the budget and
-    // finds literals at any byte offset).
-    const bool fast = useFastPaths && !general_path_only(state);
-    const SearchPlan* plan = fast ? search_plan(state) : nullptr;
-    SearchPlan facts;
-    if (plan == nullptr) {
-        fill_plan_facts(state, facts);
-        facts.useFilter = false;
-        facts.itemCount = 0;
-    }
-    const SearchPlan& p = plan != nullptr ? *plan : facts;
     if (plan != nullptr) {
         ms.plannedCount = plan->itemCount;
         ms.planned = plan_items(plan);
     }
+
+    const uint8_t* winStart = subject;
+    int32_t winLen = subjectLen;
+    const bool global = (h.options & RE_OPT_GLOBAL) != 0;
 
     // Trailing-literal cut: every match ends with the prefilter literal, so
     // none ends after its last occurrence. On a short window whose first-byte
@@ -827,7 +872,9 @@ QelStatus search_with_paths(const Qel8u* subject, int32_t subjectLen, QelRegExpS
         Literal lit = literal_of(pn);
         const bool filterSees = plan != nullptr && plan->filter.useByteSet && winLen < kStartFilterMinWindow &&
                                 lit.len > 0 && plan->filter.firstBytes.has(lit.bytes[0]);
-        if (lit.len > 0 && !filterSees) {
+        if (tailAt >= 0 && lit.len > 0) {
+            winLen = tailAt + lit.len;  // the gate's search over the same window
+        } else if (lit.len > 0 && !filterSees) {
             int32_t k = find_last(winStart, winLen, lit, (static_cast<uint32_t>(pn.w3) & RE_OPT_IGNORECASE) != 0);
             winLen = k >= 0 ? k + lit.len : 0;
         }
@@ -863,7 +910,12 @@ QelStatus search_with_paths(const Qel8u* subject, int32_t subjectLen, QelRegExpS
     if (fast && h.searchMode == 1 && nodeCount > 0) {
         Literal lit = literal_of(nodes[0]);
         if (lit.len > 0) {
-            int32_t k = find_first(winStart, winLen, lit, foldAll);
+            // The gate's occurrence is the first in the subject; the trailing
+            // cut may only have left it out of the window, and every later one
+            // with it.
+            int32_t k = leadAt < 0                ? find_first(winStart, winLen, lit, foldAll)
+                        : leadAt + lit.len <= winLen ? leadAt
+                                                     : -1;
             if (k > 0) {
                 winStart += k;
                 winLen -= k;
@@ -878,17 +930,9 @@ QelStatus search_with_paths(const Qel8u* subject, int32_t subjectLen, QelRegExpS
         }
     }
 
-    // Anchoring mode from an anchor at node 0 of a pattern without a
-    // top-level bar.
-    SearchContext ctx{0, p.firstBar < 0 ? nodeCount : p.firstBar, nullptr};
-    if (nodeCount > 0 && nodes[0].w0 == RE_ANCHOR && p.firstBar < 0) {
-        int32_t letter = nodes[0].w1;
-        if (letter == 'A' || letter == 'G')
-            ctx.anchorMode = 2;
-        else if (letter == '^')
-            ctx.anchorMode = (h.options & RE_OPT_MULTILINE) ? 1 : 2;
-        if (nodeCount >= 2 && is_quantifier(nodes[1].w0) && nodes[1].w1 == 0 && ctx.anchorMode == 2) ctx.anchorMode = 0;
-    }
+    // Anchoring mode, from an anchor at node 0 of a pattern without a
+    // top-level bar (worked out with the plan).
+    SearchContext ctx{p.anchorMode, p.firstBar < 0 ? nodeCount : p.firstBar, nullptr};
 
     // Patterns the linear path takes try the backtracker first, within an
     // allowance in proportion to the bytes passed, and move over when that
@@ -911,16 +955,16 @@ QelStatus search_with_paths(const Qel8u* subject, int32_t subjectLen, QelRegExpS
 
     // The start filter: from the plan for any window; worked out per call
     // only where the window is long enough to repay the analysis.
-    StartFilter filter;
     if (fast && ctx.anchorMode == 1 && plan != nullptr && plan->filter.useLiteral && plan->filter.maxOffset == 0 &&
         !plan->filter.literalFolded)
         ctx.filter = &plan->filter;
     if (fast && ctx.anchorMode == 0) {
         if (plan != nullptr) {
             if (plan->useFilter) ctx.filter = &plan->filter;
-        } else if (winLen >= kStartFilterMinWindow) {
-            derive_start_filter(state, filter);
-            if (filter.useByteSet || filter.useRun || filter.useLiteral || filter.behindLen > 0) ctx.filter = &filter;
+        } else if (winLen >= kStartFilterMinWindow && scratch != nullptr) {
+            derive_start_filter(state, *scratch);
+            if (scratch->useByteSet || scratch->useRun || scratch->useLiteral || scratch->behindLen > 0)
+                ctx.filter = scratch;
         }
     }
     // On a short window the start filter and the backtracker answer at
@@ -989,6 +1033,62 @@ QelStatus search_with_paths(const Qel8u* subject, int32_t subjectLen, QelRegExpS
     }
     *resultCount = count;
     return (count > 0 && count < m) ? qelWrnFindIncomplete : qelOk;
+}
+
+// A state without a plan (built by hand, a pattern that fills the group
+// table, or the general path forced): the facts are worked out per call.
+// Kept apart so that the planned search's frame stays small.
+[[gnu::noinline, gnu::cold]] QelStatus search_unplanned(const Qel8u* subject, int32_t subjectLen,
+                                                        QelRegExpState* state, QelRegExpFind* results,
+                                                        int32_t* resultCount, int keepWholeMatch, bool fast,
+                                                        LinearUse linearUse) {
+    // With the general path forced only the anchoring and the alternation of
+    // plain literals stay: the latter answers by plain searches, which the
+    // matcher cannot reproduce (it ignores the budget and finds literals at
+    // any byte offset).
+    SearchPlan facts;
+    fill_plan_facts(state, facts);
+    facts.useFilter = false;
+    facts.itemCount = 0;
+    // The facts' own filter is unused: it serves as the room for one derived
+    // per call.
+    return search_core(subject, subjectLen, state, results, resultCount, keepWholeMatch, fast, linearUse, nullptr,
+                       facts, &facts.filter, -1, -1);
+}
+
+}  // namespace
+
+QelStatus search_with_paths(const Qel8u* subject, int32_t subjectLen, QelRegExpState* state, QelRegExpFind* results,
+                            int32_t* resultCount, int keepWholeMatch, bool useFastPaths, LinearUse linearUse) {
+    if (any_null(subject, state, results, resultCount)) return qelErrNullPtr;
+    if (subjectLen < 0) return qelErrLength;
+    if (*resultCount < 1) return qelErrSize;
+    const StateHeader& h = *header(state);
+    if (h.identifier != kStateIdentifier) return qelErrBadState;
+    // A compiled state always passes these; a damaged one must not send the
+    // driver outside the state's tables.
+    if (h.nodeCount < 0 || h.captureCount < 1 || h.captureCount > kMaxCaptureRecords) return qelErrBadState;
+
+    // The plan the compiler made; without one (or with the fast paths off)
+    // the facts are worked out per call.
+    const bool fast = useFastPaths && !general_path_only(state);
+    const SearchPlan* plan = fast ? search_plan(state) : nullptr;
+    if (plan == nullptr)
+        return search_unplanned(subject, subjectLen, state, results, resultCount, keepWholeMatch, fast, linearUse);
+    // Most one-line subjects of an everyday pattern lack what every match
+    // holds: answered before any set-up. A limit of 0 or below is left to
+    // the search, which gives it its own meaning.
+    int32_t leadAt = -1, tailAt = -1;
+    if (h.matchLimit > 0) {
+        const int32_t at = entry_gate(subject, subjectLen, *plan, state, &tailAt);
+        if (at < 0) {
+            *resultCount = 0;
+            return qelOk;
+        }
+        if (plan->gateLeadsSkip) leadAt = at;
+    }
+    return search_core(subject, subjectLen, state, results, resultCount, keepWholeMatch, fast, linearUse, plan, *plan,
+                       nullptr, leadAt, tailAt);
 }
 
 QelStatus ownRegExpSearch(const Qel8u* subject, int32_t subjectLen, QelRegExpState* state, QelRegExpFind* results,

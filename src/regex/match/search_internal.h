@@ -101,6 +101,12 @@ struct StartFilter {
     // nothing else above moves the scan: the next occurrence is the next
     // start to try.
     bool literalOnly;
+    // Every match begins with a one-byte character of `firstBytes` (an ASCII
+    // set) taken by one unquantified item, and the byte right after it is in
+    // `pairSecond` ("x(a|b)y": an x, then a or b). Only the entry gate tests
+    // it: one pass over a short window rules out most of them.
+    bool usePair;
+    ByteSet pairSecond;
     // Last, being large and used by few patterns:
     // Every match lies wholly in `endSet` (one-byte ASCII characters) and
     // ends at an end position: the window end, the byte before a final line
@@ -152,6 +158,27 @@ struct SearchPlan {
     bool useFilter;          // some part of `filter` is on
     bool readsPastMatch;     // an assertion looks past the match: no trailing-literal cut
     bool plainAlternation;   // search mode 2 and every node fits its shape
+    // The entry gate: the search answers "no match" before it sets anything
+    // up when the window lacks what every match holds (the required literal,
+    // a first byte, a first byte and the byte after it). On only where the
+    // search would use the start filter at every position (anchorMode 0),
+    // which rules out the same windows with more work.
+    bool gateLiteral;        // `filter.literal` must occur
+    bool gatePair;           // a byte of `filter.firstBytes` followed by one of `filter.pairSecond`
+    bool gateByteSet;        // a byte of `filter.firstBytes`
+    // The trailing literal (the prefilter node, which ends every match) must
+    // occur; its last occurrence serves the trailing-literal cut.
+    bool gateTail;
+    int16_t gateFirstByte;   // the one byte of `filter.firstBytes`, or -1
+    // Where in the (unfolded) literal a rare byte stands, or -1: the gate
+    // looks for that byte first, which rules most windows out at the cost of
+    // a byte search, and then for the literal from where it may start.
+    int16_t gateRareAt;
+    // The gate's literal is the one the leading-literal skip looks for, found
+    // the same way: the skip takes the gate's answer instead of searching
+    // again.
+    bool gateLeadsSkip;
+    int32_t anchorMode;      // 0 any position, 1 line starts only, 2 the window start only
     int32_t firstBar;        // first top-level RE_ALT_END, -1 none
     int32_t itemCount;      // entries of the class table that follows the plan
     StartFilter filter;
@@ -166,7 +193,12 @@ inline const PlannedItem* plan_items(const SearchPlan* p) {
 void fill_plan_facts(const QelRegExpState* state, SearchPlan& p);
 
 // The state's plan, or null when it has none (or the general path is forced).
-const SearchPlan* search_plan(const QelRegExpState* state);
+// Inline: every search call asks first.
+inline const SearchPlan* search_plan(const QelRegExpState* state) {
+    const PlanSlot* slot = plan_slot(state);
+    if (slot->tag != kPlanTag || (slot->flags & kPlanGeneralOnly) || slot->planOffset <= 0) return nullptr;
+    return reinterpret_cast<const SearchPlan*>(reinterpret_cast<const uint8_t*>(state) + slot->planOffset);
+}
 
 // Fills `f` from the compiled pattern. Conservative: when in doubt a part of
 // the filter is left off.

@@ -430,6 +430,8 @@ void derive_filter_parts(const QelRegExpState* state, StartFilter& f) {
     f.literalOnly = false;
     f.maxOffset = 0;
     f.firstBytes = ByteSet{};
+    f.usePair = false;
+    f.pairSecond = ByteSet{};
 
     // Every option word the matcher may load.
     uint32_t anyOpts = h.options;
@@ -474,6 +476,28 @@ void derive_filter_parts(const QelRegExpState* state, StartFilter& f) {
         }
     }
     if (topLevelBar) return;
+
+    // A one-byte first item and the bytes that can follow it. A character
+    // whose first byte is ASCII is one byte long in either format, so the
+    // byte after it begins what the rest of the pattern takes; a rest that
+    // can take nothing (or begin with any byte) tells nothing.
+    if (f.useByteSet && (f.firstBytes.bits[2] | f.firstBytes.bits[3]) == 0) {
+        Analyzer b = a;
+        b.giveUp = false;
+        Analyzer::Item it;
+        const RegExpNode& n = b.nodes[0];
+        const bool oneChar = n.w0 == RE_CHAR ||
+                             (n.w0 == RE_PREDEF && (n.w1 == 'd' || n.w1 == 's' || n.w1 == 'w')) ||
+                             (n.w0 == RE_CLASS && !class_has_grapheme_member(b.nodes, 0));
+        if (oneChar && b.item_at(0, b.count, it) && !it.quantified) {
+            ByteSet second{};
+            const bool nullable = b.first_of(it.end, b.count, second);
+            if (!b.giveUp && !nullable && second.count() < 256) {
+                f.usePair = true;
+                f.pairSecond = second;
+            }
+        }
+    }
 
     // A leading "\\b": between two word bytes it fails, whatever follows.
     {
@@ -1053,7 +1077,81 @@ void fill_plan_facts(const QelRegExpState* state, SearchPlan& p) {
     p.firstBar = -1;
     for (int32_t j = 0; j < h.nodeCount && p.firstBar < 0; ++j)
         if (nodes[j].w0 == RE_ALT_END && nodes[j].w1 == 0) p.firstBar = j;
+    // Anchoring from an anchor at node 0 of a pattern without a top-level bar.
+    p.anchorMode = 0;
+    if (h.nodeCount > 0 && nodes[0].w0 == RE_ANCHOR && p.firstBar < 0) {
+        const int32_t letter = nodes[0].w1;
+        if (letter == 'A' || letter == 'G')
+            p.anchorMode = 2;
+        else if (letter == '^')
+            p.anchorMode = (h.options & RE_OPT_MULTILINE) ? 1 : 2;
+        if (h.nodeCount >= 2 && is_quantifier(nodes[1].w0) && nodes[1].w1 == 0 && p.anchorMode == 2) p.anchorMode = 0;
+    }
+    p.gateLiteral = false;
+    p.gatePair = false;
+    p.gateByteSet = false;
+    p.gateFirstByte = -1;
+    p.gateTail = false;
+    p.gateRareAt = -1;
+    p.gateLeadsSkip = false;
 }
+
+namespace {
+
+// Bytes this rare or rarer (upper-case letters, most punctuation) are what
+// the entry gate looks for before a literal.
+constexpr int kRareShare = 6;
+// First-byte sets this rare or rarer ("[0-9]", one letter) are tested.
+constexpr int kGateSetShare = 100;
+
+// The entry gate of a plan whose filter is filled in.
+void set_entry_gate(const QelRegExpState* state, SearchPlan& p) {
+    const StartFilter& f = p.filter;
+    if (!p.useFilter || p.anchorMode != 0 || p.plainAlternation) return;
+    p.gateLiteral = f.useLiteral && f.literalLen >= 1;
+    // A first-byte set that most lines hold ("\\w", "\\s") would only add a
+    // search to nearly every call.
+    const bool rareFirst = f.useByteSet && set_share(f.firstBytes) <= kGateSetShare;
+    p.gatePair = rareFirst && f.usePair;
+    p.gateByteSet = rareFirst && !f.usePair;
+    if (p.gateLiteral && !f.literalFolded && f.literalLen >= 2 && f.literalLen <= INT16_MAX) {
+        // A byte rarer than the letters: most windows lack it.
+        int least = kRareShare + 1;
+        for (int32_t i = 0; i < f.literalLen; ++i)
+            if (byte_share(f.literal[i]) < least) {
+                least = byte_share(f.literal[i]);
+                p.gateRareAt = static_cast<int16_t>(i);
+            }
+    }
+    if (p.gateLiteral && f.maxOffset == 0) {
+        // Every match starts with the literal: an occurrence holds a first
+        // byte, and with two bytes or more also a first pair.
+        p.gateByteSet = false;
+        if (f.literalLen >= 2) p.gatePair = false;
+    }
+    const StateHeader& h = *header(state);
+    if (h.prefilterNode >= 0 && h.prefilterNode < h.nodeCount && !p.readsPastMatch) {
+        // Left to the filter where a first-byte test or the literal test
+        // looks for the same bytes.
+        const RegExpNode& n = node_array(state)[h.prefilterNode];
+        const uint8_t* lit = n.w0 == RE_CHAR ? reinterpret_cast<const uint8_t*>(&n) + 4
+                             : n.w0 == RE_STRING && n.w2 >= 1 ? static_cast<const uint8_t*>(node_pointer(n))
+                                                               : nullptr;
+        p.gateTail = lit != nullptr && !(f.useByteSet && f.firstBytes.has(lit[0])) &&
+                     !(p.gateLiteral && f.literal == lit);
+    }
+    if (p.gateLiteral && f.maxOffset == 0 && h.searchMode == 1 && h.nodeCount > 0) {
+        const RegExpNode& n0 = node_array(state)[0];
+        const bool foldAll = (h.options & RE_OPT_IGNORECASE) != 0;
+        p.gateLeadsSkip = n0.w0 == RE_STRING && n0.w2 >= 1 && f.literal == static_cast<const uint8_t*>(node_pointer(n0)) &&
+                          f.literalLen == n0.w2 && f.literalFolded == foldAll;
+    }
+    if ((p.gatePair || p.gateByteSet) && f.firstBytes.count() == 1)
+        for (int b = 0; b < 256; ++b)
+            if (f.firstBytes.has(static_cast<uint8_t>(b))) p.gateFirstByte = static_cast<int16_t>(b);
+}
+
+}  // namespace
 
 void build_search_plan(QelRegExpState* state, int32_t groupLimit) {
     const StateHeader& h = *header(state);
@@ -1106,6 +1204,7 @@ void build_search_plan(QelRegExpState* state, int32_t groupLimit) {
     plan->useFilter = plan->filter.useByteSet || plan->filter.useRun || plan->filter.useLiteral ||
                       plan->filter.behindLen > 0 || plan->filter.skipRunOnFail;
     fill_plan_facts(state, *plan);
+    set_entry_gate(state, *plan);
     plan->itemCount = items;
     auto* entries = reinterpret_cast<PlannedItem*>(room + sizeof(SearchPlan));
     for (int32_t i = 0, k = 0, f = 0; i < h.nodeCount && k < items; ++i) {
@@ -1129,12 +1228,6 @@ void build_search_plan(QelRegExpState* state, int32_t groupLimit) {
     slot->planBytes = static_cast<int32_t>(need);
     slot->spareOffset = static_cast<int32_t>(room + need - base);
     slot->spareBytes = static_cast<int32_t>(roomEnd - (room + need));
-}
-
-const SearchPlan* search_plan(const QelRegExpState* state) {
-    const PlanSlot* slot = plan_slot(state);
-    if (slot->tag != kPlanTag || (slot->flags & kPlanGeneralOnly) || slot->planOffset <= 0) return nullptr;
-    return reinterpret_cast<const SearchPlan*>(reinterpret_cast<const uint8_t*>(state) + slot->planOffset);
 }
 
 }  // namespace qel::re
