@@ -467,6 +467,73 @@ TEST(SearchPlan, EndDriveWordStartAndRunSkip) {
     }
 }
 
+// "\\b", a repeat of word bytes, "\\b": the scan goes from word run to word
+// run and leaves the DFA out where those are the matches. Which shapes take
+// it, then variants around it (sets with and without non-word members,
+// minimums past one vector, bounded repeats, text after the second "\\b",
+// folded letters) over text dense in capitals, words glued to them and wide
+// bytes, long enough for the vector search.
+TEST(SearchPlan, WordRunsEqualGeneralPath) {
+    struct Row {
+        const char* pattern;
+        bool wordRun;
+        bool decides;
+    } rows[] = {
+        {"\\b[A-Z_]{4,}\\b", true, true},
+        {"\\b([A-Z]+)\\b", true, true},
+        {"\\b\\w{2,3}\\b\\s", true, false},
+        {"\\b[A-Z\\-]{4,}\\b", false, false},  // '-' is no word byte
+        {"\\b[A-Z]{4,}", false, false},         // no boundary after the run
+        {"\\b[A-Z]*\\b", false, false},         // may be empty
+        {"(?i)\\b[A-Z]{4,}\\b", false, false},  // folding may take wider characters
+        {"\\b[A-Z]{2,4}\\b_t", false, false},   // the literal leads
+    };
+    for (const Row& r : rows) {
+        Compiled re(r.pattern, "");
+        ASSERT_EQ(re.status, qelOk) << r.pattern;
+        const SearchPlan* plan = search_plan(re.state);
+        ASSERT_NE(plan, nullptr) << r.pattern;
+        EXPECT_EQ(plan->filter.wordRun, r.wordRun) << r.pattern;
+        EXPECT_EQ(plan->filter.wordRun && plan->filter.wordRunDecides, r.decides) << r.pattern;
+    }
+
+    qeltest::RegexGen gen(20261215);
+    static const char* const kItems[] = {"[A-Z_]", "[A-Z_]", "[A-Z]", "\\w", "\\d", "[a-c_1]", "X", "[A-Z\\-]", "\\W"};
+    static const char* const kQuants[] = {"+", "{4,}", "{4,}", "{2,3}", "{1,}", "*", "+?", "{33,}", "{40}", "{4,}+"};
+    static const char* const kLeads[] = {"\\b", "\\b", "\\b", "(\\b", "\\B", "(?i)\\b", "\\b\\b"};
+    static const char* const kEnds[] = {"\\b", "\\b", "\\b", "\\b)", "\\b\\(", "\\b\\w", "\\b(?=A)", "\\B", ""};
+    static const char kAlphabet[] = "AAAAQQZ___ab1 (-\n";
+    auto pick = [&](auto& list) { return std::string(list[gen.pick(sizeof(list) / sizeof(list[0]))]); };
+    int compared = 0;
+    for (int i = 0; i < 3000; ++i) {
+        std::string lead = pick(kLeads), end = pick(kEnds);
+        // A group opened in the lead closes in the end.
+        if ((lead[0] == '(' && lead[1] != '?') != (end.back() == ')')) continue;
+        const std::string pattern = lead + pick(kItems) + pick(kQuants) + end;
+        const std::string opts = random_options(gen);
+        const int format = static_cast<int>(gen.pick(2));
+        Compiled re(pattern, opts.c_str(), format);
+        if (re.status != qelOk) continue;
+        const std::string what = pattern + " /" + opts + " fmt " + std::to_string(format);
+        for (int k = 0; k < 4; ++k) {
+            std::string subject;
+            const size_t len = gen.pick(3) == 0 ? gen.pick(24) : 40 + gen.pick(260);
+            while (subject.size() < len) {
+                if (gen.pick(20) == 0)
+                    subject += "\xC3\x89";
+                else if (gen.pick(30) == 0)
+                    subject += std::string(30 + gen.pick(12), 'Q');  // around the longest minimum
+                else
+                    subject += kAlphabet[gen.pick(sizeof(kAlphabet) - 1)];
+            }
+            expect_same(re.state, subject, 1 + static_cast<int32_t>(gen.pick(8)), what);
+            if (HasFatalFailure()) return;
+            ++compared;
+        }
+    }
+    EXPECT_GE(compared, 6000);
+}
+
 // Quoted strings with escapes and their relatives: an opening byte, a run of
 // a class, an optional repeated group whose way through begins with one byte
 // (the escape), and a closing byte. The scan finds the opening byte with the

@@ -359,6 +359,45 @@ TEST(DoubledByteFind, MatchesScalarOverAlignmentsAndLengths) {
             }
 }
 
+TEST(WordRunFind, MatchesScalarOverAlignmentsAndLengths) {
+    // Capitals, the word bytes around them, a non-word member of one set
+    // ('-') and a wide byte, which is no word byte.
+    std::vector<uint8_t> alphabet = {'A', 'B', 'Z', '_', 'a', '1', ' ', '-', 0xC3, 'A', 'B', '_'};
+    std::vector<uint8_t> data = qeltest::random_from<uint8_t>(400, 13, alphabet);
+    ByteSet upper{}, dashed{};
+    for (int b = 'A'; b <= 'Z'; ++b) upper.add(static_cast<uint8_t>(b));
+    upper.add('_');
+    dashed.add('-');
+    dashed.add('A');
+    upper.build_rows();
+    dashed.build_rows();
+    for (const ByteSet* set : {&upper, &dashed})
+        for (int32_t m : {1, 2, 4, 7, 31, 32})
+            for (bool wordBefore : {false, true})
+                for (int32_t n = 0; n <= 140; ++n)
+                    for (int32_t align = 0; align < 33; align += (n < 70 ? 3 : 11)) {
+                        std::vector<uint8_t> v(data.begin() + align, data.begin() + align + n);
+                        for (bool atTail : {true, false}) {
+                            qeltest::Guarded<uint8_t> g(v, atTail);
+                            ASSERT_EQ(find_word_run_avx2(g.data(), n, wordBefore, *set, m),
+                                      find_word_run_scalar(g.data(), n, wordBefore, *set, m))
+                                << "n " << n << " align " << align << " m " << m << " before " << wordBefore;
+                        }
+                    }
+    // One run of exactly m capitals at each offset, after a lowercase word
+    // that must not count, and the same run glued to that word.
+    for (int32_t m : {4, 32})
+        for (int32_t at = 1; at + m <= 130; ++at) {
+            std::vector<uint8_t> v(130, 'a');
+            for (int32_t k = 0; k < m; ++k) v[at + k] = 'Q';
+            qeltest::Guarded<uint8_t> glued(v, true);
+            ASSERT_EQ(find_word_run_avx2(glued.data(), 130, false, upper, m), -1) << at;
+            v[at - 1] = ' ';
+            qeltest::Guarded<uint8_t> apart(v, true);
+            ASSERT_EQ(find_word_run_avx2(apart.data(), 130, false, upper, m), at) << at;
+        }
+}
+
 // ---- Start filter. ----
 
 TEST(StartFilter, DerivedFromThePattern) {

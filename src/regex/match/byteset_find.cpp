@@ -206,3 +206,85 @@ int32_t find_doubled(const uint8_t* p, int32_t n, const ByteSet& set, bool folde
 }
 
 }  // namespace qel::re
+
+// ---- Word runs: the first start of a word whose first m bytes lie in a
+// set ("\b[A-Z_]{4,}\b" begins only at such a start). A run needs m bytes in
+// the set from its start, which the vector form finds by and-ing the set's
+// bit mask with itself shifted; the byte before must not be a word byte. ----
+
+namespace qel::re {
+namespace {
+
+// Nibble rows of the ASCII word bytes [0-9A-Za-z_], as ByteSet::build_rows
+// makes them: bit h of row l for the byte (h << 4) | l.
+constexpr uint8_t kWordRows[16] = {0xA8, 0xF8, 0xF8, 0xF8, 0xF8, 0xF8, 0xF8, 0xF8,
+                                   0xF8, 0xF8, 0xF0, 0x50, 0x50, 0x50, 0x50, 0x70};
+
+inline bool word_byte(uint8_t b) {
+    return uint8_t((b | 0x20) - 'a') < 26 || uint8_t(b - '0') < 10 || b == '_';
+}
+
+// Bit j set where bits j .. j + m - 1 of c all are (m in [1, 32]); bits
+// 0 .. 31 of the result are exact.
+inline uint64_t runs_of(uint64_t c, int32_t m) {
+    int32_t len = 1;
+    while (len * 2 <= m) {
+        c &= c >> len;
+        len *= 2;
+    }
+    if (len < m) c &= c >> (m - len);
+    return c;
+}
+
+}  // namespace
+
+int32_t find_word_run_scalar(const uint8_t* p, int32_t n, bool wordBefore, const ByteSet& set, int32_t m) {
+    for (int32_t s = 0; s + m <= n; ++s) {
+        if (s == 0 ? wordBefore : word_byte(p[s - 1])) continue;
+        int32_t k = 0;
+        while (k < m && set.has(p[s + k])) ++k;
+        if (k == m) return s;
+    }
+    return -1;
+}
+
+int32_t find_word_run_avx2(const uint8_t* p, int32_t n, bool wordBefore, const ByteSet& set, int32_t m) {
+    int32_t i = 0;
+    if (n >= 64) {
+        const __m256i setLo = _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(set.loRows)));
+        const __m256i setHi = _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(set.hiRows)));
+        const __m256i wordLo = _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(kWordRows)));
+        const __m256i none = _mm256_setzero_si256();
+        const __m256i bit_tbl = _mm256_setr_epi8(1, 2, 4, 8, 16, 32, 64, -128, 1, 2, 4, 8, 16, 32, 64, -128, 1, 2, 4, 8,
+                                                 16, 32, 64, -128, 1, 2, 4, 8, 16, 32, 64, -128);
+        __m256i v0 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+        uint32_t c0 = classify_avx2(v0, setLo, setHi, bit_tbl);
+        uint32_t carry = wordBefore ? 1 : 0;
+        // Both vectors end inside the buffer: i + 64 <= n.
+        for (; i + 64 <= n; i += 32) {
+            const __m256i v1 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + i + 32));
+            const uint32_t c1 = classify_avx2(v1, setLo, setHi, bit_tbl);
+            const uint32_t w = classify_avx2(v0, wordLo, none, bit_tbl);
+            const uint64_t runs = runs_of(uint64_t(c0) | (uint64_t(c1) << 32), m);
+            const uint32_t hit = uint32_t(runs) & ~((w << 1) | carry);
+            if (hit != 0) return i + std::countr_zero(hit);
+            carry = w >> 31;
+            v0 = v1;
+            c0 = c1;
+        }
+        wordBefore = carry != 0;
+    }
+    // The rest: one pass that keeps the start of the run it is in.
+    int32_t start = -1;
+    for (int32_t j = i; j < n; ++j) {
+        if (set.has(p[j])) {
+            if (start < 0 && !(j == i ? wordBefore : word_byte(p[j - 1]))) start = j;
+            if (start >= 0 && j - start + 1 >= m) return start;
+        } else {
+            start = -1;
+        }
+    }
+    return -1;
+}
+
+}  // namespace qel::re

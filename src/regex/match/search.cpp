@@ -331,6 +331,25 @@ const uint8_t* filter_advance(const uint8_t* pos, const uint8_t* end, int32_t fo
         }
         return sf.nextLiteral;
     }
+    if (f.wordRun) {
+        // A run of the set's bytes (all ASCII) ends before a byte the scan
+        // visits, and starts after one or at pos, so every position landed
+        // on is one the scan visits.
+        const int32_t lead = f.wordRunMin < 32 ? f.wordRunMin : 32;
+        for (;;) {
+            const int32_t n = static_cast<int32_t>(end - pos);
+            if (n < lead) return nullptr;
+            const bool wordBefore = pos > sf.subjectStart && is_word_byte(pos[-1]);
+            const int32_t k = find_word_run_avx2(pos, n, wordBefore, f.wordRunSet, lead);
+            if (k < 0) return nullptr;
+            const uint8_t* s = pos + k;
+            const uint8_t* q = s + lead;
+            while (q < end && f.wordRunSet.has(*q)) ++q;
+            if (q - s >= f.wordRunMin && q - s <= f.wordRunMax && (q == end || !is_word_byte(*q))) return s;
+            // Later starts in the run follow a word byte.
+            pos = q;
+        }
+    }
     for (;;) {
         const uint8_t* before = pos;
         if (f.endDrive) {
@@ -963,7 +982,8 @@ namespace {
             if (plan->useFilter) ctx.filter = &plan->filter;
         } else if (winLen >= kStartFilterMinWindow && scratch != nullptr) {
             derive_start_filter(state, *scratch);
-            if (scratch->useByteSet || scratch->useRun || scratch->useLiteral || scratch->behindLen > 0)
+            if (scratch->useByteSet || scratch->useRun || scratch->useLiteral || scratch->behindLen > 0 ||
+                scratch->wordRun)
                 ctx.filter = scratch;
         }
     }
@@ -978,9 +998,11 @@ namespace {
         (!linear_retries(ctx.linear) || ctx.filter->useLiteral || ctx.filter->behindLen > 0 || ctx.filter->useRun ||
          ctx.filter->useDoubled);
     // Where the leading steps are the whole pattern, the match step runs
-    // only where a match begins: the DFA would only read the text again.
+    // only where a match begins; where the filter lands only on matches, the
+    // DFA would read the same bytes again to say so.
     const bool stepsAnswer = ctx.filter != nullptr && ctx.anchorMode == 0 && ctx.filter->leadWhole;
-    if (ctx.linear != nullptr && !filterAnswers && !stepsAnswer) ctx.dfa = dfa_cache(state, ctx.linear);
+    const bool filterDecides = ctx.filter != nullptr && ctx.filter->wordRun && ctx.filter->wordRunDecides;
+    if (ctx.linear != nullptr && !filterAnswers && !stepsAnswer && !filterDecides) ctx.dfa = dfa_cache(state, ctx.linear);
     ctx.dfaSkips = ctx.dfa != nullptr && ctx.filter != nullptr && ctx.anchorMode == 0;
 
     if (!global) {

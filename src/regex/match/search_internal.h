@@ -91,6 +91,17 @@ struct StartFilter {
     ByteSet headStop;
     // The pattern leads with "\b": a position between two word bytes fails.
     bool wordStart;
+    // The pattern is "\b", a repeat of one-byte characters of `wordRunSet`
+    // (ASCII word bytes only), "\b" and maybe more. A match then starts
+    // where a run of the set begins a word, and as every end inside the run
+    // falls between two word bytes, the repeat ends with the run: the run is
+    // `wordRunMin` to `wordRunMax` bytes long and the byte after it is not a
+    // word byte. The scan goes from such run to such run. With nothing after
+    // the second "\b" (`wordRunDecides`) these are exactly the matches.
+    bool wordRun;
+    bool wordRunDecides;
+    int32_t wordRunMin;
+    int32_t wordRunMax;
     bool useLiteral;        // every match contains `literal` within `maxOffset` bytes of its start
     bool literalFolded;     // ... compared with a-z folded onto A-Z
     const uint8_t* literal;
@@ -108,6 +119,7 @@ struct StartFilter {
     bool usePair;
     ByteSet pairSecond;
     // Last, being large and used by few patterns:
+    ByteSet wordRunSet;
     // Every match lies wholly in `endSet` (one-byte ASCII characters) and
     // ends at an end position: the window end, the byte before a final line
     // feed when `endFinalLineFeed`, any line feed when `endAnyLineFeed`. So
@@ -226,6 +238,12 @@ int32_t find_run_avx2(const uint8_t* p, int32_t n, const ByteSet& stop, int32_t 
 int32_t find_doubled(const uint8_t* p, int32_t n, const ByteSet& set, bool folded);
 int32_t find_doubled_scalar(const uint8_t* p, int32_t n, const ByteSet& set, bool folded);
 int32_t find_doubled_avx2(const uint8_t* p, int32_t n, const ByteSet& set, bool folded);
+
+// First index s in [0, n - m] with p[s .. s + m) all in `set` and the byte
+// before s not an ASCII word byte (for s = 0: `wordBefore` says whether the
+// byte before p is one), or -1. m in [1, 32]. find_word_run_avx2 takes any n.
+int32_t find_word_run_scalar(const uint8_t* p, int32_t n, bool wordBefore, const ByteSet& set, int32_t m);
+int32_t find_word_run_avx2(const uint8_t* p, int32_t n, bool wordBefore, const ByteSet& set, int32_t m);
 
 // First occurrence of `lit` in [p, p + n) with a-z folded onto A-Z on both
 // sides, or -1.

@@ -422,6 +422,11 @@ void derive_filter_parts(const QelRegExpState* state, StartFilter& f) {
     f.endSet = ByteSet{};
     f.endStop = ByteSet{};
     f.wordStart = false;
+    f.wordRun = false;
+    f.wordRunDecides = false;
+    f.wordRunMin = 0;
+    f.wordRunMax = 0;
+    f.wordRunSet = ByteSet{};
     f.useLiteral = false;
     f.literalFolded = false;
     f.literal = nullptr;
@@ -704,7 +709,7 @@ void derive_filter_parts(const QelRegExpState* state, StartFilter& f) {
     // A leading repeat of one-byte characters followed by something that
     // cannot begin with one of them. Transparent groups around the repeat or
     // after it do not matter: "([a-z]+)@" skips runs as "[a-z]+@" does.
-    Analyzer::Item head;
+    Analyzer::Item head{};
     a.giveUp = false;
     bool headRun = false, headRunEnd = false, headEnd = false, headEndLineFeed = false, headRefCheck = false;
     ByteSet headStop{}, headFollow{};
@@ -793,6 +798,32 @@ void derive_filter_parts(const QelRegExpState* state, StartFilter& f) {
                 }
             }
         }
+    }
+
+    // "\\b", a repeat of ASCII word bytes, "\\b": the word runs of the set.
+    // Under ignore-case an ASCII class may take wider characters; left out.
+    if (!a.icPossible && !a.giveUp && head.quantified && head.qmin >= 1 && first < a.count) {
+        const int32_t lead = a.seq_next(0);
+        const uint32_t k = a.nodes[first].w0;
+        const bool oneChar = k == RE_CHAR || k == RE_PREDEF || k == RE_CLASS || k == RE_UCHAR || k == RE_URANGE;
+        ByteSet run{};
+        if (oneChar) a.add_single(first, run);
+        bool wordOnly = run.count() > 0;
+        for (int b = 0; b < 256 && wordOnly; ++b)
+            wordOnly = !run.has(static_cast<uint8_t>(b)) || is_word_byte(static_cast<uint8_t>(b));
+        const int32_t next = a.seq_next(head.end);
+        if (!a.giveUp && wordOnly && lead + 1 < a.count && a.nodes[lead].w0 == RE_ANCHOR && a.nodes[lead].w1 == 'b' &&
+            !is_quantifier(a.nodes[lead + 1].w0) && first == a.seq_next(lead + 1) && next < a.count &&
+            a.nodes[next].w0 == RE_ANCHOR && a.nodes[next].w1 == 'b' &&
+            (next + 1 == a.count || !is_quantifier(a.nodes[next + 1].w0))) {
+            f.wordRun = true;
+            f.wordRunDecides = a.seq_next(next + 1) == a.count && !a.giveUp;
+            f.wordRunMin = head.qmin;
+            f.wordRunMax = head.qmax >= RE_UNBOUNDED ? INT32_MAX : head.qmax;
+            f.wordRunSet = run;
+            f.wordRunSet.build_rows();
+        }
+        a.giveUp = false;
     }
 
     // A top-level prefix of one-byte-character items (at least one of them
@@ -974,8 +1005,11 @@ void derive_filter_parts(const QelRegExpState* state, StartFilter& f) {
 
 void derive_start_filter(const QelRegExpState* state, StartFilter& f) {
     derive_filter_parts(state, f);
+    // The word runs take over from the first-byte set, the run and the word
+    // start, not from the parts that know more.
+    if (f.useLiteral || f.behindLen > 0 || f.endDrive || f.useDoubled || f.refAfterRun) f.wordRun = false;
     f.firstOnly = f.useByteSet && !f.useDoubled && !f.useRun && !f.useLiteral && f.behindLen == 0 && !f.endDrive &&
-                  !f.wordStart && !f.refAfterRun;
+                  !f.wordStart && !f.refAfterRun && !f.wordRun;
 }
 
 namespace {
@@ -1202,7 +1236,7 @@ void build_search_plan(QelRegExpState* state, int32_t groupLimit) {
     auto* plan = reinterpret_cast<SearchPlan*>(room);
     derive_start_filter(state, plan->filter);
     plan->useFilter = plan->filter.useByteSet || plan->filter.useRun || plan->filter.useLiteral ||
-                      plan->filter.behindLen > 0 || plan->filter.skipRunOnFail;
+                      plan->filter.behindLen > 0 || plan->filter.skipRunOnFail || plan->filter.wordRun;
     fill_plan_facts(state, *plan);
     set_entry_gate(state, *plan);
     plan->itemCount = items;
