@@ -66,6 +66,27 @@ std::string random_options(qeltest::RegexGen& gen) {
     return o;
 }
 
+// Compiles `pattern` under random option letters and format and compares the
+// two paths over `subjects` subjects made by `make(k)`, each with a record
+// capacity of 1 to `maxCapacity`. Returns how many were compared.
+template <class MakeSubject>
+int compare_random_options(qeltest::RegexGen& gen, const std::string& pattern, int subjects, uint32_t maxCapacity,
+                           MakeSubject make) {
+    const std::string opts = random_options(gen);
+    const int format = static_cast<int>(gen.pick(2));
+    Compiled re(pattern, opts.c_str(), format);
+    if (re.status != qelOk) return 0;
+    const std::string what = pattern + " /" + opts + " fmt " + std::to_string(format);
+    int compared = 0;
+    for (int k = 0; k < subjects; ++k) {
+        const std::string subject = make(k);
+        expect_same(re.state, subject, 1 + static_cast<int32_t>(gen.pick(maxCapacity)), what);
+        if (::testing::Test::HasFatalFailure()) break;
+        ++compared;
+    }
+    return compared;
+}
+
 // A repeated group whose passes can split a text in many ways ("(a|\D)+")
 // backtracks exponentially when the rest fails; such patterns get short
 // subjects only.
@@ -348,12 +369,7 @@ TEST(SearchPlan, EndAndRunShapesEqualGeneralPath) {
         if (wrap == 1) body = "(" + body + ")";
         if (wrap == 2) body = "(?:" + body + ")";
         const std::string pattern = pick(kLeads) + body + pick(kEnds);
-        const std::string opts = random_options(gen);
-        const int format = static_cast<int>(gen.pick(2));
-        Compiled re(pattern, opts.c_str(), format);
-        if (re.status != qelOk) continue;
-        const std::string what = pattern + " /" + opts + " fmt " + std::to_string(format);
-        for (int k = 0; k < 6; ++k) {
+        compared += compare_random_options(gen, pattern, 6, 8, [&](int k) {
             std::string subject;
             // Now and then a subject long enough that the scan back from the
             // end positions works in several windows or gives way to the walk.
@@ -369,10 +385,9 @@ TEST(SearchPlan, EndAndRunShapesEqualGeneralPath) {
                 else
                     subject += kAlphabet[gen.pick(sizeof(kAlphabet) - 1)];
             }
-            expect_same(re.state, subject, 1 + static_cast<int32_t>(gen.pick(8)), what);
-            if (HasFatalFailure()) return;
-            ++compared;
-        }
+            return subject;
+        });
+        if (HasFatalFailure()) return;
     }
     EXPECT_GE(compared, 30000);
 }
@@ -510,12 +525,7 @@ TEST(SearchPlan, WordRunsEqualGeneralPath) {
         // A group opened in the lead closes in the end.
         if ((lead[0] == '(' && lead[1] != '?') != (end.back() == ')')) continue;
         const std::string pattern = lead + pick(kItems) + pick(kQuants) + end;
-        const std::string opts = random_options(gen);
-        const int format = static_cast<int>(gen.pick(2));
-        Compiled re(pattern, opts.c_str(), format);
-        if (re.status != qelOk) continue;
-        const std::string what = pattern + " /" + opts + " fmt " + std::to_string(format);
-        for (int k = 0; k < 4; ++k) {
+        compared += compare_random_options(gen, pattern, 4, 8, [&](int) {
             std::string subject;
             const size_t len = gen.pick(3) == 0 ? gen.pick(24) : 40 + gen.pick(260);
             while (subject.size() < len) {
@@ -526,10 +536,9 @@ TEST(SearchPlan, WordRunsEqualGeneralPath) {
                 else
                     subject += kAlphabet[gen.pick(sizeof(kAlphabet) - 1)];
             }
-            expect_same(re.state, subject, 1 + static_cast<int32_t>(gen.pick(8)), what);
-            if (HasFatalFailure()) return;
-            ++compared;
-        }
+            return subject;
+        });
+        if (HasFatalFailure()) return;
     }
     EXPECT_GE(compared, 6000);
 }
@@ -577,12 +586,7 @@ TEST(SearchPlan, EscapedStringShapesEqualGeneralPath) {
         const std::string run = pick(kRun);
         const std::string pattern =
             pick(kOpen) + run + pick(kGroup) + pick(kEscape) + pick(kAfter) + run + ")" + pick(kQuant) + pick(kClose);
-        const std::string opts = random_options(gen);
-        const int format = static_cast<int>(gen.pick(2));
-        Compiled re(pattern, opts.c_str(), format);
-        if (re.status != qelOk) continue;
-        const std::string what = pattern + " /" + opts + " fmt " + std::to_string(format);
-        for (int k = 0; k < 6; ++k) {
+        compared += compare_random_options(gen, pattern, 6, 8, [&](int k) {
             const size_t len = (i % 40 == 0 && k == 0) ? 300 + gen.pick(3000) : gen.pick(40);
             std::string subject;
             while (subject.size() < len) {
@@ -591,10 +595,9 @@ TEST(SearchPlan, EscapedStringShapesEqualGeneralPath) {
                 else
                     subject += kAlphabet[gen.pick(sizeof(kAlphabet) - 1)];
             }
-            expect_same(re.state, subject, 1 + static_cast<int32_t>(gen.pick(8)), what);
-            if (HasFatalFailure()) return;
-            ++compared;
-        }
+            return subject;
+        });
+        if (HasFatalFailure()) return;
     }
     EXPECT_GE(compared, 25000);
 }
@@ -671,22 +674,16 @@ TEST(SearchPlan, LeadingStepsEqualGeneralPath) {
         for (int k = 0; k < items; ++k) body += pick(kItems) + pick(kQuants);
         if (gen.pick(4) == 0) body = "(" + body + ")";
         const std::string pattern = pick(kLiterals) + body + pick(kTails);
-        const std::string opts = random_options(gen);
-        const int format = static_cast<int>(gen.pick(2));
-        Compiled re(pattern, opts.c_str(), format);
-        if (re.status != qelOk) continue;
-        const std::string what = pattern + " /" + opts + " fmt " + std::to_string(format);
-        for (int k = 0; k < 5; ++k) {
+        compared += compare_random_options(gen, pattern, 5, 12, [&](int k) {
             std::string subject;
             // Now and then long enough for the search over the whole window
             // and for twenty rare bytes in a row without the literal.
             const size_t len = (i % 40 == 0 && k == 0) ? 300 + gen.pick(2000) : gen.pick(4) == 0 ? gen.pick(200) : gen.pick(40);
             const bool misses = gen.pick(3) == 0;
             while (subject.size() < len) subject += misses && gen.pick(2) ? std::string("#x_ ") : pick(kPieces);
-            expect_same(re.state, subject, 1 + static_cast<int32_t>(gen.pick(12)), what);
-            if (HasFatalFailure()) return;
-            ++compared;
-        }
+            return subject;
+        });
+        if (HasFatalFailure()) return;
     }
     EXPECT_GE(compared, 20000);
 }
