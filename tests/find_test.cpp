@@ -236,6 +236,35 @@ void check_substrings_all_alignments() {
 TEST(FindSubstring, Bytes_AllAlignmentsAndLengths) { check_substrings_all_alignments<Qel8u>(); }
 TEST(FindSubstring, Units16_AllAlignmentsAndLengths) { check_substrings_all_alignments<Qel16u>(); }
 
+// Below about 512 candidates a byte substring's filter bytes come from its
+// first bytes only, above it from a wider ranking: strings whose candidate
+// count sits on either side of that change, with substrings drawn from them
+// (found, near the end too) and random ones.
+TEST(FindSubstring, Bytes_AroundTheShortRankingSwitch) {
+    const std::vector<Qel8u> ab = K<Qel8u>::pair();
+    uint32_t seed = 1;
+    for (size_t m : kSubLengths) {
+        for (size_t cand = 508; cand <= 516; ++cand) {
+            const size_t n = cand + m - 1;
+            auto v = qeltest::random_from<Qel8u>(n, seed++, ab);
+            for (size_t at : {size_t{0}, (cand - 1) / 2, cand - 1, n}) {
+                std::vector<Qel8u> sub = at < n ? std::vector<Qel8u>(v.begin() + static_cast<long>(at),
+                                                                     v.begin() + static_cast<long>(at + m))
+                                                : qeltest::random_from<Qel8u>(m, seed++, ab);
+                for (size_t align : {0u, 7u, 31u}) {
+                    Placed<Qel8u> p(v, align, sub);
+                    ASSERT_EQ(qel::find_substring(p.data(), static_cast<int32_t>(n), sub.data(), static_cast<int32_t>(m)),
+                              ref_find_sub(v.data(), n, sub.data(), m))
+                        << "find n=" << n << " m=" << m << " at=" << at << " align=" << align;
+                    ASSERT_EQ(qel::rfind_substring(p.data(), static_cast<int32_t>(n), sub.data(), static_cast<int32_t>(m)),
+                              ref_rfind_sub(v.data(), n, sub.data(), m))
+                        << "rfind n=" << n << " m=" << m << " at=" << at << " align=" << align;
+                }
+            }
+        }
+    }
+}
+
 // A substring whose units never occur elsewhere, planted at the first, a
 // middle and the last candidate, and twice.
 template <class T>

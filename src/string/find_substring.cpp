@@ -270,6 +270,27 @@ inline uint32_t min_word(__m256i a, __m256i b) {
     r2 = key2 >> 8;
 }
 
+// The same choice over only the first kSmallScan bytes, as scalar keys whose
+// minima the compiler keeps branch-free: over a short string the vector
+// ranking and the loads that wait for it cost as much as the scan itself,
+// while eight bytes of text nearly always hold a letter rarer than the
+// common ones, which is filter enough for a few hundred candidates.
+constexpr size_t kSmallScan = 8;
+
+[[gnu::always_inline]] inline void pick_pair8_small(const uint8_t* sub, size_t m, size_t& i1, size_t& i2) {
+    const size_t scan = std::min(m, kSmallScan);
+    uint32_t even = ~0u, odd = ~0u;
+    for (size_t k = 0; k < scan; k += 2) even = std::min(even, uint32_t{kTextRank[sub[k]]} << 8 | uint32_t(k));
+    for (size_t k = 1; k < scan; k += 2) odd = std::min(odd, uint32_t{kTextRank[sub[k]]} << 8 | uint32_t(k));
+    // scan >= 4: both classes hold a byte.
+    i1 = even & 0xFFu;
+    i2 = odd & 0xFFu;
+}
+
+// Candidates below which a byte substring's filter bytes come from
+// pick_pair8_small.
+constexpr size_t kSmallRankBelow = 512;
+
 // For a substring longer than 32 bytes, over a long string: the second
 // filter byte, i2 or the rarest of the last 32 bytes. Two bytes of the first
 // 32 are often parts of one phrase that recurs ("of this" ... "License"),
@@ -299,7 +320,9 @@ template <class T>
     nd.sub_bytes = m * sizeof(T);
     size_t i1 = 0, i2 = m - 1;
     if constexpr (sizeof(T) == 1) {
-        if (m >= 4) {
+        if (m >= 4 && n - m < kSmallRankBelow) {
+            pick_pair8_small(sub, m, i1, i2);
+        } else if (m >= 4) {
             uint32_t r1, r2;
             pick_pair8(sub, m, i1, i2, r1, r2);
             if (m > kRankScan && n - m >= kFarFrom) [[unlikely]] {
