@@ -73,29 +73,26 @@ check "a NUL after the first block: text" 1 "$($QELCH grep -c late late.dat 2>&1
 # Lines are counted from the search over many lines when its match stays in
 # one line; a match there that runs over a line end must neither count its
 # line nor hide a match later in that line or in the next.
-printf 'a \n\n  \nb\n a b\nab\n\tc  \nb a\n' > span.txt
-for p in '\s+' 'a\s*' '\s*$' 'a\s+b' '^\s*$' '\S\s*$' 'x*' '.' '\bb' 'b\s' '\s\S' '$' 'a\s*$'; do
-    for o in -c '-c -v' -n; do
-        for cs in 4 100000; do
-            check "grep $o '$p' over line ends like grep -P, chunk $cs" "$(grep -P $o -- "$p" span.txt)" \
-                "$(QELCH_CHUNK_SIZE=$cs $QELCH grep $o -- "$p" span.txt)"
+like_grep_over_line_ends() {
+    local p o cs
+    for p in "$@"; do
+        for o in -c '-c -v' -n; do
+            for cs in 4 100000; do
+                check "grep $o '$p' over line ends like grep -P, chunk $cs" "$(grep -P $o -- "$p" span.txt)" \
+                    "$(QELCH_CHUNK_SIZE=$cs $QELCH grep $o -- "$p" span.txt)"
+            done
         done
     done
-done
+}
+printf 'a \n\n  \nb\n a b\nab\n\tc  \nb a\n' > span.txt
+like_grep_over_line_ends '\s+' 'a\s*' '\s*$' 'a\s+b' '^\s*$' '\S\s*$' 'x*' '.' '\bb' 'b\s' '\s\S' '$' 'a\s*$'
 # Look-around whose body keeps to its line lets the search over many lines
 # run; the others ("\s" may take a line feed) search each line alone. In the
 # search over many lines "\s", "\W", "\D" and negated classes skip line feeds
 # outside look-around; the rest of the class syntax must come through intact.
 printf 'f(x)\n a (b\n0 b\nreturn 0;\nreturn  x;\nreturn\n0\n-\n]\n\x01\n' >> span.txt
-for p in '\w+(?=\()' '(?<=a )\S' 'return\s+(?!0\b)\w+' 'a(?!\s*b)' '(?<!\w)b' '\s(?=\(|b)' '(?<=[^a])\s\S' \
-         '\W+$' '\D\s' '[^a]\s*$' '[^a-]+$' '[^]a]\s' '[^[:alpha:]]$' '\c[\s' '\s+(?=$)' '[\s;]+$' '^\D*$'; do
-    for o in -c '-c -v' -n; do
-        for cs in 4 100000; do
-            check "grep $o '$p' over line ends like grep -P, chunk $cs" "$(grep -P $o -- "$p" span.txt)" \
-                "$(QELCH_CHUNK_SIZE=$cs $QELCH grep $o -- "$p" span.txt)"
-        done
-    done
-done
+like_grep_over_line_ends '\w+(?=\()' '(?<=a )\S' 'return\s+(?!0\b)\w+' 'a(?!\s*b)' '(?<!\w)b' '\s(?=\(|b)' \
+    '(?<=[^a])\s\S' '\W+$' '\D\s' '[^a]\s*$' '[^a-]+$' '[^]a]\s' '[^[:alpha:]]$' '\c[\s' '\s+(?=$)' '[\s;]+$' '^\D*$'
 # Many selected lines, so that the matches are collected ahead in batches:
 # the count must not change where a match runs over a line end or a line
 # holds several matches.
