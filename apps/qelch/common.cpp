@@ -77,6 +77,51 @@ bool compile(const std::string& pattern, const std::string& options, bool bytes_
     return true;
 }
 
+size_t escape_length(const std::string& p, size_t i) { return i + 1 < p.size() && p[i + 1] == 'c' ? 3 : 2; }
+
+size_t skip_class(const std::string& p, size_t i) {
+    ++i;
+    if (i < p.size() && p[i] == '^') ++i;
+    if (i < p.size() && p[i] == ']') ++i;
+    while (i < p.size() && p[i] != ']') {
+        if (p[i] == '\\') {
+            i += escape_length(p, i);
+        } else if (p[i] == '[' && i + 1 < p.size() && p[i + 1] == ':') {
+            size_t end = p.find(":]", i + 2);
+            if (end == std::string::npos) return std::string::npos;
+            i = end + 2;
+        } else {
+            ++i;
+        }
+    }
+    return i < p.size() ? i + 1 : std::string::npos;
+}
+
+size_t group_end(const std::string& p, size_t i) {
+    int depth = 0;
+    while (i < p.size()) {
+        char c = p[i];
+        if (c == '\\') {
+            i += escape_length(p, i);
+            continue;
+        }
+        if (c == '[') {
+            i = skip_class(p, i);
+            if (i == std::string::npos) return i;
+            continue;
+        }
+        if (c == '(') ++depth;
+        if (c == ')' && --depth == 0) return i;
+        ++i;
+    }
+    return std::string::npos;
+}
+
+bool lookaround_at(const std::string& p, size_t i) {
+    return p.compare(i, 3, "(?=") == 0 || p.compare(i, 3, "(?!") == 0 || p.compare(i, 4, "(?<=") == 0 ||
+           p.compare(i, 4, "(?<!") == 0;
+}
+
 namespace {
 
 // Whether the body of a look-around, p[from, to), can only read bytes of the
@@ -122,29 +167,6 @@ bool line_bound_body(const std::string& p, size_t from, size_t to, bool dotall) 
     return true;
 }
 
-// Index of the ')' that closes the group opened at p[at], or npos.
-size_t closing_paren(const std::string& p, size_t at) {
-    int depth = 0;
-    for (size_t i = at; i < p.size(); ++i) {
-        const char c = p[i];
-        if (c == '\\') {
-            ++i;
-        } else if (c == '[') {
-            size_t j = i + 1;
-            if (j < p.size() && p[j] == '^') ++j;
-            if (j < p.size() && p[j] == ']') ++j;
-            while (j < p.size() && p[j] != ']') j += p[j] == '\\' ? 2 : 1;
-            if (j >= p.size()) return std::string::npos;
-            i = j;
-        } else if (c == '(') {
-            ++depth;
-        } else if (c == ')' && --depth == 0) {
-            return i;
-        }
-    }
-    return std::string::npos;
-}
-
 }  // namespace
 
 bool sees_past_line_end(const std::string& p, const RegexFlags* flags) {
@@ -176,7 +198,7 @@ bool sees_past_line_end(const std::string& p, const RegexFlags* flags) {
             size_t slashes = 0;
             while (at > slashes && p[at - 1 - slashes] == '\\') ++slashes;
             if (slashes % 2 == 1) return true;
-            const size_t end = closing_paren(p, at);
+            const size_t end = group_end(p, at);
             if (end == std::string::npos || !line_bound_body(p, at + std::strlen(l), end, flags->dotall)) return true;
         }
     }

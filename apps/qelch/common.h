@@ -44,6 +44,16 @@ struct Compiled {
 bool compile(const std::string& pattern, const std::string& options, bool bytes_format, Compiled& out);
 const char* status_phrase(QelStatus st);
 
+// Reading a pattern's text, for the tool's own analyses. An escape at p[i]
+// ('\\') takes escape_length bytes ("\\cX" takes any X, '(' or '[' too).
+size_t escape_length(const std::string& p, size_t i);
+// Index just past the bracket class that starts at p[i] ('['), or npos.
+size_t skip_class(const std::string& p, size_t i);
+// Index of the ')' that closes the group opened at p[i], or npos.
+size_t group_end(const std::string& p, size_t i);
+// Whether a look-around opens at p[i]: "(?=", "(?!", "(?<=" or "(?<!".
+bool lookaround_at(const std::string& p, size_t i);
+
 // True when the pattern holds a construct that can see past a line end in a
 // way that changes whether a line matches (look-around, atomic groups,
 // \A \z \Z \G, or an inline option that switches "m" off): such a pattern must be run on each

@@ -891,38 +891,23 @@ std::string keep_off_line_feeds(const std::string& p, const RegexFlags& flags) {
                 i += 2;
                 continue;
             }
-            // "\cX" takes any X, "(" or "[" included.
-            const size_t len = std::min(p.size() - i, size_t(e == 'c' ? 3 : 2));
+            const size_t len = std::min(p.size() - i, escape_length(p, i));
             out.append(p, i, len);
             i += len;
         } else if (c == '[') {
-            size_t j = i + 1;
-            const bool negated = j < p.size() && p[j] == '^';
-            if (negated) ++j;
-            if (j < p.size() && p[j] == ']') ++j;
-            while (j < p.size() && p[j] != ']') {
-                if (p[j] == '\\') {
-                    j += j + 1 < p.size() && p[j + 1] == 'c' ? 3 : 2;
-                } else if (p[j] == '[' && j + 1 < p.size() && p[j + 1] == ':') {
-                    const size_t end = p.find(":]", j + 2);
-                    if (end == std::string::npos) return p;
-                    j = end + 2;
-                } else {
-                    ++j;
-                }
-            }
-            if (j >= p.size()) return p;
+            const size_t past = skip_class(p, i);
+            if (past == std::string::npos) return p;
+            const size_t j = past - 1;  // the closing ']'
             // A '-' before the end would make a range with the line feed.
-            if (negated && looking == 0 && p[j - 1] != '-') {
+            if (p[i + 1] == '^' && looking == 0 && p[j - 1] != '-') {
                 out.append(p, i, j - i);
                 out += "\\n]";
             } else {
-                out.append(p, i, j + 1 - i);
+                out.append(p, i, past - i);
             }
-            i = j + 1;
+            i = past;
         } else if (c == '(') {
-            const bool look = p.compare(i, 3, "(?=") == 0 || p.compare(i, 3, "(?!") == 0 ||
-                              p.compare(i, 4, "(?<=") == 0 || p.compare(i, 4, "(?<!") == 0;
+            const bool look = lookaround_at(p, i);
             if (!look && p.compare(i, 2, "(?") == 0 && p.compare(i, 3, "(?:") != 0) return p;
             groups.push_back(look);
             looking += look ? 1 : 0;

@@ -14,6 +14,8 @@
 // quantifier is not part of the run, and a quantified group does not count.
 #include "literals.h"
 
+#include "common.h"
+
 #include <algorithm>
 #include <cctype>
 #include <cstdint>
@@ -45,46 +47,6 @@ bool plain_branches(const std::string& text, bool ascii, std::vector<std::string
         cur += char(b);
     }
     return out.size() <= kMaxLiterals;
-}
-
-// Index just past the class that starts at `i` ('['), or npos.
-size_t skip_class(const std::string& p, size_t i) {
-    ++i;
-    if (i < p.size() && p[i] == '^') ++i;
-    if (i < p.size() && p[i] == ']') ++i;
-    while (i < p.size() && p[i] != ']') {
-        if (p[i] == '\\') {
-            i += 2;
-        } else if (p[i] == '[' && i + 1 < p.size() && p[i + 1] == ':') {
-            size_t end = p.find(":]", i + 2);
-            if (end == std::string::npos) return std::string::npos;
-            i = end + 2;
-        } else {
-            ++i;
-        }
-    }
-    return i < p.size() ? i + 1 : std::string::npos;
-}
-
-// Index of the ')' that closes the group opened at `i`, or npos.
-size_t group_end(const std::string& p, size_t i) {
-    int depth = 0;
-    while (i < p.size()) {
-        char c = p[i];
-        if (c == '\\') {
-            i += 2;
-            continue;
-        }
-        if (c == '[') {
-            i = skip_class(p, i);
-            if (i == std::string::npos) return i;
-            continue;
-        }
-        if (c == '(') ++depth;
-        if (c == ')' && --depth == 0) return i;
-        ++i;
-    }
-    return std::string::npos;
 }
 
 // Drops the last whole UTF-8 character of `run` (the one a quantifier binds).
@@ -155,8 +117,7 @@ std::vector<std::string> required(const std::string& p) {
             if (i == std::string::npos) return {};
         } else if (c == '(') {
             size_t body = i + 1;
-            const bool look = p.compare(i, 3, "(?=") == 0 || p.compare(i, 3, "(?!") == 0 ||
-                              p.compare(i, 4, "(?<=") == 0 || p.compare(i, 4, "(?<!") == 0;
+            const bool look = lookaround_at(p, i);
             if (p.compare(i, 3, "(?:") == 0) body = i + 3;
             else if (!look && p.compare(i, 2, "(?") == 0) return {};  // options, names: not understood
             if (look) {

@@ -7,6 +7,7 @@
 
 #include <bit>
 
+#include "regex/match/match_internal.h"
 #include "regex/match/search_internal.h"
 
 namespace qel::re {
@@ -49,6 +50,18 @@ inline uint32_t classify_sse(__m128i v, __m128i lo_tbl, __m128i hi_tbl, __m128i 
     __m128i sel = _mm_shuffle_epi8(bit_tbl, hi);
     __m128i miss = _mm_cmpeq_epi8(_mm_and_si128(rows, sel), _mm_setzero_si128());
     return ~static_cast<uint32_t>(_mm_movemask_epi8(miss)) & 0xFFFFu;
+}
+
+// Bit j set where bits j .. j + m - 1 of c all are (m in [1, 32]); bits
+// 0 .. 31 of the result are exact.
+inline uint64_t runs_of(uint64_t c, int32_t m) {
+    int32_t len = 1;
+    while (len * 2 <= m) {
+        c &= c >> len;
+        len *= 2;
+    }
+    if (len < m) c &= c >> (m - len);
+    return c;
 }
 
 // 16 to 31 bytes (a typical line of source): two overlapping 16-byte
@@ -124,19 +137,14 @@ int32_t find_run_avx2(const uint8_t* p, int32_t n, const ByteSet& stop, int32_t 
         const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + at));
         return ~classify_avx2(v, lo_tbl, hi_tbl, bit_tbl);
     };
-    // Bit j of x: byte i + j is outside the set, for the block at i and the
-    // next one; after the folds, bit j says that the len bytes from i + j
-    // are, which the two blocks settle for every j < 32 (len <= 33).
+    // Bit j: byte i + j is outside the set, for the block at i and the next
+    // one; runs_of then says whether the len bytes from i + j are, which the
+    // two blocks settle for every j < 32.
     uint32_t cur = in_run(0);
     int32_t i = 0;
     for (; i + 64 <= n; i += 32) {
         const uint32_t next = in_run(i + 32);
-        uint64_t x = cur | (uint64_t(next) << 32);
-        for (int32_t have = 1; have < len;) {
-            const int32_t step = have < len - have ? have : len - have;
-            x &= x >> step;
-            have += step;
-        }
+        const uint64_t x = runs_of(cur | (uint64_t(next) << 32), len);
         if (const uint32_t hits = static_cast<uint32_t>(x)) return i + std::countr_zero(hits);
         cur = next;
     }
@@ -220,27 +228,11 @@ namespace {
 constexpr uint8_t kWordRows[16] = {0xA8, 0xF8, 0xF8, 0xF8, 0xF8, 0xF8, 0xF8, 0xF8,
                                    0xF8, 0xF8, 0xF0, 0x50, 0x50, 0x50, 0x50, 0x70};
 
-inline bool word_byte(uint8_t b) {
-    return uint8_t((b | 0x20) - 'a') < 26 || uint8_t(b - '0') < 10 || b == '_';
-}
-
-// Bit j set where bits j .. j + m - 1 of c all are (m in [1, 32]); bits
-// 0 .. 31 of the result are exact.
-inline uint64_t runs_of(uint64_t c, int32_t m) {
-    int32_t len = 1;
-    while (len * 2 <= m) {
-        c &= c >> len;
-        len *= 2;
-    }
-    if (len < m) c &= c >> (m - len);
-    return c;
-}
-
 }  // namespace
 
 int32_t find_word_run_scalar(const uint8_t* p, int32_t n, bool wordBefore, const ByteSet& set, int32_t m) {
     for (int32_t s = 0; s + m <= n; ++s) {
-        if (s == 0 ? wordBefore : word_byte(p[s - 1])) continue;
+        if (s == 0 ? wordBefore : is_word_byte(p[s - 1])) continue;
         int32_t k = 0;
         while (k < m && set.has(p[s + k])) ++k;
         if (k == m) return s;
@@ -278,7 +270,7 @@ int32_t find_word_run_avx2(const uint8_t* p, int32_t n, bool wordBefore, const B
     int32_t start = -1;
     for (int32_t j = i; j < n; ++j) {
         if (set.has(p[j])) {
-            if (start < 0 && !(j == i ? wordBefore : word_byte(p[j - 1]))) start = j;
+            if (start < 0 && !(j == i ? wordBefore : is_word_byte(p[j - 1]))) start = j;
             if (start >= 0 && j - start + 1 >= m) return start;
         } else {
             start = -1;

@@ -17,7 +17,6 @@
 //   a later match can be named with certainty. Matches reported before the
 //   first cut stay in a global search's records.
 #include <bit>
-#include <cstring>
 
 #include "frame/frame.h"
 #include "regex/match/dfa.h"
@@ -367,12 +366,9 @@ const uint8_t* filter_advance(const uint8_t* pos, const uint8_t* end, int32_t fo
         }
         if (f.useLiteral) {
             if (sf.nextLiteral == nullptr || sf.nextLiteral < pos) {
-                // The leading-literal skip leaves the window at the literal;
-                // a one-line search should not pay for finding it again.
-                int32_t k = !f.literalFolded && end - pos >= f.literalLen && *pos == f.literal[0] &&
-                                    std::memcmp(pos, f.literal, static_cast<size_t>(f.literalLen)) == 0
-                                ? 0
-                                : find_required(pos, static_cast<int32_t>(end - pos), f);
+                // find_required looks at pos first: the leading-literal skip
+                // leaves the window at the literal.
+                const int32_t k = find_required(pos, static_cast<int32_t>(end - pos), f);
                 if (k < 0) return nullptr;
                 sf.nextLiteral = pos + k;
             }
@@ -506,11 +502,7 @@ const uint8_t* filter_advance(const uint8_t* pos, const uint8_t* end, int32_t fo
         if (p == end) return false;
         const uint32_t m = live & f.leadStepBytes[*p++];
         uint32_t next = (m << 1) | (m & f.leadLoop);
-        // Past the steps that may take nothing: adding the open ones among
-        // them to the run of such steps they stand in carries up to the
-        // first step that must take a byte, which the sum then holds.
-        const uint32_t n = f.leadNullable;
-        next |= (n + (next & n)) ^ n;
+        next = close_nullable(next, f.leadNullable);
         if (next == 0) return false;
         // A repeat that stays where it is ("\\w+" inside a name): every
         // further byte that the same steps take leads back to this state

@@ -10,6 +10,7 @@
 #ifndef QELCH_REGEX_MATCH_SEARCH_INTERNAL_H
 #define QELCH_REGEX_MATCH_SEARCH_INTERNAL_H
 
+#include <bit>
 #include <cstdint>
 
 #include "regex/match/linear.h"
@@ -26,8 +27,22 @@ struct ByteSet {
     bool has(uint8_t b) const { return (bits[b >> 6] >> (b & 63)) & 1; }
     void add(uint8_t b) { bits[b >> 6] |= uint64_t(1) << (b & 63); }
     int count() const;
+    // The smallest byte of the set, -1 when it is empty.
+    int lowest() const {
+        for (int w = 0; w < 4; ++w)
+            if (bits[w] != 0) return w * 64 + std::countr_zero(bits[w]);
+        return -1;
+    }
     void build_rows();
 };
+
+// `s`, a set of steps of a forward step scan, with every step it reaches
+// through steps that may take nothing (`nullable`): from a set bit in a run
+// of nullable bits the sum carries to the first step above the run, which
+// must take a byte.
+inline uint32_t close_nullable(uint32_t s, uint32_t nullable) {
+    return s | ((nullable + (s & nullable)) ^ nullable);
+}
 
 // What the scan may skip, derived from the nodes for one search call.
 struct StartFilter {

@@ -40,13 +40,39 @@ constexpr int32_t kMaxItemsAnalysed = 256;
 // Steps of the end drive's reverse scan: one bit each in a 32-bit word, with
 // the bit above the last standing for "all steps taken".
 constexpr int64_t kMaxEndSteps = 31;
+
+// Steps of a small bit-parallel automaton over one-byte items, for the end
+// drive (read backwards) and the leading steps (read forwards): bit i of
+// `bytes[b]` says step i takes byte b, `nullable` marks the steps a repeat
+// may leave out, `loop` the last step of an unbounded repeat, which may take
+// more bytes.
+struct StepTable {
+    int32_t steps = 0;
+    uint32_t loop = 0, nullable = 0;
+    uint32_t bytes[256] = {};
+    // Adds `one` repeated qmin..qmax times; false, and nothing added, when
+    // the steps would not fit.
+    bool add(const ByteSet& one, int32_t qmin, int32_t qmax) {
+        const bool unbounded = qmax >= RE_UNBOUNDED;
+        if (qmin < 0 || qmax < qmin) return false;
+        const int64_t count = int64_t(qmin) + (unbounded ? 1 : int64_t(qmax) - qmin);
+        if (steps + count > kMaxEndSteps) return false;
+        for (int64_t c = 0; c < count; ++c, ++steps) {
+            const uint32_t bit = uint32_t(1) << steps;
+            for (int b = 0; b < 256; ++b)
+                if (one.has(static_cast<uint8_t>(b))) bytes[b] |= bit;
+            if (c >= qmin) nullable |= bit;
+            if (unbounded && c == count - 1) loop |= bit;
+        }
+        return true;
+    }
+};
 // Longest character the matcher's UTF-8 rule reads.
 constexpr int64_t kMaxCharBytes = 6;
 
 inline bool is_letter(uint8_t b) { return (b >= 'A' && b <= 'Z') || (b >= 'a' && b <= 'z'); }
 inline bool is_digit(uint8_t b) { return b >= '0' && b <= '9'; }
 inline bool is_space(uint8_t b) { return b == 9 || b == 10 || b == 12 || b == 13 || b == 32; }
-inline bool is_word(uint8_t b) { return is_letter(b) || is_digit(b) || b == '_'; }
 
 // The RE_CHAR comparison: the byte, or under case folding an ASCII letter
 // that differs from it in bit 0x20 only.
@@ -68,8 +94,8 @@ struct Analyzer {
             case 'D': return tri(!is_digit(b));
             case 's': return tri(is_space(b));
             case 'S': return tri(!is_space(b));
-            case 'w': return tri(is_word(b));
-            case 'W': return tri(!is_word(b));
+            case 'w': return tri(is_word_byte(b));
+            case 'W': return tri(!is_word_byte(b));
             case '.': return b != 10 ? kYes : (dotallPossible ? kMaybe : kNo);
             default: return kNo;
         }
@@ -459,8 +485,7 @@ void derive_filter_parts(const QelRegExpState* state, StartFilter& f) {
         f.firstBytes.build_rows();
         if (set.count() == 1) {
             f.firstSingle = true;
-            for (int b = 0; b < 256; ++b)
-                if (set.has(static_cast<uint8_t>(b))) f.firstByte = static_cast<uint8_t>(b);
+            f.firstByte = static_cast<uint8_t>(set.lowest());
         }
     }
 
@@ -520,23 +545,10 @@ void derive_filter_parts(const QelRegExpState* state, StartFilter& f) {
         int64_t minLen = 0;
         int32_t letter = 0;
         // The reverse-scan steps; past kMaxEndSteps the scan walks the set.
-        int32_t steps = 0;
-        uint32_t loop = 0, nullable = 0;
-        uint32_t stepBytes[256] = {};
+        StepTable t;
+        bool stepsFit = true;
         auto add_steps = [&](const ByteSet& one, int32_t qmin, int32_t qmax) {
-            const bool unbounded = qmax >= RE_UNBOUNDED;
-            const int64_t count = int64_t(qmin) + (unbounded ? 1 : int64_t(qmax) - qmin);
-            if (steps < 0 || qmin < 0 || qmax < qmin || steps + count > kMaxEndSteps) {
-                steps = -1;
-                return;
-            }
-            for (int64_t c = 0; c < count; ++c, ++steps) {
-                const uint32_t bit = uint32_t(1) << steps;
-                for (int b = 0; b < 256; ++b)
-                    if (one.has(static_cast<uint8_t>(b))) stepBytes[b] |= bit;
-                if (c >= qmin) nullable |= bit;
-                if (unbounded && c == count - 1) loop |= bit;
-            }
+            stepsFit = stepsFit && t.add(one, qmin, qmax);
         };
         int32_t i = a.seq_next(0);
         for (; i < a.count && !a.giveUp; i = a.seq_next(i)) {
@@ -591,11 +603,11 @@ void derive_filter_parts(const QelRegExpState* state, StartFilter& f) {
             for (int w = 0; w < 4; ++w) f.endStop.bits[w] = ~u.bits[w];
             f.endSet.build_rows();
             f.endStop.build_rows();
-            if (steps >= 0) {
-                f.endSteps = steps;
-                f.endLoop = loop;
-                f.endNullable = nullable;
-                for (int b = 0; b < 256; ++b) f.endStepBytes[b] = stepBytes[b];
+            if (stepsFit) {
+                f.endSteps = t.steps;
+                f.endLoop = t.loop;
+                f.endNullable = t.nullable;
+                for (int b = 0; b < 256; ++b) f.endStepBytes[b] = t.bytes[b];
             }
         }
     }
@@ -609,23 +621,7 @@ void derive_filter_parts(const QelRegExpState* state, StartFilter& f) {
     // whose steps would not fit.
     {
         a.giveUp = false;
-        int32_t steps = 0;
-        uint32_t loop = 0, nullable = 0;
-        uint32_t stepBytes[256] = {};
-        auto add_steps = [&](const ByteSet& one, int32_t qmin, int32_t qmax) {
-            const bool unbounded = qmax >= RE_UNBOUNDED;
-            if (qmin < 0 || qmax < qmin) return false;
-            const int64_t count = int64_t(qmin) + (unbounded ? 1 : int64_t(qmax) - qmin);
-            if (steps + count > kMaxEndSteps) return false;
-            for (int64_t c = 0; c < count; ++c, ++steps) {
-                const uint32_t bit = uint32_t(1) << steps;
-                for (int b = 0; b < 256; ++b)
-                    if (one.has(static_cast<uint8_t>(b))) stepBytes[b] |= bit;
-                if (c >= qmin) nullable |= bit;
-                if (unbounded && c == count - 1) loop |= bit;
-            }
-            return true;
-        };
+        StepTable t;
         bool whole = false;
         bool boundaryLast = false;  // a "\\b" after the last step
         for (int32_t i = a.seq_next(0);; i = a.seq_next(i)) {
@@ -640,27 +636,27 @@ void derive_filter_parts(const QelRegExpState* state, StartFilter& f) {
             const uint32_t k = n.w0;
             // Option changes too: the sets hold what any option word allows.
             if ((k == RE_ANCHOR || k == RE_SETOPTS) && !it.quantified) {
-                if (k == RE_ANCHOR && n.w1 == 'b' && steps > 0) boundaryLast = true;
+                if (k == RE_ANCHOR && n.w1 == 'b' && t.steps > 0) boundaryLast = true;
                 i = it.end;
                 continue;
             }
             boundaryLast = false;
             if (k == RE_STRING && !it.quantified && n.w2 >= 1) {
                 const auto* bytes = static_cast<const uint8_t*>(node_pointer(n));
-                bool ok = steps + n.w2 <= kMaxEndSteps;
+                bool ok = t.steps + n.w2 <= kMaxEndSteps;
                 for (int32_t j = 0; j < n.w2 && ok; ++j) ok = bytes[j] < 0x80;
                 if (!ok) break;
                 for (int32_t j = 0; j < n.w2; ++j) {
                     ByteSet one{};
                     one.add(bytes[j]);
                     if (a.icPossible && is_letter(bytes[j])) one.add(static_cast<uint8_t>(bytes[j] ^ 0x20));
-                    add_steps(one, 1, 1);
+                    t.add(one, 1, 1);
                 }
                 leadLastLiteral = bytes;
             } else if (k == RE_CHAR || k == RE_PREDEF || k == RE_CLASS || k == RE_UCHAR || k == RE_URANGE) {
                 ByteSet one{};
                 a.add_single(i, one);
-                if (a.giveUp || (one.bits[2] | one.bits[3]) != 0 || !add_steps(one, it.qmin, it.qmax)) break;
+                if (a.giveUp || (one.bits[2] | one.bits[3]) != 0 || !t.add(one, it.qmin, it.qmax)) break;
                 leadLastLiteral = k == RE_CHAR && !it.quantified ? reinterpret_cast<const uint8_t*>(&n) + 4 : nullptr;
             } else {
                 break;
@@ -668,22 +664,19 @@ void derive_filter_parts(const QelRegExpState* state, StartFilter& f) {
             i = it.end;
         }
         // One byte that must be taken says no more than the first-byte set.
-        const uint32_t all = steps > 0 ? ~uint32_t(0) >> (32 - steps) : 0;
-        if (std::popcount(all & ~nullable) >= 2) {
-            f.leadSteps = steps;
+        const uint32_t all = t.steps > 0 ? ~uint32_t(0) >> (32 - t.steps) : 0;
+        if (std::popcount(all & ~t.nullable) >= 2) {
+            f.leadSteps = t.steps;
             f.leadWhole = whole;
-            f.leadLoop = loop;
-            f.leadNullable = nullable;
-            uint32_t start = 1;
-            for (uint32_t grown = (start & nullable) << 1; (grown & ~start) != 0; grown = (start & nullable) << 1)
-                start |= grown;
-            f.leadStart = start;
-            for (int b = 0; b < 256; ++b) f.leadStepBytes[b] = stepBytes[b];
+            f.leadLoop = t.loop;
+            f.leadNullable = t.nullable;
+            f.leadStart = close_nullable(1, t.nullable);
+            for (int b = 0; b < 256; ++b) f.leadStepBytes[b] = t.bytes[b];
             // Every step takes a word byte: a final "\\b" needs the byte after
             // the last step to be none ("\\b[A-Z_]{4,}\\b" in "ABC_D1").
             bool wordSteps = true;
             for (int b = 0; b < 256; ++b)
-                if (stepBytes[b] != 0 && !is_word(static_cast<uint8_t>(b))) wordSteps = false;
+                if (t.bytes[b] != 0 && !is_word_byte(static_cast<uint8_t>(b))) wordSteps = false;
             f.leadWordEnd = whole && boundaryLast && wordSteps;
         }
     }
@@ -941,7 +934,7 @@ void derive_filter_parts(const QelRegExpState* state, StartFilter& f) {
         f.skipRunOnFail = true;
         f.headStop = ByteSet{};
         for (int b = 0; b < 256; ++b)
-            if (!is_word(static_cast<uint8_t>(b))) f.headStop.add(static_cast<uint8_t>(b));
+            if (!is_word_byte(static_cast<uint8_t>(b))) f.headStop.add(static_cast<uint8_t>(b));
         f.headStop.build_rows();
     }
 
@@ -990,9 +983,7 @@ void derive_filter_parts(const QelRegExpState* state, StartFilter& f) {
         uint32_t s = f.leadStart;
         for (int32_t j = 0; j < f.literalLen && (s >> f.leadSteps) == 0; ++j) {
             const uint32_t m = s & f.leadStepBytes[f.literal[j]];
-            s = (m << 1) | (m & f.leadLoop);
-            for (uint32_t grown = (s & f.leadNullable) << 1; (grown & ~s) != 0; grown = (s & f.leadNullable) << 1)
-                s |= grown;
+            s = close_nullable((m << 1) | (m & f.leadLoop), f.leadNullable);
         }
         f.leadSkipsLiteral = true;
         f.leadAfterLiteral = s;
@@ -1180,9 +1171,7 @@ void set_entry_gate(const QelRegExpState* state, SearchPlan& p) {
         p.gateLeadsSkip = n0.w0 == RE_STRING && n0.w2 >= 1 && f.literal == static_cast<const uint8_t*>(node_pointer(n0)) &&
                           f.literalLen == n0.w2 && f.literalFolded == foldAll;
     }
-    if ((p.gatePair || p.gateByteSet) && f.firstBytes.count() == 1)
-        for (int b = 0; b < 256; ++b)
-            if (f.firstBytes.has(static_cast<uint8_t>(b))) p.gateFirstByte = static_cast<int16_t>(b);
+    if ((p.gatePair || p.gateByteSet) && f.firstSingle) p.gateFirstByte = f.firstByte;
 }
 
 }  // namespace
