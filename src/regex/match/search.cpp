@@ -37,7 +37,6 @@ constexpr int32_t kStartFilterMinWindow = 256;
 constexpr uint8_t kLineFeed = 10;
 
 inline bool is_continuation(uint8_t b) { return (b & 0xC0) == 0x80; }
-inline uint8_t fold_upper(uint8_t b) { return (b >= 'a' && b <= 'z') ? static_cast<uint8_t>(b - 32) : b; }
 
 struct Literal {
     const uint8_t* bytes;
