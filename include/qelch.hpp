@@ -119,6 +119,40 @@ inline QelStatus replace_to_end(QelRegExpState* state, QelRegExpReplaceState* re
     }
 }
 
+// Runs a global search of `subject` by `state` (compiled with "g") and leaves
+// the records of every match in the first `count` entries of `records`, each
+// match as its whole-match record followed by its groups. The global find
+// leaves out the whole-match record when a pattern has groups, and searching
+// again from a match end would change what anchors and look-behind see; the
+// global replacement reports whole-match records in one pass over the whole
+// subject, and with no template and a one-byte destination it writes nothing
+// (its first gap does not fit), so nothing is zero-filled or copied. The
+// record array grows as in replace_to_end; it is not shrunk, so a caller that
+// keeps it allocates nothing once it has grown.
+inline QelStatus find_all_records(QelRegExpState* state, std::string_view subject,
+                                  std::vector<QelRegExpFind>& records, std::size_t& count) {
+    count = 0;
+    if (subject.empty()) return qelOk;  // the library refuses an empty subject
+    if (!fits(subject.size())) return qelErrLength;
+    alignas(16) unsigned char rs_mem[64];
+    auto* rs = reinterpret_cast<QelRegExpReplaceState*>(rs_mem);
+    qelsRegExpReplaceInit(nullptr, rs);
+    if (records.size() < 4 * kMaxRecordsPerMatch) records.resize(4 * kMaxRecordsPerMatch);
+    for (;;) {
+        Qel8u dst = 0;
+        int32_t subLen = int32_t(subject.size()), dstLen = 1, n = int32_t(records.size());
+        QelStatus st = qelsRegExpReplace_8u(bytes(subject), &subLen, &dst, &dstLen, records.data(), &n, state, rs);
+        if (st < 0) return st;
+        if (st == qelWrnFindIncomplete || std::size_t(n) + kMaxRecordsPerMatch > records.size()) {
+            if (records.size() >= 0x3FFFFFFF / 4) return qelErrLength;
+            records.resize(records.size() * 4);
+            continue;
+        }
+        count = std::size_t(n);
+        return st;
+    }
+}
+
 inline result<std::size_t> find(std::string_view s, std::string_view sub) {
     int32_t index = -1;
     if (!fits(s.size()) || !fits(sub.size())) return {qelErrLength, std::string_view::npos};
@@ -668,18 +702,12 @@ public:
             return {first.status, std::move(one)};
         }
         const std::size_t per = first.value.size();
-        // The global search reports the groups of each match without the
-        // whole match; a global replacement with an empty template reports
-        // both for every match in one pass.
-        alignas(16) unsigned char rs_mem[64];
-        auto* rs = reinterpret_cast<QelRegExpReplaceState*>(rs_mem);
-        qelsRegExpReplaceInit(nullptr, rs);
-        std::string sink;
         std::vector<QelRegExpFind> recs;
-        QelStatus st = with_state(global_, true, [&](QelRegExpState* g) { return replace_to_end(g, rs, subject, sink, recs); });
+        std::size_t count = 0;
+        QelStatus st = with_state(global_, true, [&](QelRegExpState* g) { return find_all_records(g, subject, recs, count); });
         if (st < 0) return {st, {}};
         std::vector<match> out;
-        for (std::size_t i = 0; i + per <= recs.size(); i += per) {
+        for (std::size_t i = 0; i + per <= count; i += per) {
             match m;
             m.groups_.assign(recs.begin() + long(i), recs.begin() + long(i + per));
             m.subject_ = subject;
@@ -763,12 +791,9 @@ private:
                                    std::size_t records) const {
         const std::size_t back = std::size_t(std::min<std::int64_t>(context_, std::int64_t(s)));
         const std::string_view view = subject.substr(s - back, back + step);
-        alignas(16) unsigned char rs_mem[64];
-        auto* rs = reinterpret_cast<QelRegExpReplaceState*>(rs_mem);
-        qelsRegExpReplaceInit(nullptr, rs);
-        std::string sink;
         std::vector<QelRegExpFind> recs;
-        auto run = [&](QelRegExpState* g) { return replace_to_end(g, rs, view, sink, recs); };
+        std::size_t count = 0;
+        auto run = [&](QelRegExpState* g) { return find_all_records(g, view, recs, count); };
         QelStatus st;
         if (back == 0) {
             st = with_state(global_, true, run);
@@ -782,7 +807,7 @@ private:
         m.subject_ = subject;
         if (st < 0 || records == 0) return {st < 0 ? st : qelOk, std::move(m)};
         const Qel8u* at = bytes(view) + back;
-        for (std::size_t i = 0; i + records <= recs.size(); i += records) {
+        for (std::size_t i = 0; i + records <= count; i += records) {
             if (recs[i].pointer == at && recs[i].length > 0) {
                 m.groups_.assign(recs.begin() + long(i), recs.begin() + long(i + records));
                 break;

@@ -168,6 +168,68 @@ TEST(WrapperRegex, FindAllReturnsEveryMatchWithGroups) {
     EXPECT_EQ(qel::regex("b").find_all(many).value.size(), 3000u);
 }
 
+// find_all_records must report exactly the records of a global replacement
+// run to the end (what collected every match before it), while writing no
+// output and keeping one record array across calls: a later call with fewer
+// matches must not report records left over from an earlier one.
+TEST(WrapperRegex, FindAllRecordsEqualsReplacementRecords) {
+    struct Row {
+        const char* pattern;
+        const char* options;
+    };
+    const Row rows[] = {
+        {"x*", ""},          {"", ""},          {"a*", ""},           {"|a", ""},           {"|\xc3\xa9", ""},
+        {"^\\w+", ""},       {"^\\w+", "m"},    {"\\w+$", "m"},      {"$", "m"},           {"^$", "m"},
+        {"\\b", ""},         {"(?<=a)b|c", ""}, {"(?<=\\n)\\w", ""}, {"\\Cb", ""},         {".", ""},
+        {"(a)|b", ""},       {"(\\w)(\\w)?", ""}, {"(a|)(?=b)", "m"},  {"\"([^\"\\\\]|\\\\.)*\"", ""},
+        {"\"[^\"\\\\]*(?:\\\\.[^\"\\\\]*)*\"", ""}, {"AB", "i"},
+    };
+    std::string long_subject;
+    for (int i = 0; i < 2500; ++i) long_subject += "ab \"c\\\"d\"\n";
+    const std::string subjects[] = {
+        "ab",  "aab\nba\n\nb", "\xc3\xa9" "b\xc3\xa9\n\xc3\xa9" "a", "\xc3" "b\xa9", "say \"x\\\"y\" and \"\" \"open",
+        "\n", long_subject,
+    };
+    std::vector<QelRegExpFind> kept;  // shared by every call, as the tool keeps its own
+    for (const Row& r : rows) {
+        for (int32_t format : {1, 0}) {
+            QelRegExpState* g = nullptr;
+            int32_t offset = 0;
+            ASSERT_EQ(qelsRegExpInitAlloc(r.pattern, (std::string(r.options) + "g").c_str(), &g, &offset), qelOk)
+                << r.pattern;
+            ASSERT_EQ(qelsRegExpSetFormat(format, g), qelOk);
+            for (const std::string& subject : subjects) {
+                const std::string where = std::string("/") + r.pattern + "/" + r.options + " format " +
+                                          std::to_string(format) + " over \"" + subject.substr(0, 40) + "\"";
+                alignas(16) unsigned char rs_mem[64];
+                auto* rs = reinterpret_cast<QelRegExpReplaceState*>(rs_mem);
+                ASSERT_EQ(qelsRegExpReplaceInit(nullptr, rs), qelOk);
+                std::string sink;
+                std::vector<QelRegExpFind> want;
+                const QelStatus want_st = qel::replace_to_end(g, rs, subject, sink, want);
+                std::size_t count = 12345;
+                const QelStatus st = qel::find_all_records(g, subject, kept, count);
+                ASSERT_EQ(st, want_st) << where;
+                ASSERT_EQ(count, want.size()) << where;
+                ASSERT_LE(count, kept.size()) << where;
+                for (std::size_t i = 0; i < count; ++i) {
+                    EXPECT_EQ(kept[i].pointer, want[i].pointer) << where << " record " << i;
+                    EXPECT_EQ(kept[i].length, want[i].length) << where << " record " << i;
+                }
+            }
+            qelsRegExpFree(g);
+        }
+    }
+    // The empty subject, which the library refuses: no records, no error.
+    QelRegExpState* g = nullptr;
+    int32_t offset = 0;
+    ASSERT_EQ(qelsRegExpInitAlloc("x*", "g", &g, &offset), qelOk);
+    std::size_t count = 7;
+    EXPECT_EQ(qel::find_all_records(g, "", kept, count), qelOk);
+    EXPECT_EQ(count, 0u);
+    qelsRegExpFree(g);
+}
+
 TEST(WrapperRegex, ReplaceFirstAndAll) {
     struct Row {
         const char* pattern;

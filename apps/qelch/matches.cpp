@@ -58,15 +58,12 @@ std::vector<std::pair<int64_t, int32_t>> all_matches(QelRegExpState* global, int
         *status = qelErrMatchLimit;
         return out;
     }
-    alignas(16) unsigned char rs_mem[64];
-    auto* rs = reinterpret_cast<QelRegExpReplaceState*>(rs_mem);
-    qelsRegExpReplaceInit(nullptr, rs);
-    static thread_local std::string sink;
     static thread_local std::vector<QelRegExpFind> recs;
-    *status = qel::replace_to_end(global, rs, text, sink, recs);
+    size_t count = 0;
+    *status = qel::find_all_records(global, text, recs, count);
     if (*status < 0) return out;
     const Qel8u* p = reinterpret_cast<const Qel8u*>(text.data());
-    for (size_t i = 0; i + size_t(per_match) <= recs.size(); i += size_t(per_match))
+    for (size_t i = 0; i + size_t(per_match) <= count; i += size_t(per_match))
         out.emplace_back(recs[i].pointer - p, recs[i].length);
     return out;
 }

@@ -28,7 +28,8 @@ QelStatus first_matches(QelRegExpState* global, std::string_view text, std::vect
 // Every whole match of a state compiled with "g", in order. The global search
 // reports groups without the whole match for patterns with groups, while the
 // global replacement reports whole match and groups of every match; so the
-// records come from a replacement with an empty template. `per_match` is the
+// records come from a replacement with an empty template that writes no
+// output (qel::find_all_records). `per_match` is the
 // pattern's record count (whole match + groups).
 std::vector<std::pair<int64_t, int32_t>> all_matches(QelRegExpState* global, int32_t per_match, std::string_view text,
                                                      QelStatus* status);
