@@ -197,6 +197,15 @@ struct Searcher {
     bool batch_to_end = false;           // the global search ran to the piece's end
     const char* batch_valid_from = nullptr;  // the batch answers for positions from here on
     int64_t batch_used = 0, batch_passed = 0;  // matches that decided a line, and those passed over
+    // Under -o a line's global search both decides the line (it finds a match
+    // where the single search does: both scan from the line start alike) and
+    // lists its matches, so once a confirmed line has told the pattern's
+    // record count, the single search is left out and the list is kept for
+    // the line's output.
+    int32_t per_match = 0;  // the pattern's record count, once a line has matched
+    std::vector<std::pair<int64_t, int32_t>> line_matches;
+    bool line_matches_ready = false;
+    const char* line_matches_of = nullptr;  // the line they are of
     std::string folded;
     std::vector<int64_t> next_at;
     static constexpr int64_t kUnknown = -1;
@@ -366,8 +375,9 @@ struct Searcher {
                 put_line(line, !cfg.invert, records);
             } else if (!cfg.invert) {
                 QelStatus st = qelOk;
-                std::string_view subj = subject(line);
-                for (auto [off, len] : all_matches(global_state.state(), std::max(records, 1), subj, &st)) {
+                if (!line_matches_ready || line_matches_of != line.data()) line_matches = all_matches(global_state.state(), std::max(records, 1), subject(line), &st);
+                line_matches_ready = false;
+                for (auto [off, len] : line_matches) {
                     if (len <= 0) continue;
                     line_prefix(no, ':');
                     put_colored(kColorMatch, line.substr(size_t(off), size_t(len)));
@@ -387,6 +397,22 @@ struct Searcher {
         Found f = first_match(line_state.state(), subject(line));
         note_status(f.status);
         return f.count;
+    }
+
+    // Confirms one line as confirm does; under -o (see per_match) with the
+    // line's global search once the record count is known.
+    int32_t decide(std::string_view line) {
+        if (!cfg.only || cfg.invert || cfg.color || !line_output || per_match == 0) {
+            const int32_t records = confirm(line);
+            if (records > 0) per_match = records;
+            return records;
+        }
+        QelStatus st = qelOk;
+        line_matches = all_matches(global_state.state(), per_match, subject(line), &st);
+        note_status(st);
+        line_matches_ready = !line_matches.empty();
+        line_matches_of = line.data();
+        return line_matches_ready ? per_match : 0;
     }
 
     // Start of the first occurrence of any literal at or after `pos`, or -1.
@@ -601,7 +627,7 @@ struct Searcher {
             if (!found && records > 0 && !cfg.only && !cfg.color &&
                 match_end <= end - size_t(cfg.crlf && end > start && c[end - 1] == '\r'))
                 found = true;
-            if (!found) records = confirm(c.substr(start, end - start));
+            if (!found) records = decide(c.substr(start, end - start));
             if ((records > 0) != cfg.invert) select(c, start, end, records);
             pos = end + 1;
         }

@@ -24,6 +24,20 @@ for o in "${options[@]}"; do
     done
 done
 
+# -o decides a line by the line's global search, once a matching line has
+# shown the pattern's record count: patterns with groups, empty matches and
+# look-behind, lines without a match between matching ones (every line goes
+# through the line's own search under an atomic group), -m and -c.
+for o in '-on' '-o -m3 -H' '-oc'; do
+    for p in '(\w)(\w+)?' 'i(t|n)?' '(e)|x*' '(?<=t)(h)' '(\d)(\d)$' '(?>(\w)e) \d'; do
+        want=$(grep -P $o -- "$p" lines.txt copy.txt | md5sum)
+        for cs in 16 100000; do
+            check "grep $o '$p' like grep -P, chunk $cs" "$want" \
+                "$(QELCH_CHUNK_SIZE=$cs $QELCH grep $o -- "$p" lines.txt copy.txt | md5sum)"
+        done
+    done
+done
+
 printf 'a.b\naxb\nA.B\nfoo bar\nfoobar\n(x)\n' > f.txt
 printf 'x\n\\.B\n' > pats.txt
 # Several patterns need grep -E (grep -P takes one); they agree here.
