@@ -206,6 +206,7 @@ struct Searcher {
     std::vector<std::pair<int64_t, int32_t>> line_matches;
     bool line_matches_ready = false;
     const char* line_matches_of = nullptr;  // the line they are of
+    std::vector<std::pair<int64_t, int32_t>> shown_matches;  // a coloured line's matches
     std::string folded;
     std::vector<int64_t> next_at;
     static constexpr int64_t kUnknown = -1;
@@ -288,9 +289,9 @@ struct Searcher {
         }
         std::string_view subj = subject(line);
         if (records < 1) records = std::max<int32_t>(1, first_match(line_state.state(), subj).count);
-        QelStatus st = qelOk;
+        const QelStatus st = all_matches(global_state.state(), records, subj, shown_matches);
         size_t at = 0;
-        for (auto [off, len] : all_matches(global_state.state(), records, subj, &st)) {
+        for (auto [off, len] : shown_matches) {
             if (len <= 0) continue;
             out += line.substr(at, size_t(off) - at);
             put_colored(kColorMatch, line.substr(size_t(off), size_t(len)));
@@ -375,7 +376,8 @@ struct Searcher {
                 put_line(line, !cfg.invert, records);
             } else if (!cfg.invert) {
                 QelStatus st = qelOk;
-                if (!line_matches_ready || line_matches_of != line.data()) line_matches = all_matches(global_state.state(), std::max(records, 1), subject(line), &st);
+                if (!line_matches_ready || line_matches_of != line.data())
+                    st = all_matches(global_state.state(), std::max(records, 1), subject(line), line_matches);
                 line_matches_ready = false;
                 for (auto [off, len] : line_matches) {
                     if (len <= 0) continue;
@@ -407,9 +409,7 @@ struct Searcher {
             if (records > 0) per_match = records;
             return records;
         }
-        QelStatus st = qelOk;
-        line_matches = all_matches(global_state.state(), per_match, subject(line), &st);
-        note_status(st);
+        note_status(all_matches(global_state.state(), per_match, subject(line), line_matches));
         line_matches_ready = !line_matches.empty();
         line_matches_of = line.data();
         return line_matches_ready ? per_match : 0;

@@ -49,23 +49,19 @@ QelStatus first_matches(QelRegExpState* global, std::string_view text, std::vect
     return st;
 }
 
-std::vector<std::pair<int64_t, int32_t>> all_matches(QelRegExpState* global, int32_t per_match, std::string_view text,
-                                                     QelStatus* status) {
-    std::vector<std::pair<int64_t, int32_t>> out;
-    *status = qelOk;
-    if (text.empty() || per_match < 1) return out;
-    if (cut_for_test(text)) {
-        *status = qelErrMatchLimit;
-        return out;
-    }
+QelStatus all_matches(QelRegExpState* global, int32_t per_match, std::string_view text,
+                      std::vector<std::pair<int64_t, int32_t>>& out) {
+    out.clear();
+    if (text.empty() || per_match < 1) return qelOk;
+    if (cut_for_test(text)) return qelErrMatchLimit;
     static thread_local std::vector<QelRegExpFind> recs;
     size_t count = 0;
-    *status = qel::find_all_records(global, text, recs, count);
-    if (*status < 0) return out;
+    const QelStatus st = qel::find_all_records(global, text, recs, count);
+    if (st < 0) return st;
     const Qel8u* p = reinterpret_cast<const Qel8u*>(text.data());
     for (size_t i = 0; i + size_t(per_match) <= count; i += size_t(per_match))
         out.emplace_back(recs[i].pointer - p, recs[i].length);
-    return out;
+    return st;
 }
 
 }  // namespace app

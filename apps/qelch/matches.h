@@ -30,9 +30,10 @@ QelStatus first_matches(QelRegExpState* global, std::string_view text, std::vect
 // global replacement reports whole match and groups of every match; so the
 // records come from a replacement with an empty template that writes no
 // output (qel::find_all_records). `per_match` is the
-// pattern's record count (whole match + groups).
-std::vector<std::pair<int64_t, int32_t>> all_matches(QelRegExpState* global, int32_t per_match, std::string_view text,
-                                                     QelStatus* status);
+// pattern's record count (whole match + groups). `out` is refilled, so a
+// caller that keeps it allocates nothing once it has grown.
+QelStatus all_matches(QelRegExpState* global, int32_t per_match, std::string_view text,
+                      std::vector<std::pair<int64_t, int32_t>>& out);
 
 }  // namespace app
 
