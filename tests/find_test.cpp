@@ -157,13 +157,21 @@ std::vector<std::vector<T>> unit_layouts(size_t n, T c, uint32_t seed) {
     return out;
 }
 
+// Beyond 300 units: around the ends of the two-block steps of the byte
+// kernels' main loop (256 bytes), where the last two blocks take over.
+std::vector<size_t> unit_test_lengths() {
+    std::vector<size_t> s = test_lengths();
+    for (size_t n : {383u, 384u, 385u, 512u, 513u, 767u, 768u, 769u, 1023u, 1024u, 1025u}) s.push_back(n);
+    return s;
+}
+
 template <class T>
 void check_units_all_alignments() {
-    for (size_t n : test_lengths()) {
+    for (size_t n : unit_test_lengths()) {
         for (T c : K<T>::targets()) {
             auto layouts = unit_layouts<T>(n, c, static_cast<uint32_t>(n * 7 + c));
             for (size_t align = 0; align < 64; ++align) {
-                if (n > 300 && align % 8 != 3) continue;  // large ones: a few alignments
+                if (n > 1100 && align % 8 != 3) continue;  // large ones: a few alignments
                 for (const auto& v : layouts) {
                     Placed<T> p(v, align, std::vector<T>{c});
                     ASSERT_EQ(K<T>::find(p.data(), n, c), ref_find_unit(v.data(), n, c))
