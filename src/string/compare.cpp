@@ -136,17 +136,12 @@ template <bool kLocate = true>
         }
     }
     if (n >= kBlock) {
-        const size_t last = n - kBlock;
-        // The loop walks two pointers rather than one index: loads with an
-        // index register cost this loop about 5% at 4 KB.
-        const uint8_t* pa = a + i;
-        const uint8_t* pb = b + i;
-        const uint8_t* const stop = a + last;  // bound fixed before the loop
-        for (; pa <= stop; pa += kBlock, pb += kBlock) {
-            size_t d = mismatch_block<kLocate>(pa, pb);
-            if (d != kBlock) return static_cast<size_t>(pa - a) + d;
+        const size_t last = n - kBlock;  // bound fixed before the loop
+        for (; i <= last; i += kBlock) {
+            size_t d = mismatch_block<kLocate>(a + i, b + i);
+            if (d != kBlock) return i + d;
         }
-        if (pa == a + n) return n;
+        if (i == n) return n;
         // Under 128 bytes left: one block ending at the last byte. Bytes it
         // shares with the blocks before are equal, so its first difference
         // is the first one.
