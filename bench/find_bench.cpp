@@ -42,7 +42,9 @@
 namespace {
 
 const std::vector<int64_t> kSizes = {16, 64, 256, 1024, 4096, 65536, 1 << 20, 8 << 20};
-const std::vector<int64_t> kSubSizes = {256, 4096, 65536, 1 << 20};
+// 512 B to 2 KB: where the filter bytes stop coming from a scalar rank of the
+// needle's first bytes (under 512 candidates) and a vector ranking takes over.
+const std::vector<int64_t> kSubSizes = {256, 512, 1024, 2048, 4096, 65536, 1 << 20};
 const std::vector<int64_t> kOffsets = {0, 1, 16, 40};
 constexpr size_t kPage = 4096;
 constexpr size_t kMaxSize = 8 << 20;

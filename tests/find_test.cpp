@@ -244,7 +244,7 @@ void check_substrings_all_alignments() {
 TEST(FindSubstring, Bytes_AllAlignmentsAndLengths) { check_substrings_all_alignments<Qel8u>(); }
 TEST(FindSubstring, Units16_AllAlignmentsAndLengths) { check_substrings_all_alignments<Qel16u>(); }
 
-// Below about 512 candidates a byte substring's filter bytes come from its
+// Below about 4096 candidates a byte substring's filter bytes come from its
 // first bytes only, above it from a wider ranking: strings whose candidate
 // count sits on either side of that change, with substrings drawn from them
 // (found, near the end too) and random ones.
@@ -252,7 +252,7 @@ TEST(FindSubstring, Bytes_AroundTheShortRankingSwitch) {
     const std::vector<Qel8u> ab = K<Qel8u>::pair();
     uint32_t seed = 1;
     for (size_t m : kSubLengths) {
-        for (size_t cand = 508; cand <= 516; ++cand) {
+        for (size_t cand = 4092; cand <= 4100; ++cand) {
             const size_t n = cand + m - 1;
             auto v = qeltest::random_from<Qel8u>(n, seed++, ab);
             for (size_t at : {size_t{0}, (cand - 1) / 2, cand - 1, n}) {
