@@ -41,7 +41,8 @@
 
 namespace {
 
-const std::vector<int64_t> kSizes = {16, 64, 256, 1024, 4096, 65536, 1 << 20, 8 << 20};
+// 1, 8, 16 and 31 bytes: each class of the under-32-byte path (fields, tokens).
+const std::vector<int64_t> kSizes = {1, 8, 16, 31, 64, 256, 1024, 4096, 65536, 1 << 20, 8 << 20};
 // 512 B to 2 KB: where the filter bytes stop coming from a scalar rank of the
 // needle's first bytes (under 512 candidates) and a vector ranking takes over.
 const std::vector<int64_t> kSubSizes = {256, 512, 1024, 2048, 4096, 65536, 1 << 20};

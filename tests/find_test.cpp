@@ -22,6 +22,9 @@
 
 namespace {
 
+// Left in the exported searches' index when they fail.
+constexpr int32_t kUntouchedIndex = -7;
+
 // ---- Plain-loop references. Units are read through memcpy because 16-bit
 // strings may sit at odd addresses. ----
 template <class T>
@@ -71,6 +74,16 @@ template <>
 struct K<Qel8u> {
     static int32_t find(const Qel8u* s, size_t n, Qel8u c) { return qel::find_byte(s, static_cast<int32_t>(n), c); }
     static int32_t rfind(const Qel8u* s, size_t n, Qel8u c) { return qel::rfind_byte(s, static_cast<int32_t>(n), c); }
+    // The exported searches sort lengths under 64 bytes out before the
+    // kernel: their own paths, checked as well.
+    static int32_t find_export(const Qel8u* s, size_t n, Qel8u c) {
+        int32_t i = kUntouchedIndex;
+        return qelsFindC_8u(s, static_cast<int32_t>(n), c, &i) == qelOk ? i : kUntouchedIndex;
+    }
+    static int32_t rfind_export(const Qel8u* s, size_t n, Qel8u c) {
+        int32_t i = kUntouchedIndex;
+        return qelsFindRevC_8u(s, static_cast<int32_t>(n), c, &i) == qelOk ? i : kUntouchedIndex;
+    }
     static int32_t find_sub(const Qel8u* s, size_t n, const Qel8u* b, size_t m) {
         return qel::find_substring(s, static_cast<int32_t>(n), b, static_cast<int32_t>(m));
     }
@@ -88,6 +101,14 @@ template <>
 struct K<Qel16u> {
     static int32_t find(const Qel16u* s, size_t n, Qel16u c) { return qel::find_unit16(s, static_cast<int32_t>(n), c); }
     static int32_t rfind(const Qel16u* s, size_t n, Qel16u c) { return qel::rfind_unit16(s, static_cast<int32_t>(n), c); }
+    static int32_t find_export(const Qel16u* s, size_t n, Qel16u c) {
+        int32_t i = kUntouchedIndex;
+        return qelsFindC_16u(s, static_cast<int32_t>(n), c, &i) == qelOk ? i : kUntouchedIndex;
+    }
+    static int32_t rfind_export(const Qel16u* s, size_t n, Qel16u c) {
+        int32_t i = kUntouchedIndex;
+        return qelsFindRevC_16u(s, static_cast<int32_t>(n), c, &i) == qelOk ? i : kUntouchedIndex;
+    }
     static int32_t find_sub(const Qel16u* s, size_t n, const Qel16u* b, size_t m) {
         return qel::find_substring16(s, static_cast<int32_t>(n), b, static_cast<int32_t>(m));
     }
@@ -178,6 +199,11 @@ void check_units_all_alignments() {
                         << "find n=" << n << " align=" << align << " c=" << +c;
                     ASSERT_EQ(K<T>::rfind(p.data(), n, c), ref_rfind_unit(v.data(), n, c))
                         << "rfind n=" << n << " align=" << align << " c=" << +c;
+                    if (n * sizeof(T) > 64) continue;
+                    ASSERT_EQ(K<T>::find_export(p.data(), n, c), ref_find_unit(v.data(), n, c))
+                        << "exported find n=" << n << " align=" << align << " c=" << +c;
+                    ASSERT_EQ(K<T>::rfind_export(p.data(), n, c), ref_rfind_unit(v.data(), n, c))
+                        << "exported rfind n=" << n << " align=" << align << " c=" << +c;
                 }
             }
         }
@@ -447,6 +473,8 @@ void check_guarded() {
                 const T* s = g.data();
                 ASSERT_EQ(K<T>::find(s, n, c), -1) << n;
                 ASSERT_EQ(K<T>::rfind(s, n, c), -1) << n;
+                ASSERT_EQ(K<T>::find_export(s, n, c), -1) << n;
+                ASSERT_EQ(K<T>::rfind_export(s, n, c), -1) << n;
                 for (size_t m : {1u, 2u, 3u, 5u, 16u, 17u, 33u, 100u}) {
                     if (m > n) break;
                     // The string's first and last m units, themselves guarded.
@@ -467,11 +495,15 @@ void check_guarded() {
         qeltest::Guarded<T> t(v, true, sizeof(T) - 1);
         ASSERT_EQ(K<T>::find(t.data(), n, c), static_cast<int32_t>(n - 1));
         ASSERT_EQ(K<T>::rfind(t.data(), n, c), static_cast<int32_t>(n - 1));
+        ASSERT_EQ(K<T>::find_export(t.data(), n, c), static_cast<int32_t>(n - 1));
+        ASSERT_EQ(K<T>::rfind_export(t.data(), n, c), static_cast<int32_t>(n - 1));
         v.back() = v.front();
         v.front() = c;  // only hit at the edge next to the leading guard
         qeltest::Guarded<T> h(v, false, sizeof(T) - 1);
         ASSERT_EQ(K<T>::find(h.data(), n, c), 0);
         ASSERT_EQ(K<T>::rfind(h.data(), n, c), 0);
+        ASSERT_EQ(K<T>::find_export(h.data(), n, c), 0);
+        ASSERT_EQ(K<T>::rfind_export(h.data(), n, c), 0);
     }
 }
 
