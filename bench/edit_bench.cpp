@@ -204,7 +204,7 @@ void hash16(benchmark::State& st) {
 // Length, then the offsets of the two strings from a 4096-byte boundary.
 void placed_sizes(benchmark::internal::Benchmark* b) {
     const int64_t offsets[][2] = {{0, 0}, {1, 1}, {0, 1}, {16, 40}};
-    for (int64_t n : {64, 256, 4096, 65536})
+    for (int64_t n : {64, 256, 4096, 8192, 65536})
         for (const auto& o : offsets) b->Args({n, o[0], o[1]});
 }
 BENCHMARK(compare8_ours)->Apply(placed_sizes);

@@ -164,23 +164,24 @@ TEST(CompareKernels, AllAlignmentsAroundThresholds16) {
 }
 TEST(CompareKernels, EveryLengthTo300AndLarge8) {
     auto lengths = lengths_up_to(300);
-    lengths.insert(lengths.end(), {1000, 4099, 65536 + 17});
+    lengths.insert(lengths.end(), {1000, 4099, 5119, 5120, 8192 + 33, 65536 + 17});
     for (const auto& c : kCases8) check_case(c, lengths, kSomeOffsets);
 }
 TEST(CompareKernels, EveryLengthTo300AndLarge16) {
     auto lengths = lengths_up_to(300);
-    lengths.insert(lengths.end(), {1000, 4099, 65536 + 17});
+    lengths.insert(lengths.end(), {1000, 4099, 5119, 5120, 8192 + 33, 65536 + 17});
     for (const auto& c : kCases16) check_case(c, lengths, kSomeOffsets);
 }
 
 // Every position of the first difference, with a second one later, at the
 // lengths where the kernels change shape (two overlapping vectors, blocks,
-// the last block overlapping the one before, the aligned loop): a kernel
-// that maps a mask bit to the wrong byte, or reports a later difference
-// from an overlapping piece, disagrees with the plain loop somewhere.
+// the last block overlapping the one before, the aligned loop, two blocks
+// per test on long strings): a kernel that maps a mask bit to the wrong
+// byte, or reports a later difference from an overlapping piece, disagrees
+// with the plain loop somewhere.
 template <class T>
 void check_every_position(const Case<T>& c) {
-    for (size_t n : {33u, 64u, 65u, 100u, 128u, 129u, 200u, 256u, 300u, 513u, 700u}) {
+    for (size_t n : {33u, 64u, 65u, 100u, 128u, 129u, 200u, 256u, 300u, 513u, 700u, 5200u}) {
         auto a0 = qeltest::random_from<T>(n, static_cast<uint32_t>(n), alphabet<T>());
         auto b0 = fold_twin(a0, c.fold, static_cast<uint32_t>(n + 7));
         for (size_t pos = 0; pos < n; ++pos) {
