@@ -77,6 +77,18 @@ inline bool fits(std::size_t n) { return n <= 0x7FFFFFFF; }
 // One match reports at most this many records (whole match + 999 groups).
 constexpr std::size_t kMaxRecordsPerMatch = 1000;
 
+// Whether a global replacement that reported `count` records may have run
+// out of room for them: then it is run again with a larger array.
+inline bool records_full(QelStatus st, int32_t count, const std::vector<QelRegExpFind>& records) {
+    return st == qelWrnFindIncomplete || std::size_t(count) + kMaxRecordsPerMatch > records.size();
+}
+// Grows the record array fourfold; false when it may grow no further.
+inline bool grow_records(std::vector<QelRegExpFind>& records) {
+    if (records.size() >= 0x3FFFFFFF / 4) return false;
+    records.resize(records.size() * 4);
+    return true;
+}
+
 // Runs a replacement of `subject` by `replaceState` with `state` to the end
 // and leaves the output in `out` and the records the search reported in
 // `records`. A global search that fills the record array stops there without
@@ -104,9 +116,8 @@ inline QelStatus replace_to_end(QelRegExpState* state, QelRegExpReplaceState* re
             out.clear();
             return st;
         }
-        if (st == qelWrnFindIncomplete || std::size_t(count) + kMaxRecordsPerMatch > records.size()) {
-            if (records.size() >= 0x3FFFFFFF / 4) return qelErrLength;
-            records.resize(records.size() * 4);
+        if (records_full(st, count, records)) {
+            if (!grow_records(records)) return qelErrLength;
             continue;
         }
         if (std::size_t(subLen) == subject.size()) {
@@ -143,9 +154,8 @@ inline QelStatus find_all_records(QelRegExpState* state, std::string_view subjec
         int32_t subLen = int32_t(subject.size()), dstLen = 1, n = int32_t(records.size());
         QelStatus st = qelsRegExpReplace_8u(bytes(subject), &subLen, &dst, &dstLen, records.data(), &n, state, rs);
         if (st < 0) return st;
-        if (st == qelWrnFindIncomplete || std::size_t(n) + kMaxRecordsPerMatch > records.size()) {
-            if (records.size() >= 0x3FFFFFFF / 4) return qelErrLength;
-            records.resize(records.size() * 4);
+        if (records_full(st, n, records)) {
+            if (!grow_records(records)) return qelErrLength;
             continue;
         }
         count = std::size_t(n);

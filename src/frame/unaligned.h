@@ -17,6 +17,14 @@ inline T load_unit(const T* p) {
     return v;
 }
 
+// A word of sizeof(W) bytes read from any byte address.
+template <class W>
+inline W load_word(const unsigned char* p) {
+    W w;
+    std::memcpy(&w, p, sizeof w);
+    return w;
+}
+
 template <class T>
 inline void store_unit(T* p, T v) {
     std::memcpy(p, &v, sizeof v);

@@ -40,13 +40,6 @@ inline uint32_t diff_mask32(const uint8_t* a, const uint8_t* b) {
     return ~static_cast<uint32_t>(_mm256_movemask_epi8(eq));
 }
 
-template <class W>
-inline W load_word(const uint8_t* p) {
-    W w;
-    std::memcpy(&w, p, sizeof w);
-    return w;
-}
-
 // Pieces of width W at 0 and at n - W cover [0, n) for W <= n < 2W.
 template <class W>
 inline size_t mismatch_two_words(const uint8_t* a, const uint8_t* b, size_t n) {
@@ -228,11 +221,6 @@ QelStatus equal(const T* a, const T* b, int32_t len, int32_t* result) {
 
 }  // namespace
 }  // namespace qel
-
-// The entry points start on a cache line: where the short paths fall
-// against line and fetch-window boundaries moves a 64-byte call by 10%, and
-// without this it changes with every edit elsewhere in the library.
-#define QEL_LINE_ALIGNED [[gnu::aligned(64)]]
 
 extern "C" {
 

@@ -31,13 +31,6 @@
 namespace qel {
 namespace {
 
-template <class W>
-inline W load_word(const uint8_t* p) {
-    W v;
-    std::memcpy(&v, p, sizeof v);
-    return v;
-}
-
 inline __m256i load32(const uint8_t* p) { return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p)); }
 inline __m128i load16(const uint8_t* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); }
 

@@ -78,17 +78,6 @@ inline int32_t find_two_vectors(const uint8_t* b, size_t nb, __m256i v) {
     return unit_at<T>(b, b, Reverse ? 63 - __builtin_clzll(m) : __builtin_ctzll(m));
 }
 
-inline uint64_t load8(const uint8_t* p) {
-    uint64_t w;
-    std::memcpy(&w, p, 8);
-    return w;
-}
-inline uint32_t load4(const uint8_t* p) {
-    uint32_t w;
-    std::memcpy(&w, p, 4);
-    return w;
-}
-
 // Unit index of a byte mask's lowest (highest) bit, -1 for an empty mask.
 template <class T, bool Reverse>
 inline int32_t short_index(uint32_t m) {
@@ -137,13 +126,14 @@ inline int32_t find_short(const T* s, size_t nb, T c) {
         return short_index<T, Reverse>(lo | hi << (nb - 16));
     }
     if (Reverse ? nb >= 8 : __builtin_expect_with_probability(nb >= 8, 1, 0.4)) {
-        const __m128i x = _mm_set_epi64x(static_cast<int64_t>(load8(b + nb - 8)), static_cast<int64_t>(load8(b)));
+        const __m128i x = _mm_set_epi64x(static_cast<int64_t>(load_word<uint64_t>(b + nb - 8)),
+                                         static_cast<int64_t>(load_word<uint64_t>(b)));
         const uint32_t m = static_cast<uint32_t>(_mm_movemask_epi8(eq<T>(x, v)));
         return short_index<T, Reverse>((m & 0xFFu) | (m >> 8) << (nb - 8));
     }
     if (Reverse ? nb >= 4 : __builtin_expect_with_probability(nb >= 4, 1, 0.4)) {
         // The upper eight lanes are zero, not string bytes: they are cut off.
-        const uint64_t w = load4(b) | uint64_t{load4(b + nb - 4)} << 32;
+        const uint64_t w = load_word<uint32_t>(b) | uint64_t{load_word<uint32_t>(b + nb - 4)} << 32;
         const __m128i x = _mm_cvtsi64_si128(static_cast<int64_t>(w));
         const uint32_t m = static_cast<uint32_t>(_mm_movemask_epi8(eq<T>(x, v)));
         return short_index<T, Reverse>((m & 0xFu) | ((m >> 4) & 0xFu) << (nb - 4));
@@ -348,11 +338,6 @@ template <class T, bool Reverse>
 }
 
 }  // namespace
-
-// The entry points start on a cache line: where the short paths fall
-// against line and fetch-window boundaries moves a short call by 10%, and
-// without this it changes with every edit elsewhere in the library.
-#define QEL_LINE_ALIGNED [[gnu::aligned(64)]]
 
 extern "C" {
 
