@@ -204,8 +204,7 @@ struct Searcher {
     // the line's output.
     int32_t per_match = 0;  // the pattern's record count, once a line has matched
     std::vector<std::pair<int64_t, int32_t>> line_matches;
-    bool line_matches_ready = false;
-    const char* line_matches_of = nullptr;  // the line they are of
+    const char* line_matches_of = nullptr;  // the line they list, until its output takes them
     std::vector<std::pair<int64_t, int32_t>> shown_matches;  // a coloured line's matches
     std::string folded;
     std::vector<int64_t> next_at;
@@ -376,9 +375,9 @@ struct Searcher {
                 put_line(line, !cfg.invert, records);
             } else if (!cfg.invert) {
                 QelStatus st = qelOk;
-                if (!line_matches_ready || line_matches_of != line.data())
+                if (line_matches_of != line.data())
                     st = all_matches(global_state.state(), std::max(records, 1), subject(line), line_matches);
-                line_matches_ready = false;
+                line_matches_of = nullptr;
                 for (auto [off, len] : line_matches) {
                     if (len <= 0) continue;
                     line_prefix(no, ':');
@@ -410,9 +409,8 @@ struct Searcher {
             return records;
         }
         note_status(all_matches(global_state.state(), per_match, subject(line), line_matches));
-        line_matches_ready = !line_matches.empty();
-        line_matches_of = line.data();
-        return line_matches_ready ? per_match : 0;
+        line_matches_of = line_matches.empty() ? nullptr : line.data();
+        return line_matches_of ? per_match : 0;
     }
 
     // Start of the first occurrence of any literal at or after `pos`, or -1.
