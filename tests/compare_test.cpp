@@ -266,18 +266,23 @@ template <class T>
 void check_guarded(const Case<T>& c) {
     std::vector<size_t> lengths;
     for (size_t n = 1; n <= 70; ++n) lengths.push_back(n);
-    // Ends of the block loops: the last block or vector ends at the last unit.
-    lengths.insert(lengths.end(), {127, 128, 129, 200, 511, 512, 513, 700});
-    for (size_t n : lengths) {
+    // Ends of the block loops: the last block or vector ends at the last unit,
+    // also where the loop stops short of it (300) and after pairs (5300).
+    lengths.insert(lengths.end(), {127, 128, 129, 200, 300, 511, 512, 513, 700, 5300});
+    for (size_t n : lengths)
+    for (bool last_differs : {false, true}) {
         auto a = qeltest::random_from<T>(n, static_cast<uint32_t>(n), alphabet<T>());
         auto b = fold_twin(a, c.fold, static_cast<uint32_t>(n + 100));
+        // A difference in the last unit makes the kernels locate it in their
+        // last piece, right at the guard page.
+        if (last_differs) inject(a, b, n - 1, static_cast<uint32_t>(n));
         int32_t want = c.expect(a.data(), b.data(), n);
         for (bool tail_a : {true, false})
             for (size_t odd : qeltest::unit_offsets<T>()) {
                 qeltest::Guarded<T> ga(a, tail_a, odd), gb(b, !tail_a, sizeof(T) - 1 - odd);
                 int32_t got = 99;
                 ASSERT_EQ(c.fn(ga.data(), gb.data(), static_cast<int32_t>(n), &got), qelOk);
-                ASSERT_EQ(got, want) << c.name << " n=" << n << " odd " << odd;
+                ASSERT_EQ(got, want) << c.name << " n=" << n << " odd " << odd << " last differs " << last_differs;
             }
     }
 }

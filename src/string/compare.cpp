@@ -66,6 +66,14 @@ size_t mismatch_short(const uint8_t* a, const uint8_t* b, size_t n) {
     return mismatch_scalar(a, b, n);
 }
 
+// Under 32 bytes, out of line: with a call on the same path, the long path
+// set up a realigned stack frame on every call.
+[[gnu::noinline]] QelStatus compare_short(const uint8_t* a, const uint8_t* b, size_t n, int32_t* result) {
+    size_t i = mismatch_short(a, b, n);
+    *result = i == n ? 0 : int32_t{a[i]} - int32_t{b[i]};
+    return qelOk;
+}
+
 // Difference mask of [0, n) for 32 <= n <= 64 from the vectors at 0 and at
 // t = n - 32: the second one's bits shifted up by t land on the same byte
 // positions as the first one's where the two overlap, so one OR gives bit i
@@ -114,11 +122,19 @@ inline size_t mismatch_block(const uint8_t* a, const uint8_t* b) {
 inline bool blocks_equal(const uint8_t* a, const uint8_t* b) {
     const auto* pa = reinterpret_cast<const __m256i*>(a);
     const auto* pb = reinterpret_cast<const __m256i*>(b);
-    __m256i e[8];
-    for (int k = 0; k < 8; ++k) e[k] = _mm256_cmpeq_epi8(_mm256_loadu_si256(pa + k), _mm256_loadu_si256(pb + k));
-    __m256i all = _mm256_and_si256(_mm256_and_si256(_mm256_and_si256(e[0], e[1]), _mm256_and_si256(e[2], e[3])),
-                                   _mm256_and_si256(_mm256_and_si256(e[4], e[5]), _mm256_and_si256(e[6], e[7])));
-    return static_cast<uint32_t>(_mm256_movemask_epi8(all)) == 0xFFFFFFFFu;
+    auto eq = [&](int k) { return _mm256_cmpeq_epi8(_mm256_loadu_si256(pa + k), _mm256_loadu_si256(pb + k)); };
+    __m256i lo = _mm256_and_si256(_mm256_and_si256(eq(0), eq(1)), _mm256_and_si256(eq(2), eq(3)));
+    __m256i hi = _mm256_and_si256(_mm256_and_si256(eq(4), eq(5)), _mm256_and_si256(eq(6), eq(7)));
+    return static_cast<uint32_t>(_mm256_movemask_epi8(_mm256_and_si256(lo, hi))) == 0xFFFFFFFFu;
+}
+
+// Where the loop over a long string starts: 0 when either string is
+// 32-byte aligned already, otherwise where b is, after one unaligned head
+// vector that the caller tests first. Half of the loads then never straddle
+// a cache line.
+inline size_t aligned_loop_start(const uint8_t* a, const uint8_t* b) {
+    size_t i = (kVector - (reinterpret_cast<uintptr_t>(b) & (kVector - 1))) & (kVector - 1);
+    return (reinterpret_cast<uintptr_t>(a) & (kVector - 1)) == 0 ? 0 : i;
 }
 
 // Index of the first byte where a and b differ, or n when they agree
@@ -129,13 +145,9 @@ template <bool kLocate = true>
     if (n <= 2 * kVector) return mismatch_two_vectors(a, b, n);
     size_t i = 0;
     if (n >= kAlignFrom) {
-        // One unaligned vector, then continue where b is 32-byte aligned: half
-        // of the loads then never straddle a cache line. When either string
-        // is aligned already the loop starts at 0 with no head vector, and a
-        // multiple of 128 bytes ends with the loop, without the overlapping
-        // last block.
-        i = (kVector - (reinterpret_cast<uintptr_t>(b) & (kVector - 1))) & (kVector - 1);
-        if ((reinterpret_cast<uintptr_t>(a) & (kVector - 1)) == 0) i = 0;
+        // When either string is aligned already, a multiple of 128 bytes
+        // ends with the loop, without the overlapping last block.
+        i = aligned_loop_start(a, b);
         if (i != 0) {
             uint32_t m = diff_mask32(a, b);
             if (m) return static_cast<size_t>(__builtin_ctz(m));
@@ -175,6 +187,46 @@ template <bool kLocate = true>
 }
 
 
+// a[i + d] - b[i + d] for the first difference d of the 128-byte block at i,
+// which is known to have one.
+inline int32_t block_difference(const uint8_t* a, const uint8_t* b, size_t i) {
+    size_t d = mismatch_block<true>(a + i, b + i);
+    return int32_t{a[i + d]} - int32_t{b[i + d]};
+}
+
+// Three-way result for n >= 128, the byte difference computed where the
+// block is found. Each loop stops before the end and the last block is
+// tested after it in straight-line code, so a difference at the end
+// (strings that share a long prefix) never leaves a loop through its
+// mismatch branch, the slower exit.
+inline int32_t compare_long(const uint8_t* a, const uint8_t* b, size_t n) {
+    size_t i = 0;
+    if (n >= kAlignFrom) {
+        i = aligned_loop_start(a, b);
+        if (i != 0) {
+            uint32_t m = diff_mask32(a, b);
+            if (m) {
+                size_t d = static_cast<size_t>(__builtin_ctz(m));
+                return int32_t{a[d]} - int32_t{b[d]};
+            }
+        }
+    }
+    const size_t last = n - kBlock;
+    if (n >= kPairFrom) {
+        const size_t last_pair = n - 2 * kBlock;
+        for (; i < last_pair; i += 2 * kBlock) {
+            if (!blocks_equal(a + i, b + i)) [[unlikely]] {
+                if (mismatch_block<false>(a + i, b + i) != kBlock) return block_difference(a, b, i);
+                return block_difference(a, b, i + kBlock);
+            }
+        }
+    }
+    for (; i < last; i += kBlock)
+        if (mismatch_block<false>(a + i, b + i) != kBlock) [[unlikely]]
+            return block_difference(a, b, i);
+    return mismatch_block<false>(a + last, b + last) == kBlock ? 0 : block_difference(a, b, last);
+}
+
 QelStatus compare_8u(const Qel8u* a, const Qel8u* b, int32_t len, int32_t* result) {
     if (bad_args(a, b, result, len)) [[unlikely]]
         return any_null(a, b, result) ? qelErrNullPtr : qelErrLength;
@@ -188,6 +240,11 @@ QelStatus compare_8u(const Qel8u* a, const Qel8u* b, int32_t len, int32_t* resul
         }
         size_t i = static_cast<size_t>(__builtin_ctzll(m));
         *result = int32_t{a[i]} - int32_t{b[i]};
+        return qelOk;
+    }
+    if (n < kVector) return compare_short(a, b, n, result);
+    if (n >= kBlock) {
+        *result = compare_long(a, b, n);
         return qelOk;
     }
     size_t i = mismatch_bytes(a, b, n);
