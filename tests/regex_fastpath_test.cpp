@@ -762,3 +762,65 @@ TEST(SearchPlan, EntryGate) {
             if (HasFatalFailure()) return;
         }
 }
+
+// One greedy unbounded repeat of "\w", "\d" or "\s" is answered by run
+// searches; the shape is recognised exactly, and near-misses (lazy, bounded,
+// captured, negated, nullable, a class) keep the match step.
+TEST(SearchPlan, WholeRunShape) {
+    static const struct {
+        const char* pattern;
+        const char* opts;
+        bool whole;
+        int32_t min;
+    } rows[] = {
+        {"\\w+", "", true, 1},    {"\\w+", "gi", true, 1}, {"\\d{3,}", "", true, 3}, {"\\s+", "ms", true, 1},
+        {"\\w+?", "", false, 0},  {"\\w{1,5}", "", false, 0}, {"(\\w+)", "", false, 0}, {"\\W+", "", false, 0},
+        {"\\w*", "", false, 0},   {"[a-z]+", "", false, 0},  {"\\w+x", "", false, 0},
+        {"(?i)\\w+", "", false, 0}, {"\\S+", "", false, 0},
+    };
+    for (const auto& r : rows) {
+        Compiled re(r.pattern, r.opts);
+        ASSERT_EQ(re.status, qelOk) << r.pattern;
+        const SearchPlan* plan = search_plan(re.state);
+        ASSERT_NE(plan, nullptr) << r.pattern;
+        EXPECT_EQ(plan->wholeRun, r.whole) << r.pattern;
+        if (r.whole) {
+            EXPECT_EQ(plan->wholeRunMin, r.min) << r.pattern;
+        }
+    }
+}
+
+// The run searches against the match step over subjects of short and long
+// runs, UTF-8 and stray high bytes, with match limits around the point
+// below which the budgets could run out and the run search must stand back.
+TEST(SearchPlan, WholeRunsEqualGeneralPath) {
+    qeltest::RegexGen gen(20261211);
+    static const char* const kPatterns[] = {"\\w+", "\\d+", "\\s+", "\\w{2,}", "\\d{3,}", "\\s{2,}", "\\w{40,}",
+                                            "\\w+?", "\\w{1,3}", "(\\w+)", "\\W+", "\\w*"};
+    static const char* const kPieces[] = {"a", "Zz_9", "0", "12", " ", "\t", "\n", "\v", "\r\n", ".", "-",
+                                          "\xC3\xA9", "\xE2\x80\x83", "\xFF", "\x80", "\xC3", "word_42 "};
+    static const int32_t kLimits[] = {0, 1, 2, 7, 8, 9, 12, 16, 10000};
+    for (int i = 0; i < 400; ++i) {
+        const char* pattern = kPatterns[gen.pick(sizeof(kPatterns) / sizeof(kPatterns[0]))];
+        const std::string opts = random_options(gen);
+        const int format = static_cast<int>(gen.pick(2));
+        Compiled re(pattern, opts.c_str(), format);
+        ASSERT_EQ(re.status, qelOk) << pattern;
+        if (gen.pick(3) == 0) qelsRegExpSetMatchLimit(kLimits[gen.pick(sizeof(kLimits) / sizeof(kLimits[0]))], re.state);
+        const std::string what = std::string(pattern) + " /" + opts + " fmt " + std::to_string(format);
+        for (int s = 0; s < 8; ++s) {
+            std::string subject;
+            const size_t len = gen.pick(4) == 0 ? gen.pick(1500) : gen.pick(40);
+            const bool longRuns = gen.pick(3) == 0;
+            while (subject.size() < len) {
+                if (longRuns && gen.pick(2) == 0)
+                    subject.append(1 + gen.pick(60), "aaa0_ \n"[gen.pick(7)]);
+                else
+                    subject += kPieces[gen.pick(sizeof(kPieces) / sizeof(kPieces[0]))];
+            }
+            const int32_t capacity = gen.pick(4) == 0 ? 1000 : 1 + static_cast<int32_t>(gen.pick(8));
+            expect_same(re.state, subject, capacity, what);
+            if (HasFatalFailure()) return;
+        }
+    }
+}

@@ -1119,6 +1119,8 @@ void fill_plan_facts(const QelRegExpState* state, SearchPlan& p) {
     p.gateTail = false;
     p.gateRareAt = -1;
     p.gateLeadsSkip = false;
+    p.wholeRun = false;
+    p.wholeRunMin = 0;
 }
 
 namespace {
@@ -1176,6 +1178,38 @@ void set_entry_gate(const QelRegExpState* state, SearchPlan& p) {
 
 }  // namespace
 
+namespace {
+
+// The whole-run shape: two nodes, a predefined set whose members are one-
+// byte ASCII characters in both formats and its greedy quantifier with no
+// upper bound. The sets come from the matcher's own item test.
+void set_whole_run(const QelRegExpState* state, SearchPlan& p) {
+    const StateHeader& h = *header(state);
+    const RegExpNode* nodes = node_array(state);
+    if (h.nodeCount != 2 || h.captureCount != 1 || h.searchMode == 2) return;
+    const RegExpNode& item = nodes[0];
+    const RegExpNode& q = nodes[1];
+    if (item.w0 != RE_PREDEF || (item.w1 != 'w' && item.w1 != 'd' && item.w1 != 's')) return;
+    if (q.w0 != RE_GREEDY || q.w1 < 1 || q.w2 != RE_UNBOUNDED) return;
+    p.wholeRunSet = ByteSet{};
+    p.wholeRunStop = ByteSet{};
+    for (int b = 0; b < 256; ++b) {
+        const uint8_t byte = static_cast<uint8_t>(b);
+        if (predef_test(item.w1, byte, h.options)) {
+            if (byte >= 0x80) return;
+            p.wholeRunSet.add(byte);
+        } else {
+            p.wholeRunStop.add(byte);
+        }
+    }
+    p.wholeRunSet.build_rows();
+    p.wholeRunStop.build_rows();
+    p.wholeRunMin = q.w1;
+    p.wholeRun = true;
+}
+
+}  // namespace
+
 void build_search_plan(QelRegExpState* state, int32_t groupLimit) {
     const StateHeader& h = *header(state);
     const RegExpNode* nodes = node_array(state);
@@ -1228,6 +1262,7 @@ void build_search_plan(QelRegExpState* state, int32_t groupLimit) {
                       plan->filter.behindLen > 0 || plan->filter.skipRunOnFail || plan->filter.wordRun;
     fill_plan_facts(state, *plan);
     set_entry_gate(state, *plan);
+    set_whole_run(state, *plan);
     plan->itemCount = items;
     auto* entries = reinterpret_cast<PlannedItem*>(room + sizeof(SearchPlan));
     for (int32_t i = 0, k = 0, f = 0; i < h.nodeCount && k < items; ++i) {
