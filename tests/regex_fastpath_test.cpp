@@ -824,3 +824,81 @@ TEST(SearchPlan, WholeRunsEqualGeneralPath) {
         }
     }
 }
+
+// A greedy unbounded group whose passes have one way through and never give
+// back loops without nesting; the plan marks exactly those.
+TEST(SearchPlan, LoopGroupShape) {
+    static const struct {
+        const char* pattern;
+        bool loop;
+    } rows[] = {
+        {"\"([^\"\\\\]|\\\\.)*\"", true},  {"\"(?:[^\"\\\\]|\\\\.)*\"", true}, {"'([^'\\\\]|\\\\.)+'", true},
+        {"(a\\d|c.)*d", true},             {"x(?:[a-c]|y.)*z", true},
+        {"(a|ab)*c", false},   // two alternatives begin with a
+        {"(a|b)*a", false},    // what follows can begin a pass
+        {"(a|b)*", false},     // what follows may be empty
+        {"(a|b)*?c", false},   {"(a|b){2,5}c", false}, {"(a|b+)*c", false}, {"(a|(b))*c", false},
+        {"(a||b)*c", false},   {"()*c", false},        {"(a|b)*c|d", false},
+    };
+    for (const auto& r : rows) {
+        Compiled re(r.pattern, "");
+        ASSERT_EQ(re.status, qelOk) << r.pattern;
+        const SearchPlan* plan = search_plan(re.state);
+        ASSERT_NE(plan, nullptr) << r.pattern;
+        bool marked = false;
+        for (int32_t i = 0; i < plan->itemCount; ++i) marked = marked || plan_items(plan)[i].loopGroup;
+        EXPECT_EQ(marked, r.loop) << r.pattern;
+    }
+}
+
+// Looping groups against the general path: quoted strings with escapes and
+// rows of several items, captures included, over subjects that open, escape
+// and break off strings, with UTF-8 and stray bytes inside.
+TEST(SearchPlan, LoopGroupsEqualGeneralPath) {
+    qeltest::RegexGen gen(20261212);
+    static const char* const kPatterns[] = {
+        "\"([^\"\\\\]|\\\\.)*\"", "\"(?:[^\"\\\\]|\\\\.)*\"", "\"([^\"\\\\]|\\\\.)+\"", "(\"([^\"\\\\]|\\\\.)*\")",
+        "\"([^\"\\\\]|\\\\.){2,}\"\\s", "(a\\d|c.)*d", "x(?:[a-c]|y.)*z", "(a|b)*c(a|b)*\\b", "'([^'\\\\\\n]|\\\\.)*'",
+        "\"([^\"\\\\]|\\\\.)*\\\\?\"", "(a|ab)*c", "(a|b)*a"};
+    static const char* const kPieces[] = {"\"", "\"", "\\", "\\\"", "\\\\", "a", "b", "c", "d", "x", "y", "z", "1",
+                                          " ", "\n", "'", "\xC3\xA9", "\xFF", "ab", "c1d"};
+    for (int i = 0; i < 600; ++i) {
+        const char* pattern = kPatterns[gen.pick(sizeof(kPatterns) / sizeof(kPatterns[0]))];
+        const std::string opts = random_options(gen);
+        const int format = static_cast<int>(gen.pick(2));
+        Compiled re(pattern, opts.c_str(), format);
+        ASSERT_EQ(re.status, qelOk) << pattern;
+        if (gen.pick(8) == 0) qelsRegExpSetMatchLimit(static_cast<int32_t>(1 + gen.pick(40)), re.state);
+        const std::string what = std::string(pattern) + " /" + opts + " fmt " + std::to_string(format);
+        for (int s = 0; s < 6; ++s) {
+            std::string subject;
+            const size_t len = gen.pick(5) == 0 ? gen.pick(600) : gen.pick(40);
+            while (subject.size() < len) subject += kPieces[gen.pick(sizeof(kPieces) / sizeof(kPieces[0]))];
+            expect_same(re.state, subject, 1 + static_cast<int32_t>(gen.pick(6)), what);
+            if (HasFatalFailure()) return;
+        }
+    }
+}
+
+// The loop spends the nesting budget as the passes would: at every limit
+// around the depth a row needs, the search is cut, or not, exactly where the
+// general path's is. The patterns are anchored, so that both paths try the
+// same one start, and a look-ahead keeps them off the linear path, which is
+// never cut.
+TEST(SearchPlan, LoopGroupsKeepTheNestingBudget) {
+    static const char* const kPatterns[] = {"^\"([^\"\\\\]|\\\\.)*(?=\")\"", "^(?:a|b\\d){3,}(?=c)c", "^x(?:[a-c]|y.)*(?=z)"};
+    static const char* const kSubjects[] = {"\"abc\\\"de\" \"\\\\\\\\x\"", "ab1ab2aaaab1c", "xaby1cyzc xz", "\"ab\\",
+                                            "ab1ab1ab1ab1b2b3aaaa", "xabcabcy"};
+    for (const char* pattern : kPatterns)
+        for (const char* subject : kSubjects)
+            for (int32_t limit = 1; limit <= 40; ++limit) {
+                Compiled re(pattern, "", 0);
+                ASSERT_EQ(re.status, qelOk) << pattern;
+                qelsRegExpSetMatchLimit(limit, re.state);
+                const Outcome fastOutcome = find(re.state, subject, 8);
+                set_general_path_only(re.state, true);
+                const Outcome general = find(re.state, subject, 8);
+                ASSERT_EQ(fastOutcome, general) << pattern << " limit " << limit << " over \"" << subject
+                                                << "\"\n fast    " << show(fastOutcome) << "\n general " << show(general);
+            }
+}
