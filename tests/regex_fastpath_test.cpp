@@ -833,7 +833,7 @@ TEST(SearchPlan, LoopGroupShape) {
         bool loop;
     } rows[] = {
         {"\"([^\"\\\\]|\\\\.)*\"", true},  {"\"(?:[^\"\\\\]|\\\\.)*\"", true}, {"'([^'\\\\]|\\\\.)+'", true},
-        {"(a\\d|c.)*d", true},             {"x(?:[a-c]|y.)*z", true},
+        {"(a\\d|c.)*d", true},             {"x(?:[a-c]|y.)*z", true}, {"a(b|c.)*\\z", true},
         {"(a|ab)*c", false},   // two alternatives begin with a
         {"(a|b)*a", false},    // what follows can begin a pass
         {"(a|b)*", false},     // what follows may be empty

@@ -229,7 +229,7 @@ TEST(RegExpFind, Utf8Step) {
 TEST(RegExpFind, GuardedSubjects) {
     const char* patterns[] = {"x*",  "a$",  "\\w+",     "abc",   "cab|abc", "b.*c",  "[a-c]+\\b", "\\s[a-z]{0,4}ca",
                               "c\\z", "^c", "(?<=b)c", "\\Cc",  "c(?=c)",  "x|y|c", ".",
-                              "[ c]+$", "\\w+ ?\\Z", "\\b[a-c]{2,}\\b", "\\w+c\\b"};
+                              "[ c]+$", "\\w+ ?\\Z", "\\b[a-c]{2,}\\b", "\\w+c\\b", "(?:b|c.)+a", "a(b|c.)*\\z"};
     std::string base;
     for (int i = 0; i < 90; ++i) base += "abc "[i % 4];
     base += "\xE2\x82";  // a sequence cut off by the end
