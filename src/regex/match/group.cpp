@@ -310,18 +310,20 @@ struct LoopPass {
 
 LoopPass loop_pass(const uint8_t* q, int32_t r, const RegExpMatchState& ms, const GroupShape& s, int32_t g,
                    uint32_t opts) {
+    const auto isBar = [&](int32_t i) { return ms.nodes[i].w0 == RE_ALT_END && ms.nodes[i].w1 == g; };
+    const auto next = [&](int32_t i) { return i + (ms.nodes[i].w0 == RE_CLASS ? ms.nodes[i].w2 + 1 : 1); };
     LoopPass out{0, 0, 1};
     int32_t i = s.open + 1;
     for (;;) {
         int32_t taken = 0, items = 0;
         bool matched = true;
-        for (; i < s.close && !(ms.nodes[i].w0 == RE_ALT_END && ms.nodes[i].w1 == g);
-             i += ms.nodes[i].w0 == RE_CLASS ? ms.nodes[i].w2 + 1 : 1) {
-            if (!matched) continue;
+        for (; i < s.close && !isBar(i); i = next(i)) {
             const int32_t len = loop_item_length(q + taken, r - taken, ms, i, opts);
             ++out.steps;
-            matched = len > 0;
-            if (!matched) break;
+            if (len == 0) {
+                matched = false;
+                break;
+            }
             taken += len;
             ++items;
         }
@@ -332,8 +334,7 @@ LoopPass loop_pass(const uint8_t* q, int32_t r, const RegExpMatchState& ms, cons
             return out;
         }
         if (items + 1 > out.depth) out.depth = items + 1;
-        while (i < s.close && !(ms.nodes[i].w0 == RE_ALT_END && ms.nodes[i].w1 == g))
-            i += ms.nodes[i].w0 == RE_CLASS ? ms.nodes[i].w2 + 1 : 1;
+        while (i < s.close && !isBar(i)) i = next(i);
         if (i >= s.close) return out;
         ++i;  // past the bar, to the next alternative
     }

@@ -111,8 +111,8 @@ inline bool ascii_set_has(const AsciiSet& s, uint8_t b) { return b < 0x80 && (s.
 // - an optional greedy group (RE_GROUP or RE_CAPTURE, minimum 0) with one
 //   way through that begins with an unrepeated RE_CHAR, `groupByte`
 //   ("(?:\\.[^"]*)*"): see optional_group_at;
-// - a greedy unbounded group (RE_GROUP or RE_CAPTURE) that loops: see
-//   match_group_entry.
+// - a greedy unbounded group (RE_GROUP or RE_CAPTURE) whose passes have one
+//   way through and never give back, taken in a loop: see loop_group.
 constexpr uint32_t kClassOptionMask = RE_OPT_IGNORECASE | RE_OPT_DOTALL;
 struct __attribute__((packed)) PlannedItem {
     int32_t node;
