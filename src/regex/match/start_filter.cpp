@@ -120,7 +120,12 @@ struct Analyzer {
     // A class member's own test, before its complement flag.
     Tri member(const RegExpNode& n, uint8_t b, bool ic) const {
         switch (n.w0) {
-            case RE_CHAR: return tri(char_equal(b, n.w1, ic));
+            case RE_CHAR:
+                // A member from U+0080 to U+00FF also takes that character
+                // (or, under ignore-case, one folding to it) in UTF-8, which
+                // begins with a lead byte.
+                if (n.w1 >= 0x80 && n.w1 < 0x100 && b >= 0xC0) return kMaybe;
+                return tri(char_equal(b, n.w1, ic));
             case RE_PREDEF: return predef(n.w1, b);
             case RE_RANGE: {
                 const int32_t lo = n.w1, hi = n.w2;
