@@ -763,9 +763,11 @@ TEST(SearchPlan, EntryGate) {
         }
 }
 
-// One greedy unbounded repeat of "\w", "\d" or "\s" is answered by run
-// searches; the shape is recognised exactly, and near-misses (lazy, bounded,
-// captured, negated, nullable, a class) keep the match step.
+// One greedy unbounded repeat of "\w", "\d", "\s" or a class of one-byte
+// ASCII characters is answered by run searches; the shape is recognised
+// exactly, and near-misses (lazy, bounded, captured, negated, nullable, a
+// class that can take a high byte or a character of several bytes) keep the
+// match step.
 TEST(SearchPlan, WholeRunShape) {
     static const struct {
         const char* pattern;
@@ -775,8 +777,19 @@ TEST(SearchPlan, WholeRunShape) {
     } rows[] = {
         {"\\w+", "", true, 1},    {"\\w+", "gi", true, 1}, {"\\d{3,}", "", true, 3}, {"\\s+", "ms", true, 1},
         {"\\w+?", "", false, 0},  {"\\w{1,5}", "", false, 0}, {"(\\w+)", "", false, 0}, {"\\W+", "", false, 0},
-        {"\\w*", "", false, 0},   {"[a-z]+", "", false, 0},  {"\\w+x", "", false, 0},
+        {"\\w*", "", false, 0},   {"[a-z]+", "", true, 1},   {"\\w+x", "", false, 0},
         {"(?i)\\w+", "", false, 0}, {"\\S+", "", false, 0},
+        // Classes: the set is the class's own, the negation of a set that
+        // takes every high byte included.
+        {"[A-Za-z_]+", "", true, 1}, {"[0-9]+", "gi", true, 1}, {"[a-z0-9_]{2,}", "", true, 2},
+        {"[a-hA-H]+", "i", true, 1}, {"[\\d_.]+", "ms", true, 1}, {"[^\\W]+", "", true, 1},
+        // Under ignore-case U+212A and U+0130 fold to "k" and "i": a range
+        // holding either takes a character of three or two bytes.
+        {"[A-Za-z_]+", "i", false, 0}, {"[j-l]+", "i", false, 0}, {"[kK]+", "i", true, 1},
+        {"[a-z\xC3\xA9]+", "", false, 0}, {"[a-z\\x{100}]+", "", false, 0},
+        {"[a-z\\p{L}]+", "", false, 0}, {"[a-z\\W]+", "", false, 0}, {"[^a-z]+", "", false, 0},
+        {"[a-z]+?", "", false, 0}, {"[a-z]{1,9}", "", false, 0}, {"[a-z]*", "", false, 0},
+        {"([a-z]+)", "", false, 0}, {"[a-z]+x", "", false, 0}, {"[\\x7F-\\x{80}]+", "", false, 0},
     };
     for (const auto& r : rows) {
         Compiled re(r.pattern, r.opts);
@@ -795,12 +808,17 @@ TEST(SearchPlan, WholeRunShape) {
 // below which the budgets could run out and the run search must stand back.
 TEST(SearchPlan, WholeRunsEqualGeneralPath) {
     qeltest::RegexGen gen(20261211);
-    static const char* const kPatterns[] = {"\\w+", "\\d+", "\\s+", "\\w{2,}", "\\d{3,}", "\\s{2,}", "\\w{40,}",
-                                            "\\w+?", "\\w{1,3}", "(\\w+)", "\\W+", "\\w*"};
+    static const char* const kPatterns[] = {
+        "\\w+", "\\d+", "\\s+", "\\w{2,}", "\\d{3,}", "\\s{2,}", "\\w{40,}", "\\w+?", "\\w{1,3}", "(\\w+)",
+        "\\W+", "\\w*", "[A-Za-z_]+", "[0-9]+", "[a-z0-9_]{2,}", "[a-hK-Z.]+", "[^\\W]+", "[a-z]+?",
+        "[A-Z\xC3\xA9]+", "[a-z\\x{212A}]+", "[^a-z]+"};
+    // Besides ASCII: UTF-8 (U+212A and U+0130 fold to "k" and "i"), stray
+    // high bytes and a truncated sequence.
     static const char* const kPieces[] = {"a", "Zz_9", "0", "12", " ", "\t", "\n", "\v", "\r\n", ".", "-",
-                                          "\xC3\xA9", "\xE2\x80\x83", "\xFF", "\x80", "\xC3", "word_42 "};
+                                          "kK", "Ii", "\xC3\xA9", "\xE2\x80\x83", "\xE2\x84\xAA", "\xC4\xB0",
+                                          "\xFF", "\x80", "\xC3", "word_42 "};
     static const int32_t kLimits[] = {0, 1, 2, 7, 8, 9, 12, 16, 10000};
-    for (int i = 0; i < 400; ++i) {
+    for (int i = 0; i < 700; ++i) {
         const char* pattern = kPatterns[gen.pick(sizeof(kPatterns) / sizeof(kPatterns[0]))];
         const std::string opts = random_options(gen);
         const int format = static_cast<int>(gen.pick(2));

@@ -1048,11 +1048,6 @@ namespace {
     return (count > 0 && count < m) ? qelWrnFindIncomplete : qelOk;
 }
 
-// Work the match step spends on one start of a whole-run pattern at most:
-// the step itself, one charge per copy up to the minimum, two passes of the
-// greedy loop, the give-back loop's charge and the continuation's step, with
-// room to spare.
-constexpr int64_t kWholeRunStepWork = 8;
 // Nesting the match step needs there: the repeat's step and its continuation.
 constexpr int32_t kWholeRunMinLimit = 8;
 
@@ -1061,7 +1056,7 @@ constexpr int32_t kWholeRunMinLimit = 8;
 // what it would find, and no cut is possible that the run search would miss.
 bool whole_run_fits(const StateHeader& h, const SearchPlan& p, int32_t windowLen) {
     if (h.matchLimit < kWholeRunMinLimit) return false;
-    const int64_t worst = (int64_t(windowLen) + 1) * (int64_t(p.wholeRunMin) + kWholeRunStepWork);
+    const int64_t worst = (int64_t(windowLen) + 1) * (int64_t(p.wholeRunMin) + p.wholeRunStepWork);
     return worst < work_budget_for(h.matchLimit);
 }
 

@@ -19,6 +19,7 @@
 // of the pattern could switch it on, and then both answers are kept.
 #include <bit>
 
+#include "regex/compile/unicode_data.h"
 #include "regex/match/search_internal.h"
 
 namespace qel::re {
@@ -1196,6 +1197,7 @@ void fill_plan_facts(const QelRegExpState* state, SearchPlan& p) {
     p.gateLeadsSkip = false;
     p.wholeRun = false;
     p.wholeRunMin = 0;
+    p.wholeRunStepWork = 0;
 }
 
 namespace {
@@ -1255,22 +1257,64 @@ void set_entry_gate(const QelRegExpState* state, SearchPlan& p) {
 
 namespace {
 
-// The whole-run shape: two nodes, a predefined set whose members are one-
-// byte ASCII characters in both formats and its greedy quantifier with no
-// upper bound. The sets come from the matcher's own item test.
+// Work the match step spends on one start of a whole-run pattern at most,
+// beyond one charge per copy up to the minimum: the step itself, two passes
+// of the greedy loop, the give-back loop's charge and the continuation's
+// step, with room to spare.
+constexpr int32_t kWholeRunStepWork = 8;
+// A class whose set the repeat works out only after its first few copies
+// (no set in the plan) charges a pass per copy until then.
+constexpr int32_t kWholeRunClassStepWork = kWholeRunStepWork + 4;
+
+// Whether the class at `cls` decides on the first byte it looks at alone
+// (under `options`), so that trying it on each byte value by itself tells
+// everything it accepts: members that compare that byte only, and ranges of
+// ASCII characters, which take a character of several bytes only where one
+// folds into them under ignore-case.
+bool class_decides_on_first_byte(const RegExpNode* nodes, int32_t cls, uint32_t options) {
+    const bool fold = (options & RE_OPT_IGNORECASE) != 0;
+    for (int32_t i = 1; i <= nodes[cls].w2; ++i) {
+        const RegExpNode& m = nodes[cls + i];
+        switch (m.w0) {
+            case RE_CHAR:
+                if (m.w1 < 0 || m.w1 >= 0x80) return false;
+                break;
+            case RE_PREDEF:
+                break;
+            case RE_RANGE:
+                if (m.w1 < 0 || m.w2 < 0 || m.w1 >= 0x80 || m.w2 >= 0x80) return false;
+                if (fold && folds_from_above_ascii(fold_code_point(uint32_t(m.w1)), fold_code_point(uint32_t(m.w2))))
+                    return false;
+                break;
+            default:
+                return false;
+        }
+    }
+    return true;
+}
+
+// The whole-run shape: a single item whose members are one-byte ASCII
+// characters in both formats, "\\w", "\\d", "\\s" or a bracket class, and its
+// greedy quantifier with no upper bound. The sets come from the matcher's
+// own item tests.
 void set_whole_run(const QelRegExpState* state, SearchPlan& p) {
     const StateHeader& h = *header(state);
     const RegExpNode* nodes = node_array(state);
-    if (h.nodeCount != 2 || h.captureCount != 1 || h.searchMode == 2) return;
+    if (h.nodeCount < 2 || h.captureCount != 1 || h.searchMode == 2) return;
     const RegExpNode& item = nodes[0];
-    const RegExpNode& q = nodes[1];
-    if (item.w0 != RE_PREDEF || (item.w1 != 'w' && item.w1 != 'd' && item.w1 != 's')) return;
+    const bool predef = item.w0 == RE_PREDEF && (item.w1 == 'w' || item.w1 == 'd' || item.w1 == 's');
+    const bool cls = item.w0 == RE_CLASS && item.w2 >= 1 && h.nodeCount == int64_t(item.w2) + 2 &&
+                     class_decides_on_first_byte(nodes, 0, h.options);
+    if (!(predef && h.nodeCount == 2) && !cls) return;
+    const RegExpNode& q = nodes[h.nodeCount - 1];
     if (q.w0 != RE_GREEDY || q.w1 < 1 || q.w2 != RE_UNBOUNDED) return;
     p.wholeRunSet = ByteSet{};
     p.wholeRunStop = ByteSet{};
     for (int b = 0; b < 256; ++b) {
         const uint8_t byte = static_cast<uint8_t>(b);
-        if (predef_test(item.w1, byte, h.options)) {
+        const bool in = predef ? predef_test(item.w1, byte, h.options)
+                               : class_unit_length(nodes, 0, &byte, 1, h.options) != 0;
+        if (in) {
             if (byte >= 0x80) return;
             p.wholeRunSet.add(byte);
         } else {
@@ -1280,6 +1324,7 @@ void set_whole_run(const QelRegExpState* state, SearchPlan& p) {
     p.wholeRunSet.build_rows();
     p.wholeRunStop.build_rows();
     p.wholeRunMin = q.w1;
+    p.wholeRunStepWork = predef ? kWholeRunStepWork : kWholeRunClassStepWork;
     p.wholeRun = true;
 }
 
