@@ -762,3 +762,161 @@ TEST(SearchPlan, EntryGate) {
             if (HasFatalFailure()) return;
         }
 }
+
+// One greedy unbounded repeat of "\w", "\d", "\s" or a class of one-byte
+// ASCII characters is answered by run searches; the shape is recognised
+// exactly, and near-misses (lazy, bounded, captured, negated, nullable, a
+// class that can take a high byte or a character of several bytes) keep the
+// match step.
+TEST(SearchPlan, WholeRunShape) {
+    static const struct {
+        const char* pattern;
+        const char* opts;
+        bool whole;
+        int32_t min;
+    } rows[] = {
+        {"\\w+", "", true, 1},    {"\\w+", "gi", true, 1}, {"\\d{3,}", "", true, 3}, {"\\s+", "ms", true, 1},
+        {"\\w+?", "", false, 0},  {"\\w{1,5}", "", false, 0}, {"(\\w+)", "", false, 0}, {"\\W+", "", false, 0},
+        {"\\w*", "", false, 0},   {"[a-z]+", "", true, 1},   {"\\w+x", "", false, 0},
+        {"(?i)\\w+", "", false, 0}, {"\\S+", "", false, 0},
+        // Classes: the set is the class's own, the negation of a set that
+        // takes every high byte included.
+        {"[A-Za-z_]+", "", true, 1}, {"[0-9]+", "gi", true, 1}, {"[a-z0-9_]{2,}", "", true, 2},
+        {"[a-hA-H]+", "i", true, 1}, {"[\\d_.]+", "ms", true, 1}, {"[^\\W]+", "", true, 1},
+        // Under ignore-case U+212A and U+0130 fold to "k" and "i": a range
+        // holding either takes a character of three or two bytes.
+        {"[A-Za-z_]+", "i", false, 0}, {"[j-l]+", "i", false, 0}, {"[kK]+", "i", true, 1},
+        {"[a-z\xC3\xA9]+", "", false, 0}, {"[a-z\\x{100}]+", "", false, 0},
+        {"[a-z\\p{L}]+", "", false, 0}, {"[a-z\\W]+", "", false, 0}, {"[^a-z]+", "", false, 0},
+        {"[a-z]+?", "", false, 0}, {"[a-z]{1,9}", "", false, 0}, {"[a-z]*", "", false, 0},
+        {"([a-z]+)", "", false, 0}, {"[a-z]+x", "", false, 0}, {"[\\x7F-\\x{80}]+", "", false, 0},
+    };
+    for (const auto& r : rows) {
+        Compiled re(r.pattern, r.opts);
+        ASSERT_EQ(re.status, qelOk) << r.pattern;
+        const SearchPlan* plan = search_plan(re.state);
+        ASSERT_NE(plan, nullptr) << r.pattern;
+        EXPECT_EQ(plan->wholeRun, r.whole) << r.pattern;
+        if (r.whole) {
+            EXPECT_EQ(plan->wholeRunMin, r.min) << r.pattern;
+        }
+    }
+}
+
+// The run searches against the match step over subjects of short and long
+// runs, UTF-8 and stray high bytes, with match limits around the point
+// below which the budgets could run out and the run search must stand back.
+TEST(SearchPlan, WholeRunsEqualGeneralPath) {
+    qeltest::RegexGen gen(20261211);
+    static const char* const kPatterns[] = {
+        "\\w+", "\\d+", "\\s+", "\\w{2,}", "\\d{3,}", "\\s{2,}", "\\w{40,}", "\\w+?", "\\w{1,3}", "(\\w+)",
+        "\\W+", "\\w*", "[A-Za-z_]+", "[0-9]+", "[a-z0-9_]{2,}", "[a-hK-Z.]+", "[^\\W]+", "[a-z]+?",
+        "[A-Z\xC3\xA9]+", "[a-z\\x{212A}]+", "[^a-z]+"};
+    // Besides ASCII: UTF-8 (U+212A and U+0130 fold to "k" and "i"), stray
+    // high bytes and a truncated sequence.
+    static const char* const kPieces[] = {"a", "Zz_9", "0", "12", " ", "\t", "\n", "\v", "\r\n", ".", "-",
+                                          "kK", "Ii", "\xC3\xA9", "\xE2\x80\x83", "\xE2\x84\xAA", "\xC4\xB0",
+                                          "\xFF", "\x80", "\xC3", "word_42 "};
+    static const int32_t kLimits[] = {0, 1, 2, 7, 8, 9, 12, 16, 10000};
+    for (int i = 0; i < 700; ++i) {
+        const char* pattern = kPatterns[gen.pick(sizeof(kPatterns) / sizeof(kPatterns[0]))];
+        const std::string opts = random_options(gen);
+        const int format = static_cast<int>(gen.pick(2));
+        Compiled re(pattern, opts.c_str(), format);
+        ASSERT_EQ(re.status, qelOk) << pattern;
+        if (gen.pick(3) == 0) qelsRegExpSetMatchLimit(kLimits[gen.pick(sizeof(kLimits) / sizeof(kLimits[0]))], re.state);
+        const std::string what = std::string(pattern) + " /" + opts + " fmt " + std::to_string(format);
+        for (int s = 0; s < 8; ++s) {
+            std::string subject;
+            const size_t len = gen.pick(4) == 0 ? gen.pick(1500) : gen.pick(40);
+            const bool longRuns = gen.pick(3) == 0;
+            while (subject.size() < len) {
+                if (longRuns && gen.pick(2) == 0)
+                    subject.append(1 + gen.pick(60), "aaa0_ \n"[gen.pick(7)]);
+                else
+                    subject += kPieces[gen.pick(sizeof(kPieces) / sizeof(kPieces[0]))];
+            }
+            const int32_t capacity = gen.pick(4) == 0 ? 1000 : 1 + static_cast<int32_t>(gen.pick(8));
+            expect_same(re.state, subject, capacity, what);
+            if (HasFatalFailure()) return;
+        }
+    }
+}
+
+// A greedy unbounded group whose passes have one way through and never give
+// back loops without nesting; the plan marks exactly those.
+TEST(SearchPlan, LoopGroupShape) {
+    static const struct {
+        const char* pattern;
+        bool loop;
+    } rows[] = {
+        {"\"([^\"\\\\]|\\\\.)*\"", true},  {"\"(?:[^\"\\\\]|\\\\.)*\"", true}, {"'([^'\\\\]|\\\\.)+'", true},
+        {"(a\\d|c.)*d", true},             {"x(?:[a-c]|y.)*z", true}, {"a(b|c.)*\\z", true},
+        {"(a|ab)*c", false},   // two alternatives begin with a
+        {"(a|b)*a", false},    // what follows can begin a pass
+        {"(a|b)*", false},     // what follows may be empty
+        {"(a|b)*?c", false},   {"(a|b){2,5}c", false}, {"(a|b+)*c", false}, {"(a|(b))*c", false},
+        {"(a||b)*c", false},   {"()*c", false},        {"(a|b)*c|d", false},
+    };
+    for (const auto& r : rows) {
+        Compiled re(r.pattern, "");
+        ASSERT_EQ(re.status, qelOk) << r.pattern;
+        const SearchPlan* plan = search_plan(re.state);
+        ASSERT_NE(plan, nullptr) << r.pattern;
+        bool marked = false;
+        for (int32_t i = 0; i < plan->itemCount; ++i) marked = marked || plan_items(plan)[i].loopGroup;
+        EXPECT_EQ(marked, r.loop) << r.pattern;
+    }
+}
+
+// Looping groups against the general path: quoted strings with escapes and
+// rows of several items, captures included, over subjects that open, escape
+// and break off strings, with UTF-8 and stray bytes inside.
+TEST(SearchPlan, LoopGroupsEqualGeneralPath) {
+    qeltest::RegexGen gen(20261212);
+    static const char* const kPatterns[] = {
+        "\"([^\"\\\\]|\\\\.)*\"", "\"(?:[^\"\\\\]|\\\\.)*\"", "\"([^\"\\\\]|\\\\.)+\"", "(\"([^\"\\\\]|\\\\.)*\")",
+        "\"([^\"\\\\]|\\\\.){2,}\"\\s", "(a\\d|c.)*d", "x(?:[a-c]|y.)*z", "(a|b)*c(a|b)*\\b", "'([^'\\\\\\n]|\\\\.)*'",
+        "\"([^\"\\\\]|\\\\.)*\\\\?\"", "(a|ab)*c", "(a|b)*a"};
+    static const char* const kPieces[] = {"\"", "\"", "\\", "\\\"", "\\\\", "a", "b", "c", "d", "x", "y", "z", "1",
+                                          " ", "\n", "'", "\xC3\xA9", "\xFF", "ab", "c1d"};
+    for (int i = 0; i < 600; ++i) {
+        const char* pattern = kPatterns[gen.pick(sizeof(kPatterns) / sizeof(kPatterns[0]))];
+        const std::string opts = random_options(gen);
+        const int format = static_cast<int>(gen.pick(2));
+        Compiled re(pattern, opts.c_str(), format);
+        ASSERT_EQ(re.status, qelOk) << pattern;
+        if (gen.pick(8) == 0) qelsRegExpSetMatchLimit(static_cast<int32_t>(1 + gen.pick(40)), re.state);
+        const std::string what = std::string(pattern) + " /" + opts + " fmt " + std::to_string(format);
+        for (int s = 0; s < 6; ++s) {
+            std::string subject;
+            const size_t len = gen.pick(5) == 0 ? gen.pick(600) : gen.pick(40);
+            while (subject.size() < len) subject += kPieces[gen.pick(sizeof(kPieces) / sizeof(kPieces[0]))];
+            expect_same(re.state, subject, 1 + static_cast<int32_t>(gen.pick(6)), what);
+            if (HasFatalFailure()) return;
+        }
+    }
+}
+
+// The loop spends the nesting budget as the passes would: at every limit
+// around the depth a row needs, the search is cut, or not, exactly where the
+// general path's is. The patterns are anchored, so that both paths try the
+// same one start, and a look-ahead keeps them off the linear path, which is
+// never cut.
+TEST(SearchPlan, LoopGroupsKeepTheNestingBudget) {
+    static const char* const kPatterns[] = {"^\"([^\"\\\\]|\\\\.)*(?=\")\"", "^(?:a|b\\d){3,}(?=c)c", "^x(?:[a-c]|y.)*(?=z)"};
+    static const char* const kSubjects[] = {"\"abc\\\"de\" \"\\\\\\\\x\"", "ab1ab2aaaab1c", "xaby1cyzc xz", "\"ab\\",
+                                            "ab1ab1ab1ab1b2b3aaaa", "xabcabcy"};
+    for (const char* pattern : kPatterns)
+        for (const char* subject : kSubjects)
+            for (int32_t limit = 1; limit <= 40; ++limit) {
+                Compiled re(pattern, "", 0);
+                ASSERT_EQ(re.status, qelOk) << pattern;
+                qelsRegExpSetMatchLimit(limit, re.state);
+                const Outcome fastOutcome = find(re.state, subject, 8);
+                set_general_path_only(re.state, true);
+                const Outcome general = find(re.state, subject, 8);
+                ASSERT_EQ(fastOutcome, general) << pattern << " limit " << limit << " over \"" << subject
+                                                << "\"\n fast    " << show(fastOutcome) << "\n general " << show(general);
+            }
+}

@@ -229,7 +229,7 @@ TEST(RegExpFind, Utf8Step) {
 TEST(RegExpFind, GuardedSubjects) {
     const char* patterns[] = {"x*",  "a$",  "\\w+",     "abc",   "cab|abc", "b.*c",  "[a-c]+\\b", "\\s[a-z]{0,4}ca",
                               "c\\z", "^c", "(?<=b)c", "\\Cc",  "c(?=c)",  "x|y|c", ".",
-                              "[ c]+$", "\\w+ ?\\Z", "\\b[a-c]{2,}\\b", "\\w+c\\b"};
+                              "[ c]+$", "\\w+ ?\\Z", "\\b[a-c]{2,}\\b", "\\w+c\\b", "(?:b|c.)+a", "a(b|c.)*\\z"};
     std::string base;
     for (int i = 0; i < 90; ++i) base += "abc "[i % 4];
     base += "\xE2\x82";  // a sequence cut off by the end
@@ -419,6 +419,8 @@ TEST(StartFilter, DerivedFromThePattern) {
         {"(\\w)\\1", "", true, "a_", " ", nullptr, 0},
         {"\\1?(a)", "", false, "", "", nullptr, 0},
         {"[^a]", "", true, "b\xC3\x80", "a", nullptr, 0},
+        // A member from U+0080 to U+00FF takes its UTF-8 form too.
+        {"[a-z\xC3\xA9]", "", true, "a\xC3\xE9", "0\x80", nullptr, 0},
         {"\\d+\\.\\d+", "", true, "09", "a.", nullptr, 0},
         {"(?=ab)\\w", "", true, "a", " _", nullptr, 0},  // the look-ahead decides the first byte
         {"x(?i)y", "", true, "xX", "y", nullptr, 0},

@@ -89,4 +89,19 @@ uint32_t fold_code_point(uint32_t c) {
     return c;
 }
 
+bool folds_from_above_ascii(uint32_t low, uint32_t high) {
+    if (low > high) return false;
+    // A code point with no record folds to itself.
+    if (high >= 0x80) return true;
+    // Bulk ranges and code points without a record fold to themselves, so
+    // only a record can fold below U+0080.
+    for (int32_t i = 0; i < kCodePointRecordCount; ++i) {
+        const CodePointRecord& rec = kCodePointRecords[i];
+        if (rec.codePoint < 0x80) continue;
+        const uint32_t folded = fold_code_point(uint32_t(rec.codePoint));
+        if (folded >= low && folded <= high) return true;
+    }
+    return false;
+}
+
 }  // namespace qel::re

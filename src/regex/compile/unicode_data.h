@@ -35,6 +35,10 @@ bool uranges_test(uint32_t c, const int32_t* pairs, int32_t count, int32_t negat
 // Case folding of a code point: inside a bulk range unchanged; otherwise the
 // record's lower-case mapping when it has one; otherwise unchanged.
 uint32_t fold_code_point(uint32_t c);
+// Whether some code point at or above U+0080 folds into [low, high]: whether
+// a range of one-byte characters can, under ignore-case, take a character
+// of several bytes (U+212A folds to "k").
+bool folds_from_above_ascii(uint32_t low, uint32_t high);
 
 }  // namespace qel::re
 

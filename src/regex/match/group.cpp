@@ -275,6 +275,120 @@ int empty_passes_below_minimum(const uint8_t* p, int32_t r, RegExpMatchState& ms
     return res;
 }
 
+// Bytes one unrepeated item of a looping group's body takes at x (0: it
+// fails), as the match step would take them under `opts`. The plan admits
+// only these kinds, each of which takes at least one byte.
+int32_t loop_item_length(const uint8_t* x, int32_t r, const RegExpMatchState& ms, int32_t i, uint32_t opts) {
+    if (r == 0) return 0;
+    const RegExpNode& n = ms.nodes[i];
+    switch (n.w0) {
+        case RE_CHAR:
+            return n.w1 >= 0 && n.w1 < 256 && char_equal(x[0], uint8_t(n.w1), opts) ? 1 : 0;
+        case RE_PREDEF:
+            return predef_test(n.w1, x[0], opts) ? read_utf8(x, r).length : 0;
+        case RE_CLASS: {
+            const AsciiSet* ascii = x[0] < 0x80 ? planned_class_set(ms, i) : nullptr;
+            return ascii != nullptr ? (ascii_set_has(*ascii, x[0]) ? 1 : 0) : class_unit_length(ms.nodes, i, x, r, opts);
+        }
+        default:
+            return 0;
+    }
+}
+
+// One pass of a looping group at q: the bytes its first alternative whose
+// items all match in turn takes (0: none matches), and the match steps the
+// general routine spends on it: one per item tried and, after a match, one
+// for the bar or closing node. `depth` is how deep those steps nest below
+// the pass's start: the matched items and the step after them, or for no
+// match the items the one alternative that got past its first item matched
+// and the step that failed.
+struct LoopPass {
+    int32_t length;
+    int32_t steps;
+    int32_t depth;
+};
+
+LoopPass loop_pass(const uint8_t* q, int32_t r, const RegExpMatchState& ms, const GroupShape& s, int32_t g,
+                   uint32_t opts) {
+    const auto isBar = [&](int32_t i) { return ms.nodes[i].w0 == RE_ALT_END && ms.nodes[i].w1 == g; };
+    const auto next = [&](int32_t i) { return i + (ms.nodes[i].w0 == RE_CLASS ? ms.nodes[i].w2 + 1 : 1); };
+    LoopPass out{0, 0, 1};
+    int32_t i = s.open + 1;
+    for (;;) {
+        int32_t taken = 0, items = 0;
+        bool matched = true;
+        for (; i < s.close && !isBar(i); i = next(i)) {
+            const int32_t len = loop_item_length(q + taken, r - taken, ms, i, opts);
+            ++out.steps;
+            if (len == 0) {
+                matched = false;
+                break;
+            }
+            taken += len;
+            ++items;
+        }
+        if (matched) {
+            out.length = taken;
+            out.steps += 1;
+            out.depth = items + 1;
+            return out;
+        }
+        if (items + 1 > out.depth) out.depth = items + 1;
+        while (i < s.close && !isBar(i)) i = next(i);
+        if (i >= s.close) return out;
+        ++i;  // past the bar, to the next alternative
+    }
+}
+
+// A looping group, as the plan marks it: greedy, unbounded, each alternative
+// of its body a row of unrepeated one-character items, no two alternatives
+// able to begin with the same byte, and none able to begin with a byte that
+// can begin what follows the group ("\"([^\"\\\\]|\\\\.)*\""). A pass then has
+// at most one way through, and a give-back leaves the continuation facing
+// the first byte of a pass, where it fails: the general routine's first
+// success, if any, is the continuation after the longest row of passes. The
+// passes are taken in a loop instead of one nesting of the match step (and
+// some 900 bytes of stack) each; the capture holds the last pass, as the
+// closing step would have set it. The nesting budget is kept as the general
+// routine spends it: it would cut the path where its steps for the row
+// nest deeper than the budget allows, and the continuation runs with what
+// the row leaves of it. The work budget is charged for the steps the row
+// takes.
+int loop_group(const uint8_t* p, int32_t r, RegExpMatchState& ms, const GroupShape& s, int32_t g) {
+    const uint32_t opts = ms.options;
+    const int32_t budget = ms.budget;
+    const uint8_t* const end = p + r;
+    const uint8_t* q = p;
+    const uint8_t* last = nullptr;
+    int64_t passes = 0;
+    int64_t depth = 0;  // the steps of the passes so far nest this deep
+    for (;;) {
+        const LoopPass pass = loop_pass(q, int32_t(end - q), ms, s, g, opts);
+        if (depth + pass.depth > budget || out_of_work(ms, pass.steps)) return cut_path(ms);
+        if (pass.length == 0) break;
+        depth += pass.depth;
+        last = q;
+        q += pass.length;
+        ++passes;
+    }
+    if (passes < s.min) return 1;
+    const int32_t cap = capture_number(ms, s.open);
+    const CaptureRecord capBefore = cap ? ms.captures[cap] : CaptureRecord{};
+    if (cap && last != nullptr) ms.captures[cap] = {last, int32_t(q - last), 0};
+    const int32_t len0 = ms.captures[0].length;
+    ms.captures[0].length = len0 + int32_t(q - p);
+    ms.budget = int32_t(budget - depth);
+    const int res = continue_at(q, int32_t(end - q), ms, s.after, opts);
+    ms.budget = budget;
+    if (res != 0) {
+        ms.captures[0].length = len0;
+        if (cap) ms.captures[cap] = capBefore;
+        // The give-backs' continuation attempts, each failing at its first step.
+        if (!ms.cut && out_of_work(ms, passes - s.min > 0 ? passes - s.min : 0)) return cut_path(ms);
+    }
+    return res;
+}
+
 }  // namespace
 
 int match_group_entry(const uint8_t* p, int32_t r, RegExpMatchState& ms) {
@@ -292,6 +406,14 @@ int match_group_entry(const uint8_t* p, int32_t r, RegExpMatchState& ms) {
         if (og.after >= 0 && !og.may_enter(p, p + r, ms.options)) return continue_at(p, r, ms, s.after, closeOpts);
     }
     if (stack_exhausted(ms)) return cut_path(ms);
+    if (ms.plannedCount > 0) {
+        // The plan checked that the body's options are those after the
+        // group; a path that reaches it under others takes the general way.
+        const PlannedItem* e = planned_item(ms, o);
+        if (e != nullptr && e->loopGroup && n.w0 != RE_GROUP_OPTS && !s.lazy && s.max == RE_UNBOUNDED &&
+            ms.options == closeOpts)
+            return loop_group(p, r, ms, s, g);
+    }
 
     // The group may be entered again while an earlier activation of it is
     // still on the native stack (an outer repeat reaches its opening node from

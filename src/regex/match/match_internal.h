@@ -110,7 +110,9 @@ inline bool ascii_set_has(const AsciiSet& s, uint8_t b) { return b < 0x80 && (s.
 //   ("\w+\s", "\s+\(");
 // - an optional greedy group (RE_GROUP or RE_CAPTURE, minimum 0) with one
 //   way through that begins with an unrepeated RE_CHAR, `groupByte`
-//   ("(?:\\.[^"]*)*"): see optional_group_at.
+//   ("(?:\\.[^"]*)*"): see optional_group_at;
+// - a greedy unbounded group (RE_GROUP or RE_CAPTURE) whose passes have one
+//   way through and never give back, taken in a loop: see loop_group.
 constexpr uint32_t kClassOptionMask = RE_OPT_IGNORECASE | RE_OPT_DOTALL;
 struct __attribute__((packed)) PlannedItem {
     int32_t node;
@@ -120,6 +122,7 @@ struct __attribute__((packed)) PlannedItem {
     uint8_t noGiveBack;
     uint8_t optionalGroup;
     uint8_t groupByte;
+    uint8_t loopGroup;
 };
 inline const PlannedItem* planned_item(const RegExpMatchState& ms, int32_t node) {
     for (int32_t i = 0; i < ms.plannedCount; ++i) {

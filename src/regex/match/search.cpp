@@ -1048,6 +1048,45 @@ namespace {
     return (count > 0 && count < m) ? qelWrnFindIncomplete : qelOk;
 }
 
+// Nesting the match step needs there: the repeat's step and its continuation.
+constexpr int32_t kWholeRunMinLimit = 8;
+
+// Whether the match step, given every start of the window, could neither
+// exhaust the work budget nor the nesting budget: the runs are then exactly
+// what it would find, and no cut is possible that the run search would miss.
+bool whole_run_fits(const StateHeader& h, const SearchPlan& p, int32_t windowLen) {
+    if (h.matchLimit < kWholeRunMinLimit) return false;
+    const int64_t worst = (int64_t(windowLen) + 1) * (int64_t(p.wholeRunMin) + p.wholeRunStepWork);
+    return worst < work_budget_for(h.matchLimit);
+}
+
+// The whole-run search: each match is a maximal run of the set at least the
+// repeat's minimum long (the greedy repeat takes the run to its end, and no
+// start inside a shorter run reaches the minimum); a global search goes on
+// at the run's end, whose byte is outside the set. Records as search_core
+// writes them for a pattern without captures.
+QelStatus search_whole_run(const Qel8u* subject, int32_t subjectLen, const StateHeader& h, const SearchPlan& p,
+                           QelRegExpFind* results, int32_t* resultCount) {
+    const bool global = (h.options & RE_OPT_GLOBAL) != 0;
+    const int32_t capacity = global ? *resultCount : 1;
+    int32_t count = 0;
+    int32_t pos = 0;
+    while (count < capacity && pos < subjectLen) {
+        const int32_t k = find_byteset(subject + pos, subjectLen - pos, p.wholeRunSet);
+        if (k < 0) break;
+        const int32_t start = pos + k;
+        const int32_t e = find_byteset(subject + start, subjectLen - start, p.wholeRunStop);
+        const int32_t end = e < 0 ? subjectLen : start + e;
+        pos = end;
+        if (end - start < p.wholeRunMin) continue;
+        results[count].pointer = subject + start;
+        results[count].length = end - start;
+        ++count;
+    }
+    *resultCount = count;
+    return qelOk;
+}
+
 // A state without a plan (built by hand, a pattern that fills the group
 // table, or the general path forced): the facts are worked out per call.
 // Kept apart so that the planned search's frame stays small.
@@ -1100,6 +1139,8 @@ QelStatus search_with_paths(const Qel8u* subject, int32_t subjectLen, QelRegExpS
         }
         if (plan->gateLeadsSkip) leadAt = at;
     }
+    if (plan->wholeRun && whole_run_fits(h, *plan, subjectLen))
+        return search_whole_run(subject, subjectLen, h, *plan, results, resultCount);
     return search_core(subject, subjectLen, state, results, resultCount, keepWholeMatch, fast, linearUse, plan, *plan,
                        nullptr, leadAt, tailAt);
 }

@@ -208,6 +208,18 @@ struct SearchPlan {
     int32_t anchorMode;      // 0 any position, 1 line starts only, 2 the window start only
     int32_t firstBar;        // first top-level RE_ALT_END, -1 none
     int32_t itemCount;      // entries of the class table that follows the plan
+    // The pattern is one greedy unbounded repeat of "\\w", "\\d", "\\s" or
+    // a bracket class of one-byte ASCII characters ("\\w+", "\\d{2,}",
+    // "[A-Za-z_]+"), sets that take no other character in either format: its
+    // matches are the runs of the set at least `wholeRunMin` bytes long, each
+    // found by two byte-set searches instead of the scan and the match step.
+    // Taken only where the work and nesting budgets cannot run out on the
+    // window (whole_run_fits), so that no result changes.
+    bool wholeRun;
+    int32_t wholeRunMin;
+    int32_t wholeRunStepWork;  // work of the match step on one start, beyond the minimum
+    ByteSet wholeRunSet;    // the set, rows built
+    ByteSet wholeRunStop;   // its complement, rows built
     StartFilter filter;
 };
 

@@ -19,6 +19,7 @@
 // of the pattern could switch it on, and then both answers are kept.
 #include <bit>
 
+#include "regex/compile/unicode_data.h"
 #include "regex/match/search_internal.h"
 
 namespace qel::re {
@@ -120,7 +121,12 @@ struct Analyzer {
     // A class member's own test, before its complement flag.
     Tri member(const RegExpNode& n, uint8_t b, bool ic) const {
         switch (n.w0) {
-            case RE_CHAR: return tri(char_equal(b, n.w1, ic));
+            case RE_CHAR:
+                // A member from U+0080 to U+00FF also takes that character
+                // (or, under ignore-case, one folding to it) in UTF-8, which
+                // begins with a lead byte.
+                if (n.w1 >= 0x80 && n.w1 < 0x100 && b >= 0xC0) return kMaybe;
+                return tri(char_equal(b, n.w1, ic));
             case RE_PREDEF: return predef(n.w1, b);
             case RE_RANGE: {
                 const int32_t lo = n.w1, hi = n.w2;
@@ -1008,19 +1014,27 @@ namespace {
 // Greedy repeats of the top-level sequence (transparent groups looked
 // through) whose item cannot begin with a byte that can begin what follows:
 // giving back a copy always leaves the continuation facing such a byte.
-int32_t no_give_back_items(const QelRegExpState* state, int32_t* out, int32_t cap) {
+// An analyser of the whole pattern with the option bits any part of it may
+// run under; false for a pattern with a top-level bar.
+bool top_level_analyzer(const QelRegExpState* state, Analyzer& a) {
     const StateHeader& h = *header(state);
-    Analyzer a{node_array(state), h.nodeCount, false, false, false, 0};
+    a = Analyzer{node_array(state), h.nodeCount, false, false, false, 0};
     uint32_t anyOpts = h.options;
     for (int32_t i = 0; i < a.count; ++i) {
         const RegExpNode& n = a.nodes[i];
         if (n.w0 == RE_SETOPTS) anyOpts |= static_cast<uint32_t>(n.w1);
         if (n.w0 == RE_GROUP_OPTS) anyOpts |= static_cast<uint32_t>(n.w3);
         if (n.w0 == RE_ALT_END || n.w0 == RE_CLOSE) anyOpts |= static_cast<uint32_t>(n.w2);
-        if (n.w0 == RE_ALT_END && n.w1 == 0) return 0;
+        if (n.w0 == RE_ALT_END && n.w1 == 0) return false;
     }
     a.icPossible = option_word_has(anyOpts, RE_OPT_IGNORECASE);
     a.dotallPossible = option_word_has(anyOpts, RE_OPT_DOTALL);
+    return true;
+}
+
+int32_t no_give_back_items(const QelRegExpState* state, int32_t* out, int32_t cap) {
+    Analyzer a;
+    if (!top_level_analyzer(state, a)) return 0;
     int32_t found = 0;
     for (int32_t i = a.seq_next(0); i < a.count && found < cap && !a.giveUp; i = a.seq_next(i)) {
         Analyzer::Item it;
@@ -1037,6 +1051,68 @@ int32_t no_give_back_items(const QelRegExpState* state, int32_t* out, int32_t ca
             if (a.giveUp) break;
             if (!nullable && disjoint) out[found++] = i;
         }
+        i = it.end;
+    }
+    return found;
+}
+
+// Whether the group at o, a greedy unbounded repeat in the top-level
+// sequence, loops (see loop_group in the matcher): its body's alternatives
+// are rows of unrepeated one-character items (RE_CHAR, RE_PREDEF, a class
+// without "\\X") under the options in force after the group, no two of them
+// can begin with the same byte, and what follows the group needs a first
+// byte that none of them can begin with.
+bool loop_group_at(Analyzer& a, int32_t o, const Analyzer::Item& it) {
+    const RegExpNode& n = a.nodes[o];
+    if ((n.w0 != RE_GROUP && n.w0 != RE_CAPTURE) || n.w1 < 1 || n.w1 > kMaxGroups || n.w2 < 1) return false;
+    if (!it.quantified || a.nodes[it.end - 1].w0 != RE_GREEDY || it.qmax != RE_UNBOUNDED) return false;
+    const int32_t close = o + n.w2 + 1;
+    const int32_t opts = a.nodes[close].w2;
+    ByteSet starts{};
+    for (int32_t i = o + 1; i < close;) {
+        // One alternative from i.
+        ByteSet first{};
+        bool any = false;
+        while (i < close && !(a.nodes[i].w0 == RE_ALT_END && a.nodes[i].w1 == n.w1)) {
+            const RegExpNode& m = a.nodes[i];
+            const bool single = (m.w0 == RE_CHAR && m.w1 >= 0 && m.w1 < 256) || m.w0 == RE_PREDEF ||
+                                (m.w0 == RE_CLASS && !class_has_grapheme_member(a.nodes, i));
+            Analyzer::Item mi;
+            if (!single || !a.item_at(i, close, mi) || mi.quantified) return false;
+            if (!any) a.add_single(i, first);
+            any = true;
+            i = mi.end;
+        }
+        if (!any || a.giveUp) return false;
+        for (int w = 0; w < 4; ++w) {
+            if (starts.bits[w] & first.bits[w]) return false;
+            starts.bits[w] |= first.bits[w];
+        }
+        if (i < close) {
+            if (a.nodes[i].w2 != opts) return false;
+            ++i;
+            if (i == close) return false;  // an empty last alternative
+        }
+    }
+    ByteSet follow{};
+    bool endOk = false;  // a give-back position is never the end
+    const bool nullable = a.seq_first(it.end, follow, &endOk);
+    if (nullable || a.giveUp) return false;
+    for (int w = 0; w < 4; ++w)
+        if (starts.bits[w] & follow.bits[w]) return false;
+    return true;
+}
+
+// The looping groups of the top-level sequence, in node order.
+int32_t loop_groups(const QelRegExpState* state, int32_t* out, int32_t cap) {
+    Analyzer a;
+    if (!top_level_analyzer(state, a)) return 0;
+    int32_t found = 0;
+    for (int32_t i = a.seq_next(0); i < a.count && found < cap && !a.giveUp; i = a.seq_next(i)) {
+        Analyzer::Item it;
+        if (!a.item_at(i, a.count, it)) break;
+        if (loop_group_at(a, i, it)) out[found++] = i;
+        if (a.giveUp) break;
         i = it.end;
     }
     return found;
@@ -1119,6 +1195,9 @@ void fill_plan_facts(const QelRegExpState* state, SearchPlan& p) {
     p.gateTail = false;
     p.gateRareAt = -1;
     p.gateLeadsSkip = false;
+    p.wholeRun = false;
+    p.wholeRunMin = 0;
+    p.wholeRunStepWork = 0;
 }
 
 namespace {
@@ -1176,6 +1255,81 @@ void set_entry_gate(const QelRegExpState* state, SearchPlan& p) {
 
 }  // namespace
 
+namespace {
+
+// Work the match step spends on one start of a whole-run pattern at most,
+// beyond one charge per copy up to the minimum: the step itself, two passes
+// of the greedy loop, the give-back loop's charge and the continuation's
+// step, with room to spare.
+constexpr int32_t kWholeRunStepWork = 8;
+// A class whose set the repeat works out only after its first few copies
+// (no set in the plan) charges a pass per copy until then.
+constexpr int32_t kWholeRunClassStepWork = kWholeRunStepWork + 4;
+
+// Whether the class at `cls` decides on the first byte it looks at alone
+// (under `options`), so that trying it on each byte value by itself tells
+// everything it accepts: members that compare that byte only, and ranges of
+// ASCII characters, which take a character of several bytes only where one
+// folds into them under ignore-case.
+bool class_decides_on_first_byte(const RegExpNode* nodes, int32_t cls, uint32_t options) {
+    const bool fold = (options & RE_OPT_IGNORECASE) != 0;
+    for (int32_t i = 1; i <= nodes[cls].w2; ++i) {
+        const RegExpNode& m = nodes[cls + i];
+        switch (m.w0) {
+            case RE_CHAR:
+                if (m.w1 < 0 || m.w1 >= 0x80) return false;
+                break;
+            case RE_PREDEF:
+                break;
+            case RE_RANGE:
+                if (m.w1 < 0 || m.w2 < 0 || m.w1 >= 0x80 || m.w2 >= 0x80) return false;
+                if (fold && folds_from_above_ascii(fold_code_point(uint32_t(m.w1)), fold_code_point(uint32_t(m.w2))))
+                    return false;
+                break;
+            default:
+                return false;
+        }
+    }
+    return true;
+}
+
+// The whole-run shape: a single item whose members are one-byte ASCII
+// characters in both formats, "\\w", "\\d", "\\s" or a bracket class, and its
+// greedy quantifier with no upper bound. The sets come from the matcher's
+// own item tests.
+void set_whole_run(const QelRegExpState* state, SearchPlan& p) {
+    const StateHeader& h = *header(state);
+    const RegExpNode* nodes = node_array(state);
+    if (h.nodeCount < 2 || h.captureCount != 1 || h.searchMode == 2) return;
+    const RegExpNode& item = nodes[0];
+    const bool predef = item.w0 == RE_PREDEF && (item.w1 == 'w' || item.w1 == 'd' || item.w1 == 's');
+    const bool cls = item.w0 == RE_CLASS && item.w2 >= 1 && h.nodeCount == int64_t(item.w2) + 2 &&
+                     class_decides_on_first_byte(nodes, 0, h.options);
+    if (!(predef && h.nodeCount == 2) && !cls) return;
+    const RegExpNode& q = nodes[h.nodeCount - 1];
+    if (q.w0 != RE_GREEDY || q.w1 < 1 || q.w2 != RE_UNBOUNDED) return;
+    p.wholeRunSet = ByteSet{};
+    p.wholeRunStop = ByteSet{};
+    for (int b = 0; b < 256; ++b) {
+        const uint8_t byte = static_cast<uint8_t>(b);
+        const bool in = predef ? predef_test(item.w1, byte, h.options)
+                               : class_unit_length(nodes, 0, &byte, 1, h.options) != 0;
+        if (in) {
+            if (byte >= 0x80) return;
+            p.wholeRunSet.add(byte);
+        } else {
+            p.wholeRunStop.add(byte);
+        }
+    }
+    p.wholeRunSet.build_rows();
+    p.wholeRunStop.build_rows();
+    p.wholeRunMin = q.w1;
+    p.wholeRunStepWork = predef ? kWholeRunStepWork : kWholeRunClassStepWork;
+    p.wholeRun = true;
+}
+
+}  // namespace
+
 void build_search_plan(QelRegExpState* state, int32_t groupLimit) {
     const StateHeader& h = *header(state);
     const RegExpNode* nodes = node_array(state);
@@ -1192,13 +1346,17 @@ void build_search_plan(QelRegExpState* state, int32_t groupLimit) {
 
     int32_t fixed[kMaxPlannedItems];
     const int32_t fixedCount = no_give_back_items(state, fixed, kMaxPlannedItems);
+    int32_t loops[kMaxPlannedItems];
+    const int32_t loopCount = loop_groups(state, loops, kMaxPlannedItems);
     int32_t classes = 0, groups = 0;
     uint8_t groupByte = 0;
-    for (int32_t i = 0, f = 0; i < h.nodeCount; ++i) {
+    for (int32_t i = 0, f = 0, l = 0; i < h.nodeCount; ++i) {
         const bool hasSet = nodes[i].w0 == RE_CLASS && !class_has_grapheme_member(nodes, i);
         const bool noGiveBack = f < fixedCount && fixed[f] == i;
         if (noGiveBack) ++f;
-        if (hasSet || noGiveBack)
+        const bool loop = l < loopCount && loops[l] == i;
+        if (loop) ++l;
+        if (hasSet || noGiveBack || loop)
             ++classes;
         else if (optional_group(nodes, h.nodeCount, i, &groupByte))
             ++groups;
@@ -1228,15 +1386,18 @@ void build_search_plan(QelRegExpState* state, int32_t groupLimit) {
                       plan->filter.behindLen > 0 || plan->filter.skipRunOnFail || plan->filter.wordRun;
     fill_plan_facts(state, *plan);
     set_entry_gate(state, *plan);
+    set_whole_run(state, *plan);
     plan->itemCount = items;
     auto* entries = reinterpret_cast<PlannedItem*>(room + sizeof(SearchPlan));
-    for (int32_t i = 0, k = 0, f = 0; i < h.nodeCount && k < items; ++i) {
+    for (int32_t i = 0, k = 0, f = 0, l = 0; i < h.nodeCount && k < items; ++i) {
         const bool hasSet = nodes[i].w0 == RE_CLASS && !class_has_grapheme_member(nodes, i);
         const bool noGiveBack = f < fixedCount && fixed[f] == i;
         if (noGiveBack) ++f;
+        const bool loop = l < loopCount && loops[l] == i;
+        if (loop) ++l;
         const bool optGroup =
-            !hasSet && !noGiveBack && withGroups && optional_group(nodes, h.nodeCount, i, &groupByte);
-        if (!hasSet && !noGiveBack && !optGroup) continue;
+            !hasSet && !noGiveBack && !loop && withGroups && optional_group(nodes, h.nodeCount, i, &groupByte);
+        if (!hasSet && !noGiveBack && !optGroup && !loop) continue;
         PlannedItem e{};
         e.node = i;
         e.options = h.options & kClassOptionMask;
@@ -1245,6 +1406,7 @@ void build_search_plan(QelRegExpState* state, int32_t groupLimit) {
         e.noGiveBack = noGiveBack;
         e.optionalGroup = optGroup;
         e.groupByte = optGroup ? groupByte : 0;
+        e.loopGroup = loop;
         entries[k++] = e;
     }
     slot->planOffset = static_cast<int32_t>(room - base);
