@@ -1011,9 +1011,6 @@ void derive_start_filter(const QelRegExpState* state, StartFilter& f) {
 
 namespace {
 
-// Greedy repeats of the top-level sequence (transparent groups looked
-// through) whose item cannot begin with a byte that can begin what follows:
-// giving back a copy always leaves the continuation facing such a byte.
 // An analyser of the whole pattern with the option bits any part of it may
 // run under; false for a pattern with a top-level bar.
 bool top_level_analyzer(const QelRegExpState* state, Analyzer& a) {
@@ -1032,28 +1029,41 @@ bool top_level_analyzer(const QelRegExpState* state, Analyzer& a) {
     return true;
 }
 
-int32_t no_give_back_items(const QelRegExpState* state, int32_t* out, int32_t cap) {
+// The items of the top-level sequence that `pick(a, i, item)` chooses, in
+// node order, at most cap; none for a pattern with a top-level bar or where
+// the analyser gives up.
+template <class Pick>
+int32_t top_level_items(const QelRegExpState* state, int32_t* out, int32_t cap, Pick pick) {
     Analyzer a;
     if (!top_level_analyzer(state, a)) return 0;
     int32_t found = 0;
     for (int32_t i = a.seq_next(0); i < a.count && found < cap && !a.giveUp; i = a.seq_next(i)) {
         Analyzer::Item it;
         if (!a.item_at(i, a.count, it)) break;
-        const uint32_t k = a.nodes[i].w0;
-        const bool single = k == RE_CHAR || k == RE_PREDEF || k == RE_CLASS || k == RE_UCHAR || k == RE_URANGE;
-        if (single && it.quantified && a.nodes[it.end - 1].w0 == RE_GREEDY) {
-            ByteSet item{}, follow{};
-            a.add_single(i, item);
-            bool endOk = false;  // a give-back position is never the end
-            const bool nullable = a.seq_first(it.end, follow, &endOk);
-            const bool disjoint = ((item.bits[0] & follow.bits[0]) | (item.bits[1] & follow.bits[1]) |
-                                   (item.bits[2] & follow.bits[2]) | (item.bits[3] & follow.bits[3])) == 0;
-            if (a.giveUp) break;
-            if (!nullable && disjoint) out[found++] = i;
-        }
+        const bool chosen = pick(a, i, it);
+        if (a.giveUp) break;
+        if (chosen) out[found++] = i;
         i = it.end;
     }
     return found;
+}
+
+// Greedy repeats of the top-level sequence (transparent groups looked
+// through) whose item cannot begin with a byte that can begin what follows:
+// giving back a copy always leaves the continuation facing such a byte.
+int32_t no_give_back_items(const QelRegExpState* state, int32_t* out, int32_t cap) {
+    return top_level_items(state, out, cap, [](Analyzer& a, int32_t i, const Analyzer::Item& it) {
+        const uint32_t k = a.nodes[i].w0;
+        const bool single = k == RE_CHAR || k == RE_PREDEF || k == RE_CLASS || k == RE_UCHAR || k == RE_URANGE;
+        if (!single || !it.quantified || a.nodes[it.end - 1].w0 != RE_GREEDY) return false;
+        ByteSet item{}, follow{};
+        a.add_single(i, item);
+        bool endOk = false;  // a give-back position is never the end
+        const bool nullable = a.seq_first(it.end, follow, &endOk);
+        const bool disjoint = ((item.bits[0] & follow.bits[0]) | (item.bits[1] & follow.bits[1]) |
+                               (item.bits[2] & follow.bits[2]) | (item.bits[3] & follow.bits[3])) == 0;
+        return !nullable && disjoint;
+    });
 }
 
 // Whether the group at o, a greedy unbounded repeat in the top-level
@@ -1105,17 +1115,7 @@ bool loop_group_at(Analyzer& a, int32_t o, const Analyzer::Item& it) {
 
 // The looping groups of the top-level sequence, in node order.
 int32_t loop_groups(const QelRegExpState* state, int32_t* out, int32_t cap) {
-    Analyzer a;
-    if (!top_level_analyzer(state, a)) return 0;
-    int32_t found = 0;
-    for (int32_t i = a.seq_next(0); i < a.count && found < cap && !a.giveUp; i = a.seq_next(i)) {
-        Analyzer::Item it;
-        if (!a.item_at(i, a.count, it)) break;
-        if (loop_group_at(a, i, it)) out[found++] = i;
-        if (a.giveUp) break;
-        i = it.end;
-    }
-    return found;
+    return top_level_items(state, out, cap, loop_group_at);
 }
 
 // Plans sit on a 64-byte boundary of the address space, so the 64-bit words
