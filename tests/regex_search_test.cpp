@@ -317,6 +317,38 @@ TEST(RunFind, MatchesScalarOverAlignmentsLengthsAndRunLengths) {
                 }
 }
 
+// All runs of a set at least `minLen` long: the vector form reads one
+// classification per 32-byte block, short buffers as 16-byte pieces or
+// single bytes, and the last block as the vector ending at the buffer end;
+// runs straddle block edges, reach the end, and the record array fills up.
+TEST(ByteSetRuns, MatchScalarOverAlignmentsLengthsAndCapacities) {
+    std::vector<uint8_t> data = qeltest::random_from<uint8_t>(400, 17, {'a', 'b', '_', '7', ' ', '-', 0xC3, 0xA9});
+    // Long runs too: a stretch of 70 set bytes crosses two block edges.
+    std::fill(data.begin() + 150, data.begin() + 220, 'a');
+    ByteSet set{};  // [a-z0-9_]
+    for (int b = 0; b < 256; ++b)
+        if ((b >= 'a' && b <= 'z') || (b >= '0' && b <= '9') || b == '_') set.add(static_cast<uint8_t>(b));
+    set.build_rows();
+    for (int32_t minLen : {1, 2, 5})
+        for (int32_t n = 0; n <= 140; ++n)
+            for (int32_t align = 0; align < 33; align += (n < 70 ? 1 : 7))
+                for (int32_t cap : {1, 3, 200}) {
+                    const size_t from = static_cast<size_t>(align) + (n > 100 ? 110 : 0);
+                    std::vector<uint8_t> v(data.begin() + from, data.begin() + from + n);
+                    QelRegExpFind want[200], got[200];
+                    const int32_t wantCount = byteset_runs_scalar(v.data(), n, set, minLen, want, cap);
+                    for (bool atTail : {true, false}) {
+                        qeltest::Guarded<uint8_t> g(v, atTail);
+                        const int32_t count = byteset_runs(g.data(), n, set, minLen, got, cap);
+                        ASSERT_EQ(count, wantCount) << "n " << n << " align " << align << " min " << minLen;
+                        for (int32_t k = 0; k < count; ++k) {
+                            ASSERT_EQ(got[k].pointer - g.data(), want[k].pointer - v.data()) << "n " << n << " run " << k;
+                            ASSERT_EQ(got[k].length, want[k].length) << "n " << n << " run " << k;
+                        }
+                    }
+                }
+}
+
 TEST(FoldedLiteralFind, BothDirectionsMatchScalarOverAlignmentsAndLengths) {
     // Letters of both cases and their neighbours in the byte table ("@[`{"),
     // which must not fold.

@@ -115,6 +115,83 @@ int32_t find_byteset(const uint8_t* p, int32_t n, const ByteSet& set) {
     return n < kByteSetShortMin ? find_byteset_scalar(p, n, set) : find_byteset_avx2(p, n, set);
 }
 
+// ---- Runs of a set: each maximal stretch of bytes in it. ----
+
+int32_t byteset_runs_scalar(const uint8_t* p, int32_t n, const ByteSet& set, int32_t minLen, QelRegExpFind* out,
+                            int32_t cap) {
+    int32_t count = 0;
+    for (int32_t i = 0; i < n && count < cap;) {
+        if (!set.has(p[i])) {
+            ++i;
+            continue;
+        }
+        int32_t end = i + 1;
+        while (end < n && set.has(p[end])) ++end;
+        if (end - i >= minLen) out[count++] = {p + i, end - i};
+        i = end;
+    }
+    return count;
+}
+
+int32_t byteset_runs(const uint8_t* p, int32_t n, const ByteSet& set, int32_t minLen, QelRegExpFind* out,
+                     int32_t cap) {
+    if (cap <= 0) return 0;
+    const __m256i lo_tbl = _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(set.loRows)));
+    const __m256i hi_tbl = _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(set.hiRows)));
+    const __m256i bit_tbl = _mm256_setr_epi8(1, 2, 4, 8, 16, 32, 64, -128, 1, 2, 4, 8, 16, 32, 64, -128, 1, 2, 4, 8, 16,
+                                             32, 64, -128, 1, 2, 4, 8, 16, 32, 64, -128);
+    // Bit j: byte i + j is in the set, for the (up to) 32 bytes from i; bits
+    // at and past the end are 0, so a run that reaches the end stops there.
+    // Nothing outside [0, n) is read: short buffers take two overlapping
+    // 16-byte pieces or single bytes, and the last block of a longer one is
+    // the vector ending at n, shifted.
+    auto block = [&](int32_t i) -> uint32_t {
+        const int32_t left = n - i;
+        if (left >= 32)
+            return classify_avx2(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + i)), lo_tbl, hi_tbl, bit_tbl);
+        if (n >= 32)
+            return classify_avx2(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + n - 32)), lo_tbl, hi_tbl,
+                                 bit_tbl) >>
+                   (32 - left);
+        if (left >= 16) {
+            const __m128i lo16 = _mm256_castsi256_si128(lo_tbl), hi16 = _mm256_castsi256_si128(hi_tbl);
+            const __m128i bit16 = _mm256_castsi256_si128(bit_tbl);
+            const uint32_t a = classify_sse(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i)), lo16, hi16, bit16);
+            const uint32_t b =
+                classify_sse(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i + left - 16)), lo16, hi16, bit16);
+            return a | b << (left - 16);
+        }
+        uint32_t m = 0;
+        for (int32_t j = 0; j < left; ++j) m |= uint32_t{set.has(p[i + j])} << j;
+        return m;
+    };
+    int32_t count = 0;
+    int32_t start = -1;  // of the run in progress, -1 outside one
+    for (int32_t i = 0; i < n; i += 32) {
+        const uint32_t in = block(i);
+        int32_t c = 0;  // bits below c are done
+        for (;;) {
+            if (start < 0) {
+                const uint32_t rest = c < 32 ? in >> c : 0;
+                if (rest == 0) break;
+                c += std::countr_zero(rest);
+                start = i + c;
+            }
+            const uint32_t stop = c < 32 ? ~in >> c : 0;
+            if (stop == 0) break;  // the run goes on in the next block
+            c += std::countr_zero(stop);
+            const int32_t end = i + c;
+            if (end - start >= minLen) {
+                out[count++] = {p + start, end - start};
+                if (count == cap) return count;
+            }
+            start = -1;
+        }
+    }
+    if (start >= 0 && n - start >= minLen) out[count++] = {p + start, n - start};
+    return count;
+}
+
 // ---- Runs: the first index i with the `len` bytes from p[i] all outside
 // `stop`. ----
 

@@ -1069,20 +1069,7 @@ QelStatus search_whole_run(const Qel8u* subject, int32_t subjectLen, const State
                            QelRegExpFind* results, int32_t* resultCount) {
     const bool global = (h.options & RE_OPT_GLOBAL) != 0;
     const int32_t capacity = global ? *resultCount : 1;
-    int32_t count = 0;
-    int32_t pos = 0;
-    while (count < capacity && pos < subjectLen) {
-        const int32_t k = find_byteset(subject + pos, subjectLen - pos, p.wholeRunSet);
-        if (k < 0) break;
-        const int32_t start = pos + k;
-        const int32_t e = find_byteset(subject + start, subjectLen - start, p.wholeRunStop);
-        const int32_t end = e < 0 ? subjectLen : start + e;
-        pos = end;
-        if (end - start < p.wholeRunMin) continue;
-        results[count].pointer = subject + start;
-        results[count].length = end - start;
-        ++count;
-    }
+    const int32_t count = byteset_runs(subject, subjectLen, p.wholeRunSet, p.wholeRunMin, results, capacity);
     *resultCount = count;
     return qelOk;
 }

@@ -211,15 +211,15 @@ struct SearchPlan {
     // The pattern is one greedy unbounded repeat of "\\w", "\\d", "\\s" or
     // a bracket class of one-byte ASCII characters ("\\w+", "\\d{2,}",
     // "[A-Za-z_]+"), sets that take no other character in either format: its
-    // matches are the runs of the set at least `wholeRunMin` bytes long, each
-    // found by two byte-set searches instead of the scan and the match step.
+    // matches are the runs of the set at least `wholeRunMin` bytes long,
+    // read off one classification of each 32-byte block (byteset_runs)
+    // instead of the scan and the match step.
     // Taken only where the work and nesting budgets cannot run out on the
     // window (whole_run_fits), so that no result changes.
     bool wholeRun;
     int32_t wholeRunMin;
     int32_t wholeRunStepWork;  // work of the match step on one start, beyond the minimum
     ByteSet wholeRunSet;    // the set, rows built
-    ByteSet wholeRunStop;   // its complement, rows built
     StartFilter filter;
 };
 
@@ -251,6 +251,15 @@ int32_t utf8_step(const uint8_t* pos, int32_t remaining);
 int32_t find_byteset(const uint8_t* p, int32_t n, const ByteSet& set);
 int32_t find_byteset_scalar(const uint8_t* p, int32_t n, const ByteSet& set);
 int32_t find_byteset_avx2(const uint8_t* p, int32_t n, const ByteSet& set);
+
+// The maximal runs of bytes in `set` (its rows built) at least `minLen`
+// long, in order: writes the first `cap` of them as {p + start, length} to
+// `out` and returns how many it wrote. One classification of each 32-byte
+// block serves every run in it. The scalar form is the reference.
+int32_t byteset_runs(const uint8_t* p, int32_t n, const ByteSet& set, int32_t minLen, QelRegExpFind* out,
+                     int32_t cap);
+int32_t byteset_runs_scalar(const uint8_t* p, int32_t n, const ByteSet& set, int32_t minLen, QelRegExpFind* out,
+                            int32_t cap);
 
 // First index i whose `len` bytes p[i] .. p[i + len - 1] all lie outside
 // `stop` (its rows built), or -1. The vector form takes len up to

@@ -1309,20 +1309,15 @@ void set_whole_run(const QelRegExpState* state, SearchPlan& p) {
     const RegExpNode& q = nodes[h.nodeCount - 1];
     if (q.w0 != RE_GREEDY || q.w1 < 1 || q.w2 != RE_UNBOUNDED) return;
     p.wholeRunSet = ByteSet{};
-    p.wholeRunStop = ByteSet{};
     for (int b = 0; b < 256; ++b) {
         const uint8_t byte = static_cast<uint8_t>(b);
         const bool in = predef ? predef_test(item.w1, byte, h.options)
                                : class_unit_length(nodes, 0, &byte, 1, h.options) != 0;
-        if (in) {
-            if (byte >= 0x80) return;
-            p.wholeRunSet.add(byte);
-        } else {
-            p.wholeRunStop.add(byte);
-        }
+        if (!in) continue;
+        if (byte >= 0x80) return;
+        p.wholeRunSet.add(byte);
     }
     p.wholeRunSet.build_rows();
-    p.wholeRunStop.build_rows();
     p.wholeRunMin = q.w1;
     p.wholeRunStepWork = predef ? kWholeRunStepWork : kWholeRunClassStepWork;
     p.wholeRun = true;
