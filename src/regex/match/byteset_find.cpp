@@ -41,6 +41,17 @@ inline uint32_t classify_avx2(__m256i v, __m256i lo_tbl, __m256i hi_tbl, __m256i
     return ~static_cast<uint32_t>(_mm256_movemask_epi8(miss));
 }
 
+// A set's two row tables and the bit-select table, as classify_avx2 takes them.
+struct SetTables {
+    __m256i lo, hi, bit;
+    explicit SetTables(const ByteSet& set)
+        : lo(_mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(set.loRows)))),
+          hi(_mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(set.hiRows)))),
+          bit(_mm256_setr_epi8(1, 2, 4, 8, 16, 32, 64, -128, 1, 2, 4, 8, 16, 32, 64, -128, 1, 2, 4, 8, 16, 32, 64,
+                               -128, 1, 2, 4, 8, 16, 32, 64, -128)) {}
+    uint32_t classify(__m256i v) const { return classify_avx2(v, lo, hi, bit); }
+};
+
 // The same over 16 bytes.
 inline uint32_t classify_sse(__m128i v, __m128i lo_tbl, __m128i hi_tbl, __m128i bit_tbl) {
     const __m128i nib = _mm_set1_epi8(0x0F);
@@ -93,21 +104,18 @@ void ByteSet::build_rows() {
 int32_t find_byteset_avx2(const uint8_t* p, int32_t n, const ByteSet& set) {
     if (n < kByteSetShortMin) return find_byteset_scalar(p, n, set);
     if (n < kByteSetVectorMin) return find_byteset_short(p, n, set);
-    const __m256i lo_tbl = _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(set.loRows)));
-    const __m256i hi_tbl = _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(set.hiRows)));
-    const __m256i bit_tbl = _mm256_setr_epi8(1, 2, 4, 8, 16, 32, 64, -128, 1, 2, 4, 8, 16, 32, 64, -128, 1, 2, 4, 8, 16,
-                                             32, 64, -128, 1, 2, 4, 8, 16, 32, 64, -128);
+    const SetTables tables(set);
     int32_t i = 0;
     for (; i + 32 <= n; i += 32) {
         __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + i));
-        uint32_t m = classify_avx2(v, lo_tbl, hi_tbl, bit_tbl);
+        uint32_t m = tables.classify(v);
         if (m) return i + std::countr_zero(m);
     }
     if (i == n) return -1;
     // The last, overlapping vector ends exactly at the buffer end; bytes
     // already examined are masked off.
     __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + n - 32));
-    uint32_t m = classify_avx2(v, lo_tbl, hi_tbl, bit_tbl) >> (i - (n - 32));
+    uint32_t m = tables.classify(v) >> (i - (n - 32));
     return m ? i + std::countr_zero(m) : -1;
 }
 
@@ -136,10 +144,7 @@ int32_t byteset_runs_scalar(const uint8_t* p, int32_t n, const ByteSet& set, int
 int32_t byteset_runs(const uint8_t* p, int32_t n, const ByteSet& set, int32_t minLen, QelRegExpFind* out,
                      int32_t cap) {
     if (cap <= 0) return 0;
-    const __m256i lo_tbl = _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(set.loRows)));
-    const __m256i hi_tbl = _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(set.hiRows)));
-    const __m256i bit_tbl = _mm256_setr_epi8(1, 2, 4, 8, 16, 32, 64, -128, 1, 2, 4, 8, 16, 32, 64, -128, 1, 2, 4, 8, 16,
-                                             32, 64, -128, 1, 2, 4, 8, 16, 32, 64, -128);
+    const SetTables tables(set);
     // Bit j: byte i + j is in the set, for the (up to) 32 bytes from i; bits
     // at and past the end are 0, so a run that reaches the end stops there.
     // Nothing outside [0, n) is read: short buffers take two overlapping
@@ -148,14 +153,12 @@ int32_t byteset_runs(const uint8_t* p, int32_t n, const ByteSet& set, int32_t mi
     auto block = [&](int32_t i) -> uint32_t {
         const int32_t left = n - i;
         if (left >= 32)
-            return classify_avx2(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + i)), lo_tbl, hi_tbl, bit_tbl);
+            return tables.classify(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + i)));
         if (n >= 32)
-            return classify_avx2(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + n - 32)), lo_tbl, hi_tbl,
-                                 bit_tbl) >>
-                   (32 - left);
+            return tables.classify(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + n - 32))) >> (32 - left);
         if (left >= 16) {
-            const __m128i lo16 = _mm256_castsi256_si128(lo_tbl), hi16 = _mm256_castsi256_si128(hi_tbl);
-            const __m128i bit16 = _mm256_castsi256_si128(bit_tbl);
+            const __m128i lo16 = _mm256_castsi256_si128(tables.lo), hi16 = _mm256_castsi256_si128(tables.hi);
+            const __m128i bit16 = _mm256_castsi256_si128(tables.bit);
             const uint32_t a = classify_sse(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i)), lo16, hi16, bit16);
             const uint32_t b =
                 classify_sse(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i + left - 16)), lo16, hi16, bit16);
@@ -206,13 +209,10 @@ int32_t find_run_scalar(const uint8_t* p, int32_t n, const ByteSet& stop, int32_
 
 int32_t find_run_avx2(const uint8_t* p, int32_t n, const ByteSet& stop, int32_t len) {
     if (n < 64 || len < 1 || len > kMaxRunFind) return find_run_scalar(p, n, stop, len);
-    const __m256i lo_tbl = _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(stop.loRows)));
-    const __m256i hi_tbl = _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(stop.hiRows)));
-    const __m256i bit_tbl = _mm256_setr_epi8(1, 2, 4, 8, 16, 32, 64, -128, 1, 2, 4, 8, 16, 32, 64, -128, 1, 2, 4, 8, 16,
-                                             32, 64, -128, 1, 2, 4, 8, 16, 32, 64, -128);
+    const SetTables tables(stop);
     auto in_run = [&](int32_t at) {
         const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + at));
-        return ~classify_avx2(v, lo_tbl, hi_tbl, bit_tbl);
+        return ~tables.classify(v);
     };
     // Bit j: byte i + j is outside the set, for the block at i and the next
     // one; runs_of then says whether the len bytes from i + j are, which the
@@ -258,10 +258,7 @@ int32_t find_doubled_scalar(const uint8_t* p, int32_t n, const ByteSet& set, boo
 }
 
 int32_t find_doubled_avx2(const uint8_t* p, int32_t n, const ByteSet& set, bool folded) {
-    const __m256i lo_tbl = _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(set.loRows)));
-    const __m256i hi_tbl = _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(set.hiRows)));
-    const __m256i bit_tbl = _mm256_setr_epi8(1, 2, 4, 8, 16, 32, 64, -128, 1, 2, 4, 8, 16, 32, 64, -128, 1, 2, 4, 8, 16,
-                                             32, 64, -128, 1, 2, 4, 8, 16, 32, 64, -128);
+    const SetTables tables(set);
     const __m256i caseBit = _mm256_set1_epi8(0x20);
     int32_t i = 0;
     // Both loads end inside the buffer: i + 1 + 32 <= n.
@@ -279,7 +276,7 @@ int32_t find_doubled_avx2(const uint8_t* p, int32_t n, const ByteSet& set, bool 
         }
         uint32_t m = static_cast<uint32_t>(_mm256_movemask_epi8(same));
         if (m == 0) continue;
-        m &= classify_avx2(v0, lo_tbl, hi_tbl, bit_tbl);
+        m &= tables.classify(v0);
         if (m) return i + std::countr_zero(m);
     }
     int32_t k = find_doubled_scalar(p + i, n - i, set, folded);
@@ -320,20 +317,17 @@ int32_t find_word_run_scalar(const uint8_t* p, int32_t n, bool wordBefore, const
 int32_t find_word_run_avx2(const uint8_t* p, int32_t n, bool wordBefore, const ByteSet& set, int32_t m) {
     int32_t i = 0;
     if (n >= 64) {
-        const __m256i setLo = _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(set.loRows)));
-        const __m256i setHi = _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(set.hiRows)));
+        const SetTables tables(set);
         const __m256i wordLo = _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(kWordRows)));
         const __m256i none = _mm256_setzero_si256();
-        const __m256i bit_tbl = _mm256_setr_epi8(1, 2, 4, 8, 16, 32, 64, -128, 1, 2, 4, 8, 16, 32, 64, -128, 1, 2, 4, 8,
-                                                 16, 32, 64, -128, 1, 2, 4, 8, 16, 32, 64, -128);
         __m256i v0 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
-        uint32_t c0 = classify_avx2(v0, setLo, setHi, bit_tbl);
+        uint32_t c0 = tables.classify(v0);
         uint32_t carry = wordBefore ? 1 : 0;
         // Both vectors end inside the buffer: i + 64 <= n.
         for (; i + 64 <= n; i += 32) {
             const __m256i v1 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + i + 32));
-            const uint32_t c1 = classify_avx2(v1, setLo, setHi, bit_tbl);
-            const uint32_t w = classify_avx2(v0, wordLo, none, bit_tbl);
+            const uint32_t c1 = tables.classify(v1);
+            const uint32_t w = classify_avx2(v0, wordLo, none, tables.bit);
             const uint64_t runs = runs_of(uint64_t(c0) | (uint64_t(c1) << 32), m);
             const uint32_t hit = uint32_t(runs) & ~((w << 1) | carry);
             if (hit != 0) return i + std::countr_zero(hit);
