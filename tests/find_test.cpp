@@ -68,6 +68,12 @@ int32_t ref_rfind_sub(const T* s, size_t n, const T* sub, size_t m) {
 }
 
 // ---- Kernels by width. ----
+// An exported unit search's index, or kUntouchedIndex when it fails.
+template <class T>
+int32_t exported_index(QelStatus (*fn)(const T*, int32_t, T, int32_t*), const T* s, size_t n, T c) {
+    int32_t i = kUntouchedIndex;
+    return fn(s, static_cast<int32_t>(n), c, &i) == qelOk ? i : kUntouchedIndex;
+}
 template <class T>
 struct K;
 template <>
@@ -76,14 +82,8 @@ struct K<Qel8u> {
     static int32_t rfind(const Qel8u* s, size_t n, Qel8u c) { return qel::rfind_byte(s, static_cast<int32_t>(n), c); }
     // The exported searches sort lengths under 64 bytes out before the
     // kernel: their own paths, checked as well.
-    static int32_t find_export(const Qel8u* s, size_t n, Qel8u c) {
-        int32_t i = kUntouchedIndex;
-        return qelsFindC_8u(s, static_cast<int32_t>(n), c, &i) == qelOk ? i : kUntouchedIndex;
-    }
-    static int32_t rfind_export(const Qel8u* s, size_t n, Qel8u c) {
-        int32_t i = kUntouchedIndex;
-        return qelsFindRevC_8u(s, static_cast<int32_t>(n), c, &i) == qelOk ? i : kUntouchedIndex;
-    }
+    static int32_t find_export(const Qel8u* s, size_t n, Qel8u c) { return exported_index(qelsFindC_8u, s, n, c); }
+    static int32_t rfind_export(const Qel8u* s, size_t n, Qel8u c) { return exported_index(qelsFindRevC_8u, s, n, c); }
     static int32_t find_sub(const Qel8u* s, size_t n, const Qel8u* b, size_t m) {
         return qel::find_substring(s, static_cast<int32_t>(n), b, static_cast<int32_t>(m));
     }
@@ -101,14 +101,8 @@ template <>
 struct K<Qel16u> {
     static int32_t find(const Qel16u* s, size_t n, Qel16u c) { return qel::find_unit16(s, static_cast<int32_t>(n), c); }
     static int32_t rfind(const Qel16u* s, size_t n, Qel16u c) { return qel::rfind_unit16(s, static_cast<int32_t>(n), c); }
-    static int32_t find_export(const Qel16u* s, size_t n, Qel16u c) {
-        int32_t i = kUntouchedIndex;
-        return qelsFindC_16u(s, static_cast<int32_t>(n), c, &i) == qelOk ? i : kUntouchedIndex;
-    }
-    static int32_t rfind_export(const Qel16u* s, size_t n, Qel16u c) {
-        int32_t i = kUntouchedIndex;
-        return qelsFindRevC_16u(s, static_cast<int32_t>(n), c, &i) == qelOk ? i : kUntouchedIndex;
-    }
+    static int32_t find_export(const Qel16u* s, size_t n, Qel16u c) { return exported_index(qelsFindC_16u, s, n, c); }
+    static int32_t rfind_export(const Qel16u* s, size_t n, Qel16u c) { return exported_index(qelsFindRevC_16u, s, n, c); }
     static int32_t find_sub(const Qel16u* s, size_t n, const Qel16u* b, size_t m) {
         return qel::find_substring16(s, static_cast<int32_t>(n), b, static_cast<int32_t>(m));
     }
