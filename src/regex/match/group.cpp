@@ -401,16 +401,17 @@ int match_group_entry(const uint8_t* p, int32_t r, RegExpMatchState& ms) {
     // A group repeated zero times is passed over with the options of its
     // surroundings, not those it would set inside.
     if (s.min == 0 && s.max == 0) return continue_at(p, r, ms, s.after, closeOpts);
-    if (ms.plannedCount > 0) {
-        const OptionalGroup og = optional_group_at(ms, o);
+    // The plan's entry for the group, looked up once for both of its marks.
+    const PlannedItem* e = ms.plannedCount > 0 ? planned_item(ms, o) : nullptr;
+    if (e != nullptr) {
+        const OptionalGroup og = optional_group_of(ms, o, e);
         if (og.after >= 0 && !og.may_enter(p, p + r, ms.options)) return continue_at(p, r, ms, s.after, closeOpts);
     }
     if (stack_exhausted(ms)) return cut_path(ms);
-    if (ms.plannedCount > 0) {
+    if (e != nullptr) {
         // The plan checked that the body's options are those after the
         // group; a path that reaches it under others takes the general way.
-        const PlannedItem* e = planned_item(ms, o);
-        if (e != nullptr && e->loopGroup && n.w0 != RE_GROUP_OPTS && !s.lazy && s.max == RE_UNBOUNDED &&
+        if (e->loopGroup && n.w0 != RE_GROUP_OPTS && !s.lazy && s.max == RE_UNBOUNDED &&
             ms.options == closeOpts)
             return loop_group(p, r, ms, s, g);
     }

@@ -206,14 +206,17 @@ struct OptionalGroup {
 // routine takes next, the continuation after the group. Nothing there reads
 // the group's slot (re-entering the group sets it anew). Without a plan
 // (the general path) no group is marked.
-inline OptionalGroup optional_group_at(const RegExpMatchState& ms, int32_t o) {
-    const PlannedItem* e = planned_item(ms, o);
+// `e` is the plan's entry for node o, or null.
+inline OptionalGroup optional_group_of(const RegExpMatchState& ms, int32_t o, const PlannedItem* e) {
     if (e == nullptr || !e->optionalGroup) return {-1, 0, 0};
     // The plan checked the shape over the whole pattern; a sub-match that
     // ends inside the group (none can) would not see its closing node.
     const int64_t close = int64_t(o) + ms.nodes[o].w2 + 1;
     if (close + 1 >= ms.endNode) return {-1, 0, 0};
     return {int32_t(close + 2), e->groupByte, uint32_t(ms.nodes[close].w2)};
+}
+inline OptionalGroup optional_group_at(const RegExpMatchState& ms, int32_t o) {
+    return optional_group_of(ms, o, planned_item(ms, o));
 }
 
 int match_group_close(const uint8_t* p, int32_t r, RegExpMatchState& ms, int32_t close);
