@@ -84,6 +84,47 @@ void equal8_memcmp(benchmark::State& st) {
     st.SetBytesProcessed(st.iterations() * st.range(0));
 }
 
+// Long strings that differ early, as sorting or a hash-table lookup meets
+// them: 64 pairs of equal length, each with its first difference at a random
+// byte in the first 48, taken in turn so that the position is not the same
+// from one call to the next.
+struct EarlyPairs8 {
+    static constexpr size_t kPairs = 64;
+    std::vector<uint8_t> a, b;
+    size_t n;
+    explicit EarlyPairs8(const benchmark::State& st) : n(static_cast<size_t>(st.range(0))) {
+        std::mt19937 rng(7);
+        a.resize(kPairs * n);
+        b.resize(kPairs * n);
+        for (size_t k = 0; k < kPairs; ++k) {
+            auto t = text8(n, static_cast<uint32_t>(k + 2));
+            std::memcpy(&a[k * n], t.data(), n);
+            std::memcpy(&b[k * n], t.data(), n);
+            b[k * n + rng() % 48] ^= 1;
+        }
+    }
+};
+template <bool kOurs, bool kEqual>
+void early8(benchmark::State& st) {
+    EarlyPairs8 p(st);
+    size_t k = 0;
+    for (auto _ : st) {
+        const uint8_t* a = &p.a[k * p.n];
+        const uint8_t* b = &p.b[k * p.n];
+        k = (k + 1) % EarlyPairs8::kPairs;
+        int32_t r = 0;
+        if constexpr (kOurs) {
+            if constexpr (kEqual) qelsEqual_8u(a, b, static_cast<int32_t>(p.n), &r);
+            else qelsCompare_8u(a, b, static_cast<int32_t>(p.n), &r);
+        } else {
+            benchmark::DoNotOptimize(a);
+            benchmark::DoNotOptimize(b);
+            r = kEqual ? std::memcmp(a, b, p.n) == 0 : std::memcmp(a, b, p.n);
+        }
+        benchmark::DoNotOptimize(r);
+    }
+}
+
 // Same letters in opposite case everywhere, last byte really different: the
 // folding path runs over the whole length.
 struct CasePair8 {
@@ -211,6 +252,10 @@ BENCHMARK(compare8_ours)->Apply(placed_sizes);
 BENCHMARK(compare8_memcmp)->Apply(placed_sizes);
 BENCHMARK(equal8_ours)->Apply(placed_sizes);
 BENCHMARK(equal8_memcmp)->Apply(placed_sizes);
+BENCHMARK(early8<true, false>)->Name("compare8_early_ours")->Arg(256)->Arg(4096);
+BENCHMARK(early8<false, false>)->Name("compare8_early_memcmp")->Arg(256)->Arg(4096);
+BENCHMARK(early8<true, true>)->Name("equal8_early_ours")->Arg(256)->Arg(4096);
+BENCHMARK(early8<false, true>)->Name("equal8_early_memcmp")->Arg(256)->Arg(4096);
 BENCHMARK(icase8_ours)->SIZES;
 BENCHMARK(icase8_strncasecmp)->SIZES;
 BENCHMARK(upper8_ours)->SIZES;
