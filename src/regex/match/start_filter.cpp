@@ -1066,6 +1066,38 @@ int32_t no_give_back_items(const QelRegExpState* state, int32_t* out, int32_t ca
     });
 }
 
+// Greedy repeats of the top-level sequence whose continuation leaves one or
+// more groups and then needs one ASCII byte ("(\\w+)_\\1": the group closes,
+// then "_"). The repeat's own pre-test sees only the closing node; with the
+// byte known, give-backs go straight to its occurrences instead of closing
+// the group at every position of the run. Only the items repeat_units takes,
+// and only where the options after the last close fold no case.
+int32_t close_follow_items(const QelRegExpState* state, int32_t* out, uint8_t* bytes, int32_t cap) {
+    int32_t found = 0;
+    const int32_t n = top_level_items(state, out, cap, [&](Analyzer& a, int32_t i, const Analyzer::Item& it) {
+        const uint32_t k = a.nodes[i].w0;
+        const bool unit = k == RE_PREDEF || k == RE_UCHAR || k == RE_URANGE ||
+                          (k == RE_CLASS && !class_has_grapheme_member(a.nodes, i));
+        if (!unit || !it.quantified || a.nodes[it.end - 1].w0 != RE_GREEDY) return false;
+        if (it.end >= a.count || a.nodes[it.end].w0 != RE_CLOSE) return false;
+        const int32_t j = a.seq_next(it.end);
+        if (a.giveUp || j >= a.count) return false;
+        uint32_t opts = 0;
+        for (int32_t c = it.end; c < j; ++c)
+            if (a.nodes[c].w0 == RE_CLOSE) opts = static_cast<uint32_t>(a.nodes[c].w2);
+        if (opts & RE_OPT_IGNORECASE) return false;
+        const RegExpNode& f = a.nodes[j];
+        int32_t byte = -1;
+        if (f.w0 == RE_CHAR) byte = f.w1;
+        else if (f.w0 == RE_STRING && f.w2 >= 1 && node_pointer(f) != nullptr)
+            byte = static_cast<const uint8_t*>(node_pointer(f))[0];
+        if (byte < 0 || byte >= 0x80 || (j + 1 < a.count && is_quantifier(a.nodes[j + 1].w0))) return false;
+        bytes[found++] = static_cast<uint8_t>(byte);
+        return true;
+    });
+    return n < found ? n : found;
+}
+
 // Whether the group at o, a greedy unbounded repeat in the top-level
 // sequence, loops (see loop_group in the matcher): its body's alternatives
 // are rows of unrepeated one-character items (RE_CHAR, RE_PREDEF, a class
@@ -1343,15 +1375,20 @@ void build_search_plan(QelRegExpState* state, int32_t groupLimit) {
     const int32_t fixedCount = no_give_back_items(state, fixed, kMaxPlannedItems);
     int32_t loops[kMaxPlannedItems];
     const int32_t loopCount = loop_groups(state, loops, kMaxPlannedItems);
+    int32_t follows[kMaxPlannedItems];
+    uint8_t followBytes[kMaxPlannedItems];
+    const int32_t followCount = close_follow_items(state, follows, followBytes, kMaxPlannedItems);
     int32_t classes = 0, groups = 0;
     uint8_t groupByte = 0;
-    for (int32_t i = 0, f = 0, l = 0; i < h.nodeCount; ++i) {
+    for (int32_t i = 0, f = 0, l = 0, c = 0; i < h.nodeCount; ++i) {
         const bool hasSet = nodes[i].w0 == RE_CLASS && !class_has_grapheme_member(nodes, i);
         const bool noGiveBack = f < fixedCount && fixed[f] == i;
         if (noGiveBack) ++f;
         const bool loop = l < loopCount && loops[l] == i;
         if (loop) ++l;
-        if (hasSet || noGiveBack || loop)
+        const bool follow = c < followCount && follows[c] == i;
+        if (follow) ++c;
+        if (hasSet || noGiveBack || loop || follow)
             ++classes;
         else if (optional_group(nodes, h.nodeCount, i, &groupByte))
             ++groups;
@@ -1384,15 +1421,18 @@ void build_search_plan(QelRegExpState* state, int32_t groupLimit) {
     set_whole_run(state, *plan);
     plan->itemCount = items;
     auto* entries = reinterpret_cast<PlannedItem*>(room + sizeof(SearchPlan));
-    for (int32_t i = 0, k = 0, f = 0, l = 0; i < h.nodeCount && k < items; ++i) {
+    for (int32_t i = 0, k = 0, f = 0, l = 0, c = 0; i < h.nodeCount && k < items; ++i) {
         const bool hasSet = nodes[i].w0 == RE_CLASS && !class_has_grapheme_member(nodes, i);
         const bool noGiveBack = f < fixedCount && fixed[f] == i;
         if (noGiveBack) ++f;
         const bool loop = l < loopCount && loops[l] == i;
         if (loop) ++l;
-        const bool optGroup =
-            !hasSet && !noGiveBack && !loop && withGroups && optional_group(nodes, h.nodeCount, i, &groupByte);
-        if (!hasSet && !noGiveBack && !optGroup && !loop) continue;
+        const bool follow = c < followCount && follows[c] == i;
+        const uint8_t followByte = follow ? followBytes[c] : 0;
+        if (follow) ++c;
+        const bool optGroup = !hasSet && !noGiveBack && !loop && !follow && withGroups &&
+                              optional_group(nodes, h.nodeCount, i, &groupByte);
+        if (!hasSet && !noGiveBack && !optGroup && !loop && !follow) continue;
         PlannedItem e{};
         e.node = i;
         e.options = h.options & kClassOptionMask;
@@ -1402,6 +1442,8 @@ void build_search_plan(QelRegExpState* state, int32_t groupLimit) {
         e.optionalGroup = optGroup;
         e.groupByte = optGroup ? groupByte : 0;
         e.loopGroup = loop;
+        e.closeFollow = follow;
+        e.followByte = followByte;
         entries[k++] = e;
     }
     slot->planOffset = static_cast<int32_t>(room - base);
