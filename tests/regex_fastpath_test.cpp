@@ -973,3 +973,57 @@ TEST(SearchPlan, CloseFollowEqualGeneralPath) {
     }
     EXPECT_GT(compared, 6000);
 }
+
+// A look-behind at a plain literal leads the scan also behind other
+// assertions ("(?<!\\w)(?:(?<=struct )\\w+)(?!\\w)", the whole-word form):
+// they take no bytes, so it still tests the match start.
+TEST(SearchPlan, LookBehindLiteralAfterAssertions) {
+    static const struct {
+        const char* pattern;
+        const char* behind;  // null: none
+    } rows[] = {
+        {"(?<=struct )\\w+", "struct "},
+        {"(?<!\\w)(?:(?<=struct )\\w+)(?!\\w)", "struct "},
+        {"\\b(?=a)(?<=x)a", "x"},
+        {"(?<=a|b)(?<=ab)c", "ab"},
+        {"^(?<!c)((?<=ab))c", "ab"},
+        {"a(?<=xa)", nullptr},         // a byte is taken before it
+        {"(?<!\\w)(?<=\\w)a", nullptr},  // a look-behind at a class
+        {"(?<=ab)?c", nullptr},        // optional
+        {"(?i)(?<!\\w)(?<=ab)c", nullptr},
+        {"(?<!\\w)(?<=ab)c|d", nullptr},
+        {"(?:(?<=ab)|x)c", nullptr},   // inside an alternation
+    };
+    for (const auto& r : rows) {
+        Compiled re(r.pattern, "");
+        ASSERT_EQ(re.status, qelOk) << r.pattern;
+        const SearchPlan* plan = search_plan(re.state);
+        ASSERT_NE(plan, nullptr) << r.pattern;
+        const StartFilter& f = plan->filter;
+        const std::string behind = f.behindLen > 0 ? std::string(reinterpret_cast<const char*>(f.behindLiteral),
+                                                                 static_cast<size_t>(f.behindLen))
+                                                   : std::string("(none)");
+        EXPECT_EQ(behind, r.behind ? r.behind : "(none)") << r.pattern;
+    }
+    qeltest::RegexGen gen(20261215);
+    static const char* const kLeads[] = {"", "(?<!\\w)", "\\b", "\\B", "(?=a)", "(?!b)", "(?<!c)\\b", "^", "(?<=a|bc)"};
+    static const char* const kBehind[] = {"(?<=ab)", "(?<=b )", "(?<=c)", "((?<=ab))", "(?:(?<=a)"};
+    static const char* const kTails[] = {"\\w+", "a", "\\w*(?!\\w)", "[a-c]+b", "(\\w+)\\1", "", "$"};
+    static const char* const kPieces[] = {"a", "b", "c", "ab", "ab ", "b ", " ", "\n", "x", "abc", "\xC3\xA9"};
+    auto one = [&](const char* const* list, size_t n) { return std::string(list[gen.pick(static_cast<uint32_t>(n))]); };
+    int compared = 0;
+    for (int i = 0; i < 1500; ++i) {
+        const std::string behind = one(kBehind, std::size(kBehind));
+        const std::string tail = one(kTails, std::size(kTails));
+        const std::string pattern =
+            one(kLeads, std::size(kLeads)) + (behind[2] == ':' ? behind + tail + ")" : behind + tail);
+        compared += compare_random_options(gen, pattern, 6, 6, [&](int) {
+            std::string subject;
+            const size_t len = gen.pick(5) == 0 ? gen.pick(300) : gen.pick(30);
+            while (subject.size() < len) subject += kPieces[gen.pick(std::size(kPieces))];
+            return subject;
+        });
+        if (HasFatalFailure()) return;
+    }
+    EXPECT_GT(compared, 6000);
+}

@@ -687,10 +687,23 @@ void derive_filter_parts(const QelRegExpState* state, StartFilter& f) {
         }
     }
 
-    // A leading look-behind at a plain literal.
-    if (!a.icPossible && a.count >= 3 && a.nodes[0].w0 == RE_LOOKBEHIND && a.nodes[0].w2 == 1 &&
-        a.nodes[2].w0 == RE_CLOSE && !(a.count > 3 && is_quantifier(a.nodes[3].w0))) {
-        const RegExpNode& body = a.nodes[1];
+    // A leading look-behind at a plain literal. Other assertions before it
+    // take no bytes, so it still tests the match start: "(?<!\\w)" and the
+    // group that whole-word search wraps around "(?<=struct )\\w+" leave it
+    // leading.
+    a.giveUp = false;
+    int32_t behind = a.seq_next(0);
+    for (Analyzer::Item it; !a.icPossible && behind < a.count && !a.giveUp;) {
+        const uint32_t k = a.nodes[behind].w0;
+        const bool assertion = k == RE_ANCHOR || k == RE_LOOKAHEAD || k == RE_NLOOKAHEAD || k == RE_NLOOKBEHIND ||
+                               (k == RE_LOOKBEHIND && a.nodes[behind].w2 != 1);
+        if (!assertion || !a.item_at(behind, a.count, it) || it.quantified) break;
+        behind = a.seq_next(it.end);
+    }
+    if (!a.icPossible && !a.giveUp && behind + 2 < a.count && a.nodes[behind].w0 == RE_LOOKBEHIND &&
+        a.nodes[behind].w2 == 1 && a.nodes[behind + 2].w0 == RE_CLOSE &&
+        !(behind + 3 < a.count && is_quantifier(a.nodes[behind + 3].w0))) {
+        const RegExpNode& body = a.nodes[behind + 1];
         if (body.w0 == RE_STRING && body.w2 >= 1) {
             f.behindLiteral = static_cast<const uint8_t*>(node_pointer(body));
             f.behindLen = body.w2;
