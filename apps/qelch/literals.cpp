@@ -8,10 +8,12 @@
 // occurrence too; under -i the matcher folds A-Z onto a-z only, which Latin
 // lower-casing of both sides reproduces.
 //
-// Required literals (no -i): the longest run of plain text at the top level
-// of the pattern, or a top-level group whose branches are all plain text,
-// whichever has the longer shortest member. A character followed by a
-// quantifier is not part of the run, and a quantified group does not count.
+// Required literals: the longest run of plain text at the top level of the
+// pattern, or a top-level group whose branches are all plain text, whichever
+// has the longer shortest member. A character followed by a quantifier is
+// not part of the run, and a quantified group does not count. Under -i they
+// are searched folded like exact plans, and only when they are printable
+// ASCII: a plain character of the pattern then folds A-Z onto a-z only.
 #include "literals.h"
 
 #include "common.h"
@@ -160,9 +162,15 @@ LiteralPlan plan_literals(const std::string& pattern, bool ignore_case, bool ext
         }
         return plan;
     }
-    plan.literals.clear();
-    if (ignore_case) return plan;
     plan.literals = required(pattern);
+    if (ignore_case) {
+        for (auto& lit : plan.literals)
+            for (char& ch : lit) {
+                if (ch < 0x20 || ch > 0x7E) return LiteralPlan{};
+                ch = (ch >= 'A' && ch <= 'Z') ? char(ch + 32) : ch;
+            }
+        plan.folded = !plan.literals.empty();
+    }
     return plan;
 }
 
