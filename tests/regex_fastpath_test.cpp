@@ -990,7 +990,8 @@ TEST(SearchPlan, LookBehindLiteralAfterAssertions) {
         {"a(?<=xa)", nullptr},         // a byte is taken before it
         {"(?<!\\w)(?<=\\w)a", nullptr},  // a look-behind at a class
         {"(?<=ab)?c", nullptr},        // optional
-        {"(?i)(?<!\\w)(?<=ab)c", nullptr},
+        {"(?i)(?<!\\w)(?<=ab)c", "ab"},     // searched folded
+        {"(?<=(?i)ab)c", nullptr},          // options set inside: not a plain literal
         {"(?<!\\w)(?<=ab)c|d", nullptr},
         {"(?:(?<=ab)|x)c", nullptr},   // inside an alternation
     };
@@ -1004,12 +1005,14 @@ TEST(SearchPlan, LookBehindLiteralAfterAssertions) {
                                                                  static_cast<size_t>(f.behindLen))
                                                    : std::string("(none)");
         EXPECT_EQ(behind, r.behind ? r.behind : "(none)") << r.pattern;
+        EXPECT_EQ(f.behindFolded, f.behindLen > 0 && r.pattern[1] == '?' && r.pattern[2] == 'i') << r.pattern;
     }
     qeltest::RegexGen gen(20261215);
     static const char* const kLeads[] = {"", "(?<!\\w)", "\\b", "\\B", "(?=a)", "(?!b)", "(?<!c)\\b", "^", "(?<=a|bc)"};
-    static const char* const kBehind[] = {"(?<=ab)", "(?<=b )", "(?<=c)", "((?<=ab))", "(?:(?<=a)"};
+    static const char* const kBehind[] = {"(?<=ab)", "(?<=b )", "(?<=c)", "((?<=ab))", "(?:(?<=a)", "(?<=k)", "(?<=s)"};
     static const char* const kTails[] = {"\\w+", "a", "\\w*(?!\\w)", "[a-c]+b", "(\\w+)\\1", "", "$"};
-    static const char* const kPieces[] = {"a", "b", "c", "ab", "ab ", "b ", " ", "\n", "x", "abc", "\xC3\xA9"};
+    static const char* const kPieces[] = {"a", "b", "c", "ab", "ab ", "b ", " ", "\n", "x", "abc", "\xC3\xA9",
+                                          "AB", "aB ", "C", "\xE2\x84\xAA", "\xC5\xBF"};
     auto one = [&](const char* const* list, size_t n) { return std::string(list[gen.pick(static_cast<uint32_t>(n))]); };
     int compared = 0;
     for (int i = 0; i < 1500; ++i) {

@@ -433,6 +433,7 @@ void derive_filter_parts(const QelRegExpState* state, StartFilter& f) {
     f.runStop = ByteSet{};
     f.behindLiteral = nullptr;
     f.behindLen = 0;
+    f.behindFolded = false;
     f.skipRunOnFail = false;
     f.headStop = ByteSet{};
     f.endDrive = false;
@@ -688,19 +689,22 @@ void derive_filter_parts(const QelRegExpState* state, StartFilter& f) {
     }
 
     // A leading look-behind at a plain literal. Other assertions before it
-    // take no bytes, so it still tests the match start: "(?<!\\w)" and the
-    // group that whole-word search wraps around "(?<=struct )\\w+" leave it
-    // leading.
+    // (and option settings) take no bytes, so it still tests the match
+    // start: "(?<!\\w)" and the group that whole-word search wraps around
+    // "(?<=struct )\\w+" leave it leading. Where ignore-case may be in force
+    // the literal is searched folded: a plain character folds A-Z onto a-z
+    // only, and a folded search finds every occurrence an exact one would.
     a.giveUp = false;
     int32_t behind = a.seq_next(0);
-    for (Analyzer::Item it; !a.icPossible && behind < a.count && !a.giveUp;) {
+    for (Analyzer::Item it; behind < a.count && !a.giveUp;) {
         const uint32_t k = a.nodes[behind].w0;
-        const bool assertion = k == RE_ANCHOR || k == RE_LOOKAHEAD || k == RE_NLOOKAHEAD || k == RE_NLOOKBEHIND ||
+        const bool assertion = k == RE_ANCHOR || k == RE_SETOPTS || k == RE_LOOKAHEAD || k == RE_NLOOKAHEAD ||
+                               k == RE_NLOOKBEHIND ||
                                (k == RE_LOOKBEHIND && a.nodes[behind].w2 != 1);
         if (!assertion || !a.item_at(behind, a.count, it) || it.quantified) break;
         behind = a.seq_next(it.end);
     }
-    if (!a.icPossible && !a.giveUp && behind + 2 < a.count && a.nodes[behind].w0 == RE_LOOKBEHIND &&
+    if (!a.giveUp && behind + 2 < a.count && a.nodes[behind].w0 == RE_LOOKBEHIND &&
         a.nodes[behind].w2 == 1 && a.nodes[behind + 2].w0 == RE_CLOSE &&
         !(behind + 3 < a.count && is_quantifier(a.nodes[behind + 3].w0))) {
         const RegExpNode& body = a.nodes[behind + 1];
@@ -716,6 +720,7 @@ void derive_filter_parts(const QelRegExpState* state, StartFilter& f) {
         for (int32_t j = 0; j < f.behindLen; ++j)
             if (f.behindLiteral[j] >= 0x80) f.behindLen = 0;
         if (f.behindLen == 0) f.behindLiteral = nullptr;
+        f.behindFolded = f.behindLen > 0 && a.icPossible;
     }
 
     // A leading repeat of one-byte characters followed by something that
