@@ -925,13 +925,13 @@ TEST(SearchPlan, LoopGroupsKeepTheNestingBudget) {
 // ("(\\w+)_\\1"): the plan names that byte, and the repeat gives back only to
 // where it stands. Not where the group is quantified, atomic or has
 // alternatives, where the byte is optional or repeated, or where case folds
-// after the close.
+// the letter after the close.
 TEST(SearchPlan, CloseFollowShape) {
     static const struct {
         const char* pattern;
         int byte;  // -1: no mark
     } rows[] = {
-        {"(\\w+)_\\1", '_'},       {"((\\w+))_", '_'},     {"(?:[a-z]+)-x", '-'},  {"(\\d*)(x)y", 'x'},
+        {"(\\w+)_\\1", '_'},       {"(?i)(\\w+)_\\1", '_'}, {"((\\w+))_", '_'},     {"(?:[a-z]+)-x", '-'},  {"(\\d*)(x)y", 'x'},
         {"(\\w+)ab", 'a'},         {"\\w+_", -1},          // no group: the repeat's own pre-test
         {"(\\w+)_?\\1", -1},       {"(\\w+)_+", -1},       {"(\\w+)+_", -1},       {"(?>\\w+)_", -1},
         {"(\\w+|x)_", -1},         {"(\\w+)(?i)_", -1},    {"(?i)(\\w+)a", -1},    {"((?i)\\w+)a", 'a'},

@@ -1089,7 +1089,8 @@ int32_t no_give_back_items(const QelRegExpState* state, int32_t* out, int32_t ca
 // then "_"). The repeat's own pre-test sees only the closing node; with the
 // byte known, give-backs go straight to its occurrences instead of closing
 // the group at every position of the run. Only the items repeat_units takes,
-// and only where the options after the last close fold no case.
+// and a letter only where the options after the last close fold no case (a
+// plain character folds A-Z onto a-z only: any other byte compares exactly).
 int32_t close_follow_items(const QelRegExpState* state, int32_t* out, uint8_t* bytes, int32_t cap) {
     int32_t found = 0;
     const int32_t n = top_level_items(state, out, cap, [&](Analyzer& a, int32_t i, const Analyzer::Item& it) {
@@ -1103,13 +1104,13 @@ int32_t close_follow_items(const QelRegExpState* state, int32_t* out, uint8_t* b
         uint32_t opts = 0;
         for (int32_t c = it.end; c < j; ++c)
             if (a.nodes[c].w0 == RE_CLOSE) opts = static_cast<uint32_t>(a.nodes[c].w2);
-        if (opts & RE_OPT_IGNORECASE) return false;
         const RegExpNode& f = a.nodes[j];
         int32_t byte = -1;
         if (f.w0 == RE_CHAR) byte = f.w1;
         else if (f.w0 == RE_STRING && f.w2 >= 1 && node_pointer(f) != nullptr)
             byte = static_cast<const uint8_t*>(node_pointer(f))[0];
         if (byte < 0 || byte >= 0x80 || (j + 1 < a.count && is_quantifier(a.nodes[j + 1].w0))) return false;
+        if ((opts & RE_OPT_IGNORECASE) && is_letter(static_cast<uint8_t>(byte))) return false;
         bytes[found++] = static_cast<uint8_t>(byte);
         return true;
     });
