@@ -153,6 +153,11 @@ std::vector<std::string> required(const std::string& p) {
 LiteralPlan plan_literals(const std::string& pattern, bool ignore_case, bool extended) {
     LiteralPlan plan;
     if (pattern.empty() || extended) return plan;
+    // A leading "(?i)" holds for the whole pattern, as -i does ("-w (?i)error":
+    // whole-word search wraps the pattern in a group, which the library's own
+    // literal search does not see through).
+    if (pattern.compare(0, 4, "(?i)") == 0 && pattern.find("(?", 4) == std::string::npos)
+        return plan_literals(pattern.substr(4), true, extended);
     if (plain_branches(pattern, true, plan.literals)) {
         plan.exact = true;
         if (ignore_case) {

@@ -154,6 +154,11 @@ for p in '[A-Z][a-z]+Error' 'foo.bar' 'x\.error' '\berror\b' 'e(r)ror' 'TypeErro
             "$(QELCH_CHUNK_SIZE=$cs $QELCH grep -in -- "$p" icase.txt)"
     done
 done
+# A leading "(?i)" is -i for the whole pattern, alternatives included.
+for args in "-w '(?i)error'" "'(?i)a|error'" "-x '(?i)ERR\s+OR'" "-w '(?i)e(r)ror'" "-c '(?i)fooBar'"; do
+    eval "set -- $args"
+    check "grep $args like grep -P" "$(LC_ALL=C.UTF-8 grep -P -n "$@" icase.txt)" "$($QELCH grep -n "$@" icase.txt)"
+done
 # -m stops counting on every shape (grep -P -v '' prints no count at all);
 # in UTF-8 a character is not its bytes.
 for p in 'x*' '.' '^\s*$'; do
