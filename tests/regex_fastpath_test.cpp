@@ -920,3 +920,113 @@ TEST(SearchPlan, LoopGroupsKeepTheNestingBudget) {
                                                 << "\"\n fast    " << show(fastOutcome) << "\n general " << show(general);
             }
 }
+
+// A greedy repeat whose continuation closes groups and then needs one byte
+// ("(\\w+)_\\1"): the plan names that byte, and the repeat gives back only to
+// where it stands. Not where the group is quantified, atomic or has
+// alternatives, where the byte is optional or repeated, or where case folds
+// the letter after the close.
+TEST(SearchPlan, CloseFollowShape) {
+    static const struct {
+        const char* pattern;
+        int byte;  // -1: no mark
+    } rows[] = {
+        {"(\\w+)_\\1", '_'},       {"(?i)(\\w+)_\\1", '_'}, {"((\\w+))_", '_'},     {"(?:[a-z]+)-x", '-'},  {"(\\d*)(x)y", 'x'},
+        {"(\\w+)ab", 'a'},         {"\\w+_", -1},          // no group: the repeat's own pre-test
+        {"(\\w+)_?\\1", -1},       {"(\\w+)_+", -1},       {"(\\w+)+_", -1},       {"(?>\\w+)_", -1},
+        {"(\\w+|x)_", -1},         {"(\\w+)(?i)_", -1},    {"(?i)(\\w+)a", -1},    {"((?i)\\w+)a", 'a'},
+        {"(\\w+?)_", -1},          {"(\\w+)\\xE9", -1},    {"(\\w+)_|y", -1},      {"(x+)_", -1},  // RE_CHAR item
+    };
+    for (const auto& r : rows) {
+        Compiled re(r.pattern, "");
+        ASSERT_EQ(re.status, qelOk) << r.pattern;
+        const SearchPlan* plan = search_plan(re.state);
+        ASSERT_NE(plan, nullptr) << r.pattern;
+        int byte = -1;
+        for (int32_t i = 0; i < plan->itemCount; ++i)
+            if (plan_items(plan)[i].closeFollow) byte = plan_items(plan)[i].followByte;
+        EXPECT_EQ(byte, r.byte) << r.pattern;
+    }
+}
+
+// Close-follow repeats against the general path: runs that hold the byte
+// several times, reach the window end, and are followed by the other case.
+TEST(SearchPlan, CloseFollowEqualGeneralPath) {
+    qeltest::RegexGen gen(20261213);
+    static const char* const kHeads[] = {"(\\w+)", "((\\w+))", "(?:[a-z_]+)", "([^ ]*)", "(\\S+)", "(.+)",
+                                         "\\b(\\w+)", "(\\w{2,})", "([a-c]{1,3})", "((?i)[a-c]+)"};
+    static const char* const kFollows[] = {"_", "_", "-", "_x", "(_)", "(?:_a)", "A"};
+    static const char* const kTails[] = {"\\1", "\\1\\b", "", "\\w", "$", "\\1_\\1", "(?=_)"};
+    static const char* const kPieces[] = {"a", "b", "c", "_", "_", "-", "A", "x", " ", "\n", "ab_", "a_a", "\xC3\xA9"};
+    auto one = [&](const char* const* list, size_t n) { return std::string(list[gen.pick(static_cast<uint32_t>(n))]); };
+    int compared = 0;  // a reference without a group ("(?:..)_\\1") does not compile
+    for (int i = 0; i < 1500; ++i) {
+        const std::string pattern =
+            one(kHeads, std::size(kHeads)) + one(kFollows, std::size(kFollows)) + one(kTails, std::size(kTails));
+        compared += compare_random_options(gen, pattern, 6, 6, [&](int) {
+            std::string subject;
+            const size_t len = gen.pick(5) == 0 ? gen.pick(300) : gen.pick(30);
+            while (subject.size() < len) subject += kPieces[gen.pick(std::size(kPieces))];
+            return subject;
+        });
+        if (HasFatalFailure()) return;
+    }
+    EXPECT_GT(compared, 6000);
+}
+
+// A look-behind at a plain literal leads the scan also behind other
+// assertions ("(?<!\\w)(?:(?<=struct )\\w+)(?!\\w)", the whole-word form):
+// they take no bytes, so it still tests the match start.
+TEST(SearchPlan, LookBehindLiteralAfterAssertions) {
+    static const struct {
+        const char* pattern;
+        const char* behind;  // null: none
+    } rows[] = {
+        {"(?<=struct )\\w+", "struct "},
+        {"(?<!\\w)(?:(?<=struct )\\w+)(?!\\w)", "struct "},
+        {"\\b(?=a)(?<=x)a", "x"},
+        {"(?<=a|b)(?<=ab)c", "ab"},
+        {"^(?<!c)((?<=ab))c", "ab"},
+        {"a(?<=xa)", nullptr},         // a byte is taken before it
+        {"(?<!\\w)(?<=\\w)a", nullptr},  // a look-behind at a class
+        {"(?<=ab)?c", nullptr},        // optional
+        {"(?i)(?<!\\w)(?<=ab)c", "ab"},     // searched folded
+        {"(?<=(?i)ab)c", nullptr},          // options set inside: not a plain literal
+        {"(?<!\\w)(?<=ab)c|d", nullptr},
+        {"(?:(?<=ab)|x)c", nullptr},   // inside an alternation
+    };
+    for (const auto& r : rows) {
+        Compiled re(r.pattern, "");
+        ASSERT_EQ(re.status, qelOk) << r.pattern;
+        const SearchPlan* plan = search_plan(re.state);
+        ASSERT_NE(plan, nullptr) << r.pattern;
+        const StartFilter& f = plan->filter;
+        const std::string behind = f.behindLen > 0 ? std::string(reinterpret_cast<const char*>(f.behindLiteral),
+                                                                 static_cast<size_t>(f.behindLen))
+                                                   : std::string("(none)");
+        EXPECT_EQ(behind, r.behind ? r.behind : "(none)") << r.pattern;
+        EXPECT_EQ(f.behindFolded, f.behindLen > 0 && r.pattern[1] == '?' && r.pattern[2] == 'i') << r.pattern;
+    }
+    qeltest::RegexGen gen(20261215);
+    static const char* const kLeads[] = {"", "(?<!\\w)", "\\b", "\\B", "(?=a)", "(?!b)", "(?<!c)\\b", "^", "(?<=a|bc)"};
+    static const char* const kBehind[] = {"(?<=ab)", "(?<=b )", "(?<=c)", "((?<=ab))", "(?:(?<=a)", "(?<=k)", "(?<=s)"};
+    static const char* const kTails[] = {"\\w+", "a", "\\w*(?!\\w)", "[a-c]+b", "(\\w+)\\1", "", "$"};
+    static const char* const kPieces[] = {"a", "b", "c", "ab", "ab ", "b ", " ", "\n", "x", "abc", "\xC3\xA9",
+                                          "AB", "aB ", "C", "\xE2\x84\xAA", "\xC5\xBF"};
+    auto one = [&](const char* const* list, size_t n) { return std::string(list[gen.pick(static_cast<uint32_t>(n))]); };
+    int compared = 0;
+    for (int i = 0; i < 1500; ++i) {
+        const std::string behind = one(kBehind, std::size(kBehind));
+        const std::string tail = one(kTails, std::size(kTails));
+        const std::string pattern =
+            one(kLeads, std::size(kLeads)) + (behind[2] == ':' ? behind + tail + ")" : behind + tail);
+        compared += compare_random_options(gen, pattern, 6, 6, [&](int) {
+            std::string subject;
+            const size_t len = gen.pick(5) == 0 ? gen.pick(300) : gen.pick(30);
+            while (subject.size() < len) subject += kPieces[gen.pick(std::size(kPieces))];
+            return subject;
+        });
+        if (HasFatalFailure()) return;
+    }
+    EXPECT_GT(compared, 6000);
+}

@@ -8,10 +8,12 @@
 // occurrence too; under -i the matcher folds A-Z onto a-z only, which Latin
 // lower-casing of both sides reproduces.
 //
-// Required literals (no -i): the longest run of plain text at the top level
-// of the pattern, or a top-level group whose branches are all plain text,
-// whichever has the longer shortest member. A character followed by a
-// quantifier is not part of the run, and a quantified group does not count.
+// Required literals: the longest run of plain text at the top level of the
+// pattern, or a top-level group whose branches are all plain text, whichever
+// has the longer shortest member. A character followed by a quantifier is
+// not part of the run, and a quantified group does not count. Under -i they
+// are searched folded like exact plans, and only when they are printable
+// ASCII: a plain character of the pattern then folds A-Z onto a-z only.
 #include "literals.h"
 
 #include "common.h"
@@ -151,6 +153,11 @@ std::vector<std::string> required(const std::string& p) {
 LiteralPlan plan_literals(const std::string& pattern, bool ignore_case, bool extended) {
     LiteralPlan plan;
     if (pattern.empty() || extended) return plan;
+    // A leading "(?i)" holds for the whole pattern, as -i does ("-w (?i)error":
+    // whole-word search wraps the pattern in a group, which the library's own
+    // literal search does not see through).
+    if (pattern.compare(0, 4, "(?i)") == 0 && pattern.find("(?", 4) == std::string::npos)
+        return plan_literals(pattern.substr(4), true, extended);
     if (plain_branches(pattern, true, plan.literals)) {
         plan.exact = true;
         if (ignore_case) {
@@ -160,9 +167,15 @@ LiteralPlan plan_literals(const std::string& pattern, bool ignore_case, bool ext
         }
         return plan;
     }
-    plan.literals.clear();
-    if (ignore_case) return plan;
     plan.literals = required(pattern);
+    if (ignore_case) {
+        for (auto& lit : plan.literals)
+            for (char& ch : lit) {
+                if (ch < 0x20 || ch > 0x7E) return LiteralPlan{};
+                ch = (ch >= 'A' && ch <= 'Z') ? char(ch + 32) : ch;
+            }
+        plan.folded = !plan.literals.empty();
+    }
     return plan;
 }
 

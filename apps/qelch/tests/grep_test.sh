@@ -144,6 +144,21 @@ printf 'a\xffb\nff\n\x01x\n' > esc.txt
 for p in '\xff' '\x01x' '\101b' '\cAx'; do
     check "grep -c '$p' like grep -P" "$(LC_ALL=C grep -P -c -- "$p" esc.txt)" "$($QELCH grep --bytes -c -- "$p" esc.txt)"
 done
+# Under -i the literals every match contains pick the candidate lines from a
+# lower-cased copy: occurrences in any case, next to UTF-8, at line ends and
+# split over a chunk boundary.
+printf 'Error here\nANERRORX\nerr or\nfooBAR\nfoo\xc3\xa9bar\nx.ERRor!\nTypeError: Error\nOVERFLOWerror\n' > icase.txt
+for p in '[A-Z][a-z]+Error' 'foo.bar' 'x\.error' '\berror\b' 'e(r)ror' 'TypeError:\s+\w+' '[a-z]ERROR$' 'foo(?:bar|\x{e9})'; do
+    for cs in 8 100000; do
+        check "grep -i '$p' like grep -P, chunk $cs" "$(LC_ALL=C.UTF-8 grep -P -in -- "$p" icase.txt)" \
+            "$(QELCH_CHUNK_SIZE=$cs $QELCH grep -in -- "$p" icase.txt)"
+    done
+done
+# A leading "(?i)" is -i for the whole pattern, alternatives included.
+for args in "-w '(?i)error'" "'(?i)a|error'" "-x '(?i)ERR\s+OR'" "-w '(?i)e(r)ror'" "-c '(?i)fooBar'"; do
+    eval "set -- $args"
+    check "grep $args like grep -P" "$(LC_ALL=C.UTF-8 grep -P -n "$@" icase.txt)" "$($QELCH grep -n "$@" icase.txt)"
+done
 # -m stops counting on every shape (grep -P -v '' prints no count at all);
 # in UTF-8 a character is not its bytes.
 for p in 'x*' '.' '^\s*$'; do

@@ -112,7 +112,10 @@ inline bool ascii_set_has(const AsciiSet& s, uint8_t b) { return b < 0x80 && (s.
 //   way through that begins with an unrepeated RE_CHAR, `groupByte`
 //   ("(?:\\.[^"]*)*"): see optional_group_at;
 // - a greedy unbounded group (RE_GROUP or RE_CAPTURE) whose passes have one
-//   way through and never give back, taken in a loop: see loop_group.
+//   way through and never give back, taken in a loop: see loop_group;
+// - a greedy repeat whose continuation closes groups and then needs the
+//   ASCII byte `followByte` (close_follow_items): it gives back only to
+//   where that byte stands.
 constexpr uint32_t kClassOptionMask = RE_OPT_IGNORECASE | RE_OPT_DOTALL;
 struct __attribute__((packed)) PlannedItem {
     int32_t node;
@@ -123,6 +126,8 @@ struct __attribute__((packed)) PlannedItem {
     uint8_t optionalGroup;
     uint8_t groupByte;
     uint8_t loopGroup;
+    uint8_t closeFollow;
+    uint8_t followByte;
 };
 inline const PlannedItem* planned_item(const RegExpMatchState& ms, int32_t node) {
     for (int32_t i = 0; i < ms.plannedCount; ++i) {

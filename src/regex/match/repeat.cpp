@@ -15,7 +15,10 @@
 // RE_STRING, by its first byte) and case folding is off, a continuation attempt can only succeed where the next byte
 // is that literal, so attempts elsewhere are skipped (they would all fail).
 // An unquantified end anchor ("$", "\\Z") is tested the same way, with a
-// line feed as its byte and the window end allowed as well.
+// line feed as its byte and the window end allowed as well. Where the
+// continuation first closes groups, the plan may name the byte it needs
+// after them (closeFollow); without the plan (the general path) the closing
+// node is tried at every give-back.
 // Record 0's length is exact on every path: added before each continuation,
 // and back at its entry value whenever a routine fails.
 //
@@ -113,6 +116,7 @@ struct UnitItem {
     bool clusterClass;  // a class with a "\X" member: copies found only forwards
     const AsciiSet* ascii;  // the class's compiled ASCII set, or null
     bool noGiveBack;        // the plan showed that giving back never helps
+    int32_t followByte;     // the byte the continuation needs past closing groups (plan), or -1
 
     int32_t length(const uint8_t* p, int32_t r) const {
         switch (node->w0) {
@@ -262,7 +266,8 @@ int repeat_units(const uint8_t* p, int32_t r, RegExpMatchState& ms, const UnitIt
                  bool lazy, int32_t cont) {
     const uint8_t* const end = p + r;
     const uint32_t opts = u.options;
-    const Pretest pre = literal_pretest(ms, cont, opts);
+    Pretest pre = literal_pretest(ms, cont, opts);
+    if (!pre.on && u.followByte >= 0) pre = {true, uint8_t(u.followByte), false};
     CaptureRecord& rec0 = ms.captures[0];
     const int32_t len0 = rec0.length;
 
@@ -539,9 +544,11 @@ int match_repeat(const uint8_t* p, int32_t r, RegExpMatchState& ms, int32_t item
             return repeat_backref(p, r, ms, item, min, max, lazy, cont);
         default: {
             const AsciiSet* ascii = n.w0 == RE_CLASS ? planned_class_set(ms, item) : nullptr;
+            const PlannedItem* planned = ms.plannedCount > 0 ? planned_item(ms, item) : nullptr;
+            const bool follow = planned != nullptr && planned->closeFollow && !lazy;
             const UnitItem u{ms.nodes, item, &n, ms.options,
                              n.w0 == RE_CLASS && ascii == nullptr && class_has_grapheme_member(ms.nodes, item), ascii,
-                             !lazy && planned_no_give_back(ms, item)};
+                             !lazy && planned != nullptr && planned->noGiveBack, follow ? planned->followByte : -1};
             return repeat_units(p, r, ms, u, min, max, lazy, cont);
         }
     }

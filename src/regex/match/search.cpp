@@ -358,7 +358,8 @@ const uint8_t* filter_advance(const uint8_t* pos, const uint8_t* end, int32_t fo
             // The next occurrence ending at or after pos; it may start before
             // the window, never before the subject.
             const uint8_t* from = pos - sf.subjectStart >= f.behindLen ? pos - f.behindLen : sf.subjectStart;
-            const int32_t k = find_first(from, static_cast<int32_t>(end - from), {f.behindLiteral, f.behindLen}, false);
+            const int32_t k =
+                find_first(from, static_cast<int32_t>(end - from), {f.behindLiteral, f.behindLen}, f.behindFolded);
             if (k < 0) return nullptr;
             const uint8_t* after = from + k + f.behindLen;
             if (after > pos) pos = sync_to_visited(pos, after, end, format);

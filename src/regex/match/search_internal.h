@@ -94,6 +94,7 @@ struct StartFilter {
     // goes to the ends of its occurrences.
     const uint8_t* behindLiteral;
     int32_t behindLen;      // 0: none
+    bool behindFolded;      // ... compared with a-z folded onto A-Z (ignore-case may be in force)
     // The pattern starts with a greedy unbounded repeat of one-byte ASCII
     // characters (set C = the complement of `headStop`) that never gives
     // back, and holds no back-reference or condition: an attempt from a

@@ -433,6 +433,7 @@ void derive_filter_parts(const QelRegExpState* state, StartFilter& f) {
     f.runStop = ByteSet{};
     f.behindLiteral = nullptr;
     f.behindLen = 0;
+    f.behindFolded = false;
     f.skipRunOnFail = false;
     f.headStop = ByteSet{};
     f.endDrive = false;
@@ -687,10 +688,26 @@ void derive_filter_parts(const QelRegExpState* state, StartFilter& f) {
         }
     }
 
-    // A leading look-behind at a plain literal.
-    if (!a.icPossible && a.count >= 3 && a.nodes[0].w0 == RE_LOOKBEHIND && a.nodes[0].w2 == 1 &&
-        a.nodes[2].w0 == RE_CLOSE && !(a.count > 3 && is_quantifier(a.nodes[3].w0))) {
-        const RegExpNode& body = a.nodes[1];
+    // A leading look-behind at a plain literal. Other assertions before it
+    // (and option settings) take no bytes, so it still tests the match
+    // start: "(?<!\\w)" and the group that whole-word search wraps around
+    // "(?<=struct )\\w+" leave it leading. Where ignore-case may be in force
+    // the literal is searched folded: a plain character folds A-Z onto a-z
+    // only, and a folded search finds every occurrence an exact one would.
+    a.giveUp = false;
+    int32_t behind = a.seq_next(0);
+    for (Analyzer::Item it; behind < a.count && !a.giveUp;) {
+        const uint32_t k = a.nodes[behind].w0;
+        const bool assertion = k == RE_ANCHOR || k == RE_SETOPTS || k == RE_LOOKAHEAD || k == RE_NLOOKAHEAD ||
+                               k == RE_NLOOKBEHIND ||
+                               (k == RE_LOOKBEHIND && a.nodes[behind].w2 != 1);
+        if (!assertion || !a.item_at(behind, a.count, it) || it.quantified) break;
+        behind = a.seq_next(it.end);
+    }
+    if (!a.giveUp && behind + 2 < a.count && a.nodes[behind].w0 == RE_LOOKBEHIND &&
+        a.nodes[behind].w2 == 1 && a.nodes[behind + 2].w0 == RE_CLOSE &&
+        !(behind + 3 < a.count && is_quantifier(a.nodes[behind + 3].w0))) {
+        const RegExpNode& body = a.nodes[behind + 1];
         if (body.w0 == RE_STRING && body.w2 >= 1) {
             f.behindLiteral = static_cast<const uint8_t*>(node_pointer(body));
             f.behindLen = body.w2;
@@ -703,6 +720,7 @@ void derive_filter_parts(const QelRegExpState* state, StartFilter& f) {
         for (int32_t j = 0; j < f.behindLen; ++j)
             if (f.behindLiteral[j] >= 0x80) f.behindLen = 0;
         if (f.behindLen == 0) f.behindLiteral = nullptr;
+        f.behindFolded = f.behindLen > 0 && a.icPossible;
     }
 
     // A leading repeat of one-byte characters followed by something that
@@ -1066,6 +1084,39 @@ int32_t no_give_back_items(const QelRegExpState* state, int32_t* out, int32_t ca
     });
 }
 
+// Greedy repeats of the top-level sequence whose continuation leaves one or
+// more groups and then needs one ASCII byte ("(\\w+)_\\1": the group closes,
+// then "_"). The repeat's own pre-test sees only the closing node; with the
+// byte known, give-backs go straight to its occurrences instead of closing
+// the group at every position of the run. Only the items repeat_units takes,
+// and a letter only where the options after the last close fold no case (a
+// plain character folds A-Z onto a-z only: any other byte compares exactly).
+int32_t close_follow_items(const QelRegExpState* state, int32_t* out, uint8_t* bytes, int32_t cap) {
+    int32_t found = 0;
+    const int32_t n = top_level_items(state, out, cap, [&](Analyzer& a, int32_t i, const Analyzer::Item& it) {
+        const uint32_t k = a.nodes[i].w0;
+        const bool unit = k == RE_PREDEF || k == RE_UCHAR || k == RE_URANGE ||
+                          (k == RE_CLASS && !class_has_grapheme_member(a.nodes, i));
+        if (!unit || !it.quantified || a.nodes[it.end - 1].w0 != RE_GREEDY) return false;
+        if (it.end >= a.count || a.nodes[it.end].w0 != RE_CLOSE) return false;
+        const int32_t j = a.seq_next(it.end);
+        if (a.giveUp || j >= a.count) return false;
+        uint32_t opts = 0;
+        for (int32_t c = it.end; c < j; ++c)
+            if (a.nodes[c].w0 == RE_CLOSE) opts = static_cast<uint32_t>(a.nodes[c].w2);
+        const RegExpNode& f = a.nodes[j];
+        int32_t byte = -1;
+        if (f.w0 == RE_CHAR) byte = f.w1;
+        else if (f.w0 == RE_STRING && f.w2 >= 1 && node_pointer(f) != nullptr)
+            byte = static_cast<const uint8_t*>(node_pointer(f))[0];
+        if (byte < 0 || byte >= 0x80 || (j + 1 < a.count && is_quantifier(a.nodes[j + 1].w0))) return false;
+        if ((opts & RE_OPT_IGNORECASE) && is_letter(static_cast<uint8_t>(byte))) return false;
+        bytes[found++] = static_cast<uint8_t>(byte);
+        return true;
+    });
+    return n < found ? n : found;
+}
+
 // Whether the group at o, a greedy unbounded repeat in the top-level
 // sequence, loops (see loop_group in the matcher): its body's alternatives
 // are rows of unrepeated one-character items (RE_CHAR, RE_PREDEF, a class
@@ -1343,15 +1394,20 @@ void build_search_plan(QelRegExpState* state, int32_t groupLimit) {
     const int32_t fixedCount = no_give_back_items(state, fixed, kMaxPlannedItems);
     int32_t loops[kMaxPlannedItems];
     const int32_t loopCount = loop_groups(state, loops, kMaxPlannedItems);
+    int32_t follows[kMaxPlannedItems];
+    uint8_t followBytes[kMaxPlannedItems];
+    const int32_t followCount = close_follow_items(state, follows, followBytes, kMaxPlannedItems);
     int32_t classes = 0, groups = 0;
     uint8_t groupByte = 0;
-    for (int32_t i = 0, f = 0, l = 0; i < h.nodeCount; ++i) {
+    for (int32_t i = 0, f = 0, l = 0, c = 0; i < h.nodeCount; ++i) {
         const bool hasSet = nodes[i].w0 == RE_CLASS && !class_has_grapheme_member(nodes, i);
         const bool noGiveBack = f < fixedCount && fixed[f] == i;
         if (noGiveBack) ++f;
         const bool loop = l < loopCount && loops[l] == i;
         if (loop) ++l;
-        if (hasSet || noGiveBack || loop)
+        const bool follow = c < followCount && follows[c] == i;
+        if (follow) ++c;
+        if (hasSet || noGiveBack || loop || follow)
             ++classes;
         else if (optional_group(nodes, h.nodeCount, i, &groupByte))
             ++groups;
@@ -1384,15 +1440,18 @@ void build_search_plan(QelRegExpState* state, int32_t groupLimit) {
     set_whole_run(state, *plan);
     plan->itemCount = items;
     auto* entries = reinterpret_cast<PlannedItem*>(room + sizeof(SearchPlan));
-    for (int32_t i = 0, k = 0, f = 0, l = 0; i < h.nodeCount && k < items; ++i) {
+    for (int32_t i = 0, k = 0, f = 0, l = 0, c = 0; i < h.nodeCount && k < items; ++i) {
         const bool hasSet = nodes[i].w0 == RE_CLASS && !class_has_grapheme_member(nodes, i);
         const bool noGiveBack = f < fixedCount && fixed[f] == i;
         if (noGiveBack) ++f;
         const bool loop = l < loopCount && loops[l] == i;
         if (loop) ++l;
-        const bool optGroup =
-            !hasSet && !noGiveBack && !loop && withGroups && optional_group(nodes, h.nodeCount, i, &groupByte);
-        if (!hasSet && !noGiveBack && !optGroup && !loop) continue;
+        const bool follow = c < followCount && follows[c] == i;
+        const uint8_t followByte = follow ? followBytes[c] : 0;
+        if (follow) ++c;
+        const bool optGroup = !hasSet && !noGiveBack && !loop && !follow && withGroups &&
+                              optional_group(nodes, h.nodeCount, i, &groupByte);
+        if (!hasSet && !noGiveBack && !optGroup && !loop && !follow) continue;
         PlannedItem e{};
         e.node = i;
         e.options = h.options & kClassOptionMask;
@@ -1402,6 +1461,8 @@ void build_search_plan(QelRegExpState* state, int32_t groupLimit) {
         e.optionalGroup = optGroup;
         e.groupByte = optGroup ? groupByte : 0;
         e.loopGroup = loop;
+        e.closeFollow = follow;
+        e.followByte = followByte;
         entries[k++] = e;
     }
     slot->planOffset = static_cast<int32_t>(room - base);
