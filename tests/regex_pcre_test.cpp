@@ -15,8 +15,10 @@
 //
 // | rule           | why                                                  | example             |
 // |----------------|------------------------------------------------------|---------------------|
-// | line-start     | a ".*"-led pattern is anchored at line starts; the   | ".*a" global over   |
-// |  (adapted)     | oracle pattern gets "(?<![^\n])" in front            | "ba" after "ba"     |
+// | line-start     | a pattern led by ".*" or ".+" (not lazy), or by the  | ".*a" global over   |
+// |  (adapted)     | group "(?:.*)" or "(?:.+)" whatever follows it, is   | "ba" after "ba";    |
+// |                | anchored at line starts; the oracle pattern gets     | "(?:.*)?" global    |
+// |                | "(?<![^\n])" in front                                | over "ab" after "ab"|
 // | space-vt       | "\s" leaves out the vertical tab; the oracle gets    | "\s" on "\v"        |
 // |  (adapted)     | "[\t\n\f\r ]" for it ("\S" likewise)                 |                     |
 // | posix-punct    | "punct" holds the space and 0x7B-0xFF; the oracle    | "[[:punct:]]" on    |
@@ -347,6 +349,8 @@ std::string adapt_for_oracle(const std::string& p) {
             out.replace(at, item.size(), spelled);
     if (p.rfind(".*", 0) == 0 || p.rfind(".+", 0) == 0) {
         if (p.size() == 2 || p[2] != '?') out = std::string("(?<![^\\n])") + out;
+    } else if (p.rfind("(?:.*)", 0) == 0 || p.rfind("(?:.+)", 0) == 0) {
+        out = std::string("(?<![^\\n])") + out;
     }
     return out;
 }
