@@ -468,6 +468,8 @@ TEST(RegexMatch, BacktrackingRestoresCountsAndCaptures) {
         {"(a?" "?){2000}b", "", "ab", 0, 2, {{0, 1}}},
         {"(a|){2}ab", "", "ab", 0, 2, {{0, 0}}},
         {"(a|){3}ab", "", "aab", 0, 3, {{1, 0}}},
+        // Two empty ways that set different captures are not the same pass.
+        {"(?:|(a?)|b){3}\\1c", "", "bc", 0, 2, {{0, 0}}},
         // A group referenced inside itself is unset until it first closes;
         // in a later pass the reference sees the pass before.
         {"(\\1)", "", "", -1, 0, {}},
