@@ -42,6 +42,12 @@
 // |                | "\b" at the start of the body (the oracle in UTF mode|                     |
 // |                | does not look before the start offset minus the      |                     |
 // |                | look-behind length)                                  |                     |
+// | work-limit     | this library reports "match limit" when one search   | ".{2,}?\x{1f600}"   |
+// |                | call has taken its whole work budget (10^8 match     | over 16 KB of "a"   |
+// |                | steps at the default limit); the oracle's limit holds|                     |
+// |                | per start position. Skipped only when the oracle,    |                     |
+// |                | counting every item it tries, needs over 10^6 steps  |                     |
+// |                | for the same searches                                |                     |
 //
 // A failure prints the pattern, options, format, the escaped subject and both
 // record lists. The run is seeded, so every failure reproduces; a watchdog
@@ -68,9 +74,9 @@ namespace {
 using Records = std::vector<std::pair<int, int>>;
 
 // ---- Named skip rules. ----
-enum Rule { kLazyMerge, kSyntax, kOracleLimit, kBoundedEmpty, kUtfLookBehind, kRuleCount };
+enum Rule { kLazyMerge, kSyntax, kOracleLimit, kBoundedEmpty, kUtfLookBehind, kWorkLimit, kRuleCount };
 const char* const kRuleNames[kRuleCount] = {"lazy-merge", "syntax", "oracle-limit", "bounded-empty",
-                                            "utf-lookbehind"};
+                                            "utf-lookbehind", "work-limit"};
 
 // ---- Pattern and subject generator. ----
 struct Mode {
@@ -111,6 +117,39 @@ public:
                 s += kHigh[pick(4)];
                 s += kAscii[pick(sizeof(kAscii) - 2)];
             }
+        }
+        return s;
+    }
+
+    // A long subject: filler of one of three kinds (text-like with few of the
+    // generator's letters, the short subjects' mix, or one repeated byte) with
+    // a few short subjects spliced in, at lengths around the windows and step
+    // sizes of the search driver's fast paths (256, 512, 4096 and 16384
+    // bytes), so that their cuts, skips and window ends meet the match.
+    std::string long_subject(const Mode& m) {
+        static const int kBase[] = {64, 240, 500, 1000, 4080, 16370};
+        static const int kSpread[] = {64, 40, 30, 200, 40, 30};
+        const int which = pick(16) == 0 ? 5 : int(pick(5));
+        const size_t len = size_t(kBase[which] + int(pick(uint32_t(kSpread[which]))));
+        static const char kText[] = "qzyqzqyvvw qzy7 qqzz\nqy-";
+        const uint32_t kind = pick(3);
+        const char same = "ab \nx"[pick(5)];
+        std::string s;
+        while (s.size() < len) {
+            if (kind == 0) {
+                s += kText[pick(sizeof(kText) - 1)];
+            } else if (kind == 1) {
+                s += subject(m);
+            } else {
+                s += same;
+            }
+        }
+        // Pieces are spliced in at character starts, so UTF-8 stays valid.
+        const uint32_t pieces = pick(4);
+        for (uint32_t i = 0; i < pieces; ++i) {
+            size_t at = pick(4) == 0 ? s.size() : size_t(pick(uint32_t(s.size() + 1)));
+            while (at > 0 && at < s.size() && (static_cast<unsigned char>(s[at]) & 0xC0) == 0x80) --at;
+            s.insert(at, subject(m));
         }
         return s;
     }
@@ -355,6 +394,17 @@ std::string adapt_for_oracle(const std::string& p) {
     return out;
 }
 
+// Counts the items the oracle tries (its automatic callouts) and stops the
+// search once the count passes the cap.
+struct StepCount {
+    long steps = 0;
+    long cap = 0;
+};
+int count_step(pcre2_callout_block*, void* data) {
+    auto* c = static_cast<StepCount*>(data);
+    return ++c->steps > c->cap ? PCRE2_ERROR_CALLOUT : 0;
+}
+
 struct Oracle {
     pcre2_code* code = nullptr;
     pcre2_match_data* md = nullptr;
@@ -384,6 +434,8 @@ struct Oracle {
         pcre2_match_data_free(md);
         pcre2_code_free(code);
     }
+    // Makes every later search count its items into `count`.
+    void count_steps(StepCount* count) { pcre2_set_callout(ctx, count_step, count); }
     bool match(const std::string& s, size_t len, size_t start, uint32_t flags, Records& out) {
         const int rc = pcre2_match(code, reinterpret_cast<PCRE2_SPTR>(s.data()), len, start, flags, md, ctx);
         if (rc == PCRE2_ERROR_MATCHLIMIT || rc == PCRE2_ERROR_DEPTHLIMIT || rc == PCRE2_ERROR_HEAPLIMIT)
@@ -492,10 +544,21 @@ std::string escaped(const std::string& s) {
     return out;
 }
 
-std::string show(const Records& r) {
-    std::string out = "{";
-    for (const auto& [o, l] : r) out += std::string(" (") + std::to_string(o) + std::string(",") + std::to_string(l) + ")";
+// The records from index `from` on, at most 24 of them (long subjects give
+// thousands).
+std::string show(const Records& r, size_t from = 0) {
+    std::string out = from > 0 ? std::string("{ [") + std::to_string(from) + "]" : std::string("{");
+    for (size_t i = from; i < r.size() && i < from + 24; ++i)
+        out += std::string(" (") + std::to_string(r[i].first) + std::string(",") + std::to_string(r[i].second) + ")";
+    if (r.size() > from + 24) out += std::string(" ... ") + std::to_string(r.size()) + " records";
     return out + " }";
+}
+
+// Where two record lists first differ, a few records early.
+size_t first_difference(const Records& a, const Records& b) {
+    size_t i = 0;
+    while (i < a.size() && i < b.size() && a[i] == b[i]) ++i;
+    return i < 4 ? 0 : i - 4;
 }
 
 // Ends the run with the case at hand printed when one call takes too long.
@@ -542,13 +605,28 @@ private:
     std::thread thread_;
 };
 
+// The "work-limit" rule: the items the oracle tries in the first-match and
+// the global search, counted up to just past the floor.
+constexpr long kOracleWorkFloor = 1000000;
+long oracle_work(const std::string& pattern, uint32_t flags, const std::string& subject) {
+    Oracle counted(adapt_for_oracle(pattern), flags | PCRE2_AUTO_CALLOUT);
+    if (!counted.code) return 0;
+    StepCount count;
+    count.cap = kOracleWorkFloor + 1;
+    counted.count_steps(&count);
+    Records one;
+    counted.match(subject, subject.size(), 0, 0, one);
+    if (count.steps <= kOracleWorkFloor) counted.all(subject);
+    return count.steps;
+}
+
 struct Totals {
     long pairs = 0;
     long mismatches = 0;
     long skips[kRuleCount] = {};
 };
 
-void run_differential(uint32_t seed, const Mode& mode, int patterns, Totals& t, Watchdog& dog) {
+void run_differential(uint32_t seed, const Mode& mode, int patterns, bool longSubjects, Totals& t, Watchdog& dog) {
     DiffGen gen(seed);
     const char* opts[] = {"", "m", "s", "ms"};
     for (int i = 0; i < patterns; ++i) {
@@ -556,7 +634,7 @@ void run_differential(uint32_t seed, const Mode& mode, int patterns, Totals& t, 
         const bool boundedEmpty = gen.bounded_empty();
         std::string options = opts[gen.pick(4)];
         if (mode.caseless) options += "i";
-        const int subjects = 8;
+        const int subjects = longSubjects ? 2 : 8;
         if (merged_lazy_repeat(pattern)) {
             t.skips[kLazyMerge] += subjects;
             continue;
@@ -590,7 +668,7 @@ void run_differential(uint32_t seed, const Mode& mode, int patterns, Totals& t, 
         qelsRegExpSetFormat(format, single);
         qelsRegExpSetFormat(format, global);
         for (int k = 0; k < subjects; ++k) {
-            const std::string subject = gen.subject(mode);
+            const std::string subject = longSubjects ? gen.long_subject(mode) : gen.subject(mode);
             if (mode.utf && lookBehind && non_ascii_lead(subject, kMaxLookBehind - 1)) {
                 ++t.skips[kUtfLookBehind];
                 continue;
@@ -608,13 +686,24 @@ void run_differential(uint32_t seed, const Mode& mode, int patterns, Totals& t, 
                 continue;
             }
             const Records got = ours(single, subject, 64);
-            const Records gotAll = ours(global, subject, 4096);
+            // Room for every record the oracle reported and one more set, so
+            // that a surplus match here shows.
+            const Records gotAll = ours(global, subject, int32_t(expectAll.size()) + oracle.captures + 4096);
+            if (got != expect || gotAll != expectAll) {
+                const Records limitHit = {{-1000, qelErrMatchLimit}};
+                if ((got == limitHit || gotAll == limitHit) && oracle_work(pattern, flags, subject) > kOracleWorkFloor) {
+                    dog.leave();
+                    ++t.skips[kWorkLimit];
+                    continue;
+                }
+            }
             dog.leave();
             ++t.pairs;
             if (got == expect && gotAll == expectAll) continue;
             if (++t.mismatches <= 60)
                 ADD_FAILURE() << what << "\n  first:  ours " << show(got) << "\n          oracle " << show(expect)
-                              << "\n  global: ours " << show(gotAll) << "\n          oracle " << show(expectAll);
+                              << "\n  global: ours " << show(gotAll, first_difference(gotAll, expectAll))
+                              << "\n          oracle " << show(expectAll, first_difference(gotAll, expectAll));
         }
         qelsRegExpFree(single);
         qelsRegExpFree(global);
@@ -628,8 +717,24 @@ TEST(RegExpPcreDifferential, FirstAndGlobalMatchesWithEveryCapture) {
     const int perMode = std::getenv("QELCH_DIFF_PATTERNS") ? std::atoi(std::getenv("QELCH_DIFF_PATTERNS")) : 12600;
     const Mode modes[] = {{false, false}, {true, false}, {false, true}};
     const int share[] = {4, 4, 1};  // bytes, UTF-8, ASCII with "i"
-    for (int m = 0; m < 3; ++m) run_differential(seed + uint32_t(m), modes[m], perMode * share[m] / 3, t, dog);
+    for (int m = 0; m < 3; ++m) run_differential(seed + uint32_t(m), modes[m], perMode * share[m] / 3, false, t, dog);
     std::printf("differential: %ld pattern/subject pairs compared, %ld differ; seed %u\n", t.pairs, t.mismatches, seed);
+    for (int r = 0; r < kRuleCount; ++r) std::printf("  skipped by rule %-14s %ld\n", kRuleNames[r], t.skips[r]);
+    EXPECT_EQ(t.mismatches, 0);
+}
+
+// The same patterns over subjects of 64 bytes to 16 KB: the literal cuts and
+// skips, the start filter, the lazy DFA and the work budget only come into
+// play past a few hundred bytes, which the short subjects never reach.
+TEST(RegExpPcreDifferential, LongSubjects) {
+    Watchdog dog;
+    Totals t;
+    const uint32_t seed = std::getenv("QELCH_DIFF_SEED") ? uint32_t(std::strtoul(std::getenv("QELCH_DIFF_SEED"), nullptr, 10)) : 20261211u;
+    const int perMode = std::getenv("QELCH_DIFF_LONG_PATTERNS") ? std::atoi(std::getenv("QELCH_DIFF_LONG_PATTERNS")) : 100;
+    const Mode modes[] = {{false, false}, {true, false}, {false, true}};
+    const int share[] = {4, 4, 1};
+    for (int m = 0; m < 3; ++m) run_differential(seed + uint32_t(m), modes[m], perMode * share[m] / 3, true, t, dog);
+    std::printf("long subjects: %ld pattern/subject pairs compared, %ld differ; seed %u\n", t.pairs, t.mismatches, seed);
     for (int r = 0; r < kRuleCount; ++r) std::printf("  skipped by rule %-14s %ld\n", kRuleNames[r], t.skips[r]);
     EXPECT_EQ(t.mismatches, 0);
 }
