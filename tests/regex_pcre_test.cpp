@@ -7,7 +7,11 @@
 // (quantified, to empty, unset and enclosing groups), conditionals on a group
 // and on a look-around, POSIX items (negated ones included), anchors with and
 // without "m", "i" on ASCII subjects, "\C", non-ASCII characters, classes and
-// "\x{...}" in UTF-8 text, and ".*"-led patterns.
+// "\x{...}" in UTF-8 text, and ".*"-led patterns. The same patterns also run
+// over subjects of up to 16 KB (where the driver's cuts, skips and budgets
+// start to act) and through the replacement of the first and every match.
+// QELCH_DIFF_SEED, QELCH_DIFF_PATTERNS, QELCH_DIFF_LONG_PATTERNS and
+// QELCH_DIFF_REPLACE_PATTERNS set the seed and the sizes for long runs.
 //
 // Where this library defines a construct differently on purpose, the oracle
 // call is adapted or the case is skipped by one of these named rules; the
@@ -156,6 +160,17 @@ public:
             s.insert(at, subject(m));
         }
         return s;
+    }
+
+    // A replacement template: literal text, "$&", references to captures
+    // (one beyond the pattern's count now and then, and two-digit ones) and
+    // backslashes, which end a literal run or a reference's digits.
+    std::string replacement() {
+        static const char* const kPieces[] = {"<", ">", "$&", "$1", "$2", "$3", "$4", "\\", "$1\\0", "x", "$12", "-\\-", "\\$2"};
+        std::string t;
+        const uint32_t n = pick(5);
+        for (uint32_t i = 0; i < n; ++i) t += kPieces[pick(sizeof(kPieces) / sizeof(kPieces[0]))];
+        return t;
     }
 
 private:
@@ -449,6 +464,45 @@ struct Oracle {
         }
         return true;
     }
+    // The subject with the first match (or, global, every match found as in
+    // all()) replaced by the oracle's own expansion of `tmpl` in its syntax.
+    bool replace(const std::string& s, const std::string& tmpl, bool global, std::string& out) {
+        out.clear();
+        size_t pos = 0, copied = 0;
+        auto expand = [&](size_t len) {
+            const PCRE2_SIZE* ov = pcre2_get_ovector_pointer(md);
+            out.append(s, copied, ov[0] - copied);
+            PCRE2_UCHAR buf[4096];
+            PCRE2_SIZE n = sizeof buf;
+            const int rc = pcre2_substitute(code, reinterpret_cast<PCRE2_SPTR>(s.data()), len, 0,
+                                            PCRE2_SUBSTITUTE_MATCHED | PCRE2_SUBSTITUTE_REPLACEMENT_ONLY |
+                                                PCRE2_SUBSTITUTE_UNKNOWN_UNSET | PCRE2_SUBSTITUTE_UNSET_EMPTY,
+                                            md, ctx, reinterpret_cast<PCRE2_SPTR>(tmpl.data()), tmpl.size(), buf, &n);
+            if (rc < 0) return false;
+            out.append(reinterpret_cast<const char*>(buf), n);
+            copied = ov[1];
+            return true;
+        };
+        Records one;
+        while (pos <= s.size()) {
+            if (!match(s, s.size(), pos, 0, one)) break;
+            if (!expand(s.size())) return false;
+            if (!global) break;
+            const size_t start = static_cast<size_t>(one[0].first);
+            const size_t len = static_cast<size_t>(one[0].second);
+            if (len == 0) {
+                if (start >= s.size()) break;
+                const size_t step = char_length(s, start);
+                if (match(s, start + step, start, PCRE2_NOTEMPTY_ATSTART | PCRE2_ANCHORED, one) && !expand(start + step))
+                    return false;
+                pos = start + step;
+            } else {
+                pos = start + len;
+            }
+        }
+        out.append(s, copied, std::string::npos);
+        return true;
+    }
     size_t char_length(const std::string& s, size_t at) const {
         if (!utf) return 1;
         const unsigned char b = static_cast<unsigned char>(s[at]);
@@ -493,6 +547,48 @@ Records ours(QelRegExpState* st, const std::string& s, int32_t capacity) {
     for (int32_t i = 0; i < count; ++i)
         out.push_back({r[i].pointer ? static_cast<int>(r[i].pointer - reinterpret_cast<const Qel8u*>(s.data())) : -1,
                        r[i].length});
+    return out;
+}
+
+std::string replaced(QelRegExpState* st, const std::string& s, const std::string& tmpl, int32_t captures) {
+    int32_t size = 0;
+    qelsRegExpReplaceGetSize(tmpl.c_str(), &size);
+    std::vector<unsigned char> block(static_cast<size_t>(size));
+    auto* rs = reinterpret_cast<QelRegExpReplaceState*>(block.data());
+    if (qelsRegExpReplaceInit(tmpl.c_str(), rs) != qelOk) return "template refused";
+    // Room for a record set per byte and one more, and for every template
+    // expansion: the whole output always fits.
+    std::vector<QelRegExpFind> r(static_cast<size_t>((int32_t(s.size()) + 2) * 2 * captures));
+    int32_t count = int32_t(r.size());
+    std::vector<Qel8u> dst((s.size() + 2) * (tmpl.size() + s.size() + 2) * 2);
+    int32_t subjectLen = int32_t(s.size()), dstLen = int32_t(dst.size());
+    const QelStatus status = qelsRegExpReplace_8u(reinterpret_cast<const Qel8u*>(s.data()), &subjectLen, dst.data(), &dstLen,
+                                                  r.data(), &count, st, rs);
+    if (status != qelOk) return std::string("status ") + std::to_string(status);
+    if (subjectLen != int32_t(s.size())) return std::string("consumed ") + std::to_string(subjectLen);
+    return std::string(reinterpret_cast<const char*>(dst.data()), size_t(dstLen));
+}
+
+// The template in the oracle's syntax: "${n}" for a reference, "$$" for a
+// dollar sign; a backslash, which only separates here, is dropped.
+std::string oracle_template(const std::string& t) {
+    std::string out;
+    for (size_t i = 0; i < t.size(); ++i) {
+        if (t[i] == '\\') continue;
+        if (t[i] != '$') {
+            out += t[i];
+            continue;
+        }
+        if (i + 1 < t.size() && t[i + 1] == '&') {
+            out += "${0}";
+            ++i;
+            continue;
+        }
+        size_t j = i + 1;
+        while (j < t.size() && t[j] >= '0' && t[j] <= '9') ++j;
+        out += "${" + t.substr(i + 1, j - i - 1) + "}";
+        i = j - 1;
+    }
     return out;
 }
 
@@ -620,7 +716,12 @@ struct Totals {
     long skips[kRuleCount] = {};
 };
 
-void run_differential(uint32_t seed, const Mode& mode, int patterns, bool longSubjects, Totals& t, Watchdog& dog) {
+// What a run compares: the match records over short or long subjects, or
+// the output of replacing the first and every match.
+enum Variant { kShortSubjects, kLongSubjects, kReplacement };
+
+void run_differential(uint32_t seed, const Mode& mode, int patterns, Variant variant, Totals& t, Watchdog& dog) {
+    const bool longSubjects = variant == kLongSubjects;
     DiffGen gen(seed);
     const char* opts[] = {"", "m", "s", "ms"};
     for (int i = 0; i < patterns; ++i) {
@@ -629,6 +730,7 @@ void run_differential(uint32_t seed, const Mode& mode, int patterns, bool longSu
         std::string options = opts[gen.pick(4)];
         if (mode.caseless) options += "i";
         const int subjects = longSubjects ? 2 : 8;
+        const std::string tmpl = variant == kReplacement ? gen.replacement() : std::string();
         if (merged_lazy_repeat(pattern)) {
             t.skips[kLazyMerge] += subjects;
             continue;
@@ -680,6 +782,27 @@ void run_differential(uint32_t seed, const Mode& mode, int patterns, bool longSu
                 ++t.skips[kOracleLimit];
                 continue;
             }
+            if (variant == kReplacement) {
+                // The replacement needs a subject of one byte or more.
+                std::string want, wantAll;
+                const bool answered = !subject.empty() && oracle.replace(subject, oracle_template(tmpl), false, want) &&
+                                      oracle.replace(subject, oracle_template(tmpl), true, wantAll);
+                if (!answered || oracle.limited) {
+                    dog.leave();
+                    if (oracle.limited) ++t.skips[kOracleLimit];
+                    continue;
+                }
+                const std::string gotRep = replaced(single, subject, tmpl, oracle.captures);
+                const std::string gotRepAll = replaced(global, subject, tmpl, oracle.captures);
+                dog.leave();
+                ++t.pairs;
+                if (gotRep == want && gotRepAll == wantAll) continue;
+                if (++t.mismatches <= 60)
+                    ADD_FAILURE() << what << " template \"" << escaped(tmpl) << "\"\n  first:  ours \"" << escaped(gotRep)
+                                  << "\"\n          oracle \"" << escaped(want) << "\"\n  global: ours \"" << escaped(gotRepAll)
+                                  << "\"\n          oracle \"" << escaped(wantAll) << "\"";
+                continue;
+            }
             const Records got = ours(single, subject, 64);
             // Room for every record the oracle reported and one more set, so
             // that a surplus match here shows.
@@ -712,7 +835,7 @@ TEST(RegExpPcreDifferential, FirstAndGlobalMatchesWithEveryCapture) {
     const int perMode = std::getenv("QELCH_DIFF_PATTERNS") ? std::atoi(std::getenv("QELCH_DIFF_PATTERNS")) : 12600;
     const Mode modes[] = {{false, false}, {true, false}, {false, true}};
     const int share[] = {4, 4, 1};  // bytes, UTF-8, ASCII with "i"
-    for (int m = 0; m < 3; ++m) run_differential(seed + uint32_t(m), modes[m], perMode * share[m] / 3, false, t, dog);
+    for (int m = 0; m < 3; ++m) run_differential(seed + uint32_t(m), modes[m], perMode * share[m] / 3, kShortSubjects, t, dog);
     std::printf("differential: %ld pattern/subject pairs compared, %ld differ; seed %u\n", t.pairs, t.mismatches, seed);
     for (int r = 0; r < kRuleCount; ++r) std::printf("  skipped by rule %-14s %ld\n", kRuleNames[r], t.skips[r]);
     EXPECT_EQ(t.mismatches, 0);
@@ -728,8 +851,25 @@ TEST(RegExpPcreDifferential, LongSubjects) {
     const int perMode = std::getenv("QELCH_DIFF_LONG_PATTERNS") ? std::atoi(std::getenv("QELCH_DIFF_LONG_PATTERNS")) : 100;
     const Mode modes[] = {{false, false}, {true, false}, {false, true}};
     const int share[] = {4, 4, 1};
-    for (int m = 0; m < 3; ++m) run_differential(seed + uint32_t(m), modes[m], perMode * share[m] / 3, true, t, dog);
+    for (int m = 0; m < 3; ++m) run_differential(seed + uint32_t(m), modes[m], perMode * share[m] / 3, kLongSubjects, t, dog);
     std::printf("long subjects: %ld pattern/subject pairs compared, %ld differ; seed %u\n", t.pairs, t.mismatches, seed);
+    for (int r = 0; r < kRuleCount; ++r) std::printf("  skipped by rule %-14s %ld\n", kRuleNames[r], t.skips[r]);
+    EXPECT_EQ(t.mismatches, 0);
+}
+
+// Replacement of the first and of every match, the template expanded by the
+// oracle in its own syntax: the records the search hands to the replacement
+// (whole match first even with "g"), references beyond the pattern's groups,
+// unset captures and empty matches.
+TEST(RegExpPcreDifferential, Replacement) {
+    Watchdog dog;
+    Totals t;
+    const uint32_t seed = std::getenv("QELCH_DIFF_SEED") ? uint32_t(std::strtoul(std::getenv("QELCH_DIFF_SEED"), nullptr, 10)) : 20261212u;
+    const int perMode = std::getenv("QELCH_DIFF_REPLACE_PATTERNS") ? std::atoi(std::getenv("QELCH_DIFF_REPLACE_PATTERNS")) : 3000;
+    const Mode modes[] = {{false, false}, {true, false}, {false, true}};
+    const int share[] = {4, 4, 1};
+    for (int m = 0; m < 3; ++m) run_differential(seed + uint32_t(m), modes[m], perMode * share[m] / 3, kReplacement, t, dog);
+    std::printf("replacement: %ld pattern/subject pairs compared, %ld differ; seed %u\n", t.pairs, t.mismatches, seed);
     for (int r = 0; r < kRuleCount; ++r) std::printf("  skipped by rule %-14s %ld\n", kRuleNames[r], t.skips[r]);
     EXPECT_EQ(t.mismatches, 0);
 }
