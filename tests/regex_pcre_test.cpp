@@ -6,8 +6,9 @@
 // captures inside repeats, atomic groups and look-arounds, back-references
 // (quantified, to empty, unset and enclosing groups), conditionals on a group
 // and on a look-around, POSIX items (negated ones included), anchors with and
-// without "m", "i" on ASCII subjects, "\C", non-ASCII characters, classes and
-// "\x{...}" in UTF-8 text, and ".*"-led patterns. The same patterns also run
+// without "m", "i" on ASCII subjects, option groups and inline option changes
+// ("m", "s", and "i" on ASCII subjects), "\C", non-ASCII characters, classes
+// and "\x{...}" in UTF-8 text, and ".*"-led patterns. The same patterns also run
 // over subjects of up to 16 KB (where the driver's cuts, skips and budgets
 // start to act) and through the replacement of the first and every match.
 // QELCH_DIFF_SEED, QELCH_DIFF_PATTERNS, QELCH_DIFF_LONG_PATTERNS and
@@ -192,8 +193,23 @@ private:
         return s;
     }
 
+    // An option group's opening, or an inline option change: "m" and "s"
+    // anywhere, "i" only where subjects are ASCII (case folding beyond ASCII
+    // is not compared).
+    std::string option_group() {
+        static const char* const kLetters[] = {"s", "m", "-s", "-m", "i", "-i"};
+        return std::string("(?") + kLetters[pick(mode_.caseless ? 6 : 4)] + ":";
+    }
+    std::string option_change() {
+        static const char* const kLetters[] = {"s", "m", "-s", "-m", "i", "-i"};
+        return std::string("(?") + kLetters[pick(mode_.caseless ? 6 : 4)] + ")";
+    }
+
     std::string sequence(int depth) {
         std::string s;
+        // Now and then the options change for the rest of the enclosing
+        // group, later alternatives included.
+        if (pick(24) == 0) s += option_change();
         bool all = true;
         const int n = 1 + int(pick(depth == 0 ? 4 : 2));
         for (int i = 0; i < n; ++i) {
@@ -322,7 +338,7 @@ private:
                 return pick(3) ? g + quantifier(nullable_, true) : g;
             }
             case 8: case 9: {
-                std::string g = std::string("(?:") + body(depth) + ")";
+                std::string g = std::string(pick(4) == 0 ? option_group() : "(?:") + body(depth) + ")";
                 return g + quantifier(nullable_, true);
             }
             case 10: {
