@@ -376,6 +376,11 @@ TEST(RegexMatch, ThroughCompilerAndSearch) {
         {"\\x{100}", "i", "\xC4\x81", 0, 2, {}},
         {"a*?(?i)b", "", "aAb", 2, 1, {}},
         {".*x", "", "ab\nx", 3, 1, {}},
+        // A quantifier after a run written whole takes the run's last byte.
+        {"\\Qab\\E*", "", "xabbb", 1, 4, {}},
+        {"ab *c", "x", "abbbc", 0, 5, {}},
+        {"ba(?#note)+", "", "cbaa", 1, 3, {}},
+        {"(?<=\\Qab\\E{2})x", "", "ababx abbx", 9, 1, {}},
     };
     for (const ApiRow& row : rows) {
         SCOPED_TRACE(std::string("pattern ") + row.pattern + " /" + row.options + " on \"" + row.subject + "\"");

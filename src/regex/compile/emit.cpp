@@ -270,6 +270,23 @@ QelStatus quantifier(Parser& ps) {
         if (ps.runCount > 1) write_literal(ps, ps.runEnd - 1, ps.runCount - 1);
         ps.push(RE_CHAR, static_cast<unsigned char>(ps.runEnd[-1]));
         ps.runCount = 0;
+    } else if (ps.nodeCount > 0 && ps.nodes[ps.nodeCount - 1].w0 == RE_STRING && ps.classEnd != ps.nodeCount) {
+        // A run already written ("\Qab\E*", "ab *" under "x", "ab(?#c)*"):
+        // the same split, so that the quantifier binds to its last byte as
+        // well. The matcher has no repeat of a whole string.
+        RegExpNode& run = ps.nodes[ps.nodeCount - 1];
+        const char* end = static_cast<const char*>(node_pointer(run));
+        const unsigned char lastByte = static_cast<unsigned char>(end[-1]);
+        if (run.w2 == 2) {
+            run.w0 = RE_CHAR;
+            run.w1 = static_cast<unsigned char>(end[-2]);
+            run.w2 = 0;
+            set_node_pointer(run, nullptr);
+        } else {
+            run.w2 -= 1;
+            set_node_pointer(run, end - 1);
+        }
+        ps.push(RE_CHAR, lastByte);
     }
     if (ps.nodeCount == 0) return ps.fail(qelErrRegExpQuantifier, q);
 
