@@ -381,6 +381,11 @@ TEST(RegexMatch, ThroughCompilerAndSearch) {
         {"ab *c", "x", "abbbc", 0, 5, {}},
         {"ba(?#note)+", "", "cbaa", 1, 3, {}},
         {"(?<=\\Qab\\E{2})x", "", "ababx abbx", 9, 1, {}},
+        // An option change inside a look-around ends with it, whichever
+        // alternative succeeded.
+        {"(?=(?-i)x|y)ya", "i", "yA", 0, 2, {}},
+        {"(?<=(?-i)x|y)a", "i", "yA", 1, 1, {}},
+        {"(?=(?s)x|\n).", "", "\n", -1, 0, {}},
     };
     for (const ApiRow& row : rows) {
         SCOPED_TRACE(std::string("pattern ") + row.pattern + " /" + row.options + " on \"" + row.subject + "\"");

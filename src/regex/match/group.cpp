@@ -641,7 +641,10 @@ int match_atomic(const uint8_t* p, int32_t r, RegExpMatchState& ms) {
 namespace {
 
 // A positive look-around keeps the captures of its successful body while the
-// path after it lives; a negative one keeps none.
+// path after it lives; a negative one keeps none. After it the options are
+// those of its closing node, as after any group: an inline change inside
+// the body ("(?=(?-i)x|y)a" under "i") ends with the body, whichever
+// alternative succeeded.
 int look_around(const uint8_t* p, int32_t r, RegExpMatchState& ms, const uint8_t* bodyAt, int32_t bodyRem,
                 bool negative) {
     const int32_t o = ms.currentNode;
@@ -657,7 +660,7 @@ int look_around(const uint8_t* p, int32_t r, RegExpMatchState& ms, const uint8_t
         sub.leave();
         ms.captures[0].length = sub.length0;
         if (ok == negative) return 1;
-        return continue_at(p, r, ms, s.close + 1, ok ? opts : entryOpts);
+        return continue_at(p, r, ms, s.close + 1, ok ? uint32_t(ms.nodes[s.close].w2) : entryOpts);
     });
 }
 
