@@ -129,6 +129,10 @@ TEST(RegexCompileForms, PredefinedRepeatMerging) {
         {"\\d{2}\\d{3}?", nullptr, "PREDEF d | GREEDY 5,5"},
         {"\\d*\\d+?", nullptr, "PREDEF d | GREEDY 0,inf | PREDEF d | LAZY 1,inf"},
         {"\\d*?\\d+", nullptr, "PREDEF d | LAZY 0,inf | PREDEF d | GREEDY 1,inf"},
+        // Under "x" the quantifier after white space or a comment still
+        // follows the item.
+        {"\\d\\d +", "x", "PREDEF d | GREEDY 2,inf"},
+        {". .#c\n ?", "x", "PREDEF . | GREEDY 1,2"},
         // Never into the last member of a bracket class.
         {"[a\\d]\\d", nullptr, "CLASS 2 | CHAR 'a' | PREDEF d | PREDEF d"},
         {"[a\\d]*\\d", nullptr, "CLASS 2 | CHAR 'a' | PREDEF d | GREEDY 0,inf | PREDEF d"},
@@ -370,6 +374,8 @@ TEST(RegexCompileErrors, QuantifiersAndEscapes) {
         {"(?>?)", nullptr, qelErrRegExpQuantifier, 3},
         {"(?<=*)", nullptr, qelErrRegExpQuantifier, 4},
         {"a**", nullptr, qelErrRegExpQuantifier, 2},
+        {"a* +", "x", qelErrRegExpQuantifier, 3},
+        {"(a)?\n\t{2}", "x", qelErrRegExpQuantifier, 6},
         {"a*+", nullptr, qelErrRegExpQuantifier, 2},
         {"a++", nullptr, qelErrRegExpQuantifier, 2},
         {"a*??", nullptr, qelErrRegExpQuantifier, 3},

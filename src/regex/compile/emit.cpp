@@ -19,6 +19,23 @@ int hex_value(unsigned char c) {
     if (c >= 'A' && c <= 'F') return c - 'A' + 10;
     return -1;
 }
+bool is_space_byte(unsigned char c) { return c == '\n' || c == '\t' || c == '\f' || c == '\r' || c == ' '; }
+
+// The first byte at or after p that is part of an item: under "x" white
+// space and "#" comments are passed over, as the main loop passes them.
+const char* next_significant(const Parser& ps, const char* p) {
+    if (!(ps.options & RE_OPT_EXTENDED)) return p;
+    for (;;) {
+        if (p < ps.end && is_space_byte(static_cast<unsigned char>(*p))) {
+            ++p;
+        } else if (p < ps.end && *p == '#') {
+            while (p < ps.end && *p != '\n') ++p;
+        } else {
+            return p;
+        }
+    }
+}
+
 int32_t saturating_add(int32_t a, int32_t b) {
     int64_t s = int64_t(a) + b;
     return s > RE_UNBOUNDED ? RE_UNBOUNDED : static_cast<int32_t>(s);
@@ -113,12 +130,13 @@ bool merge_keeps_meaning(const Parser& ps, const RegExpNode& repeat, const char*
 // merge into one PREDEF with a counted repeat.
 void predefined(Parser& ps, char letter) {
     int32_t n = ps.nodeCount;
-    bool quantified = quantifier_shape(ps, ps.cur);
+    const char* after = next_significant(ps, ps.cur);
+    bool quantified = quantifier_shape(ps, after);
     if (standalone_predef(ps, n - 1, letter)) {
         int32_t c = quantified ? 1 : 2;
         ps.push(RE_GREEDY, c, c);
     } else if (n >= 2 && standalone_predef(ps, n - 2, letter) && is_repeat(ps.nodes[n - 1].w0) &&
-               (!quantified || merge_keeps_meaning(ps, ps.nodes[n - 1], ps.cur))) {
+               (!quantified || merge_keeps_meaning(ps, ps.nodes[n - 1], after))) {
         if (!quantified) {
             ps.nodes[n - 1].w1 = saturating_add(ps.nodes[n - 1].w1, 1);
             ps.nodes[n - 1].w2 = saturating_add(ps.nodes[n - 1].w2, 1);
@@ -294,7 +312,12 @@ QelStatus quantifier(Parser& ps) {
     RegExpNode& operand = ps.nodes[last];
     uint32_t kind = operand.w0;
     if (is_repeat(kind)) {
-        unsigned char before = q > ps.pattern ? static_cast<unsigned char>(q[-1]) : 0;
+        // Under "x" the white space between two quantifiers is no item:
+        // "a* +" is "a*+" as written without it.
+        const char* b = q;
+        if (ps.options & RE_OPT_EXTENDED)
+            while (b > ps.pattern && is_space_byte(static_cast<unsigned char>(b[-1]))) --b;
+        unsigned char before = b > ps.pattern ? static_cast<unsigned char>(b[-1]) : 0;
         if (before == '*' || before == '+' || before == '?' || before == '}')
             return ps.fail(qelErrRegExpQuantifier, q);
         // A repeat made by merging predefined items absorbs the quantifier.
@@ -351,7 +374,6 @@ QelStatus bracket_class(Parser& ps) {
     return qelOk;
 }
 
-bool is_space_byte(unsigned char c) { return c == '\n' || c == '\t' || c == '\f' || c == '\r' || c == ' '; }
 
 }  // namespace
 
