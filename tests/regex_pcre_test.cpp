@@ -6,7 +6,7 @@
 // captures inside repeats, atomic groups and look-arounds, back-references
 // (quantified, to empty, unset and enclosing groups), conditionals on a group
 // and on a look-around, POSIX items (negated ones included), anchors with and
-// without "m", "i" on ASCII subjects, option groups and inline option changes
+// without "m", "i" on ASCII subjects, "x", option groups and inline changes
 // ("m", "s", and "i" on ASCII subjects), "\C", non-ASCII characters, classes
 // and "\x{...}" in UTF-8 text, and ".*"-led patterns. The same patterns also run
 // over subjects of up to 16 KB (where the driver's cuts, skips and budgets
@@ -745,6 +745,8 @@ void run_differential(uint32_t seed, const Mode& mode, int patterns, Variant var
         const bool boundedEmpty = gen.bounded_empty();
         std::string options = opts[gen.pick(4)];
         if (mode.caseless) options += "i";
+        // "x": the generator's spaces outside classes are then no literal.
+        if (gen.pick(8) == 0) options += "x";
         const int subjects = longSubjects ? 2 : 8;
         const std::string tmpl = variant == kReplacement ? gen.replacement() : std::string();
         if (merged_lazy_repeat(pattern)) {
@@ -764,6 +766,7 @@ void run_differential(uint32_t seed, const Mode& mode, int patterns, Variant var
         if (options.find('m') != std::string::npos) flags |= PCRE2_MULTILINE;
         if (options.find('s') != std::string::npos) flags |= PCRE2_DOTALL;
         if (mode.caseless) flags |= PCRE2_CASELESS;
+        if (options.find('x') != std::string::npos) flags |= PCRE2_EXTENDED;
         Oracle oracle(adapt_for_oracle(pattern), flags);
         QelRegExpState* single = nullptr;
         QelRegExpState* global = nullptr;
