@@ -608,6 +608,13 @@ std::string oracle_template(const std::string& t) {
     return out;
 }
 
+// A byte of a multi-byte literal right before a space.
+bool multi_byte_before_space(const std::string& p) {
+    for (size_t i = 0; i + 1 < p.size(); ++i)
+        if (static_cast<unsigned char>(p[i]) >= 0x80 && p[i + 1] == ' ') return true;
+    return false;
+}
+
 // "XX" followed by a lazy quantifier, X one of the predefined items.
 bool merged_lazy_repeat(const std::string& p) {
     for (const char* x : {".", "\\d", "\\D", "\\w", "\\W", "\\s", "\\S", "\\C"}) {
@@ -745,8 +752,11 @@ void run_differential(uint32_t seed, const Mode& mode, int patterns, Variant var
         const bool boundedEmpty = gen.bounded_empty();
         std::string options = opts[gen.pick(4)];
         if (mode.caseless) options += "i";
-        // "x": the generator's spaces outside classes are then no literal.
-        if (gen.pick(8) == 0) options += "x";
+        // "x": the generator's spaces outside classes are then no literal,
+        // and a quantifier after one binds to the item before it. Not after
+        // a multi-byte literal, where it would repeat the last byte here
+        // (see atom()).
+        if (gen.pick(8) == 0 && !multi_byte_before_space(pattern)) options += "x";
         const int subjects = longSubjects ? 2 : 8;
         const std::string tmpl = variant == kReplacement ? gen.replacement() : std::string();
         if (merged_lazy_repeat(pattern)) {
