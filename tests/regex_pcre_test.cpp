@@ -68,6 +68,7 @@
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <mutex>
 #include <random>
 #include <string>
@@ -608,10 +609,10 @@ std::string oracle_template(const std::string& t) {
     return out;
 }
 
-// A byte of a multi-byte literal right before a space.
-bool multi_byte_before_space(const std::string& p) {
+// A space right before a quantifier.
+bool space_before_quantifier(const std::string& p) {
     for (size_t i = 0; i + 1 < p.size(); ++i)
-        if (static_cast<unsigned char>(p[i]) >= 0x80 && p[i + 1] == ' ') return true;
+        if (p[i] == ' ' && std::strchr("*+?{", p[i + 1]) != nullptr) return true;
     return false;
 }
 
@@ -752,11 +753,12 @@ void run_differential(uint32_t seed, const Mode& mode, int patterns, Variant var
         const bool boundedEmpty = gen.bounded_empty();
         std::string options = opts[gen.pick(4)];
         if (mode.caseless) options += "i";
-        // "x": the generator's spaces outside classes are then no literal,
-        // and a quantifier after one binds to the item before it. Not after
-        // a multi-byte literal, where it would repeat the last byte here
-        // (see atom()).
-        if (gen.pick(8) == 0 && !multi_byte_before_space(pattern)) options += "x";
+        // "x": the generator's spaces outside classes are then no literal.
+        // Not where a quantifier follows a space: it would bind to the item
+        // before, which the generator took for unquantified (a multi-byte
+        // literal, whose last byte it repeats here; a look-around; a body it
+        // counted as never empty for the "bounded-empty" rule).
+        if (gen.pick(8) == 0 && !space_before_quantifier(pattern)) options += "x";
         const int subjects = longSubjects ? 2 : 8;
         const std::string tmpl = variant == kReplacement ? gen.replacement() : std::string();
         if (merged_lazy_repeat(pattern)) {
