@@ -609,6 +609,11 @@ std::string oracle_template(const std::string& t) {
     return out;
 }
 
+// A group closed right before one of the generator's bounded quantifiers.
+bool bounded_group_repeat(const std::string& p) {
+    return p.find("){1,3}") != std::string::npos || p.find("){0,2}") != std::string::npos;
+}
+
 // A space right before a quantifier.
 bool space_before_quantifier(const std::string& p) {
     for (size_t i = 0; i + 1 < p.size(); ++i)
@@ -750,7 +755,7 @@ void run_differential(uint32_t seed, const Mode& mode, int patterns, Variant var
     const char* opts[] = {"", "m", "s", "ms"};
     for (int i = 0; i < patterns; ++i) {
         const std::string pattern = gen.pattern(mode);
-        const bool boundedEmpty = gen.bounded_empty();
+        bool boundedEmpty = gen.bounded_empty();
         std::string options = opts[gen.pick(4)];
         if (mode.caseless) options += "i";
         // "x": the generator's spaces outside classes are then no literal.
@@ -758,7 +763,13 @@ void run_differential(uint32_t seed, const Mode& mode, int patterns, Variant var
         // before, which the generator took for unquantified (a multi-byte
         // literal, whose last byte it repeats here; a look-around; a body it
         // counted as never empty for the "bounded-empty" rule).
-        if (gen.pick(8) == 0 && !space_before_quantifier(pattern)) options += "x";
+        if (gen.pick(8) == 0 && !space_before_quantifier(pattern)) {
+            options += "x";
+            // A group of spaces is empty then, which the generator does not
+            // know: every group under a bounded repeat counts as possibly
+            // empty ("(  ){2}" inside "(?:...){1,3}").
+            boundedEmpty = boundedEmpty || bounded_group_repeat(pattern);
+        }
         const int subjects = longSubjects ? 2 : 8;
         const std::string tmpl = variant == kReplacement ? gen.replacement() : std::string();
         if (merged_lazy_repeat(pattern)) {
