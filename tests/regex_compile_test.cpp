@@ -70,6 +70,12 @@ TEST(RegexCompileForms, LiteralsAndQuantifiers) {
         {"a??", nullptr, "CHAR 'a' | LAZY 0,1"},
         {"\xC3\xA9+", nullptr, "CHAR 0xc3 | CHAR 0xa9 | GREEDY 1,inf"},
         {"a\x0b" "b", nullptr, "STRING 'a\\x0bb'"},
+        // A run already written when the quantifier comes gives up its last
+        // byte the same way.
+        {"\\Qabc\\E*", nullptr, "STRING 'ab' | CHAR 'c' | GREEDY 0,inf"},
+        {"\\Qab\\E+?", nullptr, "CHAR 'a' | CHAR 'b' | LAZY 1,inf"},
+        {"ab(?#c){2}", nullptr, "CHAR 'a' | CHAR 'b' | GREEDY 2,2"},
+        {"abc ?", "x", "STRING 'ab' | CHAR 'c' | GREEDY 0,1"},
     });
 }
 
@@ -123,6 +129,10 @@ TEST(RegexCompileForms, PredefinedRepeatMerging) {
         {"\\d{2}\\d{3}?", nullptr, "PREDEF d | GREEDY 5,5"},
         {"\\d*\\d+?", nullptr, "PREDEF d | GREEDY 0,inf | PREDEF d | LAZY 1,inf"},
         {"\\d*?\\d+", nullptr, "PREDEF d | LAZY 0,inf | PREDEF d | GREEDY 1,inf"},
+        // Under "x" the quantifier after white space or a comment still
+        // follows the item.
+        {"\\d\\d +", "x", "PREDEF d | GREEDY 2,inf"},
+        {". .#c\n ?", "x", "PREDEF . | GREEDY 1,2"},
         // Never into the last member of a bracket class.
         {"[a\\d]\\d", nullptr, "CLASS 2 | CHAR 'a' | PREDEF d | PREDEF d"},
         {"[a\\d]*\\d", nullptr, "CLASS 2 | CHAR 'a' | PREDEF d | GREEDY 0,inf | PREDEF d"},
@@ -283,13 +293,13 @@ TEST(RegexCompileForms, DissolvedGroupRestoresOptions) {
 }
 
 // Widths the plain walk would get wrong: option groups and conditionals are
-// measured like other groups, a quantified "\Q" run or assertion counts
-// what it really spans, "\C" is one unit.
+// measured like other groups, a quantified "\Q" run (its last byte) or
+// assertion counts what it really spans, "\C" is one unit.
 TEST(RegexCompileForms, LookBehindWidthOfEveryGroupKind) {
     check_forms({
         {"(?<=(?i:ab){2})", nullptr,
          "LOOKBEHIND -1 len=4 width=4 | GROUP_OPTS 2 len=1 o=0x4 | STRING 'ab' | CLOSE 2 | GREEDY 2,2 | CLOSE -1"},
-        {"(?<=\\Qab\\E{2})", nullptr, "LOOKBEHIND -1 len=2 width=4 | STRING 'ab' | GREEDY 2,2 | CLOSE -1"},
+        {"(?<=\\Qab\\E{2})", nullptr, "LOOKBEHIND -1 len=3 width=3 | CHAR 'a' | CHAR 'b' | GREEDY 2,2 | CLOSE -1"},
         {"(?<=a\\b{2})", nullptr, "LOOKBEHIND -1 len=3 width=1 | CHAR 'a' | ANCHOR b | GREEDY 2,2 | CLOSE -1"},
         {"(?<=\\C)", nullptr, "LOOKBEHIND -1 len=1 width=1 | BYTE | CLOSE -1"},
         {"(?<=(?(?=a)bc|de))", nullptr,
@@ -364,6 +374,8 @@ TEST(RegexCompileErrors, QuantifiersAndEscapes) {
         {"(?>?)", nullptr, qelErrRegExpQuantifier, 3},
         {"(?<=*)", nullptr, qelErrRegExpQuantifier, 4},
         {"a**", nullptr, qelErrRegExpQuantifier, 2},
+        {"a* +", "x", qelErrRegExpQuantifier, 3},
+        {"(a)?\n\t{2}", "x", qelErrRegExpQuantifier, 6},
         {"a*+", nullptr, qelErrRegExpQuantifier, 2},
         {"a++", nullptr, qelErrRegExpQuantifier, 2},
         {"a*??", nullptr, qelErrRegExpQuantifier, 3},

@@ -376,6 +376,16 @@ TEST(RegexMatch, ThroughCompilerAndSearch) {
         {"\\x{100}", "i", "\xC4\x81", 0, 2, {}},
         {"a*?(?i)b", "", "aAb", 2, 1, {}},
         {".*x", "", "ab\nx", 3, 1, {}},
+        // A quantifier after a run written whole takes the run's last byte.
+        {"\\Qab\\E*", "", "xabbb", 1, 4, {}},
+        {"ab *c", "x", "abbbc", 0, 5, {}},
+        {"ba(?#note)+", "", "cbaa", 1, 3, {}},
+        {"(?<=\\Qab\\E{2})x", "", "ababx abbx", 9, 1, {}},
+        // An option change inside a look-around ends with it, whichever
+        // alternative succeeded.
+        {"(?=(?-i)x|y)ya", "i", "yA", 0, 2, {}},
+        {"(?<=(?-i)x|y)a", "i", "yA", 1, 1, {}},
+        {"(?=(?s)x|\n).", "", "\n", -1, 0, {}},
     };
     for (const ApiRow& row : rows) {
         SCOPED_TRACE(std::string("pattern ") + row.pattern + " /" + row.options + " on \"" + row.subject + "\"");
@@ -468,6 +478,8 @@ TEST(RegexMatch, BacktrackingRestoresCountsAndCaptures) {
         {"(a?" "?){2000}b", "", "ab", 0, 2, {{0, 1}}},
         {"(a|){2}ab", "", "ab", 0, 2, {{0, 0}}},
         {"(a|){3}ab", "", "aab", 0, 3, {{1, 0}}},
+        // Two empty ways that set different captures are not the same pass.
+        {"(?:|(a?)|b){3}\\1c", "", "bc", 0, 2, {{0, 0}}},
         // A group referenced inside itself is unset until it first closes;
         // in a later pass the reference sees the pass before.
         {"(\\1)", "", "", -1, 0, {}},

@@ -2,6 +2,7 @@
 // the same records serially and in parallel.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <random>
 #include <string>
@@ -13,6 +14,7 @@
 #include "regex/match/multi.h"
 #include "regex/regexp_state.h"
 #include "support/guard.h"
+#include "support/regex_gen.h"
 
 namespace {
 
@@ -292,7 +294,12 @@ TEST(PatternSet, ConcurrentCallersWithOwnSets) {
 // the general path forced on the slots' own searches, some force it on the
 // set's states, which takes them out of the pass.
 TEST(PatternSet, SharedLiteralPassEqualsEachSlotsOwnSearch) {
-    std::mt19937 rng(2024);
+    // QELCH_SET_SEED and QELCH_SET_ROUNDS for long runs.
+    const char* seedText = std::getenv("QELCH_SET_SEED");
+    const char* roundsText = std::getenv("QELCH_SET_ROUNDS");
+    std::mt19937 rng(seedText ? uint32_t(std::strtoul(seedText, nullptr, 10)) : 2024u);
+    const int rounds = roundsText ? std::atoi(roundsText) : 80;
+    qeltest::RegexGen gen{uint32_t(rng())};
     // Patterns beside plain literals: some the pass verifies with the
     // matcher at their literal's occurrences (groups, look-around, anchors
     // and classes after the literal; repeats or a bounded stretch before it,
@@ -304,7 +311,7 @@ TEST(PatternSet, SharedLiteralPassEqualsEachSlotsOwnSearch) {
                            "c.ab",     "(?:a|bb)ca", "[ab]{1,3}cb", "[a-c]*?ba\\b", "ab|ba",   "ab\\w|cb\\b",
                            "\\b(?:ab|ca)\\b", "(?:ab|abc)a", "(ba|cab)b?", "(?:ab|b)c", "(?:ab|ba)c"};
     const size_t extras = sizeof(extra) / sizeof(extra[0]);
-    for (int round = 0; round < 80; ++round) {
+    for (int round = 0; round < rounds; ++round) {
         // Odd rounds: a few literals of two bytes or more, which take the
         // vector filter; even rounds: many, one-byte ones too.
         const bool few = round % 2 == 1;
@@ -318,18 +325,21 @@ TEST(PatternSet, SharedLiteralPassEqualsEachSlotsOwnSearch) {
         const std::string_view subject(buffer.data() + offset, len);
         std::vector<Pattern> inSet, alone;
         std::vector<int32_t> capacity(max);
+        std::vector<std::string> shown(max);
         inSet.reserve(max);
         alone.reserve(max);
         for (Qel32u i = 0; i < max; ++i) {
             std::string pat;
             std::string opts = rng() % 4 ? "g" : "";
             if (rng() % 3 == 0) {
-                pat = extra[rng() % extras];
+                // Now and then a random pattern of any shape instead.
+                pat = rng() % 4 ? std::string(extra[rng() % extras]) : gen.broad();
             } else {
                 const size_t l = few ? 2 + rng() % 4 : 1 + rng() % 4;
                 for (size_t k = 0; k < l; ++k) pat += "abc"[rng() % 3];
                 if (rng() % 10 == 0) opts += "i";
             }
+            shown[i] = "/" + pat + "/" + opts;
             inSet.emplace_back(pat.c_str(), opts.c_str());
             alone.emplace_back(pat.c_str(), opts.c_str());
             if (rng() % 8 == 0) {
@@ -338,9 +348,14 @@ TEST(PatternSet, SharedLiteralPassEqualsEachSlotsOwnSearch) {
             }
             capacity[i] = rng() % 3 == 0 ? int32_t(1 + rng() % 3) : int32_t(subject.size() + 2);
         }
+        std::vector<char> setGeneral(max, 0);
+        const bool aloneGeneral = round % 4 == 0;
         for (Qel32u i = 0; i < max; ++i) {
-            if (round % 4 == 0) qel::re::set_general_path_only(alone[i].state(), true);
-            if (round % 4 == 2 && rng() % 2) qel::re::set_general_path_only(inSet[i].state(), true);
+            if (aloneGeneral) qel::re::set_general_path_only(alone[i].state(), true);
+            if (round % 4 == 2 && rng() % 2) {
+                qel::re::set_general_path_only(inSet[i].state(), true);
+                setGeneral[i] = 1;
+            }
         }
         Set s(max);
         for (Qel32u i = 0; i < max; ++i) ASSERT_EQ(qelsRegExpMultiAdd(inSet[i].state(), int32_t(i + 1), s.ms()), qelOk);
@@ -366,9 +381,13 @@ TEST(PatternSet, SharedLiteralPassEqualsEachSlotsOwnSearch) {
                 QelStatus st = qelsRegExpFind_8u(reinterpret_cast<const Qel8u*>(subject.data()), int32_t(subject.size()),
                                                  alone[i].state(), want[i].data(), &count);
                 SCOPED_TRACE("round " + std::to_string(round) + " slot " + std::to_string(i) + " threads " +
-                             std::to_string(threads));
+                             std::to_string(threads) + " pattern " + shown[i]);
                 EXPECT_EQ(rec[i].searched, 1);
                 EXPECT_EQ(rec[i].identifier, int32_t(i + 1));
+                // The general path may spend its work budget where the fast
+                // paths answer at once (".+?x" over 20 KB without an "x").
+                if (aloneGeneral && st == qelErrMatchLimit && rec[i].status != qelErrMatchLimit) continue;
+                if (setGeneral[i] && rec[i].status == qelErrMatchLimit && st != qelErrMatchLimit) continue;
                 EXPECT_EQ(rec[i].status, st);
                 ASSERT_EQ(rec[i].count, count);
                 for (int32_t k = 0; k < capacity[i]; ++k) {

@@ -19,6 +19,23 @@ int hex_value(unsigned char c) {
     if (c >= 'A' && c <= 'F') return c - 'A' + 10;
     return -1;
 }
+bool is_space_byte(unsigned char c) { return c == '\n' || c == '\t' || c == '\f' || c == '\r' || c == ' '; }
+
+// The first byte at or after p that is part of an item: under "x" white
+// space and "#" comments are passed over, as the main loop passes them.
+const char* next_significant(const Parser& ps, const char* p) {
+    if (!(ps.options & RE_OPT_EXTENDED)) return p;
+    for (;;) {
+        if (p < ps.end && is_space_byte(static_cast<unsigned char>(*p))) {
+            ++p;
+        } else if (p < ps.end && *p == '#') {
+            while (p < ps.end && *p != '\n') ++p;
+        } else {
+            return p;
+        }
+    }
+}
+
 int32_t saturating_add(int32_t a, int32_t b) {
     int64_t s = int64_t(a) + b;
     return s > RE_UNBOUNDED ? RE_UNBOUNDED : static_cast<int32_t>(s);
@@ -113,12 +130,13 @@ bool merge_keeps_meaning(const Parser& ps, const RegExpNode& repeat, const char*
 // merge into one PREDEF with a counted repeat.
 void predefined(Parser& ps, char letter) {
     int32_t n = ps.nodeCount;
-    bool quantified = quantifier_shape(ps, ps.cur);
+    const char* after = next_significant(ps, ps.cur);
+    bool quantified = quantifier_shape(ps, after);
     if (standalone_predef(ps, n - 1, letter)) {
         int32_t c = quantified ? 1 : 2;
         ps.push(RE_GREEDY, c, c);
     } else if (n >= 2 && standalone_predef(ps, n - 2, letter) && is_repeat(ps.nodes[n - 1].w0) &&
-               (!quantified || merge_keeps_meaning(ps, ps.nodes[n - 1], ps.cur))) {
+               (!quantified || merge_keeps_meaning(ps, ps.nodes[n - 1], after))) {
         if (!quantified) {
             ps.nodes[n - 1].w1 = saturating_add(ps.nodes[n - 1].w1, 1);
             ps.nodes[n - 1].w2 = saturating_add(ps.nodes[n - 1].w2, 1);
@@ -270,6 +288,23 @@ QelStatus quantifier(Parser& ps) {
         if (ps.runCount > 1) write_literal(ps, ps.runEnd - 1, ps.runCount - 1);
         ps.push(RE_CHAR, static_cast<unsigned char>(ps.runEnd[-1]));
         ps.runCount = 0;
+    } else if (ps.nodeCount > 0 && ps.nodes[ps.nodeCount - 1].w0 == RE_STRING && ps.classEnd != ps.nodeCount) {
+        // A run already written ("\Qab\E*", "ab *" under "x", "ab(?#c)*"):
+        // the same split, so that the quantifier binds to its last byte as
+        // well. The matcher has no repeat of a whole string.
+        RegExpNode& run = ps.nodes[ps.nodeCount - 1];
+        const char* end = static_cast<const char*>(node_pointer(run));
+        const unsigned char lastByte = static_cast<unsigned char>(end[-1]);
+        if (run.w2 == 2) {
+            run.w0 = RE_CHAR;
+            run.w1 = static_cast<unsigned char>(end[-2]);
+            run.w2 = 0;
+            set_node_pointer(run, nullptr);
+        } else {
+            run.w2 -= 1;
+            set_node_pointer(run, end - 1);
+        }
+        ps.push(RE_CHAR, lastByte);
     }
     if (ps.nodeCount == 0) return ps.fail(qelErrRegExpQuantifier, q);
 
@@ -277,7 +312,12 @@ QelStatus quantifier(Parser& ps) {
     RegExpNode& operand = ps.nodes[last];
     uint32_t kind = operand.w0;
     if (is_repeat(kind)) {
-        unsigned char before = q > ps.pattern ? static_cast<unsigned char>(q[-1]) : 0;
+        // Under "x" the white space between two quantifiers is no item:
+        // "a* +" is "a*+" as written without it.
+        const char* b = q;
+        if (ps.options & RE_OPT_EXTENDED)
+            while (b > ps.pattern && is_space_byte(static_cast<unsigned char>(b[-1]))) --b;
+        unsigned char before = b > ps.pattern ? static_cast<unsigned char>(b[-1]) : 0;
         if (before == '*' || before == '+' || before == '?' || before == '}')
             return ps.fail(qelErrRegExpQuantifier, q);
         // A repeat made by merging predefined items absorbs the quantifier.
@@ -334,7 +374,6 @@ QelStatus bracket_class(Parser& ps) {
     return qelOk;
 }
 
-bool is_space_byte(unsigned char c) { return c == '\n' || c == '\t' || c == '\f' || c == '\r' || c == ' '; }
 
 }  // namespace
 

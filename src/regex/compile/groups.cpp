@@ -103,7 +103,7 @@ int64_t width_of(const RegExpNode* nodes, int32_t from, int32_t to) {
             ++i;
             continue;
         }
-        if (k == RE_STRING && !quantified) {
+        if (k == RE_STRING) {  // never quantified: a quantifier takes the run's last byte
             text.add(literal_text(n), n.w2);
             last = 0;
             ++i;
@@ -113,12 +113,6 @@ int64_t width_of(const RegExpNode* nodes, int32_t from, int32_t to) {
         if (is_single_item(k) || k == RE_BYTE) {
             w += 1;
             last = 1;
-        } else if (k == RE_STRING) {
-            // A "\Q...\E" run followed by a quantifier: the run is counted on its own.
-            LiteralChars run;
-            run.add(literal_text(n), n.w2);
-            last = run.take();
-            w += last;
         } else if (k == RE_ANCHOR) {
             last = 0;  // a repeated assertion is still zero-width
         } else if (k == RE_CLASS) {

@@ -235,14 +235,18 @@ int repeat_or_leave(const uint8_t* p, int32_t r, RegExpMatchState& ms, const Gro
 }
 
 // True when every pass of the group that starts at the same position tries
-// the same ways through the body in the same order: nothing in the body looks
-// at a capture (a back-reference or a condition), the only state a pass
-// leaves for the next one. Class members are passed over.
+// the same ways through the body in the same order, and every empty pass
+// leaves the same state behind: nothing in the body looks at a capture (a
+// back-reference or a condition) or sets one. Captures are the only state a
+// pass leaves for the next one and for what follows the group; with one in
+// the body, two empty ways can differ ("(?:|(a?)|b){3}\1c": the second
+// empty way sets capture 1, which the first does not). Class members are
+// passed over.
 bool passes_repeat_alike(const RegExpMatchState& ms, const GroupShape& s) {
     if (ms.nodes[s.open].w0 == RE_COND) return false;
     for (int32_t i = s.open + 1; i < s.close; ++i) {
         const RegExpNode& n = ms.nodes[i];
-        if (n.w0 == RE_BACKREF || n.w0 == RE_COND) return false;
+        if (n.w0 == RE_BACKREF || n.w0 == RE_COND || n.w0 == RE_CAPTURE) return false;
         if (n.w0 == RE_CLASS && n.w2 > 0) i += n.w2;
     }
     return true;
@@ -637,7 +641,10 @@ int match_atomic(const uint8_t* p, int32_t r, RegExpMatchState& ms) {
 namespace {
 
 // A positive look-around keeps the captures of its successful body while the
-// path after it lives; a negative one keeps none.
+// path after it lives; a negative one keeps none. After it the options are
+// those of its closing node, as after any group: an inline change inside
+// the body ("(?=(?-i)x|y)a" under "i") ends with the body, whichever
+// alternative succeeded.
 int look_around(const uint8_t* p, int32_t r, RegExpMatchState& ms, const uint8_t* bodyAt, int32_t bodyRem,
                 bool negative) {
     const int32_t o = ms.currentNode;
@@ -653,7 +660,7 @@ int look_around(const uint8_t* p, int32_t r, RegExpMatchState& ms, const uint8_t
         sub.leave();
         ms.captures[0].length = sub.length0;
         if (ok == negative) return 1;
-        return continue_at(p, r, ms, s.close + 1, ok ? opts : entryOpts);
+        return continue_at(p, r, ms, s.close + 1, ok ? uint32_t(ms.nodes[s.close].w2) : entryOpts);
     });
 }
 
