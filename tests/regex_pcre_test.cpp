@@ -47,6 +47,16 @@
 // |                | "\b" at the start of the body (the oracle in UTF mode|                     |
 // |                | does not look before the start offset minus the      |                     |
 // |                | look-behind length)                                  |                     |
+// | optional-look  | a look-around under a quantifier with minimum 0 and  | "(?=(a))?a" on "ab":|
+// |                | a maximum above 0 is dropped with its body here      | here capture 1      |
+// |                | (match or no match is the same either way, as the    | unset, oracle (0,1) |
+// |                | assertion may always be skipped); the oracle tries   |                     |
+// |                | it and keeps its captures. Skipped only when its     |                     |
+// |                | body holds a capture group                           |                     |
+// | oracle-zero-   | a look-around quantified "{0}" (never tested) whose  | "(?!x|^){0}ba" on   |
+// |  look          | body holds "^": the oracle finds no match anywhere,  | "ba": here and in   |
+// |                | where the same pattern without the group matches     | Perl (0,2), oracle  |
+// |                | (the oracle's fault; Perl agrees with this library)  | none                |
 // | match-limit    | the match limit bounds the nesting of match steps    | ".{2,}?\x{1f600}"   |
 // |                | (about one per item on the path, so a group repeated | over 16 KB of "a";  |
 // |                | over thousands of bytes nests past the default       | "(?:\C{3}?|){2,}"   |
@@ -82,9 +92,19 @@ namespace {
 using Records = std::vector<std::pair<int, int>>;
 
 // ---- Named skip rules. ----
-enum Rule { kLazyMerge, kSyntax, kOracleLimit, kBoundedEmpty, kUtfLookBehind, kMatchLimit, kRuleCount };
-const char* const kRuleNames[kRuleCount] = {"lazy-merge", "syntax", "oracle-limit", "bounded-empty",
-                                            "utf-lookbehind", "match-limit"};
+enum Rule {
+    kLazyMerge,
+    kSyntax,
+    kOracleLimit,
+    kBoundedEmpty,
+    kUtfLookBehind,
+    kOptionalLook,
+    kOracleZeroLook,
+    kMatchLimit,
+    kRuleCount
+};
+const char* const kRuleNames[kRuleCount] = {"lazy-merge",     "syntax",        "oracle-limit",     "bounded-empty",
+                                            "utf-lookbehind", "optional-look", "oracle-zero-look", "match-limit"};
 
 // ---- Pattern and subject generator. ----
 struct Mode {
@@ -101,12 +121,20 @@ public:
         mode_ = m;
         groups_ = 0;
         boundedEmpty_ = false;
+        optionalLook_ = false;
+        zeroLookAnchor_ = false;
         if (pick(12) == 0) return std::string(pick(2) ? ".*" : ".+") + alternation(0);
         return alternation(0);
     }
     // The last pattern holds a group that can match empty under a quantifier
     // with a finite maximum above its minimum ("bounded-empty" rule).
     bool bounded_empty() const { return boundedEmpty_; }
+    // The last pattern holds a look-around with a capture group in its body
+    // under a quantifier with minimum 0 ("optional-look" rule).
+    bool optional_look() const { return optionalLook_; }
+    // ... a look-around quantified "{0}" whose body holds "^"
+    // ("oracle-zero-look" rule).
+    bool zero_look_anchor() const { return zeroLookAnchor_; }
 
     std::string subject(const Mode& m) {
         static const char kAscii[] = "aaabbbcx_1 .\n-AB\v";
@@ -316,6 +344,17 @@ private:
         return s + ")";
     }
 
+    // Now and then a quantifier after a look-around: one with a minimum of
+    // 1 or more changes nothing, "{0}" drops the assertion on both sides.
+    std::string look_quantifier(const std::string& group, bool bodyCaptures) {
+        if (pick(4) != 0) return "";
+        static const char* const kQ[] = {"?", "*", "{0,2}", "??", "+", "{1,3}", "{0}", "{2}"};
+        const uint32_t k = pick(8);
+        if (k < 4 && bodyCaptures) optionalLook_ = true;
+        if (k == 6 && group.find('^') != std::string::npos) zeroLookAnchor_ = true;
+        return kQ[k];
+    }
+
     std::string item(int depth) {
         std::string it = item_text(depth);
         return it;
@@ -347,12 +386,16 @@ private:
                 return pick(2) ? g + quantifier(nullable_, true) : g;
             }
             case 11: {
+                const int before = groups_;
                 std::string g = std::string(pick(2) ? "(?=" : "(?!") + alternation(depth + 1) + ")";
+                g += look_quantifier(g, groups_ > before);
                 nullable_ = true;
                 return g;
             }
             case 12: {
+                const int before = groups_;
                 std::string g = lookbehind();
+                g += look_quantifier(g, groups_ > before);
                 nullable_ = true;
                 return g;
             }
@@ -397,6 +440,8 @@ private:
     int groups_ = 0;
     bool nullable_ = false;
     bool boundedEmpty_ = false;
+    bool optionalLook_ = false;
+    bool zeroLookAnchor_ = false;
 };
 
 // ---- Oracle side. ----
@@ -778,6 +823,14 @@ void run_differential(uint32_t seed, const Mode& mode, int patterns, Variant var
         }
         if (boundedEmpty) {
             t.skips[kBoundedEmpty] += subjects;
+            continue;
+        }
+        if (gen.optional_look()) {
+            t.skips[kOptionalLook] += subjects;
+            continue;
+        }
+        if (gen.zero_look_anchor()) {
+            t.skips[kOracleZeroLook] += subjects;
             continue;
         }
         const bool lookBehind = pattern.find("(?<") != std::string::npos;
