@@ -116,6 +116,9 @@ struct Config {
     bool use_chunk = true;
     bool use_batch = false;  // the search over many lines may collect several matches per call
     LiteralPlan plan;
+    // -w over an alternation of plain text: a literal's occurrence decides
+    // its line by the bytes on either side of it (see word_hit).
+    bool word_check = false;
     LineShape shape;          // lines answered by byte-set searches, no matcher
     std::array<bool, 256> shape_stop{};  // what ends the scan of a line: see search_by_shape
     std::string shape_stop_list;         // the same bytes, for the library's set search
@@ -414,20 +417,49 @@ struct Searcher {
     }
 
     // Start of the first occurrence of any literal at or after `pos`, or -1.
+    // A line-start plan's occurrence starts after its line feed: the text
+    // alone at the start of the piece (which starts a line) counts too.
     int64_t next_literal(const char* hay, size_t size, size_t pos) {
         int64_t best = kNone;
+        const size_t skip = cfg.plan.line_start ? 1 : 0;  // the line feed
         for (size_t k = 0; k < cfg.plan.literals.size(); ++k) {
             int64_t& at = next_at[k];
             if (at != kNone && at < int64_t(pos)) {
                 const std::string& lit = cfg.plan.literals[k];
-                int32_t index = -1;
-                qelsFind_8u(reinterpret_cast<const Qel8u*>(hay + pos), int32_t(size - pos),
-                            reinterpret_cast<const Qel8u*>(lit.data()), int32_t(lit.size()), &index);
-                at = index < 0 ? kNone : int64_t(pos) + index;
+                if (pos == 0 && skip && size >= lit.size() - 1 && std::memcmp(hay, lit.data() + 1, lit.size() - 1) == 0) {
+                    at = 0;
+                } else {
+                    const size_t from = pos - (pos >= skip ? skip : 0);
+                    int32_t index = -1;
+                    qelsFind_8u(reinterpret_cast<const Qel8u*>(hay + from), int32_t(size - from),
+                                reinterpret_cast<const Qel8u*>(lit.data()), int32_t(lit.size()), &index);
+                    at = index < 0 ? kNone : int64_t(from + skip) + index;
+                }
             }
             best = std::min(best, at);
         }
         return best == kNone ? -1 : best;
+    }
+
+    // Whether the literals that occur at `at` (the least of next_at) make a
+    // match of -w there: 1 when one of them has no word character on either
+    // side, 0 when each has one, -1 when a byte beside one is not ASCII (the
+    // matcher decides those). A piece starts and ends at line ends, and a
+    // literal holds no line feed, so the bytes beside it are in its line.
+    int word_hit(std::string_view c, int64_t at) const {
+        const auto word = [](unsigned char b) {
+            return (b >= '0' && b <= '9') || (b >= 'A' && b <= 'Z') || (b >= 'a' && b <= 'z') || b == '_';
+        };
+        int verdict = 0;
+        for (size_t k = 0; k < cfg.plan.literals.size(); ++k) {
+            if (next_at[k] != at) continue;
+            const size_t end = size_t(at) + cfg.plan.literals[k].size();
+            const unsigned char before = at > 0 ? static_cast<unsigned char>(c[size_t(at) - 1]) : '\n';
+            const unsigned char after = end < c.size() ? static_cast<unsigned char>(c[end]) : '\n';
+            if (before >= 0x80 || after >= 0x80) verdict = -1;
+            else if (!word(before) && !word(after)) return 1;
+        }
+        return verdict;
     }
 
     // Selects every line in [from, to), which holds whole lines.
@@ -584,6 +616,11 @@ struct Searcher {
             size_t match_end = 0;  // and where its match ends
             if (use_literals) {
                 int64_t at = next_literal(hay, c.size(), pos);
+                int word = 0;
+                // Occurrences inside longer words are passed over here, not
+                // by the matcher on their lines.
+                while (cfg.word_check && at >= 0 && (word = word_hit(c, at)) == 0)
+                    at = next_literal(hay, c.size(), size_t(at) + 1);
                 if (at < 0) {
                     if (cfg.invert) select_range(c, pos, c.size());
                     break;
@@ -591,7 +628,7 @@ struct Searcher {
                 const void* nl = size_t(at) > pos ? memrchr(c.data() + pos, '\n', size_t(at) - pos) : nullptr;
                 start = nl ? size_t(static_cast<const char*>(nl) - c.data()) + 1 : pos;
                 if (cfg.invert) select_range(c, pos, start);
-                found = cfg.plan.exact;
+                found = cfg.plan.exact || word > 0;
                 if (found) records = 1;
             } else if (cfg.use_chunk && !per_line) {
                 Found f = next_chunk_match(c, pos);
@@ -1075,6 +1112,10 @@ int cmd_grep(const std::vector<std::string>& args) {
         } else {
             cfg.plan = plan_literals(joined, cfg.flags.ignore_case, cfg.flags.extended);
         }
+        // -w over plain text needs only the bytes beside an occurrence: \w
+        // is A-Z, a-z, 0-9 and '_' in every mode. Next to a byte of 0x80 or
+        // above the matcher decides the line, as it knows what a character is.
+        cfg.word_check = cfg.word && !cfg.whole_line && !cfg.crlf && cfg.plan.exact && !cfg.plan.line_start;
         if (cfg.word || cfg.whole_line || cfg.crlf) cfg.plan.exact = false;
     }
     if (cfg.count || cfg.list_with || cfg.list_without || cfg.quiet || cfg.only) cfg.after = cfg.before = 0;

@@ -8,6 +8,10 @@
 // occurrence too; under -i the matcher folds A-Z onto a-z only, which Latin
 // lower-casing of both sides reproduces.
 //
+// Line-start plans: "^" and printable ASCII text, found as the text after a
+// line feed instead of by the matcher at every line. A '}' there is plain, as
+// no '{' or escape may open a count it could close.
+//
 // Required literals: the longest run of plain text at the top level of the
 // pattern, or a top-level group whose branches are all plain text, whichever
 // has the longer shortest member. A character followed by a quantifier is
@@ -166,6 +170,19 @@ LiteralPlan plan_literals(const std::string& pattern, bool ignore_case, bool ext
                 for (char& ch : lit) ch = (ch >= 'A' && ch <= 'Z') ? char(ch + 32) : ch;
         }
         return plan;
+    }
+    if (pattern[0] == '^' && pattern.size() > 1) {
+        std::string text = pattern.substr(1);
+        bool plain = true;
+        for (unsigned char b : text) plain = plain && b >= 0x20 && b <= 0x7E && (b == '}' || !is_meta(b));
+        if (plain) {
+            if (ignore_case)
+                for (char& ch : text) ch = (ch >= 'A' && ch <= 'Z') ? char(ch + 32) : ch;
+            plan.literals = {"\n" + text};
+            plan.exact = plan.line_start = true;
+            plan.folded = ignore_case;
+            return plan;
+        }
     }
     plan.literals = required(pattern);
     if (ignore_case) {

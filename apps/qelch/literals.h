@@ -17,6 +17,11 @@ struct LiteralPlan {
     bool exact = false;
     // Literals are lower-case and must be searched in Latin lower-cased text.
     bool folded = false;
+    // The pattern is "^" followed by plain text: every literal is that text
+    // with a line feed before it, and an occurrence counts at the start of a
+    // line (where the line feed is the one before the line, or at the start
+    // of the searched text, without it).
+    bool line_start = false;
 };
 
 // `ignore_case` and `extended` are the pattern options -i and --extended.

@@ -159,6 +159,32 @@ for args in "-w '(?i)error'" "'(?i)a|error'" "-x '(?i)ERR\s+OR'" "-w '(?i)e(r)ro
     eval "set -- $args"
     check "grep $args like grep -P" "$(LC_ALL=C.UTF-8 grep -P -n "$@" icase.txt)" "$($QELCH grep -n "$@" icase.txt)"
 done
+# "^" and plain text is found as the text after a line feed: at the start of
+# the file and of a chunk, not inside a line, a '}' plain, under -i folded.
+printf '}x\n  }\n}\n\n} else {\nab}\n#Include <a>\n#include\nX}\n}}\n' > start.txt
+for p in '^}' '^}}' '^#include' '^} else' '^x}' '^ab}'; do
+    for o in '-n' '-c' '-v' '-o' '-in' '-x' '-w' '-ivn'; do
+        for cs in 16 100000; do
+            check "grep $o '$p' like grep -P, chunk $cs" "$(LC_ALL=C grep -P $o -- "$p" start.txt)" \
+                "$(QELCH_CHUNK_SIZE=$cs $QELCH grep $o -- "$p" start.txt)"
+        done
+    done
+done
+# -w over plain words decides a line by the bytes beside each occurrence:
+# inside longer words (before, after, '_', digits), several on a line of
+# which only a later one counts, one word the start of another at the same
+# place ("for|format"), at line and chunk ends, and next to UTF-8, where the
+# line goes to the matcher.
+printf 'elif x\nifdef if_ _if 2if\nformat for\nfor\nformats\nx(format)\nif\n\xc3\xa9if\nif\xc3\xa9 ok\nIF(\nunifor informat\nfort ifx;if\n' > words.txt
+for p in 'if|else|for' 'for|format' 'format|for' 'if' 'x|if'; do
+    for o in '-wn' '-wc' '-wv' '-wo' '-win' '-wvc'; do
+        for cs in 16 100000; do
+            check "grep $o '$p' like grep -P, chunk $cs" "$(LC_ALL=C grep -P $o -- "$p" words.txt)" \
+                "$(QELCH_CHUNK_SIZE=$cs $QELCH grep $o -- "$p" words.txt)"
+        done
+    done
+done
+check "grep -Fw over words like grep -Fw" "$(LC_ALL=C grep -Fwn -e for -e if words.txt)" "$($QELCH grep -Fwn -e for -e if words.txt)"
 # -m stops counting on every shape (grep -P -v '' prints no count at all);
 # in UTF-8 a character is not its bytes.
 for p in 'x*' '.' '^\s*$'; do
