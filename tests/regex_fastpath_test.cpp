@@ -114,7 +114,7 @@ std::string backref_form(qeltest::RegexGen& gen) {
     static const char* const kLead[] = {"\\b", "\\b", "\\b\\b", "\\B\\b", "\\B", "", "(?i)\\b", "\\b(?i)"};
     static const char* const kRun[] = {"\\w", "\\w", "[a-c]", "[ab_1]", "[A-Z_]", "\\d", "[^ ]", "\\S", ".", "[a.]"};
     static const char* const kQuant[] = {"+", "+", "*", "{2,}", "+?", "{1,3}"};
-    static const char* const kSep[] = {"\\s+", "\\s+", " ", "\\s*", "\\W", "[ .]+", "x?", ""};
+    static const char* const kSep[] = {"\\s+", "\\s+", " ", "\\s*", "\\W", "[ .]+", "x?", "", "[A-C]+", "[^a-c]+"};
     static const char* const kRef[] = {"\\1\\b", "\\1", "\\1+", "(?:\\1)", "\\1\\B", "\\1\\w"};
     auto one = [&](const char* const* list, size_t n) { return std::string(list[gen.pick(static_cast<uint32_t>(n))]); };
     const std::string lead = one(kLead, std::size(kLead));
@@ -128,7 +128,7 @@ std::string backref_form(qeltest::RegexGen& gen) {
 // Words and separators where a word is often followed by itself, a piece of
 // itself or its other case.
 std::string doubled_subject(qeltest::RegexGen& gen) {
-    static const char* const kSep[] = {" ", " ", "  ", "\n", ".", " . ", "\xC3\xA9", ""};
+    static const char* const kSep[] = {" ", " ", "  ", "\n", ".", " . ", "\xC3\xA9", "", "B", "\xC3\x89 "};
     std::string s, word;
     const size_t words = gen.pick(12);
     for (size_t w = 0; w < words; ++w) {
@@ -303,6 +303,7 @@ TEST(SearchPlan, BackReferenceFastPaths) {
         const char* pattern;
         bool skip;  // the word-boundary skip
         bool ref;   // the reference check
+        const char* options = "";
     } rows[] = {
         {"\\b(\\w+)\\s+\\1\\b", true, true},
         {"(\\b\\w+) \\1", true, false},   // the boundary inside the group
@@ -316,19 +317,26 @@ TEST(SearchPlan, BackReferenceFastPaths) {
         {"([a-c]+) (?:\\1)+", false, false},
         {"(\\w+)\\s*\\1", false, false},   // no separator needed
         {"(\\w+)\\s+\\1?", false, false},  // nor the reference
-        {"(?i)(\\w+)\\s+\\1", false, false},
+        // Under ignore-case the reference compares A-Z folded onto a-z,
+        // and so does the check; the sets are taken with both cases.
+        {"(\\w+)\\s+\\1", false, true, "i"},
+        {"\\b(\\w+)\\s+\\1\\b", true, true, "i"},
+        {"([a-c]+)[A-C]+\\1", false, true},
+        {"([a-c]+)[A-C]+\\1", false, false, "i"},  // "abAB": apart only without folding
+        {"(?i)(\\w+)\\s+\\1", false, false},  // the option node hides the group
         {"(\\w+)(\\s+)\\2", false, false},
         {"(\\w)(\\w+)\\s+\\2", false, false},
     };
     for (const Row& r : rows) {
-        Compiled re(r.pattern, "");
+        Compiled re(r.pattern, r.options);
         ASSERT_EQ(re.status, qelOk) << r.pattern;
         const SearchPlan* plan = search_plan(re.state);
         ASSERT_NE(plan, nullptr) << r.pattern;
         EXPECT_EQ(plan->filter.skipRunOnFail, r.skip) << r.pattern;
         EXPECT_EQ(plan->filter.refAfterRun, r.ref) << r.pattern;
         for (const char* subject :
-             {"xab ab", "ab ab", "ab abc", "a_1 a_1.", "--ab ab ab", "ab.ab ab", "ab  ba ab\tab", "ab ", "b a  b"})
+             {"xab ab", "ab ab", "ab abc", "a_1 a_1.", "--ab ab ab", "ab.ab ab", "ab  ba ab\tab", "ab ", "b a  b",
+              "aB Ab", "xAb aB", "abAB", "abXAB", "a_1 A_1", "a[ A[", "a{ A["})
             expect_same(re.state, subject, 8, r.pattern);
     }
     qeltest::RegexGen gen(20261210);

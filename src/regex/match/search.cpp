@@ -455,7 +455,7 @@ const uint8_t* filter_advance(const uint8_t* pos, const uint8_t* end, int32_t fo
                 sf.sepRunEnd = r;
             }
             const uint8_t* r = sf.sepRunEnd;
-            if (r == sf.runEnd || r == end || *r != *pos) {
+            if (r == sf.runEnd || r == end || !(*r == *pos || (f.refFolded && is_ascii_letter(*r) && (*r ^ *pos) == 0x20))) {
                 // As a failed attempt here would: on to the next start.
                 if (f.skipRunOnFail && !f.headStop.has(*pos)) {
                     const int32_t k = find_byteset(pos, static_cast<int32_t>(end - pos), f.headStop);

@@ -79,8 +79,11 @@ struct StartFilter {
     // back-reference to the group follows that ("\\b(\\w+)\\s+\\1\\b").
     // The group ends at the run's end, so the reference starts where the
     // run of `runFollow` bytes after it ends, with the byte the match starts
-    // with.
+    // with. Where ignore-case may be in force the two bytes are compared
+    // with A-Z folded onto a-z, as the reference itself compares them (`\w`
+    // takes ASCII word bytes only, with or without case folding).
     bool refAfterRun;
+    bool refFolded;
     // Every match begins with a one-byte character of `firstBytes` captured
     // alone and at once repeated by a back-reference: a doubled byte.
     bool useDoubled;

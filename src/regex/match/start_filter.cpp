@@ -427,6 +427,7 @@ void derive_filter_parts(const QelRegExpState* state, StartFilter& f) {
     f.useDoubled = false;
     f.doubledFolded = false;
     f.refAfterRun = false;
+    f.refFolded = false;
     f.runLiteral = nullptr;
     f.runLiteralLen = 0;
     f.runFollow = ByteSet{};
@@ -767,7 +768,7 @@ void derive_filter_parts(const QelRegExpState* state, StartFilter& f) {
                 const int32_t open = first - 1;
                 const int32_t sep = a.seq_next(head.end);
                 Analyzer::Item sepItem, refItem;
-                if (!a.icPossible && !followEnd && open >= 0 && a.nodes[open].w0 == RE_CAPTURE &&
+                if (!followEnd && open >= 0 && a.nodes[open].w0 == RE_CAPTURE &&
                     a.nodes[open].w2 == head.end - first && sep < a.count && a.item_at(sep, a.count, sepItem) &&
                     sepItem.qmin >= 1) {
                     const uint32_t sk = a.nodes[sep].w0;
@@ -911,6 +912,7 @@ void derive_filter_parts(const QelRegExpState* state, StartFilter& f) {
         f.runEndFollows = headRunEnd;
         f.runMin = headMin;
         f.refAfterRun = headRefCheck;
+        f.refFolded = headRefCheck && a.icPossible;
     } else if (f.endDrive) {
         // The end positions lead; the run of the repeat adds nothing.
     } else if (headEnd && headEndLineFeed == false) {
