@@ -84,6 +84,15 @@ struct StartFilter {
     // takes ASCII word bytes only, with or without case folding).
     bool refAfterRun;
     bool refFolded;
+    // The repeat is a group of its own, then one byte `refSep` that is itself
+    // in C, then a back-reference to the group ("(\\w+)_\\1"). A match from
+    // a start s in a run of C ends the group at an occurrence j of the byte
+    // in the same run, with a copy of s..j right after it (compared as
+    // `refFolded` says). A start with no such occurrence fails, and where no
+    // occurrence follows at all, neither does one for the rest of the run.
+    bool refAfterByte;
+    uint8_t refSep;
+    ByteSet refStop;        // the bytes outside C
     // Every match begins with a one-byte character of `firstBytes` captured
     // alone and at once repeated by a back-reference: a doubled byte.
     bool useDoubled;
