@@ -114,7 +114,7 @@ std::string backref_form(qeltest::RegexGen& gen) {
     static const char* const kLead[] = {"\\b", "\\b", "\\b\\b", "\\B\\b", "\\B", "", "(?i)\\b", "\\b(?i)"};
     static const char* const kRun[] = {"\\w", "\\w", "[a-c]", "[ab_1]", "[A-Z_]", "\\d", "[^ ]", "\\S", ".", "[a.]"};
     static const char* const kQuant[] = {"+", "+", "*", "{2,}", "+?", "{1,3}"};
-    static const char* const kSep[] = {"\\s+", "\\s+", " ", "\\s*", "\\W", "[ .]+", "x?", ""};
+    static const char* const kSep[] = {"\\s+", "\\s+", " ", "\\s*", "\\W", "[ .]+", "x?", "", "[A-C]+", "[^a-c]+"};
     static const char* const kRef[] = {"\\1\\b", "\\1", "\\1+", "(?:\\1)", "\\1\\B", "\\1\\w"};
     auto one = [&](const char* const* list, size_t n) { return std::string(list[gen.pick(static_cast<uint32_t>(n))]); };
     const std::string lead = one(kLead, std::size(kLead));
@@ -128,7 +128,7 @@ std::string backref_form(qeltest::RegexGen& gen) {
 // Words and separators where a word is often followed by itself, a piece of
 // itself or its other case.
 std::string doubled_subject(qeltest::RegexGen& gen) {
-    static const char* const kSep[] = {" ", " ", "  ", "\n", ".", " . ", "\xC3\xA9", ""};
+    static const char* const kSep[] = {" ", " ", "  ", "\n", ".", " . ", "\xC3\xA9", "", "B", "\xC3\x89 "};
     std::string s, word;
     const size_t words = gen.pick(12);
     for (size_t w = 0; w < words; ++w) {
@@ -303,6 +303,7 @@ TEST(SearchPlan, BackReferenceFastPaths) {
         const char* pattern;
         bool skip;  // the word-boundary skip
         bool ref;   // the reference check
+        const char* options = "";
     } rows[] = {
         {"\\b(\\w+)\\s+\\1\\b", true, true},
         {"(\\b\\w+) \\1", true, false},   // the boundary inside the group
@@ -316,19 +317,26 @@ TEST(SearchPlan, BackReferenceFastPaths) {
         {"([a-c]+) (?:\\1)+", false, false},
         {"(\\w+)\\s*\\1", false, false},   // no separator needed
         {"(\\w+)\\s+\\1?", false, false},  // nor the reference
-        {"(?i)(\\w+)\\s+\\1", false, false},
+        // Under ignore-case the reference compares A-Z folded onto a-z,
+        // and so does the check; the sets are taken with both cases.
+        {"(\\w+)\\s+\\1", false, true, "i"},
+        {"\\b(\\w+)\\s+\\1\\b", true, true, "i"},
+        {"([a-c]+)[A-C]+\\1", false, true},
+        {"([a-c]+)[A-C]+\\1", false, false, "i"},  // "abAB": apart only without folding
+        {"(?i)(\\w+)\\s+\\1", false, false},  // the option node hides the group
         {"(\\w+)(\\s+)\\2", false, false},
         {"(\\w)(\\w+)\\s+\\2", false, false},
     };
     for (const Row& r : rows) {
-        Compiled re(r.pattern, "");
+        Compiled re(r.pattern, r.options);
         ASSERT_EQ(re.status, qelOk) << r.pattern;
         const SearchPlan* plan = search_plan(re.state);
         ASSERT_NE(plan, nullptr) << r.pattern;
         EXPECT_EQ(plan->filter.skipRunOnFail, r.skip) << r.pattern;
         EXPECT_EQ(plan->filter.refAfterRun, r.ref) << r.pattern;
         for (const char* subject :
-             {"xab ab", "ab ab", "ab abc", "a_1 a_1.", "--ab ab ab", "ab.ab ab", "ab  ba ab\tab", "ab ", "b a  b"})
+             {"xab ab", "ab ab", "ab abc", "a_1 a_1.", "--ab ab ab", "ab.ab ab", "ab  ba ab\tab", "ab ", "b a  b",
+              "aB Ab", "xAb aB", "abAB", "abXAB", "a_1 A_1", "a[ A[", "a{ A["})
             expect_same(re.state, subject, 8, r.pattern);
     }
     qeltest::RegexGen gen(20261210);
@@ -1024,6 +1032,72 @@ TEST(SearchPlan, LookBehindLiteralAfterAssertions) {
             std::string subject;
             const size_t len = gen.pick(5) == 0 ? gen.pick(300) : gen.pick(30);
             while (subject.size() < len) subject += kPieces[gen.pick(std::size(kPieces))];
+            return subject;
+        });
+        if (HasFatalFailure()) return;
+    }
+    EXPECT_GT(compared, 6000);
+}
+
+// "(C+)x\\1" with x in C: starts with no x after them in the run, or none
+// followed by a copy, are skipped. The subjects repeat words after x in
+// either case, in part, across UTF-8 letters, and in runs longer than the
+// look of the check.
+TEST(SearchPlan, ByteThenReferenceEqualGeneralPath) {
+    static const struct {
+        const char* pattern;
+        const char* options;
+        bool on;
+    } rows[] = {
+        {"(\\w+)_\\1", "", true},
+        {"(\\w+)_\\1", "i", true},
+        {"\\b(\\w+)_\\1\\b", "", true},
+        {"(\\w+)a\\1", "i", true},
+        {"([a-c_]+?)_\\1+", "", true},
+        {"(\\w+)-\\1", "", false},    // "-" ends the run: the run check serves
+        {"(\\w+)_+\\1", "", false},   // the reference may start after any "_"
+        {"(\\w+)_\\1?", "", false},   // no copy needed
+        {"x(\\w+)_\\1", "", false},   // the group does not open the match
+        {"(\\w+)(_)\\1", "", true},  // a group around the byte changes nothing
+    };
+    for (const auto& r : rows) {
+        Compiled re(r.pattern, r.options);
+        ASSERT_EQ(re.status, qelOk) << r.pattern;
+        const SearchPlan* plan = search_plan(re.state);
+        ASSERT_NE(plan, nullptr) << r.pattern;
+        EXPECT_EQ(plan->filter.refAfterByte, r.on) << r.pattern << " /" << r.options;
+        for (const char* subject : {"ab_ab", "xab_b", "ab_AB", "Ab_aB", "a_b_a_b", "ab_a", "__", "a_", "_a_a", "abAab"})
+            expect_same(re.state, subject, 4, r.pattern);
+    }
+    qeltest::RegexGen gen(20261211);
+    static const char* const kLeads[] = {"", "", "\\b", "\\B", "(?i)"};
+    static const char* const kRuns[] = {"\\w", "\\w", "[a-c_]", "[A-Za-z_]", "[ab_]", "[a-z_]"};
+    static const char* const kQuants[] = {"+", "+", "+?", "{2,}", "{1,3}", "++"};
+    static const char* const kSeps[] = {"_", "_", "a", "A", "b"};
+    static const char* const kRefs[] = {"\\1", "\\1", "\\1\\b", "\\1+", "\\1{2}", "(?:\\1)", "\\1_", "\\1(?i)"};
+    static const char* const kGlue[] = {"_", "_", "a", "B", " ", "-", "\xC3\xA9", "\xC3\x89", "\n"};
+    auto one = [&](const char* const* list, size_t n) { return std::string(list[gen.pick(static_cast<uint32_t>(n))]); };
+    int compared = 0;
+    for (int i = 0; i < 1500; ++i) {
+        const std::string pattern = one(kLeads, std::size(kLeads)) + "(" + one(kRuns, std::size(kRuns)) +
+                                    one(kQuants, std::size(kQuants)) + ")" + one(kSeps, std::size(kSeps)) +
+                                    one(kRefs, std::size(kRefs));
+        compared += compare_random_options(gen, pattern, 6, 6, [&](int) {
+            std::string subject, word;
+            const size_t words = gen.pick(5) == 0 ? 40 : gen.pick(10);
+            for (size_t w = 0; w < words; ++w) {
+                const uint32_t how = gen.pick(5);
+                if (how == 0 || word.empty()) {
+                    word.clear();
+                    for (uint32_t n = 1 + gen.pick(gen.pick(6) == 0 ? 40 : 5); n > 0; --n) word += "abcAB_"[gen.pick(6)];
+                } else if (how == 1) {
+                    word = word.substr(gen.pick(static_cast<uint32_t>(word.size())));
+                } else if (how == 2) {
+                    for (char& c : word) c = (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c;
+                }
+                subject += word;
+                subject += kGlue[gen.pick(std::size(kGlue))];
+            }
             return subject;
         });
         if (HasFatalFailure()) return;

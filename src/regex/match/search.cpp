@@ -305,6 +305,37 @@ const uint8_t* end_drive(const uint8_t* pos, const uint8_t* end, const StartFilt
     }
 }
 
+// "(C+)x\\1", x in C: the next start at or after `s` (a byte of a run of C)
+// worth an attempt. A match from s ends the group at an x of the same run
+// whose following bytes repeat s up to it, and the reference compares as
+// the matcher does (A-Z folded onto a-z where ignore-case may apply; a byte
+// outside C never equals one in C, as C holds both cases of its letters).
+// s when such an x exists or the look would go further than kRefLook bytes
+// (the attempt then decides); the run's end when no x follows s in the run,
+// for then none follows a later start either; else s + 1. Every byte of the
+// run is a one-byte character, so the scan visits each position returned.
+constexpr int64_t kRefLook = 64;
+
+inline bool ref_byte_equal(uint8_t subject, uint8_t byte, bool folded) {
+    return subject == byte || (folded && is_ascii_letter(subject) && (subject ^ byte) == 0x20);
+}
+
+const uint8_t* ref_byte_next(const uint8_t* s, const uint8_t* end, const StartFilter& f) {
+    bool sepSeen = false;
+    const uint8_t* j = s + 1;
+    for (; j < end && !f.refStop.has(*j); ++j) {
+        if (j - s > kRefLook) return s;
+        if (!ref_byte_equal(*j, f.refSep, f.refFolded)) continue;
+        sepSeen = true;
+        const int64_t k = j - s;
+        if (end - (j + 1) < k) break;  // no copy fits after this x or a later one
+        int64_t i = 0;
+        while (i < k && ref_byte_equal(j[1 + i], s[i], f.refFolded)) ++i;
+        if (i == k) return s;
+    }
+    return sepSeen ? s + 1 : j;
+}
+
 // Moves `pos` to the next visited position where a match may begin; null
 // when none remains in the window.
 const uint8_t* filter_advance(const uint8_t* pos, const uint8_t* end, int32_t format, ScanFilter& sf) {
@@ -455,7 +486,7 @@ const uint8_t* filter_advance(const uint8_t* pos, const uint8_t* end, int32_t fo
                 sf.sepRunEnd = r;
             }
             const uint8_t* r = sf.sepRunEnd;
-            if (r == sf.runEnd || r == end || *r != *pos) {
+            if (r == sf.runEnd || r == end || !(*r == *pos || (f.refFolded && is_ascii_letter(*r) && (*r ^ *pos) == 0x20))) {
                 // As a failed attempt here would: on to the next start.
                 if (f.skipRunOnFail && !f.headStop.has(*pos)) {
                     const int32_t k = find_byteset(pos, static_cast<int32_t>(end - pos), f.headStop);
@@ -463,6 +494,14 @@ const uint8_t* filter_advance(const uint8_t* pos, const uint8_t* end, int32_t fo
                 } else {
                     ++pos;  // a byte of the run is a one-byte character
                 }
+                if (pos >= end) return nullptr;
+                continue;
+            }
+        }
+        if (pos == before && f.refAfterByte && pos < end && !f.refStop.has(*pos)) {
+            const uint8_t* next = ref_byte_next(pos, end, f);
+            if (next != pos) {
+                pos = next;
                 if (pos >= end) return nullptr;
                 continue;
             }

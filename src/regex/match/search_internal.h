@@ -79,8 +79,20 @@ struct StartFilter {
     // back-reference to the group follows that ("\\b(\\w+)\\s+\\1\\b").
     // The group ends at the run's end, so the reference starts where the
     // run of `runFollow` bytes after it ends, with the byte the match starts
-    // with.
+    // with. Where ignore-case may be in force the two bytes are compared
+    // with A-Z folded onto a-z, as the reference itself compares them (`\w`
+    // takes ASCII word bytes only, with or without case folding).
     bool refAfterRun;
+    bool refFolded;
+    // The repeat is a group of its own, then one byte `refSep` that is itself
+    // in C, then a back-reference to the group ("(\\w+)_\\1"). A match from
+    // a start s in a run of C ends the group at an occurrence j of the byte
+    // in the same run, with a copy of s..j right after it (compared as
+    // `refFolded` says). A start with no such occurrence fails, and where no
+    // occurrence follows at all, neither does one for the rest of the run.
+    bool refAfterByte;
+    uint8_t refSep;
+    ByteSet refStop;        // the bytes outside C
     // Every match begins with a one-byte character of `firstBytes` captured
     // alone and at once repeated by a back-reference: a doubled byte.
     bool useDoubled;

@@ -427,6 +427,10 @@ void derive_filter_parts(const QelRegExpState* state, StartFilter& f) {
     f.useDoubled = false;
     f.doubledFolded = false;
     f.refAfterRun = false;
+    f.refFolded = false;
+    f.refAfterByte = false;
+    f.refSep = 0;
+    f.refStop = ByteSet{};
     f.runLiteral = nullptr;
     f.runLiteralLen = 0;
     f.runFollow = ByteSet{};
@@ -754,6 +758,28 @@ void derive_filter_parts(const QelRegExpState* state, StartFilter& f) {
                 headMin = head.qmin;
                 for (int w = 0; w < 4; ++w) headStop.bits[w] = ~run.bits[w];
             }
+            // "(C+)x\\1" with x in C: the group may end at any x of the run.
+            // Under ignore-case the sets hold both cases of a letter (the
+            // analysis keeps both answers), so x's other case is in C too.
+            {
+                const int32_t open = first - 1;
+                const int32_t sep = a.seq_next(head.end);
+                Analyzer::Item sepItem, refItem;
+                if (ascii && !a.giveUp && open >= 0 && a.nodes[open].w0 == RE_CAPTURE &&
+                    a.nodes[open].w2 == head.end - first && sep < a.count && a.nodes[sep].w0 == RE_CHAR &&
+                    a.nodes[sep].w1 >= 0 && a.nodes[sep].w1 < 0x80 && run.has(static_cast<uint8_t>(a.nodes[sep].w1)) &&
+                    a.item_at(sep, a.count, sepItem) && !sepItem.quantified) {
+                    const int32_t ref = a.seq_next(sepItem.end);
+                    if (ref < a.count && a.nodes[ref].w0 == RE_BACKREF && a.nodes[ref].w1 == a.nodes[open].w3 &&
+                        a.item_at(ref, a.count, refItem) && refItem.qmin >= 1 && !a.giveUp) {
+                        f.refAfterByte = true;
+                        f.refSep = static_cast<uint8_t>(a.nodes[sep].w1);
+                        f.refFolded = a.icPossible;
+                        for (int w = 0; w < 4; ++w) f.refStop.bits[w] = ~run.bits[w];
+                    }
+                }
+                a.giveUp = false;
+            }
             bool disjoint = ((run.bits[0] & headFollow.bits[0]) | (run.bits[1] & headFollow.bits[1]) |
                              (run.bits[2] & headFollow.bits[2]) | (run.bits[3] & headFollow.bits[3])) == 0;
             if (!a.giveUp && !followNullable && ascii && disjoint) {
@@ -767,7 +793,7 @@ void derive_filter_parts(const QelRegExpState* state, StartFilter& f) {
                 const int32_t open = first - 1;
                 const int32_t sep = a.seq_next(head.end);
                 Analyzer::Item sepItem, refItem;
-                if (!a.icPossible && !followEnd && open >= 0 && a.nodes[open].w0 == RE_CAPTURE &&
+                if (!followEnd && open >= 0 && a.nodes[open].w0 == RE_CAPTURE &&
                     a.nodes[open].w2 == head.end - first && sep < a.count && a.item_at(sep, a.count, sepItem) &&
                     sepItem.qmin >= 1) {
                     const uint32_t sk = a.nodes[sep].w0;
@@ -911,6 +937,7 @@ void derive_filter_parts(const QelRegExpState* state, StartFilter& f) {
         f.runEndFollows = headRunEnd;
         f.runMin = headMin;
         f.refAfterRun = headRefCheck;
+        f.refFolded = headRefCheck && a.icPossible;
     } else if (f.endDrive) {
         // The end positions lead; the run of the repeat adds nothing.
     } else if (headEnd && headEndLineFeed == false) {
@@ -1022,9 +1049,10 @@ void derive_start_filter(const QelRegExpState* state, StartFilter& f) {
     derive_filter_parts(state, f);
     // The word runs take over from the first-byte set, the run and the word
     // start, not from the parts that know more.
-    if (f.useLiteral || f.behindLen > 0 || f.endDrive || f.useDoubled || f.refAfterRun) f.wordRun = false;
+    if (f.useLiteral || f.behindLen > 0 || f.endDrive || f.useDoubled || f.refAfterRun || f.refAfterByte)
+        f.wordRun = false;
     f.firstOnly = f.useByteSet && !f.useDoubled && !f.useRun && !f.useLiteral && f.behindLen == 0 && !f.endDrive &&
-                  !f.wordStart && !f.refAfterRun && !f.wordRun;
+                  !f.wordStart && !f.refAfterRun && !f.refAfterByte && !f.wordRun;
 }
 
 namespace {
@@ -1434,7 +1462,8 @@ void build_search_plan(QelRegExpState* state, int32_t groupLimit) {
     auto* plan = reinterpret_cast<SearchPlan*>(room);
     derive_start_filter(state, plan->filter);
     plan->useFilter = plan->filter.useByteSet || plan->filter.useRun || plan->filter.useLiteral ||
-                      plan->filter.behindLen > 0 || plan->filter.skipRunOnFail || plan->filter.wordRun;
+                      plan->filter.behindLen > 0 || plan->filter.skipRunOnFail || plan->filter.wordRun ||
+                      plan->filter.refAfterByte;
     fill_plan_facts(state, *plan);
     set_entry_gate(state, *plan);
     set_whole_run(state, *plan);
