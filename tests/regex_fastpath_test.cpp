@@ -98,6 +98,21 @@ bool repeats_a_group(const std::string& pattern) {
     return false;
 }
 
+// One entry of a list, picked at random.
+template <size_t N>
+std::string pick_one(qeltest::RegexGen& gen, const char* const (&list)[N]) {
+    return list[gen.pick(static_cast<uint32_t>(N))];
+}
+
+// Random pieces joined up to 30 bytes, one subject in five up to 300.
+template <size_t N>
+std::string pieces_subject(qeltest::RegexGen& gen, const char* const (&pieces)[N]) {
+    std::string subject;
+    const size_t len = gen.pick(5) == 0 ? gen.pick(300) : gen.pick(30);
+    while (subject.size() < len) subject += pieces[gen.pick(static_cast<uint32_t>(N))];
+    return subject;
+}
+
 // Subjects from empty to a few hundred bytes, short ones most often: the plan
 // serves every length.
 std::string random_subject(qeltest::RegexGen& gen, bool shortOnly) {
@@ -116,13 +131,12 @@ std::string backref_form(qeltest::RegexGen& gen) {
     static const char* const kQuant[] = {"+", "+", "*", "{2,}", "+?", "{1,3}"};
     static const char* const kSep[] = {"\\s+", "\\s+", " ", "\\s*", "\\W", "[ .]+", "x?", "", "[A-C]+", "[^a-c]+"};
     static const char* const kRef[] = {"\\1\\b", "\\1", "\\1+", "(?:\\1)", "\\1\\B", "\\1\\w"};
-    auto one = [&](const char* const* list, size_t n) { return std::string(list[gen.pick(static_cast<uint32_t>(n))]); };
-    const std::string lead = one(kLead, std::size(kLead));
-    const std::string run = one(kRun, std::size(kRun)) + one(kQuant, std::size(kQuant));
+    const std::string lead = pick_one(gen, kLead);
+    const std::string run = pick_one(gen, kRun) + pick_one(gen, kQuant);
     // The boundary inside the group, or the group inside a plain one.
     std::string head = gen.pick(4) == 0 ? "(" + lead + run + ")" : lead + "(" + run + ")";
     if (gen.pick(5) == 0) head = "(?:" + head + ")";
-    return head + one(kSep, std::size(kSep)) + one(kRef, std::size(kRef));
+    return head + pick_one(gen, kSep) + pick_one(gen, kRef);
 }
 
 // Words and separators where a word is often followed by itself, a piece of
@@ -966,17 +980,11 @@ TEST(SearchPlan, CloseFollowEqualGeneralPath) {
     static const char* const kFollows[] = {"_", "_", "-", "_x", "(_)", "(?:_a)", "A"};
     static const char* const kTails[] = {"\\1", "\\1\\b", "", "\\w", "$", "\\1_\\1", "(?=_)"};
     static const char* const kPieces[] = {"a", "b", "c", "_", "_", "-", "A", "x", " ", "\n", "ab_", "a_a", "\xC3\xA9"};
-    auto one = [&](const char* const* list, size_t n) { return std::string(list[gen.pick(static_cast<uint32_t>(n))]); };
     int compared = 0;  // a reference without a group ("(?:..)_\\1") does not compile
     for (int i = 0; i < 1500; ++i) {
         const std::string pattern =
-            one(kHeads, std::size(kHeads)) + one(kFollows, std::size(kFollows)) + one(kTails, std::size(kTails));
-        compared += compare_random_options(gen, pattern, 6, 6, [&](int) {
-            std::string subject;
-            const size_t len = gen.pick(5) == 0 ? gen.pick(300) : gen.pick(30);
-            while (subject.size() < len) subject += kPieces[gen.pick(std::size(kPieces))];
-            return subject;
-        });
+            pick_one(gen, kHeads) + pick_one(gen, kFollows) + pick_one(gen, kTails);
+        compared += compare_random_options(gen, pattern, 6, 6, [&](int) { return pieces_subject(gen, kPieces); });
         if (HasFatalFailure()) return;
     }
     EXPECT_GT(compared, 6000);
@@ -1021,19 +1029,13 @@ TEST(SearchPlan, LookBehindLiteralAfterAssertions) {
     static const char* const kTails[] = {"\\w+", "a", "\\w*(?!\\w)", "[a-c]+b", "(\\w+)\\1", "", "$"};
     static const char* const kPieces[] = {"a", "b", "c", "ab", "ab ", "b ", " ", "\n", "x", "abc", "\xC3\xA9",
                                           "AB", "aB ", "C", "\xE2\x84\xAA", "\xC5\xBF"};
-    auto one = [&](const char* const* list, size_t n) { return std::string(list[gen.pick(static_cast<uint32_t>(n))]); };
     int compared = 0;
     for (int i = 0; i < 1500; ++i) {
-        const std::string behind = one(kBehind, std::size(kBehind));
-        const std::string tail = one(kTails, std::size(kTails));
+        const std::string behind = pick_one(gen, kBehind);
+        const std::string tail = pick_one(gen, kTails);
         const std::string pattern =
-            one(kLeads, std::size(kLeads)) + (behind[2] == ':' ? behind + tail + ")" : behind + tail);
-        compared += compare_random_options(gen, pattern, 6, 6, [&](int) {
-            std::string subject;
-            const size_t len = gen.pick(5) == 0 ? gen.pick(300) : gen.pick(30);
-            while (subject.size() < len) subject += kPieces[gen.pick(std::size(kPieces))];
-            return subject;
-        });
+            pick_one(gen, kLeads) + (behind[2] == ':' ? behind + tail + ")" : behind + tail);
+        compared += compare_random_options(gen, pattern, 6, 6, [&](int) { return pieces_subject(gen, kPieces); });
         if (HasFatalFailure()) return;
     }
     EXPECT_GT(compared, 6000);
@@ -1076,12 +1078,11 @@ TEST(SearchPlan, ByteThenReferenceEqualGeneralPath) {
     static const char* const kSeps[] = {"_", "_", "a", "A", "b"};
     static const char* const kRefs[] = {"\\1", "\\1", "\\1\\b", "\\1+", "\\1{2}", "(?:\\1)", "\\1_", "\\1(?i)"};
     static const char* const kGlue[] = {"_", "_", "a", "B", " ", "-", "\xC3\xA9", "\xC3\x89", "\n"};
-    auto one = [&](const char* const* list, size_t n) { return std::string(list[gen.pick(static_cast<uint32_t>(n))]); };
     int compared = 0;
     for (int i = 0; i < 1500; ++i) {
-        const std::string pattern = one(kLeads, std::size(kLeads)) + "(" + one(kRuns, std::size(kRuns)) +
-                                    one(kQuants, std::size(kQuants)) + ")" + one(kSeps, std::size(kSeps)) +
-                                    one(kRefs, std::size(kRefs));
+        const std::string pattern = pick_one(gen, kLeads) + "(" + pick_one(gen, kRuns) +
+                                    pick_one(gen, kQuants) + ")" + pick_one(gen, kSeps) +
+                                    pick_one(gen, kRefs);
         compared += compare_random_options(gen, pattern, 6, 6, [&](int) {
             std::string subject, word;
             const size_t words = gen.pick(5) == 0 ? 40 : gen.pick(10);
