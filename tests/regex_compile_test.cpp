@@ -76,6 +76,12 @@ TEST(RegexCompileForms, LiteralsAndQuantifiers) {
         {"\\Qab\\E+?", nullptr, "CHAR 'a' | CHAR 'b' | LAZY 1,inf"},
         {"ab(?#c){2}", nullptr, "CHAR 'a' | CHAR 'b' | GREEDY 2,2"},
         {"abc ?", "x", "STRING 'ab' | CHAR 'c' | GREEDY 0,1"},
+        // A quantified non-capturing group stays a group whatever stands
+        // between it and its quantifier.
+        {"(?:ab) *", "x", "GROUP 1 len=1 | STRING 'ab' | CLOSE 1 o=0x8 | GREEDY 0,inf"},
+        {"(?:ab)#c\n{2}", "x", "GROUP 1 len=1 | STRING 'ab' | CLOSE 1 o=0x8 | GREEDY 2,2"},
+        {"(?:ab)(?#c)+", nullptr, "GROUP 1 len=1 | STRING 'ab' | CLOSE 1 | GREEDY 1,inf"},
+        {"(?:(?x)ab) *", nullptr, "STRING 'ab' | CHAR 0x20 | GREEDY 0,inf"},
     });
 }
 
@@ -133,6 +139,8 @@ TEST(RegexCompileForms, PredefinedRepeatMerging) {
         // follows the item.
         {"\\d\\d +", "x", "PREDEF d | GREEDY 2,inf"},
         {". .#c\n ?", "x", "PREDEF . | GREEDY 1,2"},
+        {"\\d\\d(?#c)+", nullptr, "PREDEF d | GREEDY 2,inf"},
+        {"\\d(?#c)\\d (?#c)?", "x", "PREDEF d | GREEDY 1,2"},
         // Never into the last member of a bracket class.
         {"[a\\d]\\d", nullptr, "CLASS 2 | CHAR 'a' | PREDEF d | PREDEF d"},
         {"[a\\d]*\\d", nullptr, "CLASS 2 | CHAR 'a' | PREDEF d | GREEDY 0,inf | PREDEF d"},
@@ -376,6 +384,13 @@ TEST(RegexCompileErrors, QuantifiersAndEscapes) {
         {"a**", nullptr, qelErrRegExpQuantifier, 2},
         {"a* +", "x", qelErrRegExpQuantifier, 3},
         {"(a)?\n\t{2}", "x", qelErrRegExpQuantifier, 6},
+        // Comments between two quantifiers are passed over like white space.
+        {"a*#c\n+", "x", qelErrRegExpQuantifier, 5},
+        {"a+ #c\n #d\n\t?", "x", qelErrRegExpQuantifier, 11},
+        {"a*(?#c)+", nullptr, qelErrRegExpQuantifier, 7},
+        {"a{2}(?#c) (?#d)#e\n{3}", "x", qelErrRegExpQuantifier, 18},
+        {"(a)*(?#c)?", nullptr, qelErrRegExpQuantifier, 9},
+        {"\\d\\d*(?#c)+", nullptr, qelErrRegExpQuantifier, 10},
         {"a*+", nullptr, qelErrRegExpQuantifier, 2},
         {"a++", nullptr, qelErrRegExpQuantifier, 2},
         {"a*??", nullptr, qelErrRegExpQuantifier, 3},

@@ -83,6 +83,7 @@ QelStatus compile_pattern(const char* pattern, size_t len, const char* options, 
     ps.nodeCount = first;
     ps.runCount = 0;
     ps.runEnd = pattern;
+    ps.itemEnd = pattern;
     ps.options = bits;
     ps.depth = 0;
     ps.ordinal = 1;

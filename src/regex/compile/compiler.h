@@ -41,6 +41,7 @@ struct Parser {
     int32_t nodeCount;
     int32_t runCount;     // pending literal bytes, ending just before runEnd
     const char* runEnd;
+    const char* itemEnd;  // just past the last item, white space and comments after it not included
     uint32_t options;     // options in force at the cursor
     int32_t depth;
     int32_t ordinal;      // next group ordinal
@@ -78,6 +79,9 @@ QelStatus prescan(const char* pattern, size_t len, uint32_t options, int32_t* ca
 
 // ---- emit.cpp ----
 bool quantifier_shape(const Parser& ps, const char* p);
+// The first byte at or after p past white space and "#" comments (with "x" in
+// `options`) and "(?#...)" comments: where a quantifier would stand.
+const char* next_significant(const Parser& ps, const char* p, uint32_t options);
 void flush_run(Parser& ps);
 QelStatus emit_pattern(Parser& ps);
 

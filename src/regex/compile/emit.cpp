@@ -21,21 +21,6 @@ int hex_value(unsigned char c) {
 }
 bool is_space_byte(unsigned char c) { return c == '\n' || c == '\t' || c == '\f' || c == '\r' || c == ' '; }
 
-// The first byte at or after p that is part of an item: under "x" white
-// space and "#" comments are passed over, as the main loop passes them.
-const char* next_significant(const Parser& ps, const char* p) {
-    if (!(ps.options & RE_OPT_EXTENDED)) return p;
-    for (;;) {
-        if (p < ps.end && is_space_byte(static_cast<unsigned char>(*p))) {
-            ++p;
-        } else if (p < ps.end && *p == '#') {
-            while (p < ps.end && *p != '\n') ++p;
-        } else {
-            return p;
-        }
-    }
-}
-
 int32_t saturating_add(int32_t a, int32_t b) {
     int64_t s = int64_t(a) + b;
     return s > RE_UNBOUNDED ? RE_UNBOUNDED : static_cast<int32_t>(s);
@@ -130,7 +115,7 @@ bool merge_keeps_meaning(const Parser& ps, const RegExpNode& repeat, const char*
 // merge into one PREDEF with a counted repeat.
 void predefined(Parser& ps, char letter) {
     int32_t n = ps.nodeCount;
-    const char* after = next_significant(ps, ps.cur);
+    const char* after = next_significant(ps, ps.cur, ps.options);
     bool quantified = quantifier_shape(ps, after);
     if (standalone_predef(ps, n - 1, letter)) {
         int32_t c = quantified ? 1 : 2;
@@ -312,11 +297,10 @@ QelStatus quantifier(Parser& ps) {
     RegExpNode& operand = ps.nodes[last];
     uint32_t kind = operand.w0;
     if (is_repeat(kind)) {
-        // Under "x" the white space between two quantifiers is no item:
-        // "a* +" is "a*+" as written without it.
-        const char* b = q;
-        if (ps.options & RE_OPT_EXTENDED)
-            while (b > ps.pattern && is_space_byte(static_cast<unsigned char>(b[-1]))) --b;
+        // White space and comments between two quantifiers are no item:
+        // "a* +" under "x", "a*#c\n+" and "a*(?#c)+" are "a*+" as written
+        // without them.
+        const char* b = ps.itemEnd;
         unsigned char before = b > ps.pattern ? static_cast<unsigned char>(b[-1]) : 0;
         if (before == '*' || before == '+' || before == '?' || before == '}')
             return ps.fail(qelErrRegExpQuantifier, q);
@@ -374,8 +358,30 @@ QelStatus bracket_class(Parser& ps) {
     return qelOk;
 }
 
+// Under "x" white space and "#" comments to the line feed, and "(?#...)"
+// comments in any mode: text that stands for nothing.
+bool ignorable_at(const Parser& ps, const char* p, uint32_t options) {
+    const unsigned char c = ps.at(p);
+    if ((options & RE_OPT_EXTENDED) && (is_space_byte(c) || c == '#')) return true;
+    return c == '(' && ps.at(p + 1) == '?' && ps.at(p + 2) == '#';
+}
 
 }  // namespace
+
+const char* next_significant(const Parser& ps, const char* p, uint32_t options) {
+    while (ignorable_at(ps, p, options)) {
+        if (*p == '(') {
+            p += 3;
+            while (p < ps.end && *p != ')') ++p;
+            if (p < ps.end) ++p;
+        } else if (*p == '#') {
+            while (p < ps.end && *p != '\n') ++p;
+        } else {
+            ++p;
+        }
+    }
+    return p;
+}
 
 bool quantifier_shape(const Parser& ps, const char* p) {
     unsigned char c = ps.at(p);
@@ -398,9 +404,14 @@ void flush_run(Parser& ps) {
 }
 
 QelStatus emit_pattern(Parser& ps) {
+    bool afterIgnorable = false;
     while (ps.cur < ps.end) {
         unsigned char c = static_cast<unsigned char>(*ps.cur);
         bool extended = (ps.options & RE_OPT_EXTENDED) != 0;
+        // A quantifier looks back past white space and comments to the end
+        // of the item before them.
+        if (!afterIgnorable) ps.itemEnd = ps.cur;
+        afterIgnorable = ignorable_at(ps, ps.cur, ps.options);
         QelStatus st = qelOk;
         switch (c) {
             case '\n': case '\t': case '\f': case '\r': case ' ':

@@ -335,7 +335,9 @@ QelStatus close_group(Parser& ps) {
     const int32_t simple = simple_item_count(nodes, bodyStart, ps.nodeCount);
     const uint32_t outer = ps.saved[ps.depth];
 
-    if (kind == RE_GROUP && ((bodyLen == 1 && simple == 1) || (simple > 1 && !quantifier_shape(ps, paren + 1)))) {
+    // A quantifier after white space or a comment binds to the group all the same.
+    const bool quantified = quantifier_shape(ps, next_significant(ps, paren + 1, outer));
+    if (kind == RE_GROUP && ((bodyLen == 1 && simple == 1) || (simple > 1 && !quantified))) {
         for (int32_t i = open; i + 1 < ps.nodeCount; ++i) nodes[i] = nodes[i + 1];
         --ps.nodeCount;
         --ps.ordinal;
