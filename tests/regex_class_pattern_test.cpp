@@ -79,6 +79,19 @@ TEST(RegExpClassPattern, SearchesThroughTheMatcher) {
         {"\\p{L}", nullptr, "\xF3\xA0\x87\xB0", -1, 0},  // U+E01F0: past the last record
         {"\\P{L}", nullptr, "\xF3\xA0\x87\xB0", -1, 0},
         {"\\p{Co}", nullptr, "a\xEE\x80\x80", 1, 3},
+        // Under "i" a range takes a character when one of its case forms lies
+        // in it, and nothing else: not a character that merely folds between
+        // the range's folded ends.
+        {"[\\x{c0}-\\x{de}]", "i", "a\xC3\x97", 1, 2},
+        {"[\\x{c0}-\\x{de}]", "i", "\xC3\xB7", -1, 0},
+        {"[\\x{100}-\\x{17f}]", "i", "a\xC3\xBF", 1, 2},
+        {"[\\x{2100}-\\x{2200}]", "i", "ak", 1, 1},
+        {"[A-Z]+", "i", "-k\xE2\x84\xAA", 1, 4},
+        // A negated POSIX item under "i" rejects every case form of what it
+        // holds, U+212A KELVIN SIGN ("k") included.
+        {"[[:^alpha:]]", "i", "k\xE2\x84\xAA\xC3\x97", 4, 2},
+        {"[[:^punct:]]", "i", "\xC5\xB8" "a", 2, 1},
+        {"[^[:^alnum:]]+", "i", "-\xE2\x84\xAA" "k", 1, 4},
     };
     for (const SearchRow& r : rows) {
         SCOPED_TRACE(std::string("pattern \"") + r.pattern + "\" subject \"" + r.subject + "\"");

@@ -33,7 +33,8 @@ std::string hex(int32_t v) {
 // Compact form of class and property nodes: "[^2]" header (negated, two
 // members), "c61" RE_CHAR, "u20AC" RE_UCHAR, "r30-39" RE_RANGE, "\d"
 // RE_PREDEF, "p82" RE_UPROP, "b0-7F" RE_URANGE, "sGreek/51" RE_URANGES; a
-// trailing "!" marks a complemented member (w3 = -1), "^" a negated property.
+// trailing "!" marks a complemented member (w3 = -1), "~" a gap of a negated
+// POSIX item, "^" a negated property.
 std::string dump(const RegExpNode* nodes, int32_t count) {
     std::string out;
     for (int32_t i = 0; i < count; ++i) {
@@ -43,7 +44,9 @@ std::string dump(const RegExpNode* nodes, int32_t count) {
         case RE_CLASS: out += std::string("[") + (n.w1 ? "^" : "") + std::to_string(n.w2) + "]"; break;
         case RE_CHAR: out += "c" + hex(n.w1) + (n.w3 ? "!" : ""); break;
         case RE_UCHAR: out += "u" + hex(n.w1) + (n.w3 ? "!" : ""); break;
-        case RE_RANGE: out += "r" + hex(n.w1) + "-" + hex(n.w2) + (n.w3 ? "!" : ""); break;
+        case RE_RANGE:
+            out += "r" + hex(n.w1) + "-" + hex(n.w2) + (n.w3 == RE_RANGE_GAP ? "~" : n.w3 ? "!" : "");
+            break;
         case RE_PREDEF: out += std::string("\\") + char(n.w1) + (n.w3 ? "!" : ""); break;
         case RE_UPROP: out += "p" + hex(n.w1) + (n.w2 ? "^" : ""); break;
         case RE_URANGE: out += "b" + hex(n.w1) + "-" + hex(n.w2) + (n.w3 ? "^" : ""); break;
@@ -203,8 +206,8 @@ TEST(RegExpClass, PosixItems) {
         {"[[:blank:]]", 0, 11, "[2] c20 c9"},
         // A negated item of several ranges holds the gaps between them, so it
         // accepts exactly what lies outside all of them.
-        {"[[:^blank:]]", 0, 12, "[3] r0-8 rA-1F r21-7FFFFFFF"},
-        {"[[:^punct:]]", 0, 12, "[5] r0-1F r30-39 r41-5A r61-7A r100-7FFFFFFF"},
+        {"[[:^blank:]]", 0, 12, "[3] r0-8~ rA-1F~ r21-7FFFFFFF~"},
+        {"[[:^punct:]]", 0, 12, "[5] r0-1F~ r30-39~ r41-5A~ r61-7A~ r100-7FFFFFFF~"},
         {"[[:cntrl:]]", 0, 11, "[1] r0-1F"},
         {"[[:graph:]]", 0, 11, "[1] r21-FF"},
         {"[[:lower:]]", 0, 11, "[1] r61-7A"},
@@ -213,7 +216,7 @@ TEST(RegExpClass, PosixItems) {
         {"[[:space:]]", 0, 11, "[2] r9-D c20"},
         {"[[:upper:]]", 0, 11, "[1] r41-5A"},
         {"[[:xdigit:]]", 0, 12, "[3] r61-66 r41-46 r30-39"},
-        {"[^[:^xdigit:]]", 0, 14, "[^4] r0-2F r3A-40 r47-60 r67-7FFFFFFF"},
+        {"[^[:^xdigit:]]", 0, 14, "[^4] r0-2F~ r3A-40~ r47-60~ r67-7FFFFFFF~"},
         // Not an item: "[" and the delimiter are members.
         {"[[:abc]", 0, 7, "[5] c5B c3A c61 c62 c63"},
         {"[[:]:]]", 0, 4, "[2] c5B c3A"},

@@ -76,6 +76,12 @@ enum : uint32_t {
 constexpr int32_t RE_UNBOUNDED = 0x3fffffff;  // maximum of "*", "+", "{n,}"
 constexpr int32_t RE_COUNT_MAX = 0xffff;      // largest explicit repeat count
 constexpr int32_t RE_ANCHOR_LINE_START = 128; // w1 of the leading-wildcard anchor
+// w3 of the RE_RANGE members a negated POSIX item of several ranges is written
+// as: the gaps between its ranges, the last one ending at RE_GAP_END. The
+// gaps of one item are one set: under ignore-case a character belongs to it
+// only when all its case forms do.
+constexpr int32_t RE_RANGE_GAP = 1;
+constexpr int32_t RE_GAP_END = 0x7fffffff;
 
 constexpr uint32_t kStateIdentifier = 0x78456772;
 constexpr int32_t kDefaultMatchLimit = 10000;

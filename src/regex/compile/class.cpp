@@ -173,7 +173,9 @@ QelStatus ClassParser::hyphen(const char*& p) {
 // outside all of them. Complementing each range on its own would not do: the
 // class accepts when any member accepts, so "[[:^alpha:]]" would take every
 // letter (each lies outside the other range). The gaps between the ranges,
-// up to the largest code point, are written as plain ranges instead.
+// up to the largest code point, are written as ranges instead, marked as the
+// gaps of one item (under ignore-case the item still has to reject every case
+// form of what its ranges hold: "k" for U+212A KELVIN SIGN).
 void ClassParser::append_outside(const PosixClass& c) {
     // At most four ranges: an insertion sort by low end.
     PosixRange sorted[4];
@@ -184,10 +186,11 @@ void ClassParser::append_outside(const PosixClass& c) {
     }
     int64_t next = 0;
     for (int32_t k = 0; k < c.count; ++k) {
-        if (sorted[k].low > next) append(RE_RANGE, int32_t(next), sorted[k].low - 1, 0);
+        if (sorted[k].low > next) append(RE_RANGE, int32_t(next), sorted[k].low - 1, RE_RANGE_GAP);
         if (sorted[k].high + 1 > next) next = sorted[k].high + 1;
     }
-    append(RE_RANGE, int32_t(next), kMaxCodePoint, 0);
+    static_assert(kMaxCodePoint == RE_GAP_END);
+    append(RE_RANGE, int32_t(next), kMaxCodePoint, RE_RANGE_GAP);
 }
 
 // p on "[" followed by ':', '.' or '='.

@@ -89,18 +89,82 @@ uint32_t fold_code_point(uint32_t c) {
     return c;
 }
 
-bool folds_from_above_ascii(uint32_t low, uint32_t high) {
-    if (low > high) return false;
-    // A code point with no record folds to itself.
-    if (high >= 0x80) return true;
-    // Bulk ranges and code points without a record fold to themselves, so
-    // only a record can fold below U+0080.
+namespace {
+
+// The code points that lower-case to a letter without being that letter's
+// upper-case mapping (title-case letters such as U+01C5, U+212A KELVIN SIGN,
+// U+0130): with the letter and its upper-case mapping, every code point that
+// folds to it. Ten in the tables (the capacity leaves room); read from them once.
+struct ExtraCaseForms {
+    static constexpr int kCapacity = 64;
+    int32_t codePoint[kCapacity];
+    int32_t folded[kCapacity];
+    int count = 0;
+};
+
+ExtraCaseForms collect_extra_case_forms() {
+    ExtraCaseForms e;
     for (int32_t i = 0; i < kCodePointRecordCount; ++i) {
         const CodePointRecord& rec = kCodePointRecords[i];
-        if (rec.codePoint < 0x80) continue;
-        const uint32_t folded = fold_code_point(uint32_t(rec.codePoint));
-        if (folded >= low && folded <= high) return true;
+        if (rec.lower == 0 || rec.lower == rec.codePoint) continue;
+        const CodePointRecord* lower = find_code_point_record(uint32_t(rec.lower));
+        if (lower != nullptr && lower->upper == rec.codePoint) continue;
+        if (e.count < ExtraCaseForms::kCapacity) {
+            e.codePoint[e.count] = rec.codePoint;
+            e.folded[e.count] = rec.lower;
+            ++e.count;
+        }
     }
+    return e;
+}
+
+const ExtraCaseForms& extra_case_forms() {
+    static const ExtraCaseForms extras = collect_extra_case_forms();
+    return extras;
+}
+
+bool in_range(uint32_t c, uint32_t low, uint32_t high) { return low <= c && c <= high; }
+
+}  // namespace
+
+int case_forms(uint32_t c, uint32_t* forms) {
+    int n = 0;
+    auto add = [&](uint32_t x) {
+        for (int i = 0; i < n; ++i)
+            if (forms[i] == x) return;
+        if (n < kMaxCaseForms) forms[n++] = x;
+    };
+    add(c);
+    const uint32_t folded = fold_code_point(c);
+    if (fold_code_point(folded) == folded) add(folded);
+    if (bulk_range_index(folded) < 0) {
+        const CodePointRecord* rec = find_code_point_record(folded);
+        if (rec != nullptr && rec->upper != 0 && fold_code_point(uint32_t(rec->upper)) == folded)
+            add(uint32_t(rec->upper));
+    }
+    const ExtraCaseForms& extras = extra_case_forms();
+    for (int i = 0; i < extras.count; ++i)
+        if (uint32_t(extras.folded[i]) == folded) add(uint32_t(extras.codePoint[i]));
+    return n;
+}
+
+bool case_form_in_range(uint32_t c, uint32_t low, uint32_t high) {
+    uint32_t forms[kMaxCaseForms];
+    const int n = case_forms(c, forms);
+    for (int i = 0; i < n; ++i)
+        if (in_range(forms[i], low, high)) return true;
+    return false;
+}
+
+bool range_takes_above_ascii(uint32_t low, uint32_t high) {
+    if (low > high) return false;
+    if (high >= 0x80) return true;
+    // A code point at or above U+0080 has a form below it only when it
+    // lower-cases to one, and then it is not that letter's upper-case form:
+    // one of the extra forms (U+212A to "k", U+0130 to "i").
+    const ExtraCaseForms& extras = extra_case_forms();
+    for (int i = 0; i < extras.count; ++i)
+        if (extras.folded[i] < 0x80 && case_form_in_range(uint32_t(extras.codePoint[i]), low, high)) return true;
     return false;
 }
 

@@ -35,10 +35,19 @@ bool uranges_test(uint32_t c, const int32_t* pairs, int32_t count, int32_t negat
 // Case folding of a code point: inside a bulk range unchanged; otherwise the
 // record's lower-case mapping when it has one; otherwise unchanged.
 uint32_t fold_code_point(uint32_t c);
-// Whether some code point at or above U+0080 folds into [low, high]: whether
-// a range of one-byte characters can, under ignore-case, take a character
-// of several bytes (U+212A folds to "k").
-bool folds_from_above_ascii(uint32_t low, uint32_t high);
+// The case forms of c: every code point with the same folded form, c
+// included (at most kMaxCaseForms); returns their number.
+constexpr int kMaxCaseForms = 8;
+int case_forms(uint32_t c, uint32_t* forms);
+// Whether one of c's case forms lies in [low, high]: how a range takes a
+// character under ignore-case. Folding the range's ends instead would move
+// the range: "[\x{c0}-\x{de}]" would lose U+00D7 and gain U+00F7, and
+// "[\x{100}-\x{17f}]" would miss U+00FF, whose upper-case form U+0178 it holds.
+bool case_form_in_range(uint32_t c, uint32_t low, uint32_t high);
+// Whether [low, high] takes, under ignore-case, a code point at or above
+// U+0080: whether a range of one-byte characters can take a character of
+// several bytes.
+bool range_takes_above_ascii(uint32_t low, uint32_t high);
 
 }  // namespace qel::re
 

@@ -112,13 +112,36 @@ bool range_member(const RegExpNode& m, const uint8_t* p, const Utf8Char& ch, uin
         }
         return false;
     }
-    uint32_t c = ch.value, lo = uint32_t(m.w1), hi = uint32_t(m.w2);
-    if (fold) {
-        c = fold_code_point(c);
-        lo = fold_code_point(lo);
-        hi = fold_code_point(hi);
+    const uint32_t c = ch.value, lo = uint32_t(m.w1), hi = uint32_t(m.w2);
+    if (lo <= c && c <= hi) return true;
+    // Under ignore-case the character passes when one of its case forms
+    // lies in the range.
+    return fold && case_form_in_range(c, lo, hi);
+}
+
+// The gaps of a negated POSIX item, members first..last: under ignore-case
+// a character belongs to them when every case form of it lies in one of
+// them (U+212A KELVIN SIGN lies in a gap of "[:^alpha:]", but its form "k"
+// does not); otherwise they are plain ranges.
+bool gap_run_member(const RegExpNode* first, const RegExpNode* last, const uint8_t* p, const Utf8Char& ch,
+                    uint32_t options) {
+    auto in_gaps = [&](uint32_t c) {
+        for (const RegExpNode* g = first; g <= last; ++g)
+            if (uint32_t(g->w1) <= c && c <= uint32_t(g->w2)) return true;
+        return false;
+    };
+    if (!(options & RE_OPT_IGNORECASE)) return in_gaps(ch.value);
+    if (ch.length == 1 && p[0] < 0x80) {
+        // An ASCII letter's forms beyond ASCII always lie in the last gap,
+        // which holds everything past the item's ranges.
+        const uint8_t b = p[0];
+        return in_gaps(b) && (!is_ascii_letter(b) || in_gaps(b ^ 0x20u));
     }
-    return lo <= c && c <= hi;
+    uint32_t forms[kMaxCaseForms];
+    const int n = case_forms(ch.value, forms);
+    for (int i = 0; i < n; ++i)
+        if (!in_gaps(forms[i])) return false;
+    return true;
 }
 
 }  // namespace
@@ -146,6 +169,15 @@ int32_t class_unit_length(const RegExpNode* nodes, int32_t cls, const uint8_t* p
                 ok = predef_test(m.w1, p[0], options);
                 break;
             case RE_RANGE:
+                if (m.w3 == RE_RANGE_GAP) {
+                    // The item's gaps are tested together and passed over
+                    // together.
+                    int32_t last = i;
+                    while (last < head.w2 && nodes[cls + last].w2 != RE_GAP_END) ++last;
+                    ok = gap_run_member(&m, &nodes[cls + last], p, ch, options);
+                    i = last;
+                    break;
+                }
                 ok = range_member(m, p, ch, options);
                 break;
             case RE_UCHAR:

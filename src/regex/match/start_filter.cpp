@@ -152,7 +152,7 @@ struct Analyzer {
                                m.w0 == RE_GRAPHEME;
             if (flips && m.w3 == -1)
                 t = tri_not(t);
-            else if (flips && m.w3 != 0)
+            else if (flips && m.w3 != 0 && !(m.w0 == RE_RANGE && m.w3 == RE_RANGE_GAP))
                 t = kMaybe;
             if (t == kYes) {
                 any = kYes;
@@ -1362,7 +1362,7 @@ bool class_decides_on_first_byte(const RegExpNode* nodes, int32_t cls, uint32_t 
                 break;
             case RE_RANGE:
                 if (m.w1 < 0 || m.w2 < 0 || m.w1 >= 0x80 || m.w2 >= 0x80) return false;
-                if (fold && folds_from_above_ascii(fold_code_point(uint32_t(m.w1)), fold_code_point(uint32_t(m.w2))))
+                if (fold && range_takes_above_ascii(uint32_t(m.w1), uint32_t(m.w2)))
                     return false;
                 break;
             default:
