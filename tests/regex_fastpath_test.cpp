@@ -179,6 +179,8 @@ TEST(SearchPlan, HoldsWhatTheScanSkipsBy) {
         {"\\w+(?=\\()", true, true, "("},         // a look-ahead's literal leads as a consumed one would
         {"[a-c]+(?=x|y)", true, false, nullptr},  // two alternatives: only the bytes that follow
         {"[a-c]+(?=x*y)", true, false, nullptr},  // a repeated first item is no literal
+        {"([a-z]+)@(?i)x", true, true, "@"},      // where "i" may apply a literal without letters leads
+        {"\\w+_t(?i)x", false, false, nullptr},   // one with a letter does not
         {"([a-z]+|b)@", false, false, nullptr},   // an alternation is not looked through
         {"([a-z]+)*@", false, false, nullptr},    // nor a repeated group
     };

@@ -873,10 +873,15 @@ void derive_filter_parts(const QelRegExpState* state, StartFilter& f) {
     // repeated) whose bytes all lie in a set C, then a literal. The literal
     // must start within the run of C at the match start or right where that
     // run ends.
+    //
+    // Where case folding may apply, only a literal without ASCII letters
+    // leads ("(\\w+)_\\1" under "i"): its bytes match only themselves, so the
+    // plain search finds every occurrence; the run's set comes with both
+    // cases from the item tests.
     const uint8_t* prefixLiteral = nullptr;
     int32_t prefixLiteralLen = 0;
     ByteSet prefixRun{};
-    if (!a.icPossible) {
+    {
         bool repeated = false;
         a.giveUp = false;
         for (int32_t i = a.seq_next(0); i < a.count && !a.giveUp;) {
@@ -920,6 +925,12 @@ void derive_filter_parts(const QelRegExpState* state, StartFilter& f) {
             repeated = repeated || it.quantified;
             i = a.seq_next(it.end);
         }
+    }
+
+    if (a.icPossible && prefixLiteral != nullptr) {
+        bool letter = false;
+        for (int32_t j = 0; j < prefixLiteralLen; ++j) letter = letter || is_letter(prefixLiteral[j]);
+        if (letter) prefixLiteral = nullptr;
     }
 
     // The literal leads where it is rarer than the bytes that begin a match;
