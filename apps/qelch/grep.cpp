@@ -1044,16 +1044,19 @@ std::string escape_fixed(const std::string& s) {
 // search, or "" where the library would search it literal by literal (two
 // literals, a literal of one byte, more than 16: each literal's own search,
 // whose place next_literal keeps, is then the quicker) or the plan's own
-// search serves (the line-start text).
+// search serves (the line-start text). A literal that would need an escape
+// ("-F a.b") is left to its own search too: the escape splits the literal
+// into pieces, which the library's search of plain alternatives does not
+// take.
 std::string literal_alternation(const LiteralPlan& plan) {
     if (plan.line_start || plan.literals.size() < 3 || plan.literals.size() > 16) return "";
     std::string out;
     for (const auto& lit : plan.literals) {
         if (lit.size() < 2) return "";
         for (unsigned char b : lit)
-            if (b < 0x20 || b > 0x7E) return "";
+            if (b < 0x20 || b > 0x7E || std::strchr("\\^$.|?*+()[]{}", b) != nullptr) return "";
         if (!out.empty()) out += '|';
-        out += escape_fixed(lit);
+        out += lit;
     }
     return out;
 }

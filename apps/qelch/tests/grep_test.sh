@@ -203,8 +203,12 @@ for p in 'malloc|calloc|realloc|free|strdup|memcpy' 'ab|abc|zz' 'abc|ab|xb' 'bc|
         done
     done
 done
-check "grep -F several literals like grep -F" "$(LC_ALL=C grep -Fon -e 'p);' -e free -e '(n)' alt.txt)" \
-    "$($QELCH grep -Fon -e 'p);' -e free -e '(n)' alt.txt)"
+# -F literals that need no escape are searched as one alternation; one that
+# does keeps the search per literal.
+for args in "-Fion -e FREE -e alloc -e dup" "-Fon -e 'p);' -e free -e '(n)'"; do
+    eval "set -- $args"
+    check "grep $args like grep -F" "$(LC_ALL=C grep "$@" alt.txt)" "$($QELCH grep "$@" alt.txt)"
+done
 check "grep -Fw over words like grep -Fw" "$(LC_ALL=C grep -Fwn -e for -e if words.txt)" "$($QELCH grep -Fwn -e for -e if words.txt)"
 # -m stops counting on every shape (grep -P -v '' prints no count at all);
 # in UTF-8 a character is not its bytes.
