@@ -1107,3 +1107,73 @@ TEST(SearchPlan, ByteThenReferenceEqualGeneralPath) {
     }
     EXPECT_GT(compared, 6000);
 }
+
+// An alternation of 3 to 16 literals of two bytes or more is searched in one
+// pass (literal_set.h); a one-byte branch, two literals, more than the
+// filter takes or anything but literals keep the search literal by literal.
+TEST(SearchPlan, LiteralAlternationShape) {
+    std::string sixteen, seventeen;
+    for (int k = 0; k < 17; ++k) {
+        const std::string lit = (k ? "|w" : "w") + std::to_string(k) + "x";
+        if (k < 16) sixteen += lit;
+        seventeen += lit;
+    }
+    static const struct {
+        const char* pattern;
+        const char* options;
+        bool on;
+    } rows[] = {
+        {"malloc|calloc|free", "", true},
+        {"ab|abc|bc", "i", true},
+        {"ab|abc", "", false},
+        {"ab|c|de", "", false},
+        {"ab|cd?|ef", "", false},
+        {"(?:ab|cd|ef)", "", false},
+        {"ab|cd|ef", "g", true},  // kept in the plan; only a search for the first match takes it
+    };
+    for (const auto& r : rows) {
+        Compiled re(r.pattern, r.options);
+        ASSERT_EQ(re.status, qelOk) << r.pattern;
+        const SearchPlan* plan = search_plan(re.state);
+        ASSERT_NE(plan, nullptr) << r.pattern;
+        EXPECT_EQ(plan->alternation.on, r.on) << r.pattern << " /" << r.options;
+    }
+    for (const auto& [pattern, on] : {std::pair{sixteen, true}, std::pair{seventeen, false}}) {
+        Compiled re(pattern, "");
+        ASSERT_EQ(re.status, qelOk);
+        EXPECT_EQ(search_plan(re.state)->alternation.on, on) << pattern;
+    }
+}
+
+// The one-pass search against the general path: literals that share a
+// prefix, hold one another or overlap ("ab|abc", "bc|abcd", where the
+// leftmost match is not the first branch's), in the same bucket of the
+// filter, longer than the eight bytes one compare settles, in either case
+// and with UTF-8 bytes; subjects from shorter than one block to several,
+// so that matches fall in whole blocks, the last masked block and the last
+// two starts.
+TEST(SearchPlan, LiteralAlternationsEqualGeneralPath) {
+    qeltest::RegexGen gen(20261215);
+    static const char* const kLiterals[] = {"ab", "abc", "bc", "abcd", "cab", "Ab", "ba", "aab", "xy",
+                                            "abcdefgh", "abcdefghij", "abcdefghiX", "\xC3\xA9t", "b\xC3\xA9"};
+    static const char* const kPieces[] = {"a", "b", "c", "ab", "abc", "A", "B", " ", "\n", "x", "y",
+                                          "defghij", "defghiX", "\xC3\xA9", "\xC3\x89"};
+    int compared = 0;
+    for (int i = 0; i < 3000; ++i) {
+        // From 2 to 17 literals: one short of and one past what the pass takes.
+        const uint32_t count = 2 + gen.pick(gen.pick(4) == 0 ? 16 : 5);
+        std::string pattern;
+        for (uint32_t k = 0; k < count; ++k) {
+            if (k > 0) pattern += '|';
+            pattern += pick_one(gen, kLiterals);
+        }
+        compared += compare_random_options(gen, pattern, 6, 4, [&](int) {
+            std::string subject;
+            const size_t len = gen.pick(3) == 0 ? gen.pick(40) : 30 + gen.pick(200);
+            while (subject.size() < len) subject += pick_one(gen, kPieces);
+            return subject;
+        });
+        if (HasFatalFailure()) return;
+    }
+    EXPECT_GT(compared, 15000);
+}

@@ -116,6 +116,11 @@ struct Config {
     bool use_chunk = true;
     bool use_batch = false;  // the search over many lines may collect several matches per call
     LiteralPlan plan;
+    // The plan's literals as one alternation, when the library reads such an
+    // alternation in one pass for all of them (3 to 16 printable ASCII
+    // literals of two bytes or more): next_literal then makes one search
+    // where it would make one per literal. Empty: one per literal.
+    std::string literal_alternation;
     // -w over an alternation of plain text: a literal's occurrence decides
     // its line by the bytes on either side of it (see word_hit).
     bool word_check = false;
@@ -192,7 +197,7 @@ struct Shared {
 struct Searcher {
     const Config& cfg;
     Shared& sh;
-    Compiled line_state, chunk_state, global_state, batch_state;
+    Compiled line_state, chunk_state, global_state, batch_state, literal_state;
     // Matches of one global search over the rest of a piece (batch_state),
     // used in order by the search over many lines; see next_chunk_match.
     std::vector<QelRegExpFind> batch;
@@ -242,6 +247,11 @@ struct Searcher {
         if (cfg.use_chunk && !compile(cfg.chunk_pattern, opts + "m", cfg.flags.bytes, chunk_state)) return false;
         if ((cfg.only || cfg.color) && !compile(cfg.pattern, opts + "g", cfg.flags.bytes, global_state)) return false;
         if (cfg.use_batch && !compile(cfg.chunk_pattern, opts + "mg", cfg.flags.bytes, batch_state)) return false;
+        // Bytes format: the literals are ASCII, which starts a character in
+        // UTF-8 too, and "i" folds only A-Z onto a-z there, as the plan does.
+        if (!cfg.literal_alternation.empty() &&
+            !compile(cfg.literal_alternation, cfg.plan.folded ? "i" : "", true, literal_state))
+            return false;
         return true;
     }
 
@@ -419,7 +429,11 @@ struct Searcher {
     // Start of the first occurrence of any literal at or after `pos`, or -1.
     // A line-start plan's occurrence starts after its line feed: the text
     // alone at the start of the piece (which starts a line) counts too.
+    // next_at[k] is then where literal k occurs first at or after `pos`, as
+    // far as known: kUnknown, or at least the start returned when it is not
+    // there (word_hit reads which literals occur at the start).
     int64_t next_literal(const char* hay, size_t size, size_t pos) {
+        if (!cfg.literal_alternation.empty()) return next_of_alternation(hay, size, pos);
         int64_t best = kNone;
         const size_t skip = cfg.plan.line_start ? 1 : 0;  // the line feed
         for (size_t k = 0; k < cfg.plan.literals.size(); ++k) {
@@ -439,6 +453,28 @@ struct Searcher {
             best = std::min(best, at);
         }
         return best == kNone ? -1 : best;
+    }
+
+    // next_literal by one search of the literals' alternation (over the piece
+    // itself: the search folds case when the plan does).
+    int64_t next_of_alternation(const char* hay, size_t size, size_t pos) {
+        QelRegExpFind rec{};
+        int32_t count = 1;
+        const QelStatus st = qelsRegExpFind_8u(reinterpret_cast<const Qel8u*>(hay + pos), int32_t(size - pos),
+                                               literal_state.state(), &rec, &count);
+        note_status(st);
+        if (st < 0 || count < 1) return -1;
+        const int64_t at = int64_t(pos) + (reinterpret_cast<const char*>(rec.pointer) - (hay + pos));
+        for (size_t k = 0; k < cfg.plan.literals.size(); ++k) {
+            const std::string& lit = cfg.plan.literals[k];
+            bool here = size - size_t(at) >= lit.size();
+            for (size_t j = 0; here && j < lit.size(); ++j) {
+                const unsigned char b = static_cast<unsigned char>(hay[size_t(at) + j]);
+                here = char(cfg.plan.folded && b >= 'A' && b <= 'Z' ? b + 32 : b) == lit[j];
+            }
+            next_at[k] = here ? at : kNone;
+        }
+        return at;
     }
 
     // Whether the literals that occur at `at` (the least of next_at) make a
@@ -603,7 +639,7 @@ struct Searcher {
         batch_next = 0;
         batch_valid_from = nullptr;
         bool per_line = false;
-        if (use_literals && cfg.plan.folded && !c.empty()) {
+        if (use_literals && cfg.plan.folded && cfg.literal_alternation.empty() && !c.empty()) {
             folded.resize(c.size());
             qelsLowercaseLatin_8u(reinterpret_cast<const Qel8u*>(c.data()), reinterpret_cast<Qel8u*>(folded.data()),
                                   int32_t(c.size()));
@@ -1004,6 +1040,27 @@ std::string escape_fixed(const std::string& s) {
     return out;
 }
 
+// The alternation of a literal plan's literals for next_literal's one
+// search, or "" where the library would search it literal by literal (two
+// literals, a literal of one byte, more than 16: each literal's own search,
+// whose place next_literal keeps, is then the quicker) or the plan's own
+// search serves (the line-start text). A literal that would need an escape
+// ("-F a.b") is left to its own search too: the escape splits the literal
+// into pieces, which the library's search of plain alternatives does not
+// take.
+std::string literal_alternation(const LiteralPlan& plan) {
+    if (plan.line_start || plan.literals.size() < 3 || plan.literals.size() > 16) return "";
+    std::string out;
+    for (const auto& lit : plan.literals) {
+        if (lit.size() < 2) return "";
+        for (unsigned char b : lit)
+            if (b < 0x20 || b > 0x7E || std::strchr("\\^$.|?*+()[]{}", b) != nullptr) return "";
+        if (!out.empty()) out += '|';
+        out += lit;
+    }
+    return out;
+}
+
 }  // namespace
 
 int cmd_grep(const std::vector<std::string>& args) {
@@ -1112,6 +1169,7 @@ int cmd_grep(const std::vector<std::string>& args) {
         } else {
             cfg.plan = plan_literals(joined, cfg.flags.ignore_case, cfg.flags.extended);
         }
+        cfg.literal_alternation = literal_alternation(cfg.plan);
         // -w over plain text needs only the bytes beside an occurrence: \w
         // is A-Z, a-z, 0-9 and '_' in every mode. Next to a byte of 0x80 or
         // above the matcher decides the line, as it knows what a character is.

@@ -184,6 +184,31 @@ for p in 'if|else|for' 'for|format' 'format|for' 'if' 'x|if'; do
         done
     done
 done
+# Three or more plain literals are found by one search of their alternation
+# (the library reads the piece once for all of them): the leftmost match and,
+# at one place, the first alternative ("ab|abc", "bc|abcd" under -o), words
+# inside longer words under -w, either case under -i, lines longer than the
+# library's blocks, pieces cut short of a long line (chunk 40) and of one
+# line (chunk 16).
+{
+    printf 'x = malloc(n); free(p); /* and then a long stretch without any of the words */ memcpy\n'
+    printf 'freed callocs\nMALLOC Free strDUP\nnothing here\nabcd abc ab\nzabcdz xbcd\n'
+    printf '%s\n' "$(printf 'filler %.0s' 1 2 3 4 5 6 7 8 9)realloc" "a_free freed free_ strdup." "ab"
+} > alt.txt
+for p in 'malloc|calloc|realloc|free|strdup|memcpy' 'ab|abc|zz' 'abc|ab|xb' 'bc|abcd|zab'; do
+    for o in '-n' '-c' '-v' '-o' '-on' '-w' '-wo' '-in' '-io' '-vc'; do
+        for cs in 16 40 100000; do
+            check "grep $o '$p' like grep -P, chunk $cs" "$(LC_ALL=C grep -P $o -- "$p" alt.txt)" \
+                "$(QELCH_CHUNK_SIZE=$cs $QELCH grep $o -- "$p" alt.txt)"
+        done
+    done
+done
+# -F literals that need no escape are searched as one alternation; one that
+# does keeps the search per literal.
+for args in "-Fion -e FREE -e alloc -e dup" "-Fon -e 'p);' -e free -e '(n)'"; do
+    eval "set -- $args"
+    check "grep $args like grep -F" "$(LC_ALL=C grep "$@" alt.txt)" "$($QELCH grep "$@" alt.txt)"
+done
 check "grep -Fw over words like grep -Fw" "$(LC_ALL=C grep -Fwn -e for -e if words.txt)" "$($QELCH grep -Fwn -e for -e if words.txt)"
 # -m stops counting on every shape (grep -P -v '' prints no count at all);
 # in UTF-8 a character is not its bytes.

@@ -1,10 +1,8 @@
 // The shared literal scan. Literals are chained by a hash of their first two
 // bytes (one-byte literals by their byte); one pass over the subject looks
 // each position up once and checks only the literals of its chain. A few
-// literals of two bytes or more go through a vector filter first: each
-// literal falls in one of eight buckets, and nibble tables of the first
-// three bytes tell, 32 positions at a time, which buckets may start where;
-// only those positions are checked. Each
+// literals of two bytes or more go through the vector filter of
+// literal_set.h first; only the positions it lets through are checked. Each
 // slot keeps the end of its last match, so occurrences that overlap it are
 // passed over, exactly as the global search resumes after a match; a slot
 // stops when its record array is full or, without "g", at its first match.
@@ -14,6 +12,7 @@
 
 #include <cstring>
 
+#include "regex/match/literal_set.h"
 #include "regex/match/match.h"
 #include "regex/match/search_internal.h"
 #include "regex/match/start_facts.h"
@@ -412,56 +411,28 @@ void search_literal_slots(const Qel8u* subject, int32_t len, const uint32_t* slo
     };
     int32_t i = 0;
     if (!anyByte && n <= kVectorFilterMaxLiterals && len >= kVectorFilterMinSubject) {
-        // Three bytes for every literal; a two-byte literal lets any third
-        // byte through, so the longer ones keep their third byte's test.
-        constexpr int32_t width = 3;
-        alignas(32) uint8_t lo[3][32] = {}, hi[3][32] = {};
-        uint16_t bucketHead[8];
-        uint16_t bucketNext[kVectorFilterMaxLiterals];
-        std::memset(bucketHead, 0xFF, sizeof bucketHead);
-        for (uint32_t k = n; k-- > 0;) {
-            const uint32_t b = k % 8;
-            bucketNext[k] = bucketHead[b];
-            bucketHead[b] = uint16_t(k);
-            for (int32_t j = 0; j < width; ++j) {
-                if (j >= lits[k].len) {
-                    for (int32_t e = 0; e < 32; ++e) {
-                        lo[j][e] |= uint8_t(1u << b);
-                        hi[j][e] |= uint8_t(1u << b);
-                    }
-                    continue;
-                }
-                const uint8_t c = lits[k].bytes[j];
-                // Both 128-bit lanes: the byte shuffle looks up within a lane.
-                lo[j][c & 15] |= uint8_t(1u << b);
-                lo[j][16 + (c & 15)] |= uint8_t(1u << b);
-                hi[j][c >> 4] |= uint8_t(1u << b);
-                hi[j][16 + (c >> 4)] |= uint8_t(1u << b);
-            }
+        LiteralSetFilter filter;
+        const uint8_t* bytes[kVectorFilterMaxLiterals];
+        int32_t lens[kVectorFilterMaxLiterals];
+        for (uint32_t k = 0; k < n; ++k) {
+            bytes[k] = lits[k].bytes;
+            lens[k] = lits[k].len;
         }
-        const __m256i nibble = _mm256_set1_epi8(0x0F);
-        __m256i loT[3], hiT[3];
-        for (int32_t j = 0; j < 3; ++j) {
-            loT[j] = _mm256_load_si256(reinterpret_cast<const __m256i*>(lo[j]));
-            hiT[j] = _mm256_load_si256(reinterpret_cast<const __m256i*>(hi[j]));
-        }
+        build_literal_set_filter(filter, n, bytes, lens, false);
+        const LiteralSetTables tables(filter);
         alignas(32) uint8_t buckets[32];
-        for (; i + 32 + (width - 1) <= len && active > 0; i += 32) {
-            __m256i acc = _mm256_set1_epi8(-1);
-            for (int32_t j = 0; j < width; ++j) {
-                const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(subject + i + j));
-                const __m256i l = _mm256_shuffle_epi8(loT[j], _mm256_and_si256(v, nibble));
-                const __m256i h = _mm256_shuffle_epi8(hiT[j], _mm256_and_si256(_mm256_srli_epi16(v, 4), nibble));
-                acc = _mm256_and_si256(acc, _mm256_and_si256(l, h));
-            }
-            uint32_t mask = ~static_cast<uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(acc, _mm256_setzero_si256())));
+        for (; i + 32 + (kLiteralSetWidth - 1) <= len && active > 0; i += 32) {
+            const __m256i acc = tables.buckets(subject + i);
+            uint32_t mask = candidate_mask(acc);
             if (mask == 0) continue;
             _mm256_store_si256(reinterpret_cast<__m256i*>(buckets), acc);
             while (mask != 0) {
                 const int32_t p = __builtin_ctz(mask);
                 mask &= mask - 1;
                 for (uint32_t bits = buckets[p]; bits != 0; bits &= bits - 1)
-                    for (uint16_t k = bucketHead[__builtin_ctz(bits)]; k != kNone; k = bucketNext[k]) check(k, i + p);
+                    for (uint8_t k = filter.bucketHead[__builtin_ctz(bits)]; k != kLiteralSetEnd;
+                         k = filter.bucketNext[k])
+                        check(k, i + p);
             }
         }
     }

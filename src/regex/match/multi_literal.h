@@ -8,16 +8,16 @@
 #include <cstdint>
 
 #include "qelch.h"
+#include "regex/match/literal_set.h"
 
 namespace qel::re {
 
 // Most literal slots one pass serves (they live on the stack of the pass);
 // further ones are searched on their own.
 constexpr uint32_t kMaxSharedLiterals = 256;
-// Up to this many literals (of two bytes or more) the pass runs a vector
-// filter of eight buckets; beyond, the buckets fill up and it would let
-// nearly every position of a text through.
-constexpr uint32_t kVectorFilterMaxLiterals = 16;
+// Up to this many literals (of two bytes or more) the pass runs the vector
+// filter of literal_set.h.
+constexpr uint32_t kVectorFilterMaxLiterals = kLiteralSetMax;
 
 struct ByteSet;
 

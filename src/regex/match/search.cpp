@@ -36,6 +36,10 @@ constexpr int32_t kStartFilterMinWindow = 256;
 
 constexpr uint8_t kLineFeed = 10;
 
+// An alternation of literals takes the one-pass search from a window this
+// long: shorter ones are over in one or two byte searches per literal.
+constexpr int32_t kOnePassMinWindow = 64;
+
 inline bool is_continuation(uint8_t b) { return (b & 0xC0) == 0x80; }
 
 struct Literal {
@@ -935,6 +939,18 @@ namespace {
     // Alternation of plain literals: answered by plain searches alone.
     if (h.searchMode == 2 && !global && p.plainAlternation) {
         int32_t best = -1, bestLen = 0;
+        if (fast && plan != nullptr && plan->alternation.on && winLen >= kOnePassMinWindow) {
+            int32_t which = 0;
+            best = find_literal_alternation(winStart, winLen, plan->alternation, nodes, &which, &bestLen);
+            if (best >= 0) {
+                results[0].pointer = winStart + best;
+                results[0].length = bestLen;
+                *resultCount = 1;
+            } else {
+                *resultCount = 0;
+            }
+            return qelOk;
+        }
         for (int32_t i = 0; i < nodeCount; i += 2) {
             Literal lit = literal_of(nodes[i]);
             // Only an occurrence that starts before the best so far can win.

@@ -14,6 +14,7 @@
 #include <cstdint>
 
 #include "regex/match/linear.h"
+#include "regex/match/literal_set.h"
 #include "regex/match/match_internal.h"
 
 namespace qel::re {
@@ -190,6 +191,24 @@ struct StartFilter {
     uint32_t leadStepBytes[256];
 };
 
+// Rough share of each byte value in source code and prose, in parts per
+// thousand. Only the order matters: it decides whether a literal is rarer
+// than a set of bytes.
+constexpr int byte_share(int b) {
+    if (b == ' ') return 150;
+    if (b == 'e') return 60;
+    if (b == 't') return 45;
+    if (b == 'a' || b == 'o' || b == 'i' || b == 'n' || b == 's' || b == 'r') return 40;
+    if (b >= 'a' && b <= 'z') return 15;
+    if (b == '\n' || b == '\t') return 20;
+    if (b >= 'A' && b <= 'Z') return 6;
+    if (b >= '0' && b <= '9') return 8;
+    if (b == '(' || b == ')' || b == ';' || b == ',' || b == '.' || b == '_' || b == '=' || b == '"' || b == '*' ||
+        b == '/' || b == '-' || b == '>' || b == '<')
+        return 8;
+    return 1;
+}
+
 // The search plan: what the driver would otherwise work out on every call,
 // made once by the compiler (build_search_plan) and kept in the state's group
 // table above the pattern's groups. It holds pointers into the state itself,
@@ -198,6 +217,10 @@ struct SearchPlan {
     bool useFilter;          // some part of `filter` is on
     bool readsPastMatch;     // an assertion looks past the match: no trailing-literal cut
     bool plainAlternation;   // search mode 2 and every node fits its shape
+    // A plain alternation of a few literals of two bytes or more: a search
+    // for the first match reads the window once for all of them
+    // (literal_set.h) instead of once per literal.
+    LiteralAlternation alternation;
     // The entry gate: the search answers "no match" before it sets anything
     // up when the window lacks what every match holds (the required literal,
     // a first byte, a first byte and the byte after it). On only where the

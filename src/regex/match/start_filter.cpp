@@ -382,24 +382,6 @@ struct Analyzer {
 
 bool option_word_has(uint32_t opts, uint32_t bit) { return (opts & bit) != 0; }
 
-// Rough share of each byte value in source code and prose, in parts per
-// thousand. Only the order matters: it decides whether a literal is rarer
-// than a set of bytes.
-constexpr int byte_share(int b) {
-    if (b == ' ') return 150;
-    if (b == 'e') return 60;
-    if (b == 't') return 45;
-    if (b == 'a' || b == 'o' || b == 'i' || b == 'n' || b == 's' || b == 'r') return 40;
-    if (b >= 'a' && b <= 'z') return 15;
-    if (b == '\n' || b == '\t') return 20;
-    if (b >= 'A' && b <= 'Z') return 6;
-    if (b >= '0' && b <= '9') return 8;
-    if (b == '(' || b == ')' || b == ';' || b == ',' || b == '.' || b == '_' || b == '=' || b == '"' || b == '*' ||
-        b == '/' || b == '-' || b == '>' || b == '<')
-        return 8;
-    return 1;
-}
-
 int set_share(const ByteSet& s) {
     int total = 0;
     for (int b = 0; b < 256; ++b)
@@ -1476,6 +1458,9 @@ void build_search_plan(QelRegExpState* state, int32_t groupLimit) {
                       plan->filter.behindLen > 0 || plan->filter.skipRunOnFail || plan->filter.wordRun ||
                       plan->filter.refAfterByte;
     fill_plan_facts(state, *plan);
+    plan->alternation.on = false;
+    if (plan->plainAlternation)
+        build_literal_alternation(nodes, h.nodeCount, (h.options & RE_OPT_IGNORECASE) != 0, plan->alternation);
     set_entry_gate(state, *plan);
     set_whole_run(state, *plan);
     plan->itemCount = items;
