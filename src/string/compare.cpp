@@ -129,10 +129,11 @@ inline bool blocks_equal(const uint8_t* a, const uint8_t* b) {
     return static_cast<uint32_t>(_mm256_movemask_epi8(_mm256_and_si256(lo, hi))) == 0xFFFFFFFFu;
 }
 
-// Where the loop over a long string starts once the first vector is known
-// to agree: past it, at a's next 32-byte boundary when a is aligned,
-// otherwise at b's.
-inline size_t loop_start_after_head(const uint8_t* a, const uint8_t* b) {
+// Where the loop over n >= 128 bytes starts once the first vector is known
+// to agree: right past it, or from 512 bytes at a's next 32-byte boundary
+// when a is aligned, otherwise at b's.
+inline size_t loop_start_after_head(const uint8_t* a, const uint8_t* b, size_t n) {
+    if (n < kAlignFrom) return kVector;
     if ((reinterpret_cast<uintptr_t>(a) & (kVector - 1)) == 0) return kVector;
     return kVector - (reinterpret_cast<uintptr_t>(b) & (kVector - 1));
 }
@@ -148,7 +149,7 @@ template <bool kLocate = true>
         // Strings that differ at all mostly differ early: the first vector
         // is tested before any setup.
         if (uint32_t m = diff_mask32(a, b)) return static_cast<size_t>(__builtin_ctz(m));
-        i = n >= kAlignFrom ? loop_start_after_head(a, b) : kVector;
+        i = loop_start_after_head(a, b, n);
         const size_t last = n - kBlock;  // bound fixed before the loop
         if (n >= kPairFrom) {
             // Two blocks per test: a loop exit after more than about 40 steps
@@ -211,7 +212,7 @@ inline int32_t compare_long(const uint8_t* a, const uint8_t* b, size_t n) {
         size_t d = static_cast<size_t>(__builtin_ctz(m));
         return int32_t{a[d]} - int32_t{b[d]};
     }
-    size_t i = n >= kAlignFrom ? loop_start_after_head(a, b) : kVector;
+    size_t i = loop_start_after_head(a, b, n);
     const size_t last = n - kBlock;
     if (n >= kPairFrom) {
         const size_t last_pair = n - 2 * kBlock;
