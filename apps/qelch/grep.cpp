@@ -15,8 +15,9 @@
 //
 // When the pattern's text shows literals that every match contains (see
 // literals.h), plain substring searches find the candidate lines instead of
-// the matcher; for a pattern that is only an alternation of plain text they
-// are the whole answer.
+// the matcher (for three or more literals, one search of their alternation,
+// which the library reads in one pass); for a pattern that is only an
+// alternation of plain text they are the whole answer.
 //
 // Many files are searched on several threads, one file per thread at a time;
 // each file's output is held back until the files before it are printed, so
