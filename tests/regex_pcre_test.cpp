@@ -99,6 +99,12 @@
 // |                | limit": the nesting of group passes has met the      | [^a])))+" over 4 KB |
 // |                | bound on the native stack, which the limit does not  | of line feeds       |
 // |                | raise (the oracle backtracks on the heap)            |                     |
+// | repeated-look  | a look-around under a quantifier with a minimum of 1 | "(?=\1?(a?)){2}" on |
+// |                | or more is tested once here (each test sees the same | "a": here capture 1 |
+// |                | position); the oracle tests it again, and a later    | (0,1), oracle (1,0) |
+// |                | test differs where the body reads a capture an       |                     |
+// |                | earlier one set. Skipped when the body holds a       |                     |
+// |                | capture group and a back-reference                   |                     |
 // | literal-case   | under "i" a literal character of several bytes is    | "\xC3\xA9" under   |
 // |                | compared byte for byte (only ASCII letters fold),    | "i" on "\xC3\x89"   |
 // |                | the oracle folds it. Skipped when the pattern holds  |                     |
@@ -155,12 +161,13 @@ enum Rule {
     kBackrefCase,
     kUnicodeData,
     kCaseMap,
+    kRepeatedLook,
     kRuleCount
 };
 const char* const kRuleNames[kRuleCount] = {"lazy-merge",    "syntax",           "oracle-limit", "bounded-empty",
                                             "utf-lookbehind", "optional-look",   "oracle-zero-anchor", "match-limit",
                                             "literal-case",  "backref-case",     "unicode-data",
-                                            "case-map"};
+                                            "case-map",      "repeated-look"};
 
 // A back-reference "\1" to "\9" (not an octal escape such as "\141").
 bool has_backref(const std::string& p) {
@@ -201,6 +208,7 @@ public:
         optionalLook_ = false;
         zeroAnchor_ = false;
         literalCase_ = false;
+        repeatedLook_ = false;
         if (pick(12) == 0) return std::string(pick(2) ? ".*" : ".+") + alternation(0);
         return alternation(0);
     }
@@ -215,6 +223,9 @@ public:
     bool zero_anchor() const { return zeroAnchor_; }
     // ... a multi-byte literal character under "i" ("literal-case" rule).
     bool literal_case() const { return literalCase_; }
+    // ... a look-around with a minimum of 1 or more whose body sets a capture
+    // and holds a back-reference ("repeated-look" rule).
+    bool repeated_look() const { return repeatedLook_; }
 
     std::string subject(const Mode& m) {
         static const char kAscii[] = "aaabbbcx_1 .\n-AB\v";
@@ -484,6 +495,7 @@ private:
         const uint32_t k = pick(8);
         if (k < 4 && bodyCaptures) optionalLook_ = true;
         if (k == 6 && holds_anchor(group)) zeroAnchor_ = true;
+        if ((k == 4 || k == 5 || k == 7) && bodyCaptures && has_backref(group)) repeatedLook_ = true;
         return kQ[k];
     }
 
@@ -579,6 +591,7 @@ private:
     bool optionalLook_ = false;
     bool zeroAnchor_ = false;
     bool literalCase_ = false;
+    bool repeatedLook_ = false;
 };
 
 // ---- Oracle side. ----
@@ -1044,6 +1057,10 @@ void run_differential(uint32_t seed, const Mode& mode, int patterns, Variant var
         }
         if (gen.zero_anchor()) {
             t.skips[kOracleZeroAnchor] += subjects;
+            continue;
+        }
+        if (gen.repeated_look()) {
+            t.skips[kRepeatedLook] += subjects;
             continue;
         }
         if (gen.literal_case()) {
