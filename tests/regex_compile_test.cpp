@@ -388,6 +388,11 @@ TEST(RegexCompileErrors, QuantifiersAndEscapes) {
         {"a*#c\n+", "x", qelErrRegExpQuantifier, 5},
         {"a+ #c\n #d\n\t?", "x", qelErrRegExpQuantifier, 11},
         {"a*(?#c)+", nullptr, qelErrRegExpQuantifier, 7},
+        // "(?x)" and "(?-x)" write no node, yet they have nothing to repeat.
+        {"a*(?x)+", nullptr, qelErrRegExpQuantifier, 6},
+        {"a(?-x){2}", "x", qelErrRegExpQuantifier, 6},
+        {"\\d(?x) *", nullptr, qelErrRegExpQuantifier, 7},
+        {"(?x)?", nullptr, qelErrRegExpQuantifier, 4},
         {"a{2}(?#c) (?#d)#e\n{3}", "x", qelErrRegExpQuantifier, 18},
         {"(a)*(?#c)?", nullptr, qelErrRegExpQuantifier, 9},
         {"\\d\\d*(?#c)+", nullptr, qelErrRegExpQuantifier, 10},

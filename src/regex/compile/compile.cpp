@@ -84,6 +84,7 @@ QelStatus compile_pattern(const char* pattern, size_t len, const char* options, 
     ps.runCount = 0;
     ps.runEnd = pattern;
     ps.itemEnd = pattern;
+    ps.optionSettingEnd = nullptr;
     ps.options = bits;
     ps.depth = 0;
     ps.ordinal = 1;

@@ -42,6 +42,7 @@ struct Parser {
     int32_t runCount;     // pending literal bytes, ending just before runEnd
     const char* runEnd;
     const char* itemEnd;  // just past the last item, white space and comments after it not included
+    const char* optionSettingEnd;  // just past the last option setting that wrote no node ("(?x)")
     uint32_t options;     // options in force at the cursor
     int32_t depth;
     int32_t ordinal;      // next group ordinal

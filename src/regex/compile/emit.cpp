@@ -266,6 +266,10 @@ QelStatus quantifier(Parser& ps) {
     int32_t lo, hi;
     QelStatus st = read_bounds(ps, &lo, &hi);
     if (st != qelOk) return st;
+    // "(?x)" writes no node, so the node before it would take the quantifier
+    // ("a*(?x)+" read as "a+"); like any option setting it has nothing to repeat.
+    if (ps.optionSettingEnd != nullptr && ps.itemEnd == ps.optionSettingEnd)
+        return ps.fail(qelErrRegExpQuantifier, q);
 
     bool hadRun = ps.runCount > 0;
     if (hadRun) {

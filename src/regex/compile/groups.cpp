@@ -203,6 +203,7 @@ QelStatus option_letters(Parser& ps, const char* p, int32_t ord) {
             // "(?x)" and "(?-x)" only steer the parser.
             bool onlyExtended = (n == 1 && letters[0] == 'x') || (n == 2 && letters[0] == '-' && letters[1] == 'x');
             if (!onlyExtended) ps.push(RE_SETOPTS, static_cast<int32_t>(ps.options));
+            else ps.optionSettingEnd = p + 1;  // no node, yet a quantifier after it is refused all the same
             ps.cur = p + 1;
             return qelOk;
         } else {
