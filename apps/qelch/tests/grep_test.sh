@@ -139,6 +139,17 @@ for p in 'x*' 'a?' '(?:ab)*' 'q{0,2}' 'x*?' '.' '\S' '\d' '[0-9]+' '[^a-z ]' 'Z'
         done
     done
 done
+# like_grep_p FILE PATTERN 'OPTION SETS' 'CHUNK SIZES': qelch grep against
+# grep -P in the C locale for each option set, at each chunk size.
+like_grep_p() {
+    local o cs
+    for o in $3; do
+        for cs in $4; do
+            check "grep $o '$2' like grep -P, chunk $cs" "$(LC_ALL=C grep -P $o -- "$2" "$1")" \
+                "$(QELCH_CHUNK_SIZE=$cs $QELCH grep $o -- "$2" "$1")"
+        done
+    done
+}
 # The digits of an escape are no literal that every match contains.
 printf 'a\xffb\nff\n\x01x\n' > esc.txt
 for p in '\xff' '\x01x' '\101b' '\cAx'; do
@@ -163,12 +174,7 @@ done
 # the file and of a chunk, not inside a line, a '}' plain, under -i folded.
 printf '}x\n  }\n}\n\n} else {\nab}\n#Include <a>\n#include\nX}\n}}\n' > start.txt
 for p in '^}' '^}}' '^#include' '^} else' '^x}' '^ab}'; do
-    for o in '-n' '-c' '-v' '-o' '-in' '-x' '-w' '-ivn'; do
-        for cs in 16 100000; do
-            check "grep $o '$p' like grep -P, chunk $cs" "$(LC_ALL=C grep -P $o -- "$p" start.txt)" \
-                "$(QELCH_CHUNK_SIZE=$cs $QELCH grep $o -- "$p" start.txt)"
-        done
-    done
+    like_grep_p start.txt "$p" '-n -c -v -o -in -x -w -ivn' '16 100000'
 done
 # -w over plain words decides a line by the bytes beside each occurrence:
 # inside longer words (before, after, '_', digits), several on a line of
@@ -177,12 +183,7 @@ done
 # line goes to the matcher.
 printf 'elif x\nifdef if_ _if 2if\nformat for\nfor\nformats\nx(format)\nif\n\xc3\xa9if\nif\xc3\xa9 ok\nIF(\nunifor informat\nfort ifx;if\n' > words.txt
 for p in 'if|else|for' 'for|format' 'format|for' 'if' 'x|if'; do
-    for o in '-wn' '-wc' '-wv' '-wo' '-win' '-wvc'; do
-        for cs in 16 100000; do
-            check "grep $o '$p' like grep -P, chunk $cs" "$(LC_ALL=C grep -P $o -- "$p" words.txt)" \
-                "$(QELCH_CHUNK_SIZE=$cs $QELCH grep $o -- "$p" words.txt)"
-        done
-    done
+    like_grep_p words.txt "$p" '-wn -wc -wv -wo -win -wvc' '16 100000'
 done
 # Three or more plain literals are found by one search of their alternation
 # (the library reads the piece once for all of them): the leftmost match and,
@@ -196,12 +197,7 @@ done
     printf '%s\n' "$(printf 'filler %.0s' 1 2 3 4 5 6 7 8 9)realloc" "a_free freed free_ strdup." "ab"
 } > alt.txt
 for p in 'malloc|calloc|realloc|free|strdup|memcpy' 'ab|abc|zz' 'abc|ab|xb' 'bc|abcd|zab'; do
-    for o in '-n' '-c' '-v' '-o' '-on' '-w' '-wo' '-in' '-io' '-vc'; do
-        for cs in 16 40 100000; do
-            check "grep $o '$p' like grep -P, chunk $cs" "$(LC_ALL=C grep -P $o -- "$p" alt.txt)" \
-                "$(QELCH_CHUNK_SIZE=$cs $QELCH grep $o -- "$p" alt.txt)"
-        done
-    done
+    like_grep_p alt.txt "$p" '-n -c -v -o -on -w -wo -in -io -vc' '16 40 100000'
 done
 # -F literals that need no escape are searched as one alternation; one that
 # does keeps the search per literal.
